@@ -1,0 +1,118 @@
+#include "platform/Clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "platform/testing/VirtualClock.h"
+
+namespace {
+
+std::atomic<bool> g_bVirtual{false};
+std::atomic<int64_t> g_llVirtualTicks{0};
+
+int64_t RealNowTicks() {
+    auto now = std::chrono::system_clock::now().time_since_epoch();
+    int64_t llTicks = std::chrono::duration_cast<std::chrono::nanoseconds>(now).count() / 100;
+    return llTicks + CTimeStamp::kUnixEpochTicks;
+}
+
+} // namespace
+
+CTimeStamp CTimeStamp::Now() {
+    if (g_bVirtual.load(std::memory_order_acquire)) {
+        return CTimeStamp(g_llVirtualTicks.load(std::memory_order_acquire));
+    }
+    return CTimeStamp(RealNowTicks());
+}
+
+void KYSLEEP_InTeRnAl(uint32_t nMilliseconds) {
+    if (g_bVirtual.load(std::memory_order_acquire)) {
+        g_llVirtualTicks.fetch_add(static_cast<int64_t>(nMilliseconds) * 10000);
+        // Let the other threads run, as a real sleep would.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(nMilliseconds));
+}
+
+namespace idxtest {
+
+VirtualClock::VirtualClock() {
+    g_llVirtualTicks.store(RealNowTicks());
+    g_bVirtual.store(true, std::memory_order_release);
+}
+
+VirtualClock::~VirtualClock() { g_bVirtual.store(false, std::memory_order_release); }
+
+void VirtualClock::Advance(uint32_t nMilliseconds) {
+    g_llVirtualTicks.fetch_add(static_cast<int64_t>(nMilliseconds) * 10000);
+}
+
+int64_t VirtualClock::Ticks() { return g_llVirtualTicks.load(); }
+
+} // namespace idxtest
+
+CTimeCounter::CTimeCounter(const CTimeCounter& other) {
+    std::lock_guard<std::mutex> guard(other.m_lock);
+    m_strName = other.m_strName;
+    m_llTotalTicks = other.m_llTotalTicks;
+    m_ullSamples = other.m_ullSamples;
+}
+
+CTimeCounter& CTimeCounter::operator=(const CTimeCounter& other) {
+    if (this != &other) {
+        std::scoped_lock guard(m_lock, other.m_lock);
+        m_strName = other.m_strName;
+        m_llTotalTicks = other.m_llTotalTicks;
+        m_ullSamples = other.m_ullSamples;
+    }
+    return *this;
+}
+
+CTimeCounter& CTimeCounter::operator+=(const CTimeInterval& interval) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_llTotalTicks += interval.GetTicks();
+    ++m_ullSamples;
+    return *this;
+}
+
+CTimeInterval CTimeCounter::GetTotalTime() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return CTimeInterval(m_llTotalTicks);
+}
+
+uint64_t CTimeCounter::GetTotalSamples() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_ullSamples;
+}
+
+void CTimeCounter::Reset() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_llTotalTicks = 0;
+    m_ullSamples = 0;
+}
+
+std::string CTimeCounter::AsString() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    char szText[256];
+    snprintf(szText, sizeof(szText), "%s: %.3f sec in %llu samples", m_strName.c_str(),
+             static_cast<double>(m_llTotalTicks) / 10000000.0,
+             static_cast<unsigned long long>(m_ullSamples));
+    return szText;
+}
+
+std::string CCalendarTime::AsString(BCalendarTimeOutputFormat format) const {
+    time_t tSeconds = static_cast<time_t>(m_ts.AsUnixTime());
+    struct tm tmValue;
+    char szText[64];
+    if (format.Value() == 1) {
+        gmtime_r(&tSeconds, &tmValue);
+        strftime(szText, sizeof(szText), "%Y-%m-%dT%H:%M:%SZ", &tmValue);
+    } else {
+        localtime_r(&tSeconds, &tmValue);
+        strftime(szText, sizeof(szText), "%Y-%m-%d %H:%M:%S", &tmValue);
+    }
+    return szText;
+}

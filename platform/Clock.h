@@ -1,0 +1,52 @@
+// The platform clock, the millisecond sleep, accumulating timers and calendar text.
+//
+// Every wait of the library that is measured in seconds or minutes goes through
+// KYSLEEP_InTeRnAl and CTimeStamp::Now, so that tests can run them on a virtual clock
+// (platform/testing/VirtualClock.h) in which a sleep returns at once and advances the time.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "foundation/TimeValues.h"
+
+// Sleeps for the given number of milliseconds (or advances the virtual clock).
+void KYSLEEP_InTeRnAl(uint32_t nMilliseconds);
+
+// Accumulating timer: a total and a number of samples. Safe to use from several threads.
+class CTimeCounter {
+public:
+    CTimeCounter() = default;
+    explicit CTimeCounter(const std::string& strName) : m_strName(strName) {}
+    CTimeCounter(const CTimeCounter& other);
+    CTimeCounter& operator=(const CTimeCounter& other);
+
+    CTimeCounter& operator+=(const CTimeInterval& interval);
+
+    CTimeInterval GetTotalTime() const;
+    uint64_t GetTotalSamples() const;
+    const std::string& GetName() const { return m_strName; }
+    void Reset();
+
+    // "<name>: <seconds> sec in <samples> samples".
+    std::string AsString() const;
+
+private:
+    std::string m_strName;
+    mutable std::mutex m_lock;
+    int64_t m_llTotalTicks = 0;
+    uint64_t m_ullSamples = 0;
+};
+
+// A calendar time, from a time stamp.
+class CCalendarTime {
+public:
+    explicit CCalendarTime(const CTimeStamp& ts) : m_ts(ts) {}
+    // Value 1 of the format flags (zone 0) gives "YYYY-MM-DDTHH:MM:SSZ" in UTC; every other
+    // value gives "YYYY-MM-DD HH:MM:SS" in local time.
+    std::string AsString(BCalendarTimeOutputFormat format) const;
+
+private:
+    CTimeStamp m_ts;
+};

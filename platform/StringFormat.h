@@ -1,0 +1,8 @@
+// printf-style formatting into std::string, used by the platform's own units.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+std::string FXFormatV(const char* szFormat, va_list args);
+std::string FXFormat(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));

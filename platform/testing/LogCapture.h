@@ -1,0 +1,41 @@
+// Test control: captures log lines in memory while an instance lives, at a chosen level.
+// Restores the previous writer when destroyed. Never used by the library itself.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/LogWriter.h"
+
+namespace idxtest {
+
+struct CapturedLogLine {
+    int nLevel;
+    std::string strFunction;
+    int nLine;
+    std::string strText;
+};
+
+class LogCapture {
+public:
+    explicit LogCapture(int nLevel = 7);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    std::vector<CapturedLogLine> Lines() const;
+    // Number of captured lines whose text contains szNeedle.
+    size_t Count(const std::string& strNeedle) const;
+    bool Contains(const std::string& strNeedle) const { return Count(strNeedle) > 0; }
+    // Number of captured lines whose text contains szNeedle at exactly that level.
+    size_t CountAtLevel(const std::string& strNeedle, int nLevel) const;
+    void Clear();
+
+private:
+    class Writer;
+    boost::shared_ptr<Writer> m_ptrWriter;
+    CLogWriterInterfacePtr m_ptrPrevious;
+};
+
+} // namespace idxtest
