@@ -1,0 +1,134 @@
+#include "foundation/FileData.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using FXFile::CFileData;
+
+TEST(FileDataTest, DefaultRecordIsEmptyAndUnread) {
+    CFileData data;
+    EXPECT_TRUE(data.getFileNameAsString().empty());
+    EXPECT_TRUE(data.getParent().empty());
+    EXPECT_EQ(data.getStatusState(), 0);
+    EXPECT_EQ(data.getErrNo(), 0);
+}
+
+TEST(FileDataTest, PathIsSplitByMode) {
+    struct Case {
+        const char* szPath;
+        CFileData::FileNameMode eMode;
+        const char* szParent;
+        const char* szName;
+    };
+    const Case cases[] = {
+        {"/", CFileData::eParentAndName, "", "/"},
+        {"/a/b.txt", CFileData::eParentAndName, "/a", "b.txt"},
+        {"/a", CFileData::eParentAndName, "/", "a"},
+        {"/a/b.txt", CFileData::eFullPathInParent, "/a/b.txt", ""},
+        {"/a/b.txt", static_cast<CFileData::FileNameMode>(7), "", ""},
+    };
+    for (const Case& c : cases) {
+        CFileData data(c.szPath, c.eMode, nullptr);
+        EXPECT_EQ(data.getParent(), c.szParent) << c.szPath << " mode " << c.eMode;
+        EXPECT_EQ(data.getFileNameAsString(), c.szName) << c.szPath << " mode " << c.eMode;
+        EXPECT_EQ(data.getFileNameMode(), c.eMode);
+        EXPECT_EQ(data.getStatusState(), 0);
+    }
+}
+
+TEST(FileDataTest, RelativeFolderNames) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/x/.", true}, {"/x/..", true}, {"/x/...", false}, {"/x/.a", false}, {"/x/a.", false}};
+    for (const auto& c : cases) {
+        CFileData data(c.first, CFileData::eParentAndName, nullptr);
+        EXPECT_EQ(data.isRelativeFolder(), c.second) << c.first;
+    }
+}
+
+TEST(FileDataTest, GivenStatusIsNeverReadFromDisk) {
+    idxtest::TempDir dir;
+    std::string strMissing = dir / "does-not-exist";
+    struct stat status {};
+    status.st_mode = S_IFDIR | 0755;
+    CFileData folder(strMissing, CFileData::eParentAndName, &status);
+    EXPECT_EQ(folder.getStatusState(), 1);
+    EXPECT_TRUE(folder.isDirectory());
+
+    struct stat zero {};
+    CFileData plain(dir.Path(), CFileData::eParentAndName, &zero);
+    EXPECT_FALSE(plain.isDirectory()); // the real folder is never looked at
+    EXPECT_EQ(plain.getStatusState(), 1);
+    EXPECT_EQ(plain.getErrNo(), 0);
+}
+
+TEST(FileDataTest, MissingPathFailsWithTheStatusReadErrno) {
+    idxtest::TempDir dir;
+    std::string strFile = dir.WriteFile("file", "x");
+    const std::pair<std::string, int> cases[] = {{dir / "missing", ENOENT},
+                                                 {strFile + "/below", ENOTDIR}};
+    for (const auto& c : cases) {
+        CFileData data(c.first, CFileData::eParentAndName, nullptr);
+        EXPECT_FALSE(data.isDirectory()) << c.first;
+        EXPECT_EQ(data.getStatusState(), -1);
+        EXPECT_EQ(data.getErrNo(), c.second) << c.first;
+    }
+}
+
+TEST(FileDataTest, StatusIsReadFromDiskWithoutFollowingLinks) {
+    idxtest::TempDir dir;
+    std::string strFile = dir.WriteFile("sub/file.txt", "content");
+    std::string strFolder = dir / "sub";
+    std::string strLink = dir / "link-to-sub";
+    ASSERT_EQ(symlink(strFolder.c_str(), strLink.c_str()), 0);
+
+    struct Case {
+        std::string strPath;
+        CFileData::FileNameMode eMode;
+        bool bDirectory;
+    };
+    const Case cases[] = {
+        {strFolder, CFileData::eParentAndName, true},
+        {strFolder, CFileData::eFullPathInParent, true},
+        {strFolder + "/", CFileData::eFullPathInParent, true},
+        {strFile, CFileData::eParentAndName, false},
+        {strFile, CFileData::eFullPathInParent, false},
+        {strLink, CFileData::eParentAndName, false},
+        {strLink, CFileData::eFullPathInParent, false},
+    };
+    for (const Case& c : cases) {
+        CFileData data(c.strPath, c.eMode, nullptr);
+        EXPECT_EQ(data.isDirectory(), c.bDirectory) << c.strPath << " mode " << c.eMode;
+        EXPECT_EQ(data.getStatusState(), 1) << c.strPath;
+        EXPECT_EQ(data.getErrNo(), 0);
+    }
+    CFileData link(strLink, CFileData::eParentAndName, nullptr);
+    link.getFileInfo();
+    EXPECT_TRUE(S_ISLNK(link.getStatus().st_mode));
+    CFileData file(strFile, CFileData::eParentAndName, nullptr);
+    file.getFileInfo();
+    EXPECT_EQ(file.getStatus().st_size, 7);
+}
+
+TEST(FileDataTest, StatusIsReadOnlyOnce) {
+    idxtest::TempDir dir;
+    std::string strFolder = dir / "later";
+    CFileData missing(strFolder, CFileData::eParentAndName, nullptr);
+    EXPECT_FALSE(missing.isDirectory());
+    ASSERT_EQ(mkdir(strFolder.c_str(), 0755), 0);
+    EXPECT_FALSE(missing.isDirectory());
+    EXPECT_EQ(missing.getStatusState(), -1);
+
+    CFileData present(strFolder, CFileData::eParentAndName, nullptr);
+    EXPECT_TRUE(present.isDirectory());
+    ASSERT_EQ(rmdir(strFolder.c_str()), 0);
+    EXPECT_TRUE(present.isDirectory());
+    EXPECT_EQ(present.getStatusState(), 1);
+}
+
+} // namespace

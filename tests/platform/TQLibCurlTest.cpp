@@ -1,0 +1,397 @@
+#include "platform/TQLibCurl.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+struct SRecordedRequest {
+    std::string strMethod;
+    std::string strPath;
+    std::string strBody;
+    std::vector<std::string> vecContentTypes;
+    std::string strUserAgent;
+    int nRemotePort;
+};
+
+// A loopback server that records every request. Routes: /echo (the body back), /admin/ping,
+// /status/N (answers with status N), /big (5000 bytes), /slow (waits until released), /search.
+class CTestHttpServer {
+public:
+    CTestHttpServer() {
+        m_server.set_keep_alive_timeout(1);
+        m_server.set_tcp_nodelay(true); // no delayed-ACK stalls between header and body writes
+        m_server.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content(req.body, "application/octet-stream");
+        });
+        m_server.Get("/admin/ping", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content("{\"status\":\"OK\"}", "application/json");
+        });
+        m_server.Post(R"(/status/(\d+))",
+                      [this](const httplib::Request& req, httplib::Response& res) {
+                          Record(req);
+                          res.status = std::stoi(req.matches[1].str());
+                          res.set_content("answer with status " + req.matches[1].str(),
+                                          "text/plain");
+                      });
+        m_server.Post("/big", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content(std::string(5000, 'x'), "text/plain");
+        });
+        m_server.Post("/slow", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_cvReleased.wait_for(lock, std::chrono::seconds(5), [this] { return m_bReleased; });
+            res.set_content("late", "text/plain");
+        });
+        m_server.Post("/search", [this](const httplib::Request& req, httplib::Response& res) {
+            Record(req);
+            res.set_content("<results>" + req.body + "</results>", "text/xml");
+        });
+        m_nPort = m_server.bind_to_any_port("127.0.0.1");
+        m_thread = std::thread([this] { m_server.listen_after_bind(); });
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!m_server.is_running() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    ~CTestHttpServer() {
+        ReleaseSlow();
+        m_server.stop();
+        m_thread.join();
+    }
+
+    std::string Url(const std::string& strPath) const {
+        return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
+    }
+
+    std::vector<SRecordedRequest> Requests() const {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_vecRequests;
+    }
+
+    void ReleaseSlow() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bReleased = true;
+        m_cvReleased.notify_all();
+    }
+
+private:
+    void Record(const httplib::Request& req) {
+        SRecordedRequest recorded{req.method, req.path, req.body, {},
+                                  req.get_header_value("User-Agent"), req.remote_port};
+        auto range = req.headers.equal_range("Content-Type");
+        for (auto it = range.first; it != range.second; ++it) {
+            recorded.vecContentTypes.push_back(it->second);
+        }
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_vecRequests.push_back(recorded);
+    }
+
+    httplib::Server m_server;
+    int m_nPort = 0;
+    std::thread m_thread;
+    mutable std::mutex m_lock;
+    std::condition_variable m_cvReleased;
+    bool m_bReleased = false;
+    std::vector<SRecordedRequest> m_vecRequests;
+};
+
+// A loopback port that refuses connections: bound, never listening, for the test's duration.
+class CRefusingPort {
+public:
+    CRefusingPort() : m_nSocket(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nSize = sizeof(address);
+        bind(m_nSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        getsockname(m_nSocket, reinterpret_cast<sockaddr*>(&address), &nSize);
+        m_nPort = ntohs(address.sin_port);
+    }
+    ~CRefusingPort() { close(m_nSocket); }
+    std::string Url(const std::string& strPath) const {
+        return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
+    }
+
+private:
+    int m_nSocket;
+    int m_nPort = 0;
+};
+
+class TQLibCurlTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_curl.TQLibCurlInit("Content-Type: text/xml", true, true));
+        ASSERT_TRUE(m_curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
+    }
+
+    bool Post(const std::string& strPath, const std::string& strBody) {
+        return m_curl.TQLibCurlSendHttpReq2(1, m_server.Url(strPath), strBody.data(),
+                                            strBody.size(), false, "testclient", false);
+    }
+
+    std::string Answer(bool* pbPresent = nullptr) {
+        size_t nLength = 12345;
+        const char* szAnswer = m_curl.GetHttpResponse(nLength, false);
+        if (pbPresent) {
+            *pbPresent = szAnswer != nullptr;
+        }
+        if (!szAnswer) {
+            EXPECT_EQ(nLength, 0u);
+            return std::string();
+        }
+        EXPECT_EQ(szAnswer[nLength], '\0');
+        return std::string(szAnswer, nLength);
+    }
+
+    CTestHttpServer m_server; // declared first: outlives the handle and its open connection
+    TQLibCurl m_curl;
+};
+
+TEST_F(TQLibCurlTest, PostDeliversBodiesExactlyAndReturnsAnswer) {
+    std::string strLarge(3 * 1024 * 1024, '\0'); // large enough for libcurl to consider Expect
+    for (size_t i = 0; i < strLarge.size(); ++i) {
+        strLarge[i] = static_cast<char>(i * 7 % 251);
+    }
+    const std::string bodies[] = {std::string("head\0middle\0\xff\x01tail", 19), std::string(),
+                                  strLarge};
+    for (const std::string& strBody : bodies) {
+        SCOPED_TRACE(strBody.size());
+        ASSERT_TRUE(Post("/echo", strBody)) << m_curl.GetLastErrorText();
+        EXPECT_EQ(m_curl.GetHttpErrorCode(), 200);
+        bool bPresent = false;
+        EXPECT_TRUE(Answer(&bPresent) == strBody);
+        EXPECT_TRUE(bPresent);
+        EXPECT_TRUE(m_curl.GetLastErrorText().empty());
+    }
+
+    std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+    ASSERT_EQ(vecRequests.size(), 3u);
+    for (size_t i = 0; i < vecRequests.size(); ++i) {
+        EXPECT_EQ(vecRequests[i].strMethod, "POST");
+        EXPECT_TRUE(vecRequests[i].strBody == bodies[i]) << i;
+        EXPECT_EQ(vecRequests[i].strUserAgent, "testclient");
+    }
+}
+
+TEST_F(TQLibCurlTest, OnlyTwoHundredsSucceedAndEveryAnswerIsReadable) {
+    struct {
+        int nStatus;
+        bool bSuccess;
+    } cases[] = {{200, true}, {201, true}, {202, true}, {299, true}, {301, false},
+                 {400, false}, {404, false}, {500, false}, {503, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.nStatus);
+        std::string strStatus = std::to_string(c.nStatus);
+        EXPECT_EQ(Post("/status/" + strStatus, "<add/>"), c.bSuccess);
+        EXPECT_EQ(m_curl.GetHttpErrorCode(), c.nStatus);
+        bool bPresent = false;
+        EXPECT_EQ(Answer(&bPresent), "answer with status " + strStatus);
+        EXPECT_TRUE(bPresent);
+        EXPECT_EQ(m_curl.GetLastErrorText().empty(), c.bSuccess);
+    }
+}
+
+TEST_F(TQLibCurlTest, NoConnectionGivesStatusZeroAndNoAnswer) {
+    ASSERT_TRUE(Post("/status/500", "x") == false);
+    ASSERT_EQ(m_curl.GetHttpErrorCode(), 500); // a status of an earlier request must not linger
+
+    CRefusingPort refusing;
+    EXPECT_FALSE(m_curl.TQLibCurlSendHttpReq2(1, refusing.Url("/echo"), "x", 1, false, "c",
+                                              false));
+    EXPECT_EQ(m_curl.GetHttpErrorCode(), 0);
+    bool bPresent = true;
+    Answer(&bPresent);
+    EXPECT_FALSE(bPresent);
+    EXPECT_FALSE(m_curl.GetLastErrorText().empty());
+}
+
+TEST_F(TQLibCurlTest, AppendedLinesReplaceTheDefaultOfTheSameName) {
+    struct {
+        std::vector<std::string> vecAppended;
+        std::string strExpected;
+    } cases[] = {
+        {{}, "text/xml"},
+        {{"Content-Type: text/json"}, "text/json"},
+        {{"content-type:application/octet-stream"}, "application/octet-stream"},
+        {{"Content-Type: text/json", "Content-Type: text/plain"}, "text/plain"},
+        {{"x-www-form-urlencoded"}, "application/x-www-form-urlencoded"},
+        {{"X-Other: 1"}, "text/xml"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strExpected);
+        m_curl.TQLibCurlFreeHttpHeaderList();
+        for (const std::string& strLine : c.vecAppended) {
+            ASSERT_TRUE(m_curl.TQLibCurlAppendHeader(0, strLine));
+        }
+        ASSERT_TRUE(Post("/echo", "<commit />"));
+        std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+        ASSERT_FALSE(vecRequests.empty());
+        EXPECT_EQ(vecRequests.back().vecContentTypes, std::vector<std::string>{c.strExpected});
+    }
+}
+
+TEST_F(TQLibCurlTest, FreedHeaderListBringsTheDefaultBack) {
+    ASSERT_TRUE(m_curl.TQLibCurlAppendHeader(0, "Content-Type: text/json"));
+    ASSERT_TRUE(Post("/echo", "a"));
+    ASSERT_TRUE(Post("/echo", "b")); // appended lines stay until freed
+    m_curl.TQLibCurlFreeHttpHeaderList();
+    ASSERT_TRUE(Post("/echo", "c"));
+    std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+    ASSERT_EQ(vecRequests.size(), 3u);
+    EXPECT_EQ(vecRequests[0].vecContentTypes, std::vector<std::string>{"text/json"});
+    EXPECT_EQ(vecRequests[1].vecContentTypes, std::vector<std::string>{"text/json"});
+    EXPECT_EQ(vecRequests[2].vecContentTypes, std::vector<std::string>{"text/xml"});
+}
+
+TEST_F(TQLibCurlTest, MalformedHeaderLinesAreRefused) {
+    EXPECT_FALSE(m_curl.TQLibCurlAppendHeader(1, "Content-Type: text/json"));
+    EXPECT_FALSE(m_curl.TQLibCurlAppendHeader(0, ""));
+    EXPECT_FALSE(m_curl.TQLibCurlAppendHeader(0, ": nameless"));
+    EXPECT_FALSE(m_curl.TQLibCurlAppendHeader(0, "Content-Type: text/xml\r\nX-Injected: 1"));
+    ASSERT_TRUE(Post("/echo", "a"));
+    EXPECT_EQ(m_server.Requests().back().vecContentTypes, std::vector<std::string>{"text/xml"});
+}
+
+TEST_F(TQLibCurlTest, GetRequestAndDynamicTppmCheckLeaveTheirAnswers) {
+    bool bUseDynamicTppm = true;
+    ASSERT_TRUE(m_curl.TQLibCurlDynamiceTppmCheck(m_server.Url("/admin/ping"), "client",
+                                                  bUseDynamicTppm));
+    EXPECT_FALSE(bUseDynamicTppm);
+    size_t nLength = 0;
+    const char* szAnswer = m_curl.GetHttpResponse(nLength, true);
+    ASSERT_NE(szAnswer, nullptr);
+    EXPECT_STREQ(szAnswer, "{\"status\":\"OK\"}");
+
+    ASSERT_TRUE(m_curl.TQLibCurlSendHttpReq2(0, m_server.Url("/admin/ping"), nullptr, 0, false,
+                                             "client", bUseDynamicTppm));
+    EXPECT_EQ(Answer(), "{\"status\":\"OK\"}");
+    std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+    ASSERT_EQ(vecRequests.size(), 2u);
+    for (const SRecordedRequest& request : vecRequests) {
+        EXPECT_EQ(request.strMethod, "GET");
+        EXPECT_EQ(request.strUserAgent, "client");
+    }
+
+    CRefusingPort refusing;
+    EXPECT_FALSE(m_curl.TQLibCurlDynamiceTppmCheck(refusing.Url("/admin/ping"), "client",
+                                                   bUseDynamicTppm));
+    EXPECT_EQ(m_curl.GetHttpResponse(nLength, true), nullptr);
+}
+
+TEST_F(TQLibCurlTest, LoopbackNeverGoesThroughAProxy) {
+    CRefusingPort deadProxy;
+    std::string strProxy = deadProxy.Url("");
+    setenv("http_proxy", strProxy.c_str(), 1);
+    setenv("HTTP_PROXY", strProxy.c_str(), 1);
+    bool bSent = Post("/echo", "direct");
+    unsetenv("http_proxy");
+    unsetenv("HTTP_PROXY");
+    EXPECT_TRUE(bSent) << m_curl.GetLastErrorText();
+    EXPECT_EQ(Answer(), "direct");
+}
+
+TEST_F(TQLibCurlTest, RequestsReuseOneConnection) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Post("/echo", "ping " + std::to_string(i)));
+    }
+    std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+    ASSERT_EQ(vecRequests.size(), 3u);
+    EXPECT_EQ(vecRequests[1].nRemotePort, vecRequests[0].nRemotePort);
+    EXPECT_EQ(vecRequests[2].nRemotePort, vecRequests[0].nRemotePort);
+}
+
+TEST_F(TQLibCurlTest, IntegerOptionsApplyAndOthersAreRefused) {
+    TQLibCurl fresh;
+    EXPECT_FALSE(fresh.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
+    EXPECT_FALSE(m_curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_URL, 1));
+    EXPECT_FALSE(m_curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_POSTFIELDSIZE_LARGE, 1));
+
+    // A time-out set this way ends a request that the server holds.
+    ASSERT_TRUE(m_curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_TIMEOUT_MS, 50));
+    EXPECT_FALSE(Post("/slow", "x"));
+    m_server.ReleaseSlow();
+    EXPECT_EQ(m_curl.GetHttpErrorCode(), 0);
+    EXPECT_NE(m_curl.GetLastErrorText().find("timed out"), std::string::npos)
+        << m_curl.GetLastErrorText();
+    bool bPresent = true;
+    Answer(&bPresent);
+    EXPECT_FALSE(bPresent);
+}
+
+TEST_F(TQLibCurlTest, AnswersOverTheBoundAreRefused) {
+    m_curl.SetMaxAnswerSize(1000);
+    EXPECT_FALSE(Post("/big", ""));
+    bool bPresent = true;
+    Answer(&bPresent);
+    EXPECT_FALSE(bPresent);
+    EXPECT_NE(m_curl.GetLastErrorText().find("1000"), std::string::npos)
+        << m_curl.GetLastErrorText();
+
+    m_curl.SetMaxAnswerSize(5000);
+    ASSERT_TRUE(Post("/big", ""));
+    EXPECT_EQ(Answer(), std::string(5000, 'x'));
+}
+
+TEST_F(TQLibCurlTest, UnknownRequestTypeAndUninitialisedHandleFail) {
+    EXPECT_FALSE(m_curl.TQLibCurlSendHttpReq2(2, m_server.Url("/echo"), "x", 1, false, "", false));
+    TQLibCurl fresh;
+    EXPECT_FALSE(fresh.TQLibCurlSendHttpReq2(1, m_server.Url("/echo"), "x", 1, false, "", false));
+    size_t nLength = 1;
+    EXPECT_EQ(fresh.GetHttpResponse(nLength, false), nullptr);
+    EXPECT_TRUE(m_server.Requests().empty());
+}
+
+TEST(TqCurlReadStreamTest, DownloadStoresTheAnswerOrFailsWithoutAFile) {
+    CTestHttpServer server;
+    idxtest::TempDir dir;
+    TqCurlReadStream stream;
+
+    const std::string strRequest = "<TqSearchRequest mode=\"4\"/>";
+    std::string strOutput = dir / "results.xml";
+    CKyError error = stream.Download(strOutput, server.Url("/search"), strRequest);
+    ASSERT_FALSE(error.IsError()) << error.AsString();
+    EXPECT_EQ(idxtest::ReadWholeFile(strOutput), "<results>" + strRequest + "</results>");
+    ASSERT_EQ(server.Requests().size(), 1u);
+    EXPECT_EQ(server.Requests()[0].strBody, strRequest);
+
+    struct {
+        std::string strUrl;
+        std::string strNeedle;
+    } cases[] = {{server.Url("/missing"), "404"}, {server.Url("/status/500"), "500"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.strUrl);
+        std::string strFailed = dir / "failed.xml";
+        error = stream.Download(strFailed, c.strUrl, strRequest);
+        ASSERT_TRUE(error.IsError());
+        EXPECT_NE(error.AsString().find(c.strUrl), std::string::npos) << error.AsString();
+        EXPECT_NE(error.AsString().find(c.strNeedle), std::string::npos) << error.AsString();
+        EXPECT_FALSE(std::filesystem::exists(strFailed));
+    }
+
+    std::string strUnwritable = dir / "no/such/folder/results.xml";
+    error = stream.Download(strUnwritable, server.Url("/search"), strRequest);
+    ASSERT_TRUE(error.IsError());
+    EXPECT_NE(error.AsString().find(strUnwritable), std::string::npos) << error.AsString();
+}
+
+} // namespace
