@@ -1,0 +1,260 @@
+// The option-bag translation for index-engine transmitters: turns the bag that the initializer or
+// the hosting job filled into the option record, decides the job mode, makes the engine's
+// addresses mandatory for file-system jobs and applies the platform settings that tune the
+// failure policy, the queue wait and the performance log thread.
+#include <list>
+#include <map>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <boost/any.hpp>
+
+#include "foundation/Accessors.h"
+#include "foundation/StringHelpers.h"
+#include "platform/Bag.h"
+#include "platform/EventThread.h"
+#include "platform/LogWriter.h"
+#include "platform/MessageRecords.h"
+#include "platform/PlatformInfo.h"
+#include "startup/ConfigureFromBagHelpers.h"
+#include "startup/TransmitterConfigurationBagId.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+typedef SXTransmitterConfigurationBagId BagId;
+
+const char kPlatformSection[] = "FileSystemAgent";
+
+// Include filters of a virtual-machine job match a name in any folder of the machine's disks.
+std::set<std::string> BuildPathPatterns(const std::string& strFilters) {
+    std::set<std::string> setPatterns;
+    for (const std::string& strPiece : FXString::Split(strFilters, ",")) {
+        setPatterns.insert("/**/" + strPiece);
+    }
+    return setPatterns;
+}
+
+// Include filters of a file-system job are matched by extension: only the text after the last
+// "." of each piece counts.
+std::set<std::string> BuildExtensionSet(const std::string& strFilters) {
+    std::set<std::string> setExtensions;
+    for (const std::string& strPiece : FXString::Split(strFilters, ",")) {
+        size_t nDot = strPiece.rfind('.');
+        setExtensions.insert(nDot == std::string::npos ? strPiece : strPiece.substr(nDot + 1));
+    }
+    return setExtensions;
+}
+
+} // namespace
+
+CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
+    if (!m_ptrOptionsBag) {
+        return CKyError::Success();
+    }
+    if (m_eTransmitterType != eIDX_Transmitter_Solr) {
+        return ConfigureFromBag_LogWriter();
+    }
+
+    // A bad value in the bag must come back as an error, never as an exception out of Start.
+    try {
+        const CBag& bag = *m_ptrOptionsBag;
+        CTransmitterOptions& options = *m_ptrOptions;
+        CKyError error;
+
+        bool bVMContentIndexing = false;
+        if (!bag.Read(BagId::idIsVMContentIndexing, bVMContentIndexing).IsError()) {
+            options.SetVMContentIndexing(bVMContentIndexing);
+        }
+        IDX_LOG(0, "VM Content Indexing Job:[%s]", bVMContentIndexing ? "True" : "False");
+        bool bSPContentIndexing = false;
+        if (!bag.Read(BagId::idIsSPContentIndexing, bSPContentIndexing).IsError()) {
+            options.SetSPContentIndexing(bSPContentIndexing);
+        }
+        IDX_LOG(0, "SharePoint Content Indexing Job:[%s]", bSPContentIndexing ? "True" : "False");
+        const bool bVMMode = bVMContentIndexing;
+        const bool bSPMode = !bVMMode && bSPContentIndexing;
+        const bool bFileSystemMode = !bVMMode && !bSPMode;
+
+        ReadBagValue<std::string>(bag, BagId::idServer,
+                                  [&](const std::string& v) { options.SetServer(v); });
+        ReadBagValue<unsigned int>(bag, BagId::idServerPort,
+                                   [&](unsigned int v) { options.SetServerPort(v); });
+
+        // A file-system job cannot run without the engine's addresses; the web-service modes
+        // reach the engine through the plug-in and need none of them.
+        if (bFileSystemMode) {
+            std::string strValue;
+            error = bag.Read(BagId::idUpdateUrl, strValue);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            options.SetUpdateUrl(strValue);
+            error = bag.Read(BagId::idBaseSolrUrl, strValue);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            options.SetBaseSolrUrl(strValue);
+            error = bag.Read(BagId::idCompleteSolrUrl, strValue);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            options.SetCompleteSolrUrl(strValue);
+            error = bag.Read(BagId::idAuditSolrUrl, strValue);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            options.SetAuditSolrUrl(strValue);
+            ReadBagValue<bool>(bag, BagId::idAuditingContext,
+                               [&](bool v) { options.SetAuditingContext(v); });
+        }
+
+        ReadBagValue<std::string>(bag, BagId::idCompleteSolrExtractUrl, [&](const std::string& v) {
+            options.SetCompleteSolrExtractUrl(v);
+        });
+        ReadBagValue<std::string>(bag, BagId::idSubClientDir,
+                                  [&](const std::string& v) { options.SetSubClientDir(v); });
+        ReadBagValue<std::string>(bag, BagId::idClientName,
+                                  [&](const std::string& v) { options.SetClientName(v); });
+        ReadBagValue<std::string>(bag, BagId::idSolrClientName,
+                                  [&](const std::string& v) { options.SetSolrClientName(v); });
+        ReadBagValue<unsigned int>(bag, BagId::idAppId,
+                                   [&](unsigned int v) { options.SetApplicationNumber(v); });
+        ReadBagValue<std::string>(bag, BagId::idAppGUID,
+                                  [&](const std::string& v) { options.SetAppGUID(v); });
+        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
+                           [&](bool v) { options.SetCollectSecurityInfo(v); });
+        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
+                           [&](bool v) { options.SetCollectOwnerInfo(v); });
+        ReadBagValue<bool>(bag, BagId::idIsPreserveAccessTime,
+                           [&](bool v) { options.SetPreserveAccessTime(v); });
+        ReadBagValue<bool>(bag, BagId::idIsNasClient, [&](bool v) { options.SetIsNasClient(v); });
+        ReadBagValue<bool>(bag, BagId::idRetainVersion,
+                           [&](bool v) { options.SetRetainVersion(v); });
+        ReadBagValue<long long>(bag, BagId::idJobId, [&](long long v) { options.SetJobId(v); });
+        ReadBagValue<long long>(bag, BagId::idMaxFileSizePushContents,
+                                [&](long long v) { options.SetMaxFileSizePushContent(v); });
+        ReadBagValue<long long>(bag, BagId::idMinFileSizePushContents,
+                                [&](long long v) { options.SetMinFileSizePushContent(v); });
+
+        if (bVMMode) {
+            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string& v) {
+                options.SetIncludeFiltersSet(BuildPathPatterns(v));
+            });
+            ReadBagValue<std::string>(bag, BagId::idExcludeFilters, [&](const std::string& v) {
+                options.SetExcludeFiltersSet(BuildPathPatterns(v));
+            });
+        } else if (bFileSystemMode) {
+            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string& v) {
+                options.SetIncludeFiltersSet(BuildExtensionSet(v));
+            });
+        }
+
+        ReadBagValue<unsigned int>(bag, BagId::idClientId,
+                                   [&](unsigned int v) { options.SetClientId(v); });
+        ReadBagValue<int>(bag, BagId::idMaxItemsPerTransaction,
+                          [&](int v) { options.SetMaxItemsPerTransaction(v); });
+        ReadBagValue<bool>(bag, BagId::idPushOnlyMetaData,
+                           [&](bool v) { options.SetPushOnlyMetaData(v); });
+        ReadBagValue<bool>(bag, BagId::idIsScanPhase, [&](bool v) { options.SetScanPhase(v); });
+        ReadBagValue<bool>(bag, BagId::idPushMetaDataWithCRC,
+                           [&](bool v) { options.SetPushMetaDataWithCRC(v); });
+        typedef std::map<std::string, std::string> StringMap;
+        error = ReadBagAny<StringMap>(bag, BagId::idSchemaFields,
+                                      [&](const StringMap& v) { options.SetSchemaFieldsMap(v); });
+        if (error.IsError()) {
+            return error;
+        }
+        ReadBagValue<bool>(bag, BagId::idOptimizeContentPush,
+                           [&](bool v) { options.SetOptimizeContentPush(v); });
+        ReadBagValue<bool>(bag, BagId::idEnableMonitoring,
+                           [&](bool v) { options.SetEnableMonitoring(v); });
+        ReadBagValue<bool>(bag, BagId::idIsCloudMode, [&](bool v) { options.SetCloudMode(v); });
+        ReadBagValue<bool>(bag, BagId::idUseDynamicTppm,
+                           [&](bool v) { options.SetUseDynamicTppm(v); });
+        // An empty pointer or a value of another type is a failed read (1168): no abort event.
+        boost::shared_ptr<FXEvent> ptrAbortEvent;
+        if (!bag.Read<FXEvent>(BagId::idAbortEvent, ptrAbortEvent, 0).IsError()) {
+            options.SetAbortEvent(ptrAbortEvent);
+        }
+
+        if (bVMMode) {
+            ReadBagValue<std::string>(bag, BagId::idVMName,
+                                      [&](const std::string& v) { options.SetVMName(v); });
+            ReadBagValue<std::string>(bag, BagId::idVMGUID,
+                                      [&](const std::string& v) { options.SetVMGUID(v); });
+            ReadBagValue<std::string>(bag, BagId::idVMHypervisor,
+                                      [&](const std::string& v) { options.SetVMHypervisor(v); });
+            error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths, [&](const StringMap& v) {
+                options.SetVmMountPathVol(v);
+            });
+            if (error.IsError()) {
+                return error;
+            }
+            error = ReadBagAny<VirtualServer::VMCatalogOptions>(
+                bag, BagId::idVMCatalogOptions,
+                [&](const VirtualServer::VMCatalogOptions& v) { options.SetVMCatalogOptions(v); });
+            if (error.IsError()) {
+                return error;
+            }
+            error = ReadBagAny<std::list<std::string>>(
+                bag, BagId::idExcludePaths,
+                [&](const std::list<std::string>& v) { options.SetExcludePaths(v); });
+            if (error.IsError()) {
+                return error;
+            }
+        }
+
+        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging,
+                           [&](bool v) { options.SetDisableFailureLogging(v); });
+
+        // Platform settings: an absent one leaves the preset, which is the default.
+        TQPlatformInfo platformInfo;
+        uint32_t nMaxRetryThresholdInMins = 10;
+        if (platformInfo.getNumber(kPlatformSection, "nMaxRetryThresholdInMins",
+                                   &nMaxRetryThresholdInMins)) {
+            IDX_LOG(0, "nMaxRetryThresholdInMins[%lu] from registry",
+                    tqcast::lu(nMaxRetryThresholdInMins));
+        }
+        options.SetMaxRetryOnMemoryFailures(nMaxRetryThresholdInMins);
+
+        uint32_t nMaxConsecutiveFailures = 10;
+        platformInfo.getNumber(kPlatformSection, "nMaxConsecutiveFailures",
+                               &nMaxConsecutiveFailures);
+        options.SetMaxConsecutiveFailuresThreshold(nMaxConsecutiveFailures);
+        IDX_LOG(0, "nMaxConsecutiveFailures[%lu]", tqcast::lu(nMaxConsecutiveFailures));
+
+        uint32_t nMaxFailures = 500;
+        platformInfo.getNumber(kPlatformSection, "nMaxFailures", &nMaxFailures);
+        options.SetMaxFailuresThreshold(nMaxFailures);
+        IDX_LOG(0, "nMaxFailures[%lu]", tqcast::lu(nMaxFailures));
+
+        uint32_t nQueueTimeoutInMins = m_nQueueTimeoutInMins;
+        if (platformInfo.getNumber(kPlatformSection, "nTransmitterQueueTimeoutInMins",
+                                   &nQueueTimeoutInMins)) {
+            m_nQueueTimeoutInMins = nQueueTimeoutInMins;
+            IDX_LOG(0, "nTransmitterQueueTimeoutInMins[%lu] from registry",
+                    tqcast::lu(m_nQueueTimeoutInMins));
+        }
+
+        const char szDisablePerfThread[] = "nDisableSolrPerfThread";
+        int32_t nDisableSolrPerfThread = m_nDisableSolrPerfThread;
+        if (platformInfo.getNumber(kPlatformSection, szDisablePerfThread,
+                                   &nDisableSolrPerfThread)) {
+            m_nDisableSolrPerfThread = nDisableSolrPerfThread;
+            IDX_LOG(0, "%s[%d] from registry", szDisablePerfThread, m_nDisableSolrPerfThread);
+        }
+
+        m_bDataConfiguredFromBag = true;
+        return CKyError::Success();
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
+    } catch (const std::exception& e) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
+    } catch (...) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");
+    }
+}

@@ -1,0 +1,129 @@
+// The option-bag translation for index-log transmitters (types 1 to 5) and its index-server step.
+//
+// Unlike the index-engine translation it has no mandatory key and reads no platform settings:
+// every key absent from the bag leaves the record's starting value, and the translation goes on.
+// It never marks the shared state as configured, so it runs again on every engine query.
+#include <map>
+#include <new>
+#include <string>
+
+#include "platform/Bag.h"
+#include "platform/LogWriter.h"
+#include "platform/ManagementData.h"
+#include "startup/ConfigureFromBagHelpers.h"
+#include "startup/TransmitterConfigurationBagId.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+typedef SXTransmitterConfigurationBagId BagId;
+} // namespace
+
+CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
+    if (!m_ptrOptionsBag) {
+        return CKyError::Success();
+    }
+    try {
+        const CBag& bag = *m_ptrOptionsBag;
+        CTransmitterOptions& options = *m_ptrOptions;
+
+        ReadBagValue<std::string>(bag, BagId::idSubClientDir,
+                                  [&](const std::string& v) { options.SetSubClientDir(v); });
+        ReadBagValue<std::string>(bag, BagId::idClientName,
+                                  [&](const std::string& v) { options.SetClientName(v); });
+        ReadBagValue<unsigned int>(bag, BagId::idAppId,
+                                   [&](unsigned int v) { options.SetApplicationNumber(v); });
+        ReadBagValue<std::string>(bag, BagId::idAppGUID,
+                                  [&](const std::string& v) { options.SetAppGUID(v); });
+        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
+                           [&](bool v) { options.SetCollectSecurityInfo(v); });
+        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
+                           [&](bool v) { options.SetCollectOwnerInfo(v); });
+        ReadBagValue<long long>(bag, BagId::idJobId, [&](long long v) { options.SetJobId(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idFleetId,
+                                    [&](unsigned long v) { options.SetFleetId(v); });
+        ReadBagValue<unsigned int>(bag, BagId::idClientId,
+                                   [&](unsigned int v) { options.SetClientId(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idAppType,
+                                    [&](unsigned long v) { options.SetAppType(v); });
+        ReadBagValue<TQBkpLevel>(bag, BagId::idBackupType,
+                                 [&](TQBkpLevel v) { options.SetBackupType(v); });
+        ReadBagValue<std::string>(bag, BagId::idJobToken,
+                                  [&](const std::string& v) { options.SetJobToken(v); });
+
+        CKyError error = Configure_IndexingServer();
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Configure_IndexingServer failed with error [%s]",
+                          error.AsString().c_str());
+        }
+
+        ReadBagValue<unsigned long long>(
+            bag, BagId::idIndexingConnectionFlags,
+            [&](unsigned long long v) { options.SetIndexingConnectionFlags(v); });
+        ReadBagValue<long long>(bag, BagId::idSnapJobId,
+                                [&](long long v) { options.SetSnapJobId(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idSnapArchiveFileID,
+                                    [&](unsigned long v) { options.SetSnapArchiveFileID(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idArchiveFileflags,
+                                    [&](unsigned long v) { options.SetArchiveFileFlags(v); });
+        ReadBagValue<long>(bag, BagId::idRefTime, [&](long v) { options.SetRefTime(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idClientOSId,
+                                    [&](unsigned long v) { options.SetClientOSId(v); });
+        ReadBagValue<std::string>(bag, BagId::idVSACatalogBackupSetGUID, [&](const std::string& v) {
+            options.SetVSACatalogBackupSetGUID(v);
+        });
+        ReadBagValue<std::string>(bag, BagId::idVMName, [&](const std::string& v) {
+            options.SetVMName(v);
+            IDX_LOG(5, "VM Display Name %s", v.c_str());
+        });
+        ReadBagValue<std::string>(bag, BagId::idVMGUID,
+                                  [&](const std::string& v) { options.SetVMGUID(v); });
+        typedef std::map<std::string, std::string> StringMap;
+        error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths,
+                                      [&](const StringMap& v) { options.SetVmMountPathVol(v); });
+        if (error.IsError()) {
+            return error;
+        }
+        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging,
+                           [&](bool v) { options.SetDisableFailureLogging(v); });
+        ReadBagValue<unsigned int>(bag, BagId::idMaxCollectFileID,
+                                   [&](unsigned int v) { options.SetMaxCollectFileID(v); });
+        IDX_LOG(0, "max Collect-File-ID : %u", options.GetMaxCollectFileID());
+        return CKyError::Success();
+    } catch (const std::bad_alloc&) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
+    } catch (const std::exception& e) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
+    } catch (...) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");
+    }
+}
+
+CKyError CSolrTransmitterPrivate::Configure_IndexingServer() {
+    std::string strIndexingServer;
+    CKyError error = m_ptrOptionsBag
+                         ? m_ptrOptionsBag->Read(BagId::idIndexingServer, strIndexingServer)
+                         : FXErrorUtil::ErrorWin32(FXLOC, 87, "No option bag");
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+
+    // A virtual-machine catalogue names the index server by its client; the other types by its
+    // mangled host name. Each form gives the other.
+    if (m_eTransmitterType == eIDX_Transmitter_VSA) {
+        m_ptrOptions->SetIndexingServerClientName(strIndexingServer);
+        TQClient client(strIndexingServer, false, 0);
+        std::string strMangled;
+        client.getNetworkHostnameMangled(strMangled, nullptr);
+        m_ptrOptions->SetIndexingServerMangledName(strMangled);
+    } else {
+        m_ptrOptions->SetIndexingServerMangledName(strIndexingServer);
+        std::string strHostName;
+        std::string strClientName;
+        int nFirst = 0;
+        int nSecond = 0;
+        DemangleHostName(strIndexingServer.c_str(), strHostName, strClientName, nFirst, nSecond);
+        m_ptrOptions->SetIndexingServerClientName(strClientName);
+    }
+    return CKyError::Success();
+}

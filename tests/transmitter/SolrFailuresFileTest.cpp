@@ -1,0 +1,222 @@
+#include <sys/stat.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "platform/testing/LogCapture.h"
+#include "tests/support/TempDir.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+using idxtest::ReadWholeFile;
+using idxtest::TempDir;
+
+namespace {
+
+bool FileExists(const std::string &strPath) {
+    struct stat status;
+    return stat(strPath.c_str(), &status) == 0;
+}
+
+CSolrTransmitterPrivatePtr MakeState(const std::string &strSubClientDir, bool bScanPhase) {
+    CSolrTransmitterPrivatePtr ptrState =
+        boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
+    ptrState->m_ptrOptions->SetSubClientDir(strSubClientDir);
+    ptrState->m_ptrOptions->SetScanPhase(bScanPhase);
+    return ptrState;
+}
+
+} // namespace
+
+TEST(SolrFailuresFileTest, ScanPhaseRewritesItsListAndCountsNothing) {
+    TempDir dir;
+    dir.WriteFile("SolrScanFailures.tqf", "old1\nold2\n");
+    dir.WriteFile("SolrBackupFailures.tqf", "b1\nb2\n");
+    dir.WriteFile("scan_Failures.tqf", "s1\n");
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
+
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    EXPECT_EQ(0, ptrState->GetFailedItemCount());
+    EXPECT_FALSE(ptrState->IfPushDataToSolrFailed());
+
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/new/one", "/new/two"}).IsError());
+    ptrState->CloseSolrFailuresFile();
+    EXPECT_EQ("/new/one\n/new/two\n", ReadWholeFile(dir / "SolrScanFailures.tqf"));
+    EXPECT_EQ(2, ptrState->GetFailedItemCount());
+    // The backup phase's list is not touched.
+    EXPECT_EQ("b1\nb2\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, BackupPhaseWithoutEarlierListsCreatesItsFile) {
+    TempDir dir;
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), false);
+    idxtest::LogCapture capture(0);
+
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    EXPECT_TRUE(FileExists(dir / "SolrBackupFailures.tqf"));
+    EXPECT_EQ(0, ptrState->GetFailedItemCount());
+    EXPECT_FALSE(ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(1u, capture.CountAtLevel("Failed to open file to count lines, FileName=[" +
+                                           (dir / "scan_Failures.tqf") + "]",
+                                       -1));
+}
+
+TEST(SolrFailuresFileTest, BackupPhaseCountsEarlierFailuresAndAppends) {
+    TempDir dir;
+    dir.WriteFile("SolrBackupFailures.tqf", "/b/1\n/b/2\n");
+    dir.WriteFile("scan_Failures.tqf", "/s/1\n");
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), false);
+    idxtest::LogCapture capture(0);
+
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    EXPECT_EQ(3, ptrState->GetFailedItemCount());
+    EXPECT_TRUE(ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(
+        1u, capture.CountAtLevel("Lines in file [" + (dir / "SolrBackupFailures.tqf") + "]=2", 0));
+    EXPECT_EQ(1u, capture.CountAtLevel("Lines in file [" + (dir / "scan_Failures.tqf") + "]=1", 0));
+
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/b/3"}).IsError());
+    EXPECT_EQ(4, ptrState->GetFailedItemCount());
+    ptrState->CloseSolrFailuresFile();
+    EXPECT_EQ("/b/1\n/b/2\n/b/3\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, CountLinesCountsOneLinePerStartedPiece) {
+    TempDir dir;
+    struct Case {
+        const char *szName;
+        std::string strContent;
+        int64_t llExpected;
+    };
+    const Case cases[] = {
+        {"empty", "", 0},
+        {"one-line", "a\n", 1},
+        {"no-final-newline", "a\nb", 2},
+        {"blank-lines", "\n\n\n", 3},
+        {"exactly-one-buffer", std::string(65534, 'x') + "\n", 1},
+        {"one-byte-over", std::string(65535, 'x') + "\n", 2},
+        {"three-pieces", std::string(65535 * 2 + 10, 'y'), 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        std::string strPath = dir.WriteFile(c.szName, c.strContent);
+        EXPECT_EQ(c.llExpected, CSolrTransmitterPrivate::CountLines(strPath));
+    }
+}
+
+TEST(SolrFailuresFileTest, CountLinesOfAMissingFileIsZeroWithAnErrorLine) {
+    TempDir dir;
+    idxtest::LogCapture capture(0);
+    EXPECT_EQ(0, CSolrTransmitterPrivate::CountLines(dir / "absent.tqf"));
+    EXPECT_EQ(1u, capture.CountAtLevel("Failed to open file to count lines", -1));
+}
+
+TEST(SolrFailuresFileTest, DisabledLoggingOpensCountsAndWritesNothing) {
+    TempDir dir;
+    dir.WriteFile("SolrBackupFailures.tqf", "/b/1\n");
+    for (bool bScanPhase : {true, false}) {
+        SCOPED_TRACE(bScanPhase);
+        CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), bScanPhase);
+        ptrState->m_ptrOptions->SetDisableFailureLogging(true);
+        idxtest::LogCapture capture(0);
+
+        ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+        EXPECT_EQ(1u, capture.CountAtLevel("Failure logging is disabled.", 0));
+        EXPECT_FALSE(capture.Contains("Lines in file"));
+        EXPECT_FALSE(FileExists(dir / "SolrScanFailures.tqf"));
+        EXPECT_EQ(0, ptrState->GetFailedItemCount());
+        EXPECT_FALSE(ptrState->IfPushDataToSolrFailed());
+
+        EXPECT_FALSE(ptrState->AddItemToSolrFailures({"/x"}).IsError());
+        EXPECT_EQ(0, ptrState->GetFailedItemCount());
+    }
+    EXPECT_EQ("/b/1\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, OpenFailureSetsTheReasonAndNamesThePath) {
+    TempDir dir;
+    for (bool bScanPhase : {true, false}) {
+        SCOPED_TRACE(bScanPhase);
+        CSolrTransmitterPrivatePtr ptrState = MakeState(dir / "missing-folder", bScanPhase);
+        CKyError error = ptrState->OpenSolrFailuresFile();
+        ASSERT_TRUE(error.IsError());
+        EXPECT_NE(std::string::npos,
+                  error.AsString().find(
+                      "Failed to open solr failures file [" + (dir / "missing-folder") + "/" +
+                      (bScanPhase ? "SolrScanFailures.tqf" : "SolrBackupFailures.tqf") +
+                      "] for writing, Solr failures will not be tracked"));
+        EXPECT_EQ("Failed to open solr failures file. ", ptrState->GetSolrFailureReason());
+    }
+}
+
+TEST(SolrFailuresFileTest, WritingWithoutAnOpenFileFailsAndWritesNothing) {
+    TempDir dir;
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
+    EXPECT_TRUE(ptrState->AddItemToSolrFailures({"/never"}).IsError());
+    EXPECT_EQ(0, ptrState->GetFailedItemCount());
+
+    // After a close, too.
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    ptrState->CloseSolrFailuresFile();
+    EXPECT_TRUE(ptrState->AddItemToSolrFailures({"/late"}).IsError());
+    EXPECT_EQ(0, ptrState->GetFailedItemCount());
+    EXPECT_EQ("", ReadWholeFile(dir / "SolrScanFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, TextsAreWrittenUnchanged) {
+    TempDir dir;
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures({}).IsError());
+    EXPECT_EQ(0, ptrState->GetFailedItemCount());
+
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/100%s%n%d", "two\nlines", "\\\\server\\share"})
+                     .IsError());
+    EXPECT_EQ(3, ptrState->GetFailedItemCount());
+    ptrState->CloseSolrFailuresFile();
+
+    EXPECT_EQ("/100%s%n%d\ntwo\nlines\n\\\\server\\share\n",
+              ReadWholeFile(dir / "SolrScanFailures.tqf"));
+    // Counted once when written, twice when read back.
+    EXPECT_EQ(4, CSolrTransmitterPrivate::CountLines(dir / "SolrScanFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, ConcurrentWritersKeepTheirLinesWholeAndTheCountExact) {
+    TempDir dir;
+    CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+
+    const int nThreads = 4;
+    const int nCalls = 50;
+    std::vector<std::thread> vecThreads;
+    for (int t = 0; t < nThreads; ++t) {
+        vecThreads.emplace_back([&, t] {
+            std::string strLine = "/worker" + std::to_string(t) + "/" + std::string(200, 'z');
+            for (int i = 0; i < nCalls; ++i) {
+                EXPECT_FALSE(ptrState->AddItemToSolrFailures({strLine, strLine}).IsError());
+            }
+        });
+    }
+    for (auto &thread : vecThreads) {
+        thread.join();
+    }
+    ptrState->CloseSolrFailuresFile();
+    EXPECT_EQ(nThreads * nCalls * 2, ptrState->GetFailedItemCount());
+
+    std::string strContent = ReadWholeFile(dir / "SolrScanFailures.tqf");
+    size_t nLines = 0;
+    size_t nStart = 0;
+    while (nStart < strContent.size()) {
+        size_t nEnd = strContent.find('\n', nStart);
+        ASSERT_NE(std::string::npos, nEnd);
+        EXPECT_EQ(209u, nEnd - nStart);
+        ++nLines;
+        nStart = nEnd + 1;
+    }
+    EXPECT_EQ(static_cast<size_t>(nThreads * nCalls * 2), nLines);
+}

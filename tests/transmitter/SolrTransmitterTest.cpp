@@ -1,0 +1,436 @@
+#include "transmitter/SolrTransmitter.h"
+
+#include <chrono>
+#include <thread>
+
+#include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
+#include <gtest/gtest.h>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/Locks.h"
+#include "platform/JobClients.h"
+#include "platform/testing/LogCapture.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestTransmitter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterOptions.h"
+
+using idxtest::CountFreeSlots;
+using idxtest::MakeTestItem;
+using idxtest::TempDir;
+using idxtest::TestSolrTransmitter;
+using idxtest::TestTransmitterThreadPtr;
+
+namespace {
+
+bool HasText(const CKyError &error, const std::string &strText) {
+    return error.AsString().find(strText) != std::string::npos;
+}
+
+// A transmitter whose failures file goes to a folder of its own.
+class SolrTransmitterTest : public ::testing::Test {
+protected:
+    boost::shared_ptr<TestSolrTransmitter>
+    MakeTransmitter(eIDX_Transmitter_Type eType = eIDX_Transmitter_Solr) {
+        auto ptrTransmitter = boost::make_shared<TestSolrTransmitter>(eType);
+        ptrTransmitter->State().m_ptrOptions->SetSubClientDir(m_dir.Path());
+        return ptrTransmitter;
+    }
+
+    TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(SolrTransmitterTest, SettersStoreTheirValuesBeforeStart) {
+    auto ptrTransmitter = MakeTransmitter();
+    CSolrTransmitterCallbackPtr ptrCallback = boost::make_shared<CSolrTransmitterCallback>();
+    CBagPtr ptrBag = boost::make_shared<CBag>();
+
+    EXPECT_FALSE(ptrTransmitter->SetMaxQueueSize(7).IsError());
+    EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(3).IsError());
+    EXPECT_FALSE(ptrTransmitter->SetCallback(ptrCallback).IsError());
+    EXPECT_FALSE(ptrTransmitter->SetOptions(ptrBag).IsError());
+
+    CSolrTransmitterPrivate &state = ptrTransmitter->State();
+    EXPECT_EQ(7, state.m_nMaxQueueSize);
+    EXPECT_EQ(3, state.m_nTransmitterThreads);
+    EXPECT_EQ(ptrCallback, state.m_ptrOptions->GetCallback());
+    EXPECT_EQ(ptrBag, state.m_ptrOptionsBag);
+}
+
+TEST_F(SolrTransmitterTest, SettersAreRefusedOnceStarted) {
+    auto ptrTransmitter = MakeTransmitter();
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    CSolrTransmitterPrivate &state = ptrTransmitter->State();
+    CSolrTransmitterCallbackPtr ptrCallback = boost::make_shared<CSolrTransmitterCallback>();
+
+    struct Case {
+        const char *szMessage;
+        CKyError error;
+    };
+    idxtest::LogCapture capture(0);
+    const Case cases[] = {
+        {"Queue size cannot be changed after transmitter has started",
+         ptrTransmitter->SetMaxQueueSize(50)},
+        {"Transmitter threads cannot be changed after transmitter has started",
+         ptrTransmitter->SetNumberofTransmitterThreads(4)},
+        {"Callback cannot be changed after transmitter has started",
+         ptrTransmitter->SetCallback(ptrCallback)},
+        {"Transmitter options cannot be changed after transmitter has started",
+         ptrTransmitter->SetOptions(boost::make_shared<CBag>())},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szMessage);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(c.error, 774));
+        EXPECT_TRUE(HasText(c.error, c.szMessage));
+    }
+    // The queue-size line is written even for the refused call.
+    EXPECT_EQ(1u, capture.CountAtLevel("Setting queue Size : [50]", 0));
+    EXPECT_EQ(100, state.m_nMaxQueueSize);
+    EXPECT_EQ(1, state.m_nTransmitterThreads);
+    EXPECT_FALSE(state.m_ptrOptions->GetCallback());
+    EXPECT_FALSE(state.m_ptrOptionsBag);
+
+    // Stopping does not make the transmitter unstarted for the setters.
+    ASSERT_FALSE(ptrTransmitter->Stop().IsError());
+    EXPECT_TRUE(FXErrorUtil::IsWin32(ptrTransmitter->SetMaxQueueSize(5), 774));
+}
+
+TEST_F(SolrTransmitterTest, QueueSizeBelowOneIsRefusedButZeroWorkersAreAllowed) {
+    auto ptrTransmitter = MakeTransmitter();
+    for (int nSize : {0, -1, -100}) {
+        SCOPED_TRACE(nSize);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(ptrTransmitter->SetMaxQueueSize(nSize), 87));
+        EXPECT_EQ(100, ptrTransmitter->State().m_nMaxQueueSize);
+    }
+    EXPECT_FALSE(ptrTransmitter->SetMaxQueueSize(1).IsError());
+    EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(0).IsError());
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(0, ptrTransmitter->FactoryCalls());
+    EXPECT_EQ(1, CountFreeSlots(*ptrTransmitter->State().m_ptrQueueSemaphore));
+}
+
+TEST_F(SolrTransmitterTest, StartWithDefaultsMakesOneStartedWorker) {
+    auto ptrTransmitter = MakeTransmitter();
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+
+    EXPECT_EQ(1, ptrTransmitter->FactoryCalls());
+    auto vecWorkers = ptrTransmitter->Workers();
+    ASSERT_EQ(1u, vecWorkers.size());
+    EXPECT_EQ(1, vecWorkers[0]->StartCount());
+    EXPECT_TRUE(vecWorkers[0]->IsRunning());
+    EXPECT_EQ(100, CountFreeSlots(*ptrTransmitter->State().m_ptrQueueSemaphore));
+}
+
+TEST_F(SolrTransmitterTest, SecondStartWhileRunningChangesNothing) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetNumberofTransmitterThreads(2);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    boost::shared_ptr<TqSemaphore> ptrSemaphore = ptrTransmitter->State().m_ptrQueueSemaphore;
+
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(2, ptrTransmitter->FactoryCalls());
+    EXPECT_EQ(ptrSemaphore, ptrTransmitter->State().m_ptrQueueSemaphore);
+    for (const TestTransmitterThreadPtr &ptrWorker : ptrTransmitter->Workers()) {
+        EXPECT_EQ(1, ptrWorker->StartCount());
+    }
+}
+
+TEST_F(SolrTransmitterTest, StartAfterStopRunsTheWholeSequenceAgain) {
+    auto ptrTransmitter = MakeTransmitter();
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    boost::shared_ptr<TqSemaphore> ptrFirstSemaphore = ptrTransmitter->State().m_ptrQueueSemaphore;
+    boost::weak_ptr<idxtest::TestTransmitterThread> weakFirst =
+        ptrTransmitter->WeakWorkers().front();
+
+    ASSERT_FALSE(ptrTransmitter->Stop().IsError());
+    EXPECT_TRUE(weakFirst.expired());
+    EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(2, ptrTransmitter->FactoryCalls());
+    EXPECT_NE(ptrFirstSemaphore, ptrTransmitter->State().m_ptrQueueSemaphore);
+    ASSERT_EQ(1u, ptrTransmitter->Workers().size());
+    EXPECT_TRUE(ptrTransmitter->Workers()[0]->IsRunning());
+}
+
+TEST_F(SolrTransmitterTest, ZeroWorkersLeaveTheListEmptySoAnotherStartRunsAgain) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetNumberofTransmitterThreads(0);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    boost::shared_ptr<TqSemaphore> ptrFirst = ptrTransmitter->State().m_ptrQueueSemaphore;
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_NE(ptrFirst, ptrTransmitter->State().m_ptrQueueSemaphore);
+}
+
+TEST_F(SolrTransmitterTest, FailedWorkerAllocationEndsStartWithTheWorkersMadeSoFar) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetNumberofTransmitterThreads(3);
+    ptrTransmitter->FailFactoryAfter(2);
+
+    CKyError error = ptrTransmitter->Start();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 14));
+    EXPECT_EQ(2u, ptrTransmitter->State().m_lstWorkers.size());
+    // No failures file was opened.
+    EXPECT_TRUE(ptrTransmitter->State().AddItemToSolrFailures({"/x"}).IsError());
+    // With workers listed, a further Start succeeds at once.
+    EXPECT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(3, ptrTransmitter->FactoryCalls());
+}
+
+TEST_F(SolrTransmitterTest, FailuresFileThatCannotBeOpenedFailsStart) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->State().m_ptrOptions->SetSubClientDir(m_dir / "no-such-folder");
+
+    CKyError error = ptrTransmitter->Start();
+    ASSERT_TRUE(error.IsError());
+    EXPECT_TRUE(HasText(error, "Failed to open solr failures file [" + (m_dir / "no-such-folder") +
+                                   "/SolrScanFailures.tqf] for writing, Solr failures will not "
+                                   "be tracked"));
+    EXPECT_EQ("Failed to open solr failures file. ", ptrTransmitter->GetSolrFailureReason());
+    // The workers keep running until the transmitter is stopped.
+    ASSERT_EQ(1u, ptrTransmitter->Workers().size());
+    EXPECT_TRUE(ptrTransmitter->Workers()[0]->IsRunning());
+}
+
+TEST_F(SolrTransmitterTest, BackupPhaseStartReportsEarlierFailures) {
+    m_dir.WriteFile("SolrBackupFailures.tqf", "/a\n/b\n");
+    m_dir.WriteFile("scan_Failures.tqf", "/c\n");
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->State().m_ptrOptions->SetScanPhase(false);
+
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(3, ptrTransmitter->GetFailedItemCount());
+    EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+}
+
+TEST_F(SolrTransmitterTest, DisabledFailureLoggingStartsWithoutAFile) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->State().m_ptrOptions->SetDisableFailureLogging(true);
+    ptrTransmitter->State().m_ptrOptions->SetSubClientDir(m_dir / "no-such-folder");
+    idxtest::LogCapture capture(0);
+
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(1u, capture.CountAtLevel("Failure logging is disabled.", 0));
+    EXPECT_EQ("", ptrTransmitter->GetSolrFailureReason());
+}
+
+TEST_F(SolrTransmitterTest, FactoryMakesTheWorkerOfTheType) {
+    struct Case {
+        int nType;
+        bool bEngineWorker;
+        const char *szLine;
+        int nLevel;
+    };
+    const Case cases[] = {
+        {0, true, nullptr, 0},
+        {1, false, "Instantiating LogWriter thread", 2},
+        {2, false, "Instantiating VSA LogWriter thread", 2},
+        {3, false, "Instantiating block level LogWriter thread", 2},
+        {4, false, "Instantiating FS Direct LogWriter thread", 2},
+        {5, false, "Instantiating LogWriter Live Crawl thread", 2},
+        {7, true, "Unknown transmitter type [7], defaulting to Solr transmitter", -1},
+        {-1, true, "Unknown transmitter type [-1], defaulting to Solr transmitter", -1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.nType);
+        CSolrTransmitter transmitter(static_cast<eIDX_Transmitter_Type>(c.nType));
+        idxtest::LogCapture capture(7);
+        IIdxTransmitterThreadPtr ptrWorker = transmitter.GetIdxTransmitterThreadObj();
+
+        EXPECT_EQ(c.bEngineWorker,
+                  boost::dynamic_pointer_cast<CSolrTransmitterThread>(ptrWorker) != nullptr);
+        if (ptrWorker) {
+            EXPECT_FALSE(ptrWorker->IsRunning());
+        }
+        if (c.szLine) {
+            EXPECT_EQ(1u, capture.CountAtLevel(c.szLine, c.nLevel));
+        } else {
+            EXPECT_TRUE(capture.Lines().empty());
+        }
+    }
+}
+
+TEST_F(SolrTransmitterTest, AbortBeforeStartDoesNothing) {
+    auto ptrTransmitter = MakeTransmitter();
+    EXPECT_FALSE(ptrTransmitter->Abort(true).IsError());
+    EXPECT_FALSE(ptrTransmitter->IsAborted());
+}
+
+TEST_F(SolrTransmitterTest, AbortEmptiesTheQueueGivingBackOneSlotPerItem) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetNumberofTransmitterThreads(2);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    for (const TestTransmitterThreadPtr &ptrWorker : ptrTransmitter->Workers()) {
+        ptrWorker->SetPaused(true);
+    }
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/q")).IsError());
+    }
+    CSolrTransmitterPrivate &state = ptrTransmitter->State();
+    EXPECT_EQ(70, CountFreeSlots(*state.m_ptrQueueSemaphore));
+
+    EXPECT_FALSE(ptrTransmitter->Abort(false).IsError());
+    EXPECT_TRUE(ptrTransmitter->IsAborted());
+    EXPECT_EQ(0u, state.GetQueueLength());
+    EXPECT_EQ(100, CountFreeSlots(*state.m_ptrQueueSemaphore));
+    // Workers already stopped are asked again without harm.
+    EXPECT_FALSE(ptrTransmitter->Abort(true).IsError());
+    for (const TestTransmitterThreadPtr &ptrWorker : ptrTransmitter->Workers()) {
+        EXPECT_FALSE(ptrWorker->IsRunning());
+    }
+    EXPECT_TRUE(FXErrorUtil::IsWin32(ptrTransmitter->AddToQueue(MakeTestItem("/late")), 995));
+}
+
+TEST_F(SolrTransmitterTest, AbortWakesAJobThreadBlockedOnAFullQueue) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetMaxQueueSize(2);
+    ptrTransmitter->SetNumberofTransmitterThreads(0);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/1")).IsError());
+    ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/2")).IsError());
+
+    std::vector<std::thread> vecBlocked;
+    std::vector<CKyError> vecResults(3);
+    for (int i = 0; i < 3; ++i) {
+        vecBlocked.emplace_back(
+            [&, i] { vecResults[i] = ptrTransmitter->AddToQueue(MakeTestItem("/blocked")); });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(2u, ptrTransmitter->State().GetQueueLength());
+
+    EXPECT_FALSE(ptrTransmitter->Abort(true).IsError());
+    for (auto &thread : vecBlocked) {
+        thread.join();
+    }
+    for (const CKyError &result : vecResults) {
+        EXPECT_TRUE(FXErrorUtil::IsWin32(result, 995));
+    }
+    EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
+}
+
+TEST_F(SolrTransmitterTest, WorkersDrainWhatIsQueued) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetMaxQueueSize(3);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/d" + std::to_string(i))).IsError());
+    }
+    TestTransmitterThreadPtr ptrWorker = ptrTransmitter->Workers().at(0);
+    ASSERT_TRUE(ptrWorker->WaitForTaken(20));
+    std::vector<CItemPtr> vecTaken = ptrWorker->TakenItems();
+    for (size_t i = 0; i < vecTaken.size(); ++i) {
+        EXPECT_EQ("/d" + std::to_string(i), vecTaken[i]->GetPath());
+    }
+}
+
+TEST_F(SolrTransmitterTest, FailureReasonOfAnAbortingWorkerComesBackIntact) {
+    auto ptrTransmitter = MakeTransmitter();
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    TestTransmitterThreadPtr ptrWorker = ptrTransmitter->Workers().at(0);
+    const std::string strReason = "disk 100% full: %s %n %d";
+    ptrWorker->AbortOnNextEvent(FXErrorUtil::ErrorWin32(FXLOC, 995), strReason);
+    ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/x")).IsError());
+
+    ASSERT_TRUE(ptrWorker->WaitForStop(CTimeInterval::FromSeconds(5)));
+    EXPECT_EQ(strReason, ptrTransmitter->GetSolrFailureReason());
+    EXPECT_TRUE(ptrTransmitter->IsAborted());
+}
+
+TEST_F(SolrTransmitterTest, QueriesAndSwitchesWriteTheSharedState) {
+    auto ptrTransmitter = MakeTransmitter();
+    CSolrTransmitterPrivate &state = ptrTransmitter->State();
+    TQBkpJobClient backupJobClient;
+
+    ptrTransmitter->SetBackupJobClient(&backupJobClient);
+    ptrTransmitter->PopulateFieldsToPush({"DocumentType", "SecurityInfo"});
+    ptrTransmitter->SendPartialData(true);
+    ptrTransmitter->SetCollectID(12);
+    ptrTransmitter->SetOffset(4096);
+    state.m_ptrOptions->SetIsNasClient(true);
+    state.SetPushDataToSolrFailed(true);
+
+    EXPECT_EQ(&backupJobClient, state.m_pBackupJobClient);
+    EXPECT_EQ((std::vector<std::string>{"DocumentType", "SecurityInfo"}), state.m_vecFieldsToPush);
+    EXPECT_TRUE(state.m_bSendPartialData);
+    EXPECT_EQ(12u, state.m_nCollectID);
+    EXPECT_EQ(4096, state.m_llCollectOffset);
+    EXPECT_TRUE(ptrTransmitter->IsNasClient());
+    EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+    EXPECT_EQ(0, ptrTransmitter->GetFailedItemCount());
+}
+
+TEST_F(SolrTransmitterTest, EndOfJobOperationsOnATransmitterThatNeverStarted) {
+    auto ptrTransmitter = MakeTransmitter();
+    CKyError wait = ptrTransmitter->WaitForQueueToEmpty();
+    CKyError stop = ptrTransmitter->Stop();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(wait, 774));
+    EXPECT_TRUE(HasText(wait, "Transmitter was not started"));
+    EXPECT_TRUE(FXErrorUtil::IsWin32(stop, 774));
+    EXPECT_TRUE(HasText(stop, "Transmitter was not started"));
+    EXPECT_FALSE(ptrTransmitter->Commit().IsError());
+}
+
+TEST_F(SolrTransmitterTest, StopJoinsTheWorkersAndClosesTheFailuresFile) {
+    auto ptrTransmitter = MakeTransmitter();
+    ptrTransmitter->SetNumberofTransmitterThreads(3);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    CSolrTransmitterPrivate &state = ptrTransmitter->State();
+    ASSERT_FALSE(state.AddItemToSolrFailures({"/failed"}).IsError());
+
+    ASSERT_FALSE(ptrTransmitter->Stop().IsError());
+    EXPECT_TRUE(state.m_lstWorkers.empty());
+    for (const auto &weakWorker : ptrTransmitter->WeakWorkers()) {
+        EXPECT_TRUE(weakWorker.expired());
+    }
+    EXPECT_TRUE(state.AddItemToSolrFailures({"/after-stop"}).IsError());
+    EXPECT_EQ("/failed\n", idxtest::ReadWholeFile(m_dir / "SolrScanFailures.tqf"));
+    // A second Stop has nothing left to stop.
+    EXPECT_FALSE(ptrTransmitter->Stop().IsError());
+}
+
+TEST_F(SolrTransmitterTest, DestroyingARunningTransmitterReleasesWorkersAndState) {
+    boost::weak_ptr<CSolrTransmitterPrivate> weakState;
+    std::vector<boost::weak_ptr<idxtest::TestTransmitterThread>> vecWeakWorkers;
+    {
+        auto ptrTransmitter = MakeTransmitter();
+        ptrTransmitter->SetNumberofTransmitterThreads(4);
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/pending")).IsError());
+        weakState = ptrTransmitter->StatePtr();
+        vecWeakWorkers = ptrTransmitter->WeakWorkers();
+    }
+    EXPECT_TRUE(weakState.expired());
+    for (const auto &weakWorker : vecWeakWorkers) {
+        EXPECT_TRUE(weakWorker.expired());
+    }
+}
+
+TEST_F(SolrTransmitterTest, DefaultEngineWorkerRecordsWhatItTakesAsFailures) {
+    // The base factory: type 0 gets the engine worker, which cannot reach an engine and so
+    // reports every item it drains in the failures file.
+    struct Exposed : CSolrTransmitter {
+        CSolrTransmitterPrivate &State() { return *m_ptrSolrTransmitterPrivate; }
+    };
+    TempDir dir;
+    Exposed transmitter;
+    transmitter.State().m_ptrOptions->SetSubClientDir(dir.Path());
+    transmitter.SetNumberofTransmitterThreads(2);
+    ASSERT_FALSE(transmitter.Start().IsError());
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_FALSE(transmitter.AddToQueue(MakeTestItem("/e" + std::to_string(i))).IsError());
+    }
+    for (int i = 0; i < 1000 && transmitter.GetFailedItemCount() < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(5, transmitter.GetFailedItemCount());
+    EXPECT_TRUE(transmitter.IfPushDataToSolrFailed());
+    ASSERT_FALSE(transmitter.Stop().IsError());
+    std::string strContent = idxtest::ReadWholeFile(dir / "SolrScanFailures.tqf");
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NE(std::string::npos, strContent.find("/e" + std::to_string(i) + "\n"));
+    }
+}

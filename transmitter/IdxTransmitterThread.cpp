@@ -1,0 +1,110 @@
+#include "transmitter/IdxTransmitterThread.h"
+
+#include "platform/Clock.h"
+#include "platform/LogWriter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+IIdxTransmitterThread::IIdxTransmitterThread(boost::shared_ptr<FXEvent> ptrWakeEvent)
+    : CAlertableEventThread(ptrWakeEvent), m_pllCollectFileOffsets(nullptr) {}
+
+IIdxTransmitterThread::~IIdxTransmitterThread() = default;
+
+void IIdxTransmitterThread::InternalStop() {
+    CAlertableEventThread::InternalStop();
+}
+
+CKyError IIdxTransmitterThread::SendComputeFolderStats() {
+    return CKyError::Success();
+}
+
+void IIdxTransmitterThread::SetCommitFlag(_CommitParams &params) {
+    std::lock_guard<std::mutex> guard(m_lockCommitParams);
+    m_commitParams = params;
+}
+
+_CommitParams IIdxTransmitterThread::GetCommitParams() {
+    std::lock_guard<std::mutex> guard(m_lockCommitParams);
+    return m_commitParams;
+}
+
+void IIdxTransmitterThread::ClearCommitFlag() {
+    std::lock_guard<std::mutex> guard(m_lockCommitParams);
+    m_commitParams = _CommitParams();
+}
+
+CIdxTransmitterThread::CIdxTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
+                                             CTransmitterOptionsPtr ptrOptions)
+    : IIdxTransmitterThread(ptrSolrTransmitterPrivate->m_ptrItemQueuedEvent),
+      m_ptrSolrTransmitterPrivate(ptrSolrTransmitterPrivate), m_ptrOptions(ptrOptions),
+      m_bIdle(true) {}
+
+CIdxTransmitterThread::~CIdxTransmitterThread() {
+    // Normally a no-op: the transmitter stops and joins its workers before it drops them. Should
+    // a worker still run, its hooks must not outlive the members they use.
+    StopBeforeDestruction();
+}
+
+uint32_t CIdxTransmitterThread::WaitForEvent() {
+    SetIdle(true);
+
+    CTimeInterval timeout = GetTimeout();
+    uint32_t nMilliseconds = TQ_INFINITE;
+    if (!timeout.IsClear()) {
+        nMilliseconds = static_cast<uint32_t>(timeout.GetTicks() / 10000);
+    }
+    // The event is the shared item-queued event; waiting on it through the base's accessor also
+    // lets a stop request end the wait at once.
+    uint32_t nResult = GetEvent()->WaitForSet(nMilliseconds);
+
+    IDX_LOG(5, "Recieved signal on WaitForEvent");
+    return nResult;
+}
+
+bool CIdxTransmitterThread::IsTransmitterIdle() {
+    return m_bIdle.load();
+}
+
+CTransmitterOptionsPtr CIdxTransmitterThread::GetTransmitterOptions() {
+    return m_ptrOptions;
+}
+
+CKyError CIdxTransmitterThread::GetError() const {
+    return m_error.Copy();
+}
+
+void CIdxTransmitterThread::SetError(const CKyError &error) {
+    if (!m_error.IsError()) {
+        m_error = error;
+    }
+}
+
+CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &strReason) {
+    if (m_ptrOptions->IsAborted() && m_error.IsError()) {
+        return CKyError::Success();
+    }
+
+    IDX_LOG(1, "Aborting solr transmission, error: %s ", error.AsString().c_str());
+
+    InternalStop();
+    SetError(error);
+
+    if (!strReason.empty() && m_ptrSolrTransmitterPrivate->GetSolrFailureReason().empty()) {
+        m_ptrSolrTransmitterPrivate->SetSolrFailureReason(strReason);
+    }
+
+    // The flag goes up before the queue is emptied, so that a job thread woken by the freed
+    // slots already sees it and is refused.
+    m_ptrOptions->SetAborted(true);
+
+    CKyError clearError = m_ptrSolrTransmitterPrivate->ClearQueuedItems();
+    if (clearError.IsError()) {
+        IDX_LOG(1, " Failed to clear the queued items list, error= %s",
+                clearError.AsString().c_str());
+    }
+
+    if (m_ptrOptions->IsVMContentIndexing()) {
+        KYSLEEP_InTeRnAl(1000);
+    }
+    return CKyError::Success();
+}

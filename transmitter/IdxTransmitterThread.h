@@ -1,0 +1,102 @@
+// The worker interface and base shared by every worker class of a transmitter.
+//
+// A worker is an event thread that waits on the transmitter's one item-queued event and takes
+// items with CSolrTransmitterPrivate::GetQueuedItems. The interface adds the requests the
+// transmitter makes of a worker (commit, ping, counters, control requests); the base holds the
+// shared state, the option record, the idle flag the end-of-job wait polls and the worker's first
+// error, and supplies the common abort.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <boost/shared_ptr.hpp>
+
+#include "foundation/KyError.h"
+#include "foundation/Locks.h"
+#include "platform/EventThread.h"
+#include "transmitter/TransmitterTypes.h"
+
+// A commit request that the periodic commit thread places on a live-crawl worker. The three
+// shared pointers keep the cycle's reply semaphore, offsets vector and lock alive until the
+// worker has answered or dropped the request, also after the cycle gave up waiting.
+struct _CommitParams {
+    bool m_bCommitRequested = false;
+    boost::shared_ptr<TqSemaphore> m_ptrReplySemaphore;
+    boost::shared_ptr<std::vector<uint64_t>> m_ptrCollectFileOffsets;
+    boost::shared_ptr<FXLockableResource> m_ptrOffsetsLock;
+};
+
+class IIdxTransmitterThread : public CAlertableEventThread {
+public:
+    explicit IIdxTransmitterThread(boost::shared_ptr<FXEvent> ptrWakeEvent);
+    ~IIdxTransmitterThread() override;
+
+    void InternalStop() override;
+
+    virtual bool IsTransmitterIdle() = 0;
+    virtual CTransmitterOptionsPtr GetTransmitterOptions() = 0;
+    virtual CKyError GetError() const = 0;
+    virtual CKyError SendCommit() = 0;
+    virtual bool IsIdxEngineRunning() = 0;
+    virtual CKyError LogPerformanceCounters() = 0;
+    virtual CKyError SendDeleteDataSourceContent(const std::string &strDataSource) = 0;
+    virtual CKyError PruneAuditCore(const std::string &strEventTime,
+                                    const std::string &strAppId) = 0;
+    // Workers without folder statistics succeed without a request.
+    virtual CKyError SendComputeFolderStats();
+    virtual CKyError SyncAuditAndMainCore(int32_t nEventBits, const std::string &strAppId) = 0;
+
+    // Places a commit request (replacing one still pending from an abandoned cycle). The caller
+    // sets the item-queued event afterwards so that the worker wakes and reads it.
+    void SetCommitFlag(_CommitParams &params);
+    // A copy of the pending request (requested false when there is none).
+    _CommitParams GetCommitParams();
+    // Drops the request once it has been answered or refused.
+    void ClearCommitFlag();
+
+protected:
+    // Guards the commit request, which the periodic commit thread writes while the worker runs.
+    std::mutex m_lockCommitParams;
+    _CommitParams m_commitParams;
+    // The worker's own offset per collect-file id (index id-1); only the live-crawl worker
+    // allocates it (new[], GetMaxCollectFileID entries) and frees it in its destructor.
+    uint64_t *m_pllCollectFileOffsets;
+};
+
+class CIdxTransmitterThread : public IIdxTransmitterThread {
+public:
+    // The wake event is the shared state's item-queued event, so every worker of a transmitter
+    // waits on the same one. Nothing is started.
+    CIdxTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
+                          CTransmitterOptionsPtr ptrOptions);
+    // Does not stop the thread: the transmitter stops and joins its workers before it drops them.
+    ~CIdxTransmitterThread() override;
+
+    // Marks the worker idle and waits for the item-queued event (or the time-out when one is
+    // set); the wait's result is returned unchanged, 0 when the event was set.
+    uint32_t WaitForEvent() override;
+
+    bool IsTransmitterIdle() override;
+    CTransmitterOptionsPtr GetTransmitterOptions() override;
+    CKyError GetError() const override;
+
+    // Keeps the first error; later ones are dropped.
+    void SetError(const CKyError &error);
+
+    // The common abort of a worker: stops its own loop, keeps the error and the first failure
+    // reason, marks the whole transmitter aborted and empties the queue (so that a job thread
+    // blocked on a full queue wakes and is refused). Always succeeds.
+    CKyError AbortThread(CKyError error, const std::string &strReason);
+
+protected:
+    void SetIdle(bool bIdle) { m_bIdle.store(bIdle); }
+
+    CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;
+    CTransmitterOptionsPtr m_ptrOptions;
+    std::atomic<bool> m_bIdle;
+    CKyError m_error;
+};

@@ -1,0 +1,137 @@
+// Failures-file members of CSolrTransmitterPrivate: opening (and counting the earlier failures
+// of a backup phase), appending the names of items that failed, closing.
+#include <cerrno>
+#include <cstdio>
+#include <new>
+
+#include "foundation/FileData.h"
+#include "foundation/HandleOwners.h"
+#include "foundation/StringHelpers.h"
+#include "platform/LogWriter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const char kScanFailuresFile[] = "SolrScanFailures.tqf";
+const char kBackupFailuresFile[] = "SolrBackupFailures.tqf";
+const char kScanPhaseFailuresFile[] = "scan_Failures.tqf";
+const int kCountBufferSize = 65536;
+
+} // namespace
+
+CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
+    if (m_ptrOptions->IsDisableFailureLogging()) {
+        IDX_LOG(0, "Failure logging is disabled.");
+        return CKyError::Success();
+    }
+
+    const std::string &strFolder = m_ptrOptions->GetSubClientDir();
+    int64_t llEarlierFailures = 0;
+    std::string strMode;
+    std::string strPath = strFolder;
+
+    if (m_ptrOptions->IsScanPhase()) {
+        // The scan phase starts its list afresh; nothing found in the folder counts.
+        strMode = "wb";
+        FXPath::Append(strPath, kScanFailuresFile, 0);
+    } else {
+        // The backup phase adds to the list of the earlier attempt, and both that list and the
+        // scan phase's list are failures the job must still report.
+        strMode = "a+";
+        FXPath::Append(strPath, kBackupFailuresFile, 0);
+        if (FXFile::Exists(strPath)) {
+            llEarlierFailures += CountLines(strPath);
+        }
+        std::string strScanList = strFolder;
+        FXPath::Append(strScanList, kScanPhaseFailuresFile, 0);
+        llEarlierFailures += CountLines(strScanList);
+    }
+
+    auto_fileptr fpOpened;
+    CKyError error = FXFile::tqfopen(fpOpened, strPath, strMode.c_str());
+    if (error.IsError()) {
+        SetSolrFailureReason("Failed to open solr failures file. ");
+        return error.Push(FXLOC,
+                          "Failed to open solr failures file [%s] for writing, Solr failures "
+                          "will not be tracked",
+                          strPath.c_str());
+    }
+
+    {
+        auto_lock lock(&m_lockFailuresFile, true);
+        m_fpSolrFailures.reset(fpOpened.get());
+        fpOpened.__set(nullptr);
+        if (llEarlierFailures != 0) {
+            m_llFailedItemCount = llEarlierFailures;
+        }
+    }
+    if (llEarlierFailures != 0) {
+        SetPushDataToSolrFailed(true);
+    }
+    return CKyError::Success();
+}
+
+int64_t CSolrTransmitterPrivate::CountLines(const std::string &strPath) {
+    auto_fileptr fpFile;
+    CKyError error = FXFile::tqfopen(fpFile, strPath, "r");
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to open file to count lines, FileName=[%s], error=%s",
+                      strPath.c_str(), error.AsString().c_str());
+        return 0;
+    }
+
+    auto_ptr_array<char> buffer(new (std::nothrow) char[kCountBufferSize]);
+    if (!buffer.is_valid()) {
+        IDX_LOG_ERROR("Failed to allocate memory for buffer");
+        return 0;
+    }
+
+    // One count per read: a line longer than the buffer counts once per started piece, which
+    // keeps the memory bounded whatever the file holds.
+    int64_t llLines = 0;
+    while (fgets(buffer.get(), kCountBufferSize, fpFile.get()) != nullptr) {
+        ++llLines;
+    }
+    IDX_LOG(0, "Lines in file [%s]=%lld", strPath.c_str(), static_cast<long long>(llLines));
+    return llLines;
+}
+
+CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::string> &vecItems) {
+    if (m_ptrOptions->IsDisableFailureLogging()) {
+        return CKyError::Success();
+    }
+
+    auto_lock lock(&m_lockFailuresFile, true);
+    if (vecItems.empty()) {
+        return CKyError::Success();
+    }
+    FILE *pFile = m_fpSolrFailures.get();
+    if (pFile == nullptr) {
+        // Before Start opened the file or after Stop closed it: the names cannot be kept, and the
+        // caller must learn that rather than believe them recorded.
+        return FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                       "Solr failures file is not open, %zu failed items not "
+                                       "recorded",
+                                       vecItems.size());
+    }
+    for (const std::string &strItem : vecItems) {
+        if (fprintf(pFile, "%s\n", strItem.c_str()) < 0) {
+            IDX_LOG_ERROR("Error writing to solr failures file, item=%s error=%d", strItem.c_str(),
+                          errno);
+            continue;
+        }
+        ++m_llFailedItemCount;
+    }
+    return CKyError::Success();
+}
+
+void CSolrTransmitterPrivate::CloseSolrFailuresFile() {
+    auto_lock lock(&m_lockFailuresFile, true);
+    m_fpSolrFailures.reset();
+}
+
+int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
+    auto_lock lock(&m_lockFailuresFile, true);
+    return m_llFailedItemCount;
+}

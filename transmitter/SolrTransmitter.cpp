@@ -1,0 +1,326 @@
+#include "transmitter/SolrTransmitter.h"
+
+#include <boost/make_shared.hpp>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/Locks.h"
+#include "foundation/MakeSharedNothrow.h"
+#include "platform/EventThread.h"
+#include "platform/LogWriter.h"
+#include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+CSolrTransmitter::CSolrTransmitter(eIDX_Transmitter_Type eType)
+    : m_ptrSolrTransmitterPrivate(boost::make_shared<CSolrTransmitterPrivate>(this, eType)) {}
+
+CSolrTransmitter::~CSolrTransmitter() {
+    // The end of a job once more, on this class's own operations: a derived class is already
+    // gone at this point.
+    CKyError error = CSolrTransmitter::WaitForQueueToEmpty();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
+    }
+    error = CSolrTransmitter::Stop();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
+    }
+    error = CSolrTransmitter::Commit();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
+    }
+    // Stop empties the worker list on every path that has workers; this makes sure of it, since
+    // a listed worker would keep the shared state (and its own thread) alive after we are gone.
+    StopAndReleaseWorkers();
+
+    m_ptrHSMLowLevelCtx.reset();
+    m_ptrSolrTransmitterPrivate.reset();
+    m_ptrPerformanceLogThread.reset();
+}
+
+void CSolrTransmitter::StopAndReleaseWorkers() {
+    if (!m_ptrSolrTransmitterPrivate) {
+        return;
+    }
+    std::list<IIdxTransmitterThreadPtr> lstWorkers;
+    {
+        auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockWorkers, true);
+        for (const IIdxTransmitterThreadPtr &ptrWorker :
+             m_ptrSolrTransmitterPrivate->m_lstWorkers) {
+            ptrWorker->InternalStop();
+        }
+        for (const IIdxTransmitterThreadPtr &ptrWorker :
+             m_ptrSolrTransmitterPrivate->m_lstWorkers) {
+            ptrWorker->Stop(true);
+        }
+        lstWorkers.swap(m_ptrSolrTransmitterPrivate->m_lstWorkers);
+    }
+    // Released outside the lock: a worker's destructor may run here.
+    lstWorkers.clear();
+}
+
+CKyError CSolrTransmitter::Start() {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    auto_lock lock(&state.m_lockWorkers, true);
+
+    if (!state.m_lstWorkers.empty()) {
+        return CKyError::Success();
+    }
+
+    CKyError error = state.ConfigureFromBag();
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+
+    boost::shared_ptr<TqSemaphore> ptrSemaphore =
+        boost::make_shared_nothrow<TqSemaphore>(state.m_nMaxQueueSize);
+    if (!ptrSemaphore) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+    state.m_ptrQueueSemaphore = ptrSemaphore;
+
+    for (int32_t i = 0; i < state.m_nTransmitterThreads; ++i) {
+        IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
+        if (!ptrWorker) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        }
+        ptrWorker->Start();
+        state.m_lstWorkers.push_back(ptrWorker);
+    }
+
+    if (state.m_eTransmitterType != eIDX_Transmitter_LiveCrawl) {
+        error = state.OpenSolrFailuresFile();
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+    } else {
+        error = InitializePeriodicCommitThread();
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+        // A live-crawl worker whose start hook failed has left its reason; the text is the
+        // message itself, never a format.
+        std::string strReason = state.GetSolrFailureReason();
+        if (!strReason.empty()) {
+            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
+        }
+    }
+
+    return CKyError::Success();
+}
+
+IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    const int32_t nType = static_cast<int32_t>(state.m_eTransmitterType);
+    IIdxTransmitterThreadPtr ptrWorker;
+
+    switch (nType) {
+    case eIDX_Transmitter_Solr:
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
+                                                                       state.m_ptrOptions);
+        break;
+    // The index-log worker classes are not part of this library yet: their types get no worker,
+    // so Start fails with 14 rather than run them on a worker of another kind.
+    case eIDX_Transmitter_LogWriter:
+        IDX_LOG(2, "Instantiating LogWriter thread");
+        break;
+    case eIDX_Transmitter_VSA:
+        IDX_LOG(2, "Instantiating VSA LogWriter thread");
+        break;
+    case eIDX_Transmitter_BlkLvl:
+        IDX_LOG(2, "Instantiating block level LogWriter thread");
+        break;
+    case eIDX_Transmitter_FSDirect:
+        IDX_LOG(2, "Instantiating FS Direct LogWriter thread");
+        break;
+    case eIDX_Transmitter_LiveCrawl:
+        IDX_LOG(2, "Instantiating LogWriter Live Crawl thread");
+        break;
+    default:
+        IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
+                                                                       state.m_ptrOptions);
+        break;
+    }
+    return ptrWorker;
+}
+
+CKyError CSolrTransmitter::Abort(bool bFlag) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return CKyError::Success();
+    }
+
+    state.m_ptrOptions->SetAborted(true);
+
+    {
+        auto_lock lock(&state.m_lockWorkers, true);
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            ptrWorker->Stop(bFlag);
+        }
+    }
+
+    // One slot back per item removed: a job thread blocked on the full queue wakes, sees the
+    // abort flag set above and is refused.
+    auto_lock lock(&state.m_lockQueue, true);
+    while (!state.m_lstQueuedItems.empty()) {
+        state.m_lstQueuedItems.pop_front();
+        state.m_ptrQueueSemaphore->release(1);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::SetMaxQueueSize(int nMaxQueueSize) {
+    IDX_LOG(0, "Setting queue Size : [%d]", nMaxQueueSize);
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 774, "Queue size cannot be changed after transmitter has started");
+    }
+    // A queue without a free slot could never take an item, and no abort could free the caller
+    // blocked on it.
+    if (nMaxQueueSize < 1) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Queue size must be at least 1, given [%d]",
+                                       nMaxQueueSize);
+    }
+    state.m_nMaxQueueSize = nMaxQueueSize;
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::SetNumberofTransmitterThreads(int nThreads) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 774, "Transmitter threads cannot be changed after transmitter has started");
+    }
+    state.m_nTransmitterThreads = nThreads;
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::SetCallback(CSolrTransmitterCallbackPtr ptrCallback) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                       "Callback cannot be changed after transmitter has started");
+    }
+    state.m_ptrOptions->SetCallback(ptrCallback);
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::SetOptions(CBagPtr ptrOptionsBag) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 774, "Transmitter options cannot be changed after transmitter has started");
+    }
+    state.m_ptrOptionsBag = ptrOptionsBag;
+    return CKyError::Success();
+}
+
+void CSolrTransmitter::SetBackupJobClient(TQBkpJobClient *pBackupJobClient) {
+    m_ptrSolrTransmitterPrivate->m_pBackupJobClient = pBackupJobClient;
+}
+
+bool CSolrTransmitter::IsAborted() {
+    if (!m_ptrSolrTransmitterPrivate->m_ptrOptions) {
+        return false;
+    }
+    return m_ptrSolrTransmitterPrivate->m_ptrOptions->IsAborted();
+}
+
+bool CSolrTransmitter::IfPushDataToSolrFailed() {
+    return m_ptrSolrTransmitterPrivate->IfPushDataToSolrFailed();
+}
+
+std::string CSolrTransmitter::GetSolrFailureReason() {
+    return m_ptrSolrTransmitterPrivate->GetSolrFailureReason();
+}
+
+int64_t CSolrTransmitter::GetFailedItemCount() {
+    return m_ptrSolrTransmitterPrivate->GetFailedItemCount();
+}
+
+bool CSolrTransmitter::IsNasClient() {
+    return m_ptrSolrTransmitterPrivate->m_ptrOptions->IsNasClient();
+}
+
+void CSolrTransmitter::PopulateFieldsToPush(const std::vector<std::string> &vecFields) {
+    m_ptrSolrTransmitterPrivate->m_vecFieldsToPush = vecFields;
+}
+
+void CSolrTransmitter::SendPartialData(bool bSendPartialData) {
+    m_ptrSolrTransmitterPrivate->m_bSendPartialData = bSendPartialData;
+}
+
+void CSolrTransmitter::SetCollectID(uint32_t nCollectId) {
+    m_ptrSolrTransmitterPrivate->m_nCollectID = nCollectId;
+}
+
+void CSolrTransmitter::SetOffset(int64_t llOffset) {
+    m_ptrSolrTransmitterPrivate->m_llCollectOffset = llOffset;
+}
+
+// End of a job. Only what a started transmitter needs to be taken down safely is done here:
+// workers stopped and joined, list emptied, failures file closed. Draining and committing are
+// refused as not supported.
+
+CKyError CSolrTransmitter::WaitForQueueToEmpty() {
+    if (!m_ptrSolrTransmitterPrivate->IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+    }
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::Stop() {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+    }
+    StopAndReleaseWorkers();
+    state.CloseSolrFailuresFile();
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::Commit() {
+    int64_t llItemsQueued = 0;
+    {
+        auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockQueue, true);
+        llItemsQueued = m_ptrSolrTransmitterPrivate->m_llItemsQueued;
+    }
+    if (llItemsQueued == 0) {
+        return CKyError::Success();
+    }
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::WaitAndCommit() {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::ClearDataSource(const std::string & /*strDataSource*/) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::PruneAuditSource(const std::string & /*strEventTime*/,
+                                            const std::string & /*strAppId*/) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::SyncAuditAndMainSource(int32_t /*nEventBits*/,
+                                                  const std::string & /*strAppId*/) {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
+    bRunning = false;
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::GetRestartString(int /*nCollectIds*/, std::string &strRestartString) {
+    strRestartString.clear();
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}
+
+CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+}

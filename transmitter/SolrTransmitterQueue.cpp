@@ -1,0 +1,393 @@
+// The queueing family of CSolrTransmitter: every form turns its input into one item, marks it
+// and hands it to the bounded queue of the shared state; and the one-time stub-detection set-up.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "foundation/FileData.h"
+#include "foundation/Locks.h"
+#include "foundation/MakeSharedNothrow.h"
+#include "foundation/StringHelpers.h"
+#include "platform/ItemLookup.h"
+#include "platform/LogWriter.h"
+#include "platform/StubQueries.h"
+#include "platform/XHSMLowLevel.h"
+#include "startup/TransmitterConfigurationBagId.h"
+#include "transmitter/SolrTransmitter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const char kNetworkPathPrefix[] = "UNC-NT_";
+const char kSlashNetworkPathPrefix[] = "/UNC-NT_";
+const char kNetworkPathStart[] = "\\\\";
+const char kErrorCodeKey[] = "errorCode";
+// Driver modes of the HSM low-level context.
+const int32_t kArchiverDriverMode = 1;
+
+// Replaces a leading strPrefix, compared without regard to case.
+bool ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
+                       const std::string &strReplacement) {
+    if (strText.size() < strPrefix.size() ||
+        strncasecmp(strText.c_str(), strPrefix.c_str(), strPrefix.size()) != 0) {
+        return false;
+    }
+    strText.replace(0, strPrefix.size(), strReplacement);
+    return true;
+}
+
+// "C:" and the like: a drive with no item under it to look up.
+bool IsBareDriveDesignator(const std::string &strPath) {
+    return strPath.size() == 2 && strPath[1] == ':';
+}
+
+// The lookup's "file gone" and "path gone" numbers.
+bool IsVanished(const CKyError &error) {
+    return FXErrorUtil::IsWin32(error, 2) || FXErrorUtil::IsWin32(error, 3);
+}
+
+bool EndsWithBackslash(const std::string &strPath) {
+    return !strPath.empty() && strPath.back() == '\\';
+}
+
+CKyError NotStarted(const FXCodeLocation &location) {
+    return FXErrorUtil::ErrorWin32(location, 774, "Transmitter was not started");
+}
+
+} // namespace
+
+CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) {
+    return m_ptrSolrTransmitterPrivate->AddToQueue(ptrItem);
+}
+
+CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCollectId,
+                                              long long llCollectOffset, bool bSkippedForArchiving,
+                                              bool bIsStub, CAnalyticsItemAddInfoPtr ptrAddInfo) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
+    if (!ptrItem) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "No item given to queue");
+    }
+    const CTransmitterOptions &options = *state.m_ptrOptions;
+
+    // An absent value leaves 0: the item did not fail.
+    uint32_t nErrorCode = 0;
+    ptrItem->GetItemBag()->Read(kErrorCodeKey, nErrorCode);
+
+    std::unique_ptr<CAnalyticsItemUnix> ptrAnalytics(new (std::nothrow)
+                                                         CAnalyticsItemUnix(ptrItem));
+    if (!ptrAnalytics) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+
+    CKyError error = ptrAnalytics->SetSecurityInformation(options.IsCollectOwnerInfo(),
+                                                          options.IsCollectSecurityInfo());
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to set security information of analytics object, path=[%s], "
+                      "error=%s",
+                      ptrItem->GetPath().c_str(), error.AsString().c_str());
+    }
+    {
+        CAutoTimeCounter timer(state.m_ptrCollectSecurityInfoTimer.get());
+        error = ptrAnalytics->ProcessSecurityInformation();
+    }
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to process information of analytics object, path=[%s], error=%s",
+                      ptrItem->GetPath().c_str(), error.AsString().c_str());
+    }
+
+    ptrAnalytics->SetAppGUID(options.GetAppGUID());
+    ptrAnalytics->SetCollectID(nCollectId);
+    ptrAnalytics->SetCollectOffset(llCollectOffset);
+    ptrAnalytics->SetSkippedForArchiving(bSkippedForArchiving);
+    ptrAnalytics->SetIsStub(bIsStub);
+    if (nErrorCode != 0) {
+        ptrAnalytics->SetItemFailed(true);
+        ptrAnalytics->SetErrorCode(nErrorCode);
+    }
+    // The document builder reads the additional information from the analytics record, so it
+    // travels there.
+    if (ptrAddInfo) {
+        ptrAnalytics->SetAdditionalInfo(ptrAddInfo);
+    }
+    ptrItem->AddInterface(EItemInterfaceId::eAnalytics, ptrAnalytics.release());
+
+    IDX_LOG(6, "Adding file to queue, ItemName=[%s], CollectId=[%d], CollectOffset=[%lld]",
+            ptrItem->GetFullyQualifiedItemName().c_str(), static_cast<int>(nCollectId),
+            llCollectOffset);
+
+    error = AddToQueue(ptrItem);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
+        if (FXErrorUtil::IsWin32(error, 995)) {
+            IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
+        }
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath, unsigned int nCollectId,
+                                              long long llCollectOffset, bool bIsStub,
+                                              bool bSelectedForAccess) {
+    return BuildAndAddToQueue(strPath, strPath, nCollectId, llCollectOffset, bIsStub,
+                              bSelectedForAccess);
+}
+
+CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
+                                              const std::string &strParentPath,
+                                              unsigned int nCollectId, long long llCollectOffset,
+                                              bool bIsStub, bool bSelectedForAccess) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
+
+    boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
+    {
+        auto_lock lock(&state.m_lockStubFilters, true);
+        if (!state.m_bStubFiltersInitialized) {
+            CKyError error = InitializeStubFilters(strParentPath);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+        }
+        ptrStubFilter = state.m_ptrStubFilter;
+    }
+
+    std::string strItem = strItemPath;
+    std::string strParent = strParentPath;
+    for (std::string *pPath : {&strItem, &strParent}) {
+        ReplaceLeftNoCase(*pPath, kSlashNetworkPathPrefix, kNetworkPathStart);
+        ReplaceLeftNoCase(*pPath, kNetworkPathPrefix, kNetworkPathStart);
+        FXPath::RemoveTrailingDelimiter(*pPath);
+    }
+
+    // A bare drive has no item to look up: handled like a lookup that gave nothing back.
+    CItemPtr ptrItem;
+    CKyError error;
+    if (!IsBareDriveDesignator(strParent)) {
+        CBasicPathEnumerator enumerator;
+        error = enumerator.GetItemByPath(strParent, strItem, ptrItem);
+    }
+    if (error.IsError() || !ptrItem) {
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s][%s], error=%s",
+                          strItemPath.c_str(), strParentPath.c_str(), error.AsString().c_str());
+        }
+        if (!ptrItem) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s] [%s]",
+                                           strItemPath.c_str(), strParentPath.c_str());
+        }
+        if (EndsWithBackslash(strParentPath) && IsVanished(error)) {
+            return CKyError::Success();
+        }
+        ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
+    }
+
+    bool bSkippedForArchiving = false;
+    if (ptrStubFilter) {
+        std::string strReason;
+        bSkippedForArchiving = ptrStubFilter->IsItemToBeSkipped(ptrItem, strReason);
+        if (bSkippedForArchiving) {
+            IDX_LOG(7, "Reason=[%s]", strReason.c_str());
+        }
+    }
+    ptrItem->SetSelectedForAccess(bSelectedForAccess);
+
+    error = BuildAndAddToQueue(ptrItem, nCollectId, llCollectOffset, bSkippedForArchiving, bIsStub,
+                               CAnalyticsItemAddInfoPtr());
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
+                                              CAnalyticsItemAddInfoPtr ptrAddInfo,
+                                              bool bSelectedForAccess) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
+
+    boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
+    {
+        auto_lock lock(&state.m_lockStubFilters, true);
+        if (!state.m_bStubFiltersInitialized) {
+            CKyError error = InitializeStubFilters(strPath);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+        }
+        ptrStubFilter = state.m_ptrStubFilter;
+    }
+
+    std::string strLookup = strPath;
+    ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
+    FXPath::RemoveTrailingDelimiter(strLookup);
+
+    CItemPtr ptrItem;
+    CKyError error;
+    if (!IsBareDriveDesignator(strLookup)) {
+        CBasicPathEnumerator enumerator;
+        error = enumerator.GetItemByPath(strLookup, strLookup, ptrItem);
+    }
+    if (error.IsError() || !ptrItem) {
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s], error=%s", strPath.c_str(),
+                          error.AsString().c_str());
+        }
+        if (!ptrItem) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s]",
+                                           strPath.c_str());
+        }
+        if (EndsWithBackslash(strPath) && IsVanished(error)) {
+            return CKyError::Success();
+        }
+        ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
+    }
+
+    bool bSkippedForArchiving = false;
+    if (ptrStubFilter) {
+        std::string strReason;
+        bSkippedForArchiving = ptrStubFilter->IsItemToBeSkipped(ptrItem, strReason);
+        if (bSkippedForArchiving) {
+            IDX_LOG(7, "Reason=[%s]", strReason.c_str());
+        }
+    }
+    ptrItem->SetSelectedForAccess(bSelectedForAccess);
+
+    bool bIsStub = false;
+    if (m_ptrHSMLowLevelCtx) {
+        CXHSMLowLevel *pLowLevel = m_ptrHSMLowLevelCtx->getByFileName(strLookup);
+        if (pLowLevel != nullptr) {
+            int nStub = pLowLevel->IsStub(strLookup);
+            if (nStub < 0) {
+                IDX_LOG(0, "Failed to identify if item is a stub, item=%s, error= %s",
+                        strLookup.c_str(), pLowLevel->getLastError().c_str());
+            } else {
+                bIsStub = nStub > 0;
+            }
+        }
+    }
+
+    error = BuildAndAddToQueue(ptrItem, state.m_nCollectID, state.m_llCollectOffset,
+                               bSkippedForArchiving, bIsStub, ptrAddInfo);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
+                                              const std::string &strContentId,
+                                              const std::string &strItemURL) {
+    if (!m_ptrSolrTransmitterPrivate->IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
+
+    std::string strLookup = strPath;
+    ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
+    FXPath::RemoveTrailingDelimiter(strLookup);
+
+    CItemPtr ptrItem;
+    CBasicPathEnumerator enumerator;
+    CKyError error = enumerator.GetItemByPath(strLookup, strLookup, ptrItem);
+    if (error.IsError() || !ptrItem) {
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s], error=%s", strPath.c_str(),
+                          error.AsString().c_str());
+        }
+        if (ptrItem) {
+            return error;
+        }
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s]",
+                                       strPath.c_str());
+    }
+
+    CBagPtr ptrBag = ptrItem->GetItemBag();
+    ptrBag->Write(SXTransmitterConfigurationBagId::idIsContentId, strContentId);
+    ptrBag->Write(SXTransmitterConfigurationBagId::idIsItemURL, strItemURL);
+    ptrItem->SetSelectedForAccess(false);
+
+    IDX_LOG(6, "Adding file to queue, ItemName=[%s]", ptrItem->GetFullyQualifiedItemName().c_str());
+
+    error = AddToQueue(ptrItem);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
+        if (FXErrorUtil::IsWin32(error, 995)) {
+            IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
+        }
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &strPath) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
+
+    // The item no longer exists: every size, time and attribute is 0.
+    struct stat zeroStatus;
+    memset(&zeroStatus, 0, sizeof(zeroStatus));
+    FXFile::CFileData fileData(strPath, FXFile::CFileData::eParentAndName, &zeroStatus);
+
+    boost::shared_ptr<CFindFirstItem> ptrItem =
+        boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, strPath, fileData);
+    if (!ptrItem) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+    std::unique_ptr<CAnalyticsItemUnix> ptrAnalytics(new (std::nothrow)
+                                                         CAnalyticsItemUnix(ptrItem));
+    if (!ptrAnalytics) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+    ptrAnalytics->SetItemDeleted(true);
+    ptrAnalytics->SetAppGUID(state.m_ptrOptions->GetAppGUID());
+    ptrItem->AddInterface(EItemInterfaceId::eAnalytics, ptrAnalytics.release());
+
+    CKyError error = AddToQueue(ptrItem);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    auto_lock lock(&state.m_lockStubFilters, true);
+
+    boost::shared_ptr<CStubbingFilterUnix> ptrFilter =
+        boost::make_shared_nothrow<CStubbingFilterUnix>(strPath);
+    if (!ptrFilter) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+    state.m_ptrStubFilter = ptrFilter;
+
+    CKyError error = ptrFilter->Initialize();
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+
+    const bool bDriverLoaded = CXHSMServiceHelper::IsFSFDriverLoaded();
+    if (bDriverLoaded) {
+        boost::shared_ptr<CXHSMLowLevelCtx> ptrContext =
+            boost::make_shared_nothrow<CXHSMLowLevelCtx>(kArchiverDriverMode);
+        if (!ptrContext) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        }
+        m_ptrHSMLowLevelCtx = ptrContext;
+    }
+    IDX_LOG(0, "LowLevelCtx Type - %s", bDriverLoaded ? "ARCHIVER_DRIVER" : "DRIVER_LESS");
+
+    state.m_bStubFiltersInitialized = true;
+    return CKyError::Success();
+}
