@@ -1,69 +1,210 @@
+// Life cycle of the index-engine worker: construction, start (HTTP handle, web-service plug-in,
+// filters, timers), the batch loop and the stop.
 #include "engine/SolrTransmitterThread.h"
 
-#include <list>
-#include <vector>
+#include <boost/make_shared.hpp>
 
+#include "foundation/StringHelpers.h"
+#include "platform/FilterSet.h"
 #include "platform/LogWriter.h"
+#include "platform/TQLibCurl.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
+
+std::atomic<bool> CSolrTransmitterThread::m_bCurlWrapperloaded{false};
+
+namespace {
+
+// The collaboration-site web service on the local machine.
+const char *const kSPWebServiceUrl = "http://localhost:81/IndexGateway/api/TqWebService.svc";
+const int kSPWebServiceMode = 2;
+const int kSPApplicationType = 78;
+const int kVMApplicationType = 106;
+// Where the virtual-machine catalogue options keep the web-service mode and URL.
+const int32_t kVMModeTag = 63;
+const int32_t kVMUrlIndex = 28;
+const int32_t kVMUrlTag = 64;
+
+} // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                                                CTransmitterOptionsPtr ptrOptions)
-    : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions) {}
+    : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
+      m_llConsecutiveFailures(0), m_ptrCurl(boost::make_shared<TQLibCurl>()),
+      m_bPushOnlyMetaData(m_ptrOptions->IsPushOnlyMetaData()),
+      m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
+      m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
+      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_setCompressedExtensions{"7Z",  "ZIP",
+                                                                                     "TGZ", "GZ",
+                                                                                     "BZ2", "TBZ2",
+                                                                                     "XZ",  "TXZ"},
+      m_bXmlFieldMode(m_bPushOnlyMetaData), m_bUseDynamicTppm(false), m_llTransmittedItems(0),
+      m_llTransmittedPackets(0) {}
 
 CSolrTransmitterThread::~CSolrTransmitterThread() {
+    // The hooks use the members below: the thread must be over before any of them goes.
     StopBeforeDestruction();
+    LogPerformanceCounters();
+}
+
+bool CSolrTransmitterThread::IsTransmitterThreadAborted() {
+    return m_ptrOptions->IsAborted();
+}
+
+CKyError CSolrTransmitterThread::LoadTqCurlLib() {
+    m_bCurlWrapperloaded.store(true);
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::InitializeCurlObject() {
+    if (!m_ptrCurl->TQLibCurlInit(kXmlHeaderLine, true, true, nullptr)) {
+        IDX_LOG_ERROR("Failed to initialize curl object");
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to initialize curl object");
+    }
+    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+    }
+
+    if (!m_ptrOptions->IsVMContentIndexing() && !m_ptrOptions->IsSPContentIndexing()) {
+        std::string strPingUrl;
+        if (m_ptrOptions->IsAuditingContext()) {
+            strPingUrl = m_ptrOptions->GetAuditSolrUrl();
+            const std::string strUpdate = "update";
+            if (strPingUrl.size() >= strUpdate.size() &&
+                FXString::MatchesNoCase(strPingUrl.substr(strPingUrl.size() - strUpdate.size()),
+                                        strUpdate)) {
+                strPingUrl.resize(strPingUrl.size() - strUpdate.size());
+            }
+        } else {
+            strPingUrl = m_ptrOptions->GetBaseSolrUrl();
+        }
+        strPingUrl += "admin/ping";
+
+        m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
+        IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
+                m_ptrOptions->GetSolrClientName().c_str());
+        if (!m_ptrCurl->TQLibCurlDynamiceTppmCheck(strPingUrl, m_ptrOptions->GetSolrClientName(),
+                                                   m_bUseDynamicTppm)) {
+            IDX_LOG(2, "Failed to decide if dynamictppm option must be used, proceeding further "
+                       "with direct connection");
+        }
+    }
+
+    m_strHttpHeader = kXmlHeaderLine;
+    return CKyError::Success();
+}
+
+void CSolrTransmitterThread::OnStart() {
+    CSolrTransmitterCallbackPtr ptrCallback = m_ptrOptions->GetCallback();
+    if (ptrCallback) {
+        CKyError error = ptrCallback->InitializeThread();
+        if (error.IsError()) {
+            IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
+            return;
+        }
+    }
+
+    if (!m_bCurlWrapperloaded.load()) {
+        LoadTqCurlLib();
+    }
+
+    CKyError error = InitializeCurlObject();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to initialize curl object, error=%s", error.AsString().c_str());
+        AbortThread(error, std::string());
+        return;
+    }
+
+    if (m_ptrOptions->IsVMContentIndexing()) {
+        VirtualServer::VMCatalogOptions &vmOptions = m_ptrOptions->GetVMCatalogOptions();
+        const int nMode = static_cast<int32_t>(vmOptions.getint64(kVMModeTag));
+        error = InitializeWebServiceHandler(nMode, vmOptions.getstring(kVMUrlIndex, kVMUrlTag),
+                                            kVMApplicationType);
+    } else if (m_ptrOptions->IsSPContentIndexing()) {
+        error =
+            InitializeWebServiceHandler(kSPWebServiceMode, kSPWebServiceUrl, kSPApplicationType);
+    }
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to initialize web service object, error=%s",
+                      error.AsString().c_str());
+        AbortThread(error, std::string());
+        return;
+    }
+
+    // A refused pattern is skipped: one bad filter must not stop the job.
+    for (const std::string &strFilter : m_ptrOptions->GetIncludeFiltersSet()) {
+        m_ptrIncludeFilters->AddFilterItem(strFilter, 1);
+    }
+    for (const std::string &strFilter : m_ptrOptions->GetExcludeFiltersSet()) {
+        m_ptrExcludeFilters->AddFilterItem(strFilter, 1);
+    }
+    for (const std::string &strPath : m_ptrOptions->GetExcludePaths()) {
+        IDX_LOG(2, "Excluding path [%s]", strPath.c_str());
+        m_ptrExcludePaths->AddFilterItem(strPath, 1);
+    }
+
+    m_ptrPostRequestTimer = boost::make_shared<CTimeCounter>("PostRequest");
+    m_ptrReadContentTimer = boost::make_shared<CTimeCounter>("ReadContent");
+    m_ptrGenerateCRC32Timer = boost::make_shared<CTimeCounter>("GenerateCRC32");
+    m_ptrSendVMItemsTimer = boost::make_shared<CTimeCounter>("SendVMItemsToWebService");
+    m_ptrChangeTimeTimer = boost::make_shared<CTimeCounter>("ChangeTime");
+    m_ptrOwnerAndAclTimer = boost::make_shared<CTimeCounter>("OwnerAndAcl");
+    m_ptrSendItemsTimer = boost::make_shared<CTimeCounter>("SendItems");
+    m_ptrBuildItemsTimer = boost::make_shared<CTimeCounter>("BuildItems");
+    // Published last: the performance thread reads the timers only once it sees this.
+    m_bCountersReady.store(true, std::memory_order_release);
 }
 
 void CSolrTransmitterThread::OnEvent() {
+    if (m_ptrOptions->IsAborted()) {
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+        return;
+    }
+
     SetIdle(false);
-    // No engine is reached from here: every item taken is a failure to index it, recorded as
-    // such so that the job reports it. The engine worker replaces this body.
-    std::list<CItemPtr> lstItems;
+
+    const int nMaxItems = m_ptrOptions->GetMaxItemsPerTransaction();
     for (;;) {
-        m_ptrSolrTransmitterPrivate->GetQueuedItems(lstItems,
-                                                    m_ptrOptions->GetMaxItemsPerTransaction());
+        std::list<CItemPtr> lstItems;
+        m_ptrSolrTransmitterPrivate->GetQueuedItems(lstItems, nMaxItems);
         if (lstItems.empty()) {
-            break;
+            // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
+            // idle worker that is still between its last batch and its wait.
+            return;
         }
-        std::vector<std::string> vecNames;
-        vecNames.reserve(lstItems.size());
-        for (const CItemPtr &ptrItem : lstItems) {
-            vecNames.push_back(ptrItem->GetPath());
+
+        CKyError error;
+        if (m_ptrOptions->IsVMContentIndexing()) {
+            error = SendVMItemsToWebService(lstItems);
+        } else if (m_ptrOptions->IsSPContentIndexing()) {
+            error = SendSPItemsToWebService(lstItems);
+        } else if (m_ptrOptions->IsAuditingContext() && !m_ptrOptions->GetAuditSolrUrl().empty()) {
+            error = SendAuditItems(lstItems);
+        } else if (m_ptrOptions->IsPushOnlyMetaData()) {
+            error = SendItems(lstItems);
+        } else {
+            error = SendItemsWithContent(lstItems);
         }
-        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-        CKyError error = m_ptrSolrTransmitterPrivate->AddItemToSolrFailures(vecNames);
         if (error.IsError()) {
-            IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
-                          error.AsString().c_str());
+            IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
+        }
+
+        if (m_ptrOptions->IsAborted()) {
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+            SetIdle(true);
+            return;
         }
     }
-    SetIdle(true);
 }
 
-CKyError CSolrTransmitterThread::SendCommit() {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
+void CSolrTransmitterThread::OnStop() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 5);
 
-bool CSolrTransmitterThread::IsIdxEngineRunning() {
-    return false;
-}
-
-CKyError CSolrTransmitterThread::LogPerformanceCounters() {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError
-CSolrTransmitterThread::SendDeleteDataSourceContent(const std::string & /*strDataSource*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitterThread::PruneAuditCore(const std::string & /*strEventTime*/,
-                                                const std::string & /*strAppId*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitterThread::SyncAuditAndMainCore(int32_t /*nEventBits*/,
-                                                      const std::string & /*strAppId*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    if (m_error.IsError() || m_ptrOptions->IsAborted()) {
+        return;
+    }
+    // A clean stop would tell the web-service plug-in that its task is finished; no handler can
+    // exist while the plug-in is not available, so there is nothing to tell.
+    IDX_LOG(5, "OnStop success");
 }

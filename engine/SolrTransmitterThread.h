@@ -1,27 +1,223 @@
-// The index-engine worker of a transmitter (type 0, and any unknown type).
+// The index-engine worker of a transmitter (type 0, and any unknown type): drains the shared
+// queue in batches, hands each batch to the sender the job's mode selects, and owns everything it
+// says to the index engine: the HTTP exchange, answer parsing, the failure policy, the control
+// requests and its own performance counters.
 //
-// This minimal form sends nothing to an engine: it drains the queue and records every item it
-// takes in the failures file, so that items queued to it are reported as not indexed rather than
-// lost. The engine worker with its HTTP exchange replaces this class.
+// The class is spread over several units: life cycle and batch loop (SolrTransmitterThread.cpp),
+// HTTP exchange (SolrTransmitterThreadHttp.cpp), failure policy (SolrTransmitterThreadPolicy.cpp),
+// control requests (SolrTransmitterThreadControl.cpp), counters
+// (SolrTransmitterThreadCounters.cpp), web-service senders (SolrTransmitterThreadWebService.cpp)
+// and the document builders and senders (documents/).
+//
+// A worker made for one request (ping, commit, clear, prune, sync, folder statistics) is never
+// started: it has no timers and sets its HTTP handle up on its first post. Every engine request
+// of a worker runs on one thread at a time (its own, or the caller's for such a worker).
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <set>
 #include <string>
 
+#include <boost/shared_ptr.hpp>
+
+#include "engine/SolrThreadPerfCounters.h"
+#include "platform/Clock.h"
+#include "platform/Item.h"
+#include "platform/KyXml.h"
 #include "transmitter/IdxTransmitterThread.h"
+
+class TQLibCurl;
+class CFilterSet;
+
+namespace TQLX_ContentIndexing {
+// The web-service plug-in's handler; the plug-in is loaded at run time (not available yet).
+class ICIWSHandler;
+} // namespace TQLX_ContentIndexing
+
+// Process-wide: set while the job shows the engine-failure pending reason, so that it is reported
+// once per failure episode however many workers fail; the next successful post of any worker
+// withdraws the reason and clears it.
+extern std::atomic<bool> g_bEventSent;
 
 class CSolrTransmitterThread : public CIdxTransmitterThread {
 public:
+    // The header line of every XML post to the engine.
+    static constexpr const char *kXmlHeaderLine = "Content-Type: text/xml";
+
+    // Nothing is started or connected; the HTTP handle is made but not set up.
     CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                            CTransmitterOptionsPtr ptrOptions);
+    // Logs the counters (when the start made them) and stops the thread if it still runs.
     ~CSolrTransmitterThread() override;
 
+    // Event-thread hooks (SolrTransmitterThread.cpp).
+    void OnStart() override;
     void OnEvent() override;
+    void OnStop() override;
 
-    // Engine requests: none is available in this form; each answers 50 "Not supported".
+    // The transmitter's abort test (option record, job quit flag, abort event; sticky).
+    bool IsTransmitterThreadAborted();
+
+    // Marks the HTTP client library as loaded; always succeeds.
+    CKyError LoadTqCurlLib();
+    // Sets the HTTP handle up: default header line, no signals, and (for engine jobs) the
+    // dynamic-TPPM check against the engine's ping URL. 774 when the handle refuses.
+    CKyError InitializeCurlObject();
+
+    // Web-service plug-in (SolrTransmitterThreadWebService.cpp). The plug-in is not available in
+    // this build: the set-up fails with 50 so that virtual-machine and collaboration-site jobs end
+    // at their start, and the two senders record their batch as failed.
+    CKyError InitializeWebServiceHandler(int nMode, std::string strUrl, int nApplicationType);
+    CKyError SendVMItemsToWebService(std::list<CItemPtr> &lstItems);
+    CKyError SendSPItemsToWebService(std::list<CItemPtr> &lstItems);
+
+    // HTTP exchange (SolrTransmitterThreadHttp.cpp). One POST of strBody to strUrl with
+    // strHeaderLine as its only extra header line; retried as the failure policy decides. A
+    // final failure sets the transmitter's push-failed flag and returns 400 "http post failed"
+    // for HTTP status 400, success for status 595 and 774 "http post failed" otherwise. An empty
+    // URL, or one of 65536 bytes or more, is never sent: 87 (naming the length), push-failed
+    // flag set.
+    CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
+                        const std::string &strHeaderLine);
+    // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
+    // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
+    // engine answer gives its status element (an answer without one keeps the HTTP status).
+    CKyError ParseResult(const std::string &strAnswer, uint32_t &nStatus, std::string &strMessage);
+    // The text of the first node the XPath selects (empty when none). pbFound, when given, tells
+    // whether any node was selected.
+    CKyError SelectNodeGetText(const CKyXDocumentPtr &ptrDocument, const std::string &strXPath,
+                               std::string &strText, bool *pbFound = nullptr);
+
+    // Failure policy (SolrTransmitterThreadPolicy.cpp): decides from the status whether the
+    // failed request is sent again (after its wait), sets the job pending reason once per
+    // failure episode in resilient mode, and aborts the worker in non-resilient mode. Never
+    // retries once the transmitter is aborted or the worker is asked to stop; its waits end
+    // early then. Always succeeds.
+    CKyError HandleHttpError(uint32_t nStatus, const std::string &strMessage, bool &bRetry);
+
+    // Control requests (SolrTransmitterThreadControl.cpp). A failed request is logged and
+    // reported as success; only the ping reports its outcome.
     CKyError SendCommit() override;
     bool IsIdxEngineRunning() override;
-    CKyError LogPerformanceCounters() override;
     CKyError SendDeleteDataSourceContent(const std::string &strDataSource) override;
     CKyError PruneAuditCore(const std::string &strEventTime, const std::string &strAppId) override;
+    CKyError SendComputeFolderStats() override;
     CKyError SyncAuditAndMainCore(int32_t nEventBits, const std::string &strAppId) override;
+
+    // Performance counters (SolrTransmitterThreadCounters.cpp). Both do nothing until the start
+    // hook has made the timers; GetPerformanceCounters may run on another thread while the
+    // worker works.
+    CKyError LogPerformanceCounters() override;
+    CKyError GetPerformanceCounters(SolrThreadPerfCounters &counters);
+
+    // ---- Document builder (documents/): senders and builders ----
+    // Field syntax (documents/FieldSyntax.cpp). CreateField writes the XML form while
+    // m_bXmlFieldMode is set (a field element whose value is filtered and wrapped in CDATA
+    // sections that no value can close) and the extract handler's "&literal." form otherwise.
+    std::string CreateField(const std::string &strName, const std::string &strValue) const;
+    // Filters first, then divides every "]]>" between two sections. An empty value gives "".
+    static std::string GenerateCData(const std::string &strValue);
+    // Drops what XML 1.0 cannot carry (C0 controls but tab, line feed and carriage return; DEL;
+    // U+FFFE, U+FFFF) and turns bytes that are not UTF-8 into U+FFFD, so the result is always
+    // valid UTF-8. Every change is logged at the error level.
+    static std::string StripIllegalXmlCharacters(const std::string &strValue);
+    // Percent-encodes every byte but letters, digits and "-_.~" (lower-case hexadecimal).
+    static std::string Urlencode(const std::string &strValue);
+    // Rewrites the value of the first field of exactly that name in a document CreateField built,
+    // in the form m_bPushOnlyMetaData selects; the new value is written as CreateField writes
+    // values. A document without the field stays as it is.
+    void ChangeFieldValue(std::string &strDocument, const std::string &strName,
+                          std::string strValue) const;
+    // MD5 of the bytes as 32 upper-case hexadecimal digits.
+    static std::string MakeHash(const std::string &strText);
+    // What follows the last "." of the whole text, upper-cased; empty without a ".".
+    static std::string GetFileExtension(const std::string &strText);
+    bool IsCompressedItem(const std::string &strExtension) const;
+
+    // Item metadata document (documents/ItemMetadataDocument.cpp). Appends the item's fields to
+    // strDocument; always succeeds.
+    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument);
+    // The item's analytics record (owned by the item) after it processed its security
+    // information; null when the item has none.
+    class CAnalyticsItemInterface *GetAnalyticsItem(const CItemPtr &ptrItem);
+    // The path the document key is computed from: a leading "\\UNC\" or "\\" becomes "UNC-NT_".
+    static std::string MakeKeyPath(const std::string &strPath);
+
+    // Partial-update document (documents/PartialUpdateDocument.cpp).
+    bool ShouldSendPartialData() const;
+    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument);
+    // Writes nothing: the auditing context has no documents of its own here.
+    CKyError BuildAuditItemDataAnalytics(
+        const CItemPtr &ptrItem,
+        std::vector<boost::shared_ptr<class CFSSolrAckRecord>> &vecAcknowledgements,
+        std::string &strDocument);
+
+    // Metadata sender (documents/MetadataSender.cpp). Takes every item off the list and posts
+    // them as one "<add>" request; a failed post puts every item's path into the failures file.
+    CKyError SendItems(std::list<CItemPtr> &lstItems);
+    // With the push-metadata-with-CRC option: the CRC-32 of a regular file's bytes as "%X".
+    // Without it: success, strCrc untouched.
+    CKyError GetCRC32(const std::string &strPath, std::string &strCrc);
+    // Success; the batch is left as it is.
+    CKyError SendAuditItems(std::list<CItemPtr> &lstItems);
+
+    // Archive-member documents: the archive's own document and one per member file.
+    CKyError BuildCompressedItem2(const CItemPtr &ptrItem, const std::string &strExtension,
+                                  std::string &strDocument);
+    // The same documents from the archive's listing instead of its unpacked files (members get
+    // the listed CRC and no file of their own). Nothing in the library calls it.
+    CKyError BuildCompressedItem(const CItemPtr &ptrItem, const std::string &strExtension,
+                                 std::string &strDocument);
+
+    // Content push sender (documents/ContentPushSender.cpp). Every qualifying file of the batch
+    // is posted with its bytes to the extract URL, its metadata as literal parameters; the other
+    // items go out together through SendItems at the end. A failed push or a file that cannot
+    // be read is sent with content-indexing status 16 and lands in the failures file.
+    CKyError SendItemsWithContent(std::list<CItemPtr> &lstItems);
+    // SHA-512 of the bytes as 128 upper-case hexadecimal digits; any length is hashed whole.
+    static std::string MakeHashSHA512(const std::string &strContent);
+    // ---- end of document builder ----
+
+protected:
+    // True while a failed request may still be retried: the worker is not asked to stop and the
+    // transmitter is not aborted.
+    bool MayRetry();
+    // Waits nMilliseconds in short slices, so that a stop or an abort ends the wait early; false
+    // when it ended early.
+    bool WaitBeforeRetry(uint32_t nMilliseconds);
+
+    // Fields, in declaration order. All are used on the worker's own thread only, except the
+    // counters-ready flag, the timers and the two totals, which the performance thread reads.
+    std::atomic<bool> m_bCountersReady;
+    int64_t m_llConsecutiveFailures;
+    boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> m_ptrWebServiceHandler;
+    // Empty until the HTTP handle has been set up.
+    std::string m_strHttpHeader;
+    boost::shared_ptr<TQLibCurl> m_ptrCurl;
+    boost::shared_ptr<CTimeCounter> m_ptrPostRequestTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrReadContentTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrGenerateCRC32Timer;
+    boost::shared_ptr<CTimeCounter> m_ptrSendVMItemsTimer;
+    // The worker's own copy of the push-only-metadata option (the content sender switches it).
+    bool m_bPushOnlyMetaData;
+    boost::shared_ptr<CFilterSet> m_ptrIncludeFilters;
+    boost::shared_ptr<CFilterSet> m_ptrExcludeFilters;
+    boost::shared_ptr<CFilterSet> m_ptrExcludePaths;
+    // Upper-case extensions of the files treated as archives.
+    std::set<std::string> m_setCompressedExtensions;
+    // True: document fields are written as XML elements; false: as extract-handler parameters.
+    bool m_bXmlFieldMode;
+    bool m_bUseDynamicTppm;
+    boost::shared_ptr<CTimeCounter> m_ptrChangeTimeTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrOwnerAndAclTimer;
+    // Fed by the metadata sender after each post, whether it succeeded or not.
+    std::atomic<int64_t> m_llTransmittedItems;
+    std::atomic<int64_t> m_llTransmittedPackets;
+    boost::shared_ptr<CTimeCounter> m_ptrSendItemsTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrBuildItemsTimer;
+
+    // Set by the first start of any worker; read and set by several starting workers at once.
+    static std::atomic<bool> m_bCurlWrapperloaded;
 };

@@ -41,6 +41,9 @@ public:
     static void Trim(std::string& strText, const char* szChars);
     // Removes one trailing strSuffix (case counts); true when something was removed.
     static bool RemoveRight(std::string& strText, const std::string& strSuffix);
+    // Replaces a leading prefix compared without regard to case; true when it was there.
+    static bool ReplaceLeftNoCase(std::string& strText, const std::string& strPrefix,
+                                  const std::string& strReplacement);
     static std::string Format(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
     // Pieces between the delimiters, empty pieces kept: "a,,b" gives "a", "", "b". An empty text
     // gives no piece; an empty delimiter gives the whole text as the only piece.

@@ -1,6 +1,8 @@
 // The framework half of FXString and FXPath.
 #include "foundation/StringHelpers.h"
 
+#include <strings.h>
+
 #include <cstdarg>
 
 #include "platform/StringFormat.h"
@@ -23,6 +25,16 @@ bool FXString::RemoveRight(std::string& strText, const std::string& strSuffix) {
         return false;
     }
     strText.erase(strText.size() - strSuffix.size());
+    return true;
+}
+
+bool FXString::ReplaceLeftNoCase(std::string& strText, const std::string& strPrefix,
+                                 const std::string& strReplacement) {
+    if (strText.size() < strPrefix.size() ||
+        strncasecmp(strText.c_str(), strPrefix.c_str(), strPrefix.size()) != 0) {
+        return false;
+    }
+    strText.replace(0, strPrefix.size(), strReplacement);
     return true;
 }
 

@@ -260,67 +260,6 @@ void CSolrTransmitter::SetOffset(int64_t llOffset) {
     m_ptrSolrTransmitterPrivate->m_llCollectOffset = llOffset;
 }
 
-// End of a job. Only what a started transmitter needs to be taken down safely is done here:
-// workers stopped and joined, list emptied, failures file closed. Draining and committing are
-// refused as not supported.
-
-CKyError CSolrTransmitter::WaitForQueueToEmpty() {
-    if (!m_ptrSolrTransmitterPrivate->IsQueueCreated()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
-    }
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::Stop() {
-    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    if (!state.IsQueueCreated()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
-    }
-    StopAndReleaseWorkers();
-    state.CloseSolrFailuresFile();
-    return CKyError::Success();
-}
-
-CKyError CSolrTransmitter::Commit() {
-    int64_t llItemsQueued = 0;
-    {
-        auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockQueue, true);
-        llItemsQueued = m_ptrSolrTransmitterPrivate->m_llItemsQueued;
-    }
-    if (llItemsQueued == 0) {
-        return CKyError::Success();
-    }
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::WaitAndCommit() {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::ClearDataSource(const std::string & /*strDataSource*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::PruneAuditSource(const std::string & /*strEventTime*/,
-                                            const std::string & /*strAppId*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::SyncAuditAndMainSource(int32_t /*nEventBits*/,
-                                                  const std::string & /*strAppId*/) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
-    bRunning = false;
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
-CKyError CSolrTransmitter::GetRestartString(int /*nCollectIds*/, std::string &strRestartString) {
-    strRestartString.clear();
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
-}
-
 CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
 }

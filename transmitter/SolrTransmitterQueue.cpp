@@ -28,16 +28,6 @@ const char kErrorCodeKey[] = "errorCode";
 // Driver modes of the HSM low-level context.
 const int32_t kArchiverDriverMode = 1;
 
-// Replaces a leading strPrefix, compared without regard to case.
-bool ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
-                       const std::string &strReplacement) {
-    if (strText.size() < strPrefix.size() ||
-        strncasecmp(strText.c_str(), strPrefix.c_str(), strPrefix.size()) != 0) {
-        return false;
-    }
-    strText.replace(0, strPrefix.size(), strReplacement);
-    return true;
-}
 
 // "C:" and the like: a drive with no item under it to look up.
 bool IsBareDriveDesignator(const std::string &strPath) {
@@ -163,8 +153,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
     std::string strItem = strItemPath;
     std::string strParent = strParentPath;
     for (std::string *pPath : {&strItem, &strParent}) {
-        ReplaceLeftNoCase(*pPath, kSlashNetworkPathPrefix, kNetworkPathStart);
-        ReplaceLeftNoCase(*pPath, kNetworkPathPrefix, kNetworkPathStart);
+        FXString::ReplaceLeftNoCase(*pPath, kSlashNetworkPathPrefix, kNetworkPathStart);
+        FXString::ReplaceLeftNoCase(*pPath, kNetworkPathPrefix, kNetworkPathStart);
         FXPath::RemoveTrailingDelimiter(*pPath);
     }
 
@@ -229,7 +219,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
     }
 
     std::string strLookup = strPath;
-    ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
+    FXString::ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
     FXPath::RemoveTrailingDelimiter(strLookup);
 
     CItemPtr ptrItem;
@@ -293,7 +283,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
     }
 
     std::string strLookup = strPath;
-    ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
+    FXString::ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
     FXPath::RemoveTrailingDelimiter(strLookup);
 
     CItemPtr ptrItem;

@@ -151,7 +151,8 @@ TEST_F(SolrTransmitterTest, StartAfterStopRunsTheWholeSequenceAgain) {
     EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
 
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    EXPECT_EQ(2, ptrTransmitter->FactoryCalls());
+    // Two starts, and the one-shot worker through which Stop sends the folder statistics.
+    EXPECT_EQ(3, ptrTransmitter->FactoryCalls());
     EXPECT_NE(ptrFirstSemaphore, ptrTransmitter->State().m_ptrQueueSemaphore);
     ASSERT_EQ(1u, ptrTransmitter->Workers().size());
     EXPECT_TRUE(ptrTransmitter->Workers()[0]->IsRunning());

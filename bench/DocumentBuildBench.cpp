@@ -1,0 +1,119 @@
+// Cost of building documents: one metadata document per item (XML and literal form), and the
+// field syntax on short and long values (ASCII, UTF-8, values holding "]]>").
+#include <string>
+
+#include <benchmark/benchmark.h>
+#include <boost/make_shared.hpp>
+
+#include "engine/SolrTransmitterThread.h"
+#include "platform/ItemLookup.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const CTimeStamp kSomeTime(133000000000000000LL);
+
+struct BenchWorker {
+    explicit BenchWorker(bool bXml)
+        : ptrState(boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr)) {
+        CTransmitterOptions &options = *ptrState->m_ptrOptions;
+        options.SetPushOnlyMetaData(bXml);
+        options.SetClientId(2);
+        options.SetApplicationNumber(17);
+        options.SetJobId(123456);
+        options.SetClientName("bench-client");
+        ptrWorker = boost::make_shared<CSolrTransmitterThread>(ptrState, ptrState->m_ptrOptions);
+    }
+
+    CSolrTransmitterPrivatePtr ptrState;
+    boost::shared_ptr<CSolrTransmitterThread> ptrWorker;
+};
+
+// A file item as the queueing calls leave it, with an analytics record that collects nothing,
+// so the build reads nothing from disk.
+CItemPtr MakeItem() {
+    CItemPtr ptrItem = boost::make_shared<CItem>();
+    ptrItem->SetPath("/srv/data/projects/2024/quarterly report (final).pdf");
+    ptrItem->SetSize(1843200);
+    ptrItem->SetSizeOnDisk(1847296);
+    ptrItem->SetTimes(kSomeTime, kSomeTime, kSomeTime, kSomeTime);
+    CAnalyticsItemUnix *pAnalytics = new CAnalyticsItemUnix(ptrItem);
+    pAnalytics->SetAppGUID("6f1d2c9e-0d1b-4a57-9c55-1f5e1a0b7c42");
+    pAnalytics->SetCollectID(3);
+    pAnalytics->SetCollectOffset(40960);
+    ptrItem->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
+    return ptrItem;
+}
+
+void BM_BuildItemDataAnalytics(benchmark::State &state) {
+    BenchWorker worker(state.range(0) != 0);
+    CItemPtr ptrItem = MakeItem();
+    for (auto _ : state) {
+        std::string strDocument;
+        worker.ptrWorker->BuildItemDataAnalytics(ptrItem, strDocument);
+        benchmark::DoNotOptimize(strDocument);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_BuildItemDataAnalytics)->ArgName("xml")->Arg(1)->Arg(0);
+
+std::string RepeatTo(const std::string &strUnit, size_t nLength) {
+    std::string strValue;
+    while (strValue.size() < nLength) {
+        strValue += strUnit;
+    }
+    return strValue;
+}
+
+// Values: 0 short ASCII, 1 long ASCII, 2 long UTF-8, 3 long with "]]>" in it.
+std::string Value(int64_t nKind) {
+    switch (nKind) {
+    case 0:
+        return "report-2024.pdf";
+    case 1:
+        return RepeatTo("/srv/data/projects/alpha/", 4096);
+    case 2:
+        return RepeatTo("/srv/d\xC3\xA4ten/\xE6\x96\x87\xE4\xBB\xB6/", 4096);
+    default:
+        return RepeatTo("/srv/odd]]>names/", 4096);
+    }
+}
+
+void ValueArgs(benchmark::internal::Benchmark *pBenchmark) {
+    pBenchmark->ArgName("kind");
+    for (int nKind = 0; nKind < 4; ++nKind) {
+        pBenchmark->Arg(nKind);
+    }
+}
+
+void BM_GenerateCData(benchmark::State &state) {
+    const std::string strValue = Value(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CSolrTransmitterThread::GenerateCData(strValue));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
+}
+BENCHMARK(BM_GenerateCData)->Apply(ValueArgs);
+
+void BM_StripIllegalXmlCharacters(benchmark::State &state) {
+    const std::string strValue = Value(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
+}
+BENCHMARK(BM_StripIllegalXmlCharacters)->Apply(ValueArgs);
+
+void BM_Urlencode(benchmark::State &state) {
+    const std::string strValue = Value(state.range(0));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CSolrTransmitterThread::Urlencode(strValue));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
+}
+BENCHMARK(BM_Urlencode)->Apply(ValueArgs);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,324 @@
+// The documents of an archive file: its own document, marked compound, and one document per
+// member file, built from the archive unpacked into a scratch folder of the worker (or, in the
+// listing builder, from the archive's listing).
+//
+// A member's item has the member's path inside the archive as its path and the unpacked file as
+// its fully qualified name. Its document key is therefore a function of the archive's path and
+// the member's path alone, the same for every worker and every run, and no field of it carries
+// the scratch folder; the content is still read from the unpacked file.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/FileData.h"
+#include "foundation/HandleOwners.h"
+#include "foundation/Locks.h"
+#include "foundation/MakeSharedNothrow.h"
+#include "foundation/StringHelpers.h"
+#include "platform/C7zip.h"
+#include "platform/ItemLookup.h"
+#include "platform/LogWriter.h"
+#include "platform/PlatformInfo.h"
+#include "platform/StringFormat.h"
+#include "platform/TQPIBase.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const uint32_t kErrorNotEnoughMemory = 14;
+const uint32_t kErrorNoMoreFiles = 18;
+
+const char kDocumentTypeMember[] = "10";
+const char kSettingsSection[] = "FileSystemAgent";
+// Caps of one archive's unpacking; the archive component's defaults apply when absent.
+const char kSettingMaxMembers[] = "nMaxArchiveMembers";
+const char kSettingMaxBytes[] = "nMaxArchiveExtractBytes";
+
+// A folder name must stay below the system's 255-byte limit with "-" and the thread id added.
+const size_t kMaxScratchNameLength = 200;
+
+C7zip::CompressionFormat FormatOfExtension(const std::string &strUpperExtension) {
+    if (strUpperExtension == "7Z" || strUpperExtension == "TAR") {
+        return C7zip::eFormat7zOrTar;
+    }
+    if (strUpperExtension == "GZ" || strUpperExtension == "TGZ") {
+        return C7zip::eFormatGzip;
+    }
+    if (strUpperExtension == "BZ2" || strUpperExtension == "TBZ2") {
+        return C7zip::eFormatBzip2;
+    }
+    if (strUpperExtension == "XZ" || strUpperExtension == "TXZ") {
+        return C7zip::eFormatXz;
+    }
+    return C7zip::eFormatZip;
+}
+
+
+// The archive component made and initialised for one archive, with the operator's caps.
+CKyError MakeArchiveComponent(const std::string &strUpperExtension, std::string &strHome,
+                              int &nFormat, boost::shared_ptr<C7zip> &ptrZip) {
+    strHome = TQPI_Base().getHomeDirectory();
+    const C7zip::CompressionFormat eFormat = FormatOfExtension(strUpperExtension);
+    nFormat = static_cast<int>(eFormat);
+    ptrZip = boost::make_shared_nothrow<C7zip>(strHome, eFormat);
+    if (!ptrZip) {
+        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+    }
+    CKyError error = ptrZip->Initialize();
+    if (error.IsError()) {
+        return error;
+    }
+    unsigned long ulMaxMembers = 0;
+    unsigned long ulMaxBytes = 0;
+    TQPlatformInfo settings;
+    settings.getNumber(kSettingsSection, kSettingMaxMembers, &ulMaxMembers);
+    settings.getNumber(kSettingsSection, kSettingMaxBytes, &ulMaxBytes);
+    ptrZip->SetLimits(ulMaxBytes, ulMaxMembers);
+    return CKyError::Success();
+}
+
+} // namespace
+
+CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
+                                                      const std::string &strExtension,
+                                                      std::string &strDocument) {
+    const CTransmitterOptions &options = *m_ptrOptions;
+    const std::string &strArchivePath = ptrItem->GetPath();
+    const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
+    // The member's path field: "FilePath" in cloud mode, "Url" otherwise.
+    const char *szPathField = options.IsCloudMode() ? "FilePath" : "Url";
+
+    // The archive's own document.
+    strDocument += "<doc>";
+    std::string strArchiveDocument;
+    BuildItemDataAnalytics(ptrItem, strArchiveDocument);
+    strDocument += strArchiveDocument;
+    strDocument += CreateField("IsCompound", "1");
+    std::string strCrc;
+    CKyError error = GetCRC32(strArchiveFile, strCrc);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
+    }
+    if (!strCrc.empty()) {
+        strDocument += CreateField("FileContentHash", strCrc);
+    }
+    strDocument += "</doc>";
+
+    const std::string strUpperExtension = FXString::ToUpper(strExtension);
+    std::string strHome;
+    int nFormat = 0;
+    boost::shared_ptr<C7zip> ptrZip;
+    error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    if (error.IsError()) {
+        error.Push(FXLOC,
+                   "Failed to initialize 7zip object, base directory=%s, compression "
+                   "format=[%d], error=%s",
+                   strHome.c_str(), nFormat, error.AsString().c_str());
+        IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
+                      error.AsString().c_str());
+        return error;
+    }
+    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+        IDX_LOG(4, "Fetching items inside compressed file=[%s], extension[%s]",
+                strArchivePath.c_str(), strUpperExtension.c_str());
+    }
+
+    // Without a subclient folder the scratch folder would land below the process's working
+    // folder: the members are left out.
+    const std::string &strSubClientDir = options.GetSubClientDir();
+    if (strSubClientDir.empty()) {
+        IDX_LOG(1,
+                "No subclient folder to unpack compressed file=[%s] in; its members are not "
+                "indexed",
+                strArchivePath.c_str());
+        return CKyError::Success();
+    }
+    std::string strScratchName = ptrItem->GetName();
+    if (strScratchName.size() > kMaxScratchNameLength) {
+        strScratchName.resize(kMaxScratchNameLength);
+    }
+    strScratchName += FXFormat("-%lu", static_cast<unsigned long>(FXThread::GetCurrentThreadId()));
+    std::string strScratch = strSubClientDir;
+    FXPath::Append(strScratch, "Temp", 0);
+    FXPath::Append(strScratch, strScratchName, 0);
+
+    // What an earlier run left behind (a crash, a stop in the middle) must not become members.
+    error = FXFile::RemoveDirectoryTree(strScratch);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to remove folder=%s, error=%s", strScratch.c_str(),
+                      error.AsString().c_str());
+    }
+    error = ptrZip->ExtractFilesWithFullPathsFromArchive(strArchiveFile, strScratch);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to fetch list of items inside the compressed file=[%s], error=%s",
+                      strArchivePath.c_str(), error.AsString().c_str());
+    }
+
+    // Depth first: folders found later are visited first.
+    std::vector<std::string> vecFolders(1, strScratch);
+    CKyError walkResult;
+    CKyError memberResult;
+    while (!vecFolders.empty() && !memberResult.IsError()) {
+        const std::string strFolder = vecFolders.back();
+        vecFolders.pop_back();
+        auto_find_handle find;
+        FXFile::CFileData entry;
+        walkResult = FXFile::TQFindFirstFile(find, strFolder, entry);
+        while (!walkResult.IsError()) {
+            if (!entry.isRelativeFolder()) {
+                std::string strEntryPath = strFolder;
+                FXPath::Append(strEntryPath, entry.getFileNameAsString(), 0);
+                entry.getFileInfo();
+                const bool bStatusRead = entry.getStatusState() == 1;
+                if (entry.isDirectory()) {
+                    vecFolders.push_back(strEntryPath);
+                } else if (bStatusRead && S_ISREG(entry.getStatus().st_mode)) {
+                    // Only regular files are members: unpacking writes nothing else, and
+                    // anything else found here was not put there by it.
+                    std::string strMemberPath = strEntryPath;
+                    FXString::ReplaceLeftNoCase(strMemberPath, strScratch, strArchiveFile);
+                    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+                        IDX_LOG(4, "Compressed file[%s] contains file[%s] ", strArchivePath.c_str(),
+                                strMemberPath.c_str());
+                    }
+                    CItemPtr ptrMember = boost::make_shared_nothrow<CFindFirstItem>(
+                        CBagPtr(), strMemberPath, strEntryPath, entry);
+                    CAnalyticsItemUnix *pAnalytics =
+                        ptrMember ? new (std::nothrow) CAnalyticsItemUnix(ptrMember) : nullptr;
+                    if (!pAnalytics) {
+                        memberResult = FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+                        break;
+                    }
+                    ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
+
+                    std::string strMemberDocument;
+                    BuildItemDataAnalytics(ptrMember, strMemberDocument);
+                    ChangeFieldValue(strMemberDocument, szPathField, strMemberPath);
+                    ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath);
+                    ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember);
+                    strDocument += "<doc>";
+                    strDocument += strMemberDocument;
+                    std::string strMemberCrc;
+                    CKyError crcError = GetCRC32(strEntryPath, strMemberCrc);
+                    if (crcError.IsError()) {
+                        IDX_LOG_ERROR("Failed to calculate CRC, error=%s",
+                                      crcError.AsString().c_str());
+                    }
+                    if (!strMemberCrc.empty()) {
+                        strDocument += CreateField("FileContentHash", strMemberCrc);
+                    }
+                    strDocument += "</doc>";
+                }
+            }
+            walkResult = FXFile::TQFindNextFile(find, entry);
+        }
+    }
+
+    // Removed on every path, also after a failed member: the next run would otherwise find it.
+    error = FXFile::RemoveDirectoryTree(strScratch);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to remove folder=%s, error=%s", strScratch.c_str(),
+                      error.AsString().c_str());
+    }
+    if (memberResult.IsError()) {
+        return memberResult;
+    }
+    if (!FXErrorUtil::IsWin32(walkResult, kErrorNoMoreFiles)) {
+        return walkResult.Push(FXLOC);
+    }
+    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+        IDX_LOG(4, "Finished listing contents of compressed file[%s]", strArchivePath.c_str());
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
+                                                     const std::string &strExtension,
+                                                     std::string &strDocument) {
+    const std::string &strArchivePath = ptrItem->GetPath();
+    const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
+
+    strDocument += "<doc>";
+    std::string strArchiveDocument;
+    BuildItemDataAnalytics(ptrItem, strArchiveDocument);
+    strDocument += strArchiveDocument;
+    strDocument += CreateField("IsCompound", "1");
+    std::string strCrc;
+    CKyError error = GetCRC32(strArchiveFile, strCrc);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
+    }
+    strDocument += CreateField("FileContentHash", strCrc);
+    strDocument += "</doc>";
+
+    const std::string strUpperExtension = FXString::ToUpper(strExtension);
+    std::string strHome;
+    int nFormat = 0;
+    boost::shared_ptr<C7zip> ptrZip;
+    error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    if (error.IsError()) {
+        error.Push(FXLOC,
+                   "Failed to initalize 7zip object, base directory=[%s], compression "
+                   "format=[%d]",
+                   strHome.c_str(), nFormat);
+        IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
+                      error.AsString().c_str());
+        return error;
+    }
+
+    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+        IDX_LOG(4, "Fetching items inside compressed file=[%s], extension=[%s]",
+                strArchivePath.c_str(), strUpperExtension.c_str());
+    }
+    std::vector<C7zMetaData> vecMembers;
+    error = ptrZip->ListFilesInArchive(strArchiveFile, vecMembers);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to fetch list of items inside the compressed file=[%s], error=%s",
+                      strArchivePath.c_str(), error.AsString().c_str());
+    }
+
+    for (const C7zMetaData &member : vecMembers) {
+        std::string strMemberPath = strArchiveFile;
+        FXPath::Append(strMemberPath, member.m_strPath, 0);
+        if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+            IDX_LOG(4, "Compressed file [%s] contains file [%s], modified time [%lld]",
+                    strArchivePath.c_str(), member.m_strPath.c_str(),
+                    static_cast<long long>(member.m_llModifiedTime));
+        }
+        struct stat status;
+        memset(&status, 0, sizeof(status));
+        status.st_mode = S_IFREG;
+        status.st_size = static_cast<off_t>(member.m_ullSize);
+        status.st_atim.tv_sec = member.m_llModifiedTime;
+        status.st_mtim.tv_sec = member.m_llModifiedTime;
+        status.st_ctim.tv_sec = member.m_llModifiedTime;
+        FXFile::CFileData memberData(strMemberPath, FXFile::CFileData::eParentAndName, &status);
+        CItemPtr ptrMember = boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strMemberPath,
+                                                                        strMemberPath, memberData);
+        if (!ptrMember) {
+            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+        }
+        CAnalyticsItemUnix *pAnalytics = new (std::nothrow) CAnalyticsItemUnix(ptrMember);
+        if (!pAnalytics) {
+            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+        }
+        ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
+
+        std::string strMemberDocument;
+        BuildItemDataAnalytics(ptrMember, strMemberDocument);
+        ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath);
+        ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember);
+        strDocument += "<doc>";
+        strDocument += strMemberDocument;
+        strDocument += CreateField("FileContentHash", member.m_strHash);
+        strDocument += "</doc>";
+    }
+
+    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+        IDX_LOG(4, "Finished listing contents of compressed file [%s]", strArchivePath.c_str());
+    }
+    return CKyError::Success();
+}

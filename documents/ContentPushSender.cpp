@@ -1,0 +1,312 @@
+// The content push sender: every file of a batch whose content qualifies is posted on its own to
+// the engine's extract URL, the bytes as the body and the metadata as literal parameters with the
+// SHA-512 of the bytes; everything else of the batch goes out as one metadata request.
+//
+// Content is read only from regular files, opened without waiting, so that a FIFO or a device
+// under a file's name can never hold the worker up. A file that cannot be read is sent as a
+// failed item (status 16 with the reason) and recorded in the failures file; it is never posted
+// as if its content were empty.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <exception>
+#include <new>
+#include <vector>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/Crc32.h"
+#include "foundation/FileData.h"
+#include "foundation/HandleOwners.h"
+#include "foundation/StringHelpers.h"
+#include "platform/ItemLookup.h"
+#include "platform/LogWriter.h"
+#include "platform/StringFormat.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const uint32_t kErrorInvalidFunction = 1;
+const uint32_t kErrorNotEnoughMemory = 14;
+const uint32_t kErrorOperationAborted = 995;
+
+const char kContentHeaderLine[] = "Content-Type: application/octet-stream";
+const char kOptimizedPushMarker[] = "%OPTIMIZED_LOCAL_NODE_PUSH%";
+const char kNoExtension[] = "%noext%";
+const char kStateFailed[] = "16";
+const char kReadErrorText[] = "Error reading file content";
+
+const size_t kReadChunkSize = 1024 * 1024;
+// The hash takes a signed 32-bit count: longer content goes in slices of this size.
+const size_t kHashSliceSize = 1024 * 1024 * 1024;
+
+// Reads the whole regular file at strPath into strContent. bTooLarge is set, and the content
+// left partial, when the file holds more than ullMaxBytes (it grew after it was queued);
+// ullSeenSize then tells how large it was found.
+CKyError ReadRegularFile(const std::string &strPath, uint64_t ullMaxBytes, std::string &strContent,
+                         bool &bTooLarge, uint64_t &ullSeenSize) {
+    bTooLarge = false;
+    ullSeenSize = 0;
+    auto_handle hFile;
+    CKyError error = FXFile::TQCreateFile(hFile, strPath, O_RDONLY | O_NONBLOCK);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    struct stat status;
+    if (fstat(hFile.get(), &status) != 0) {
+        return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
+                                       strPath.c_str());
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "[%s] is not a regular file",
+                                       strPath.c_str());
+    }
+    const uint64_t ullSize = static_cast<uint64_t>(status.st_size);
+    ullSeenSize = ullSize;
+    if (ullSize > ullMaxBytes) {
+        bTooLarge = true;
+        return CKyError::Success();
+    }
+    try {
+        strContent.reserve(static_cast<size_t>(ullSize));
+        for (;;) {
+            const size_t nHave = strContent.size();
+            strContent.resize(nHave + kReadChunkSize);
+            size_t nRead = 0;
+            error = FXFile::TQReadFile(hFile, &strContent[nHave], kReadChunkSize, nRead);
+            strContent.resize(nHave + (error.IsError() ? 0 : nRead));
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            if (strContent.size() > ullMaxBytes) {
+                bTooLarge = true;
+                ullSeenSize = strContent.size();
+                return CKyError::Success();
+            }
+            if (nRead < kReadChunkSize) {
+                return CKyError::Success();
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory,
+                                       "Not enough memory to read [%s] (%llu bytes)",
+                                       strPath.c_str(), static_cast<unsigned long long>(ullSize));
+    }
+}
+
+bool MatchesIncludeFilter(const std::set<std::string> &setFilters,
+                          const std::string &strExtension) {
+    for (const std::string &strFilter : setFilters) {
+        if (FXString::CompareNoCase(strFilter, strExtension) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+std::string CSolrTransmitterThread::MakeHashSHA512(const std::string &strContent) {
+    TqcSHA512 sha;
+    for (size_t nDone = 0; nDone < strContent.size();) {
+        size_t nSlice = strContent.size() - nDone;
+        if (nSlice > kHashSliceSize) {
+            nSlice = kHashSliceSize;
+        }
+        sha.addData(strContent.data() + nDone, static_cast<int>(nSlice));
+        nDone += nSlice;
+    }
+    TqcBucket digest = sha.finish();
+    static const char kHexDigits[] = "0123456789ABCDEF";
+    std::string strHash;
+    strHash.reserve(2 * static_cast<size_t>(digest.getSize()));
+    const unsigned char *pBytes = digest.getData();
+    for (int i = 0; i < digest.getSize(); ++i) {
+        strHash.push_back(kHexDigits[pBytes[i] >> 4]);
+        strHash.push_back(kHexDigits[pBytes[i] & 0x0F]);
+    }
+    return strHash;
+}
+
+CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstItems) {
+    CTransmitterOptions &options = *m_ptrOptions;
+    const int64_t llBatchSize = static_cast<int64_t>(lstItems.size());
+    int64_t llBytes = 0;
+    const bool bCloudMode = options.IsCloudMode();
+    const std::string strErrorField = bCloudMode ? "Err" : "err";
+    const std::string strStatusField = bCloudMode ? "ContentIndexingStatus" : "cistate";
+    const std::set<std::string> &setIncludeFilters = options.GetIncludeFiltersSet();
+    // Both bounds compare as unsigned values: a negative upper bound means no bound.
+    const uint64_t ullMaxSize = static_cast<uint64_t>(options.GetMaxFileSizePushContent());
+    const uint64_t ullMinSize = static_cast<uint64_t>(options.GetMinFileSizePushContent());
+
+    // The literal parameters follow the URL's own query; an extract URL configured without one
+    // gets an empty query, so that the first parameter does not become part of the path.
+    std::string strExtractUrl = options.GetCompleteSolrExtractUrl();
+    if (strExtractUrl.find('?') == std::string::npos) {
+        strExtractUrl += '?';
+    }
+
+    std::list<CItemPtr> lstMetadata;
+    std::vector<std::string> vecFailed;
+
+    while (!lstItems.empty()) {
+        if (options.IsAborted()) {
+            if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
+                IDX_LOG(4, "Received Quit flag. Exiting TransmitterThread");
+            }
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
+            break;
+        }
+        CItemPtr ptrItem = lstItems.front();
+        lstItems.pop_front();
+        const std::string &strPath = ptrItem->GetPath();
+
+        if (ptrItem->IsFolder()) {
+            lstMetadata.push_back(ptrItem);
+            continue;
+        }
+        CAnalyticsItemInterface *pAnalytics = GetAnalyticsItem(ptrItem);
+        if (pAnalytics && pAnalytics->IsStub()) {
+            if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(3)) {
+                IDX_LOG(3, "Skipping Content push as the item is a stub. Item [%s]",
+                        strPath.c_str());
+            }
+            lstMetadata.push_back(ptrItem);
+            continue;
+        }
+
+        std::string strDocument;
+        std::string strContent;
+        bool bToMetadata = false;
+        bool bReadError = false;
+        {
+            CAutoTimeCounter readTimer(m_ptrReadContentTimer.get());
+            std::string strExtension = GetFileExtension(ptrItem->GetName());
+            if (strExtension.empty()) {
+                strExtension = kNoExtension;
+            }
+            if (ptrItem->IsSelectedForAccess()) {
+                bToMetadata = true;
+            } else if (!MatchesIncludeFilter(setIncludeFilters, strExtension)) {
+                if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(3)) {
+                    IDX_LOG(3,
+                            "Skipping Content push as it did not meet the include filters. "
+                            "File [%s]",
+                            strPath.c_str());
+                }
+                bToMetadata = true;
+            }
+
+            if (!bToMetadata) {
+                m_bXmlFieldMode = false;
+                IDX_LOG(3, "Pushing Content for File [%s]", strPath.c_str());
+                CKyError error = ShouldSendPartialData()
+                                     ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
+                                     : BuildItemDataAnalytics(ptrItem, strDocument);
+                if (error.IsError()) {
+                    return error.Push(FXLOC);
+                }
+
+                const uint64_t ullSize = ptrItem->GetSize();
+                if (ullSize > ullMaxSize || ullSize < ullMinSize) {
+                    IDX_LOG_ERROR("Skipping item, filtered by size, Size = %llu bytes, Item = %s",
+                                  static_cast<unsigned long long>(ullSize), strPath.c_str());
+                    bToMetadata = true;
+                } else if (options.IsOptimizeContentPush()) {
+                    strContent = kOptimizedPushMarker;
+                    llBytes += static_cast<int64_t>(ullSize);
+                    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(5)) {
+                        IDX_LOG(5, "Pushing file content using optimized push [%s]",
+                                strPath.c_str());
+                    }
+                } else {
+                    bool bTooLarge = false;
+                    uint64_t ullSeenSize = 0;
+                    try {
+                        error = ReadRegularFile(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
+                                                strContent, bTooLarge, ullSeenSize);
+                    } catch (const std::exception &e) {
+                        error =
+                            FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "%s", e.what());
+                    }
+                    if (error.IsError()) {
+                        bReadError = true;
+                        IDX_LOG(0, "Error reading content from file, Item=%s, error=%s ",
+                                strPath.c_str(), error.AsString().c_str());
+                        // Bytes read before the failure are not the file's content.
+                        std::string().swap(strContent);
+                    } else if (bTooLarge) {
+                        IDX_LOG_ERROR("Skipping item, filtered by size, Size = %llu bytes, "
+                                      "Item = %s",
+                                      static_cast<unsigned long long>(ullSeenSize),
+                                      strPath.c_str());
+                        std::string().swap(strContent);
+                        bToMetadata = true;
+                    } else {
+                        llBytes += static_cast<int64_t>(strContent.size());
+                        strDocument += CreateField("FileContentHash", MakeHashSHA512(strContent));
+                    }
+                }
+            }
+        }
+        if (bToMetadata) {
+            lstMetadata.push_back(ptrItem);
+            continue;
+        }
+        if (bReadError) {
+            ChangeFieldValue(strDocument, strStatusField, kStateFailed);
+            ChangeFieldValue(strDocument, strErrorField, kReadErrorText);
+        }
+
+        std::string strUrl = strExtractUrl + strDocument;
+        CKyError postError = PostItems2(strUrl, strContent, kContentHeaderLine);
+        if (postError.IsError()) {
+            IDX_LOG_ERROR("Retrying metadata push for failed item: Item=[%s]", strPath.c_str());
+            ChangeFieldValue(strUrl, strStatusField, kStateFailed);
+            CKyError retryError = PostItems2(strUrl, std::string(), kContentHeaderLine);
+            if (retryError.IsError()) {
+                IDX_LOG_ERROR("Failed to push meta data for failed item Error %s",
+                              retryError.AsString().c_str());
+            }
+        }
+        if (bReadError || postError.IsError()) {
+            vecFailed.push_back(strPath);
+        }
+    }
+
+    // Only after an abort: what was not taken is not indexed.
+    while (!lstItems.empty()) {
+        vecFailed.push_back(lstItems.front()->GetPath());
+        lstItems.pop_front();
+    }
+
+    if (!vecFailed.empty()) {
+        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+        CKyError error = m_ptrSolrTransmitterPrivate->AddItemToSolrFailures(vecFailed);
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to add items to solr failures file, Error=%s",
+                          error.AsString().c_str());
+        }
+    }
+
+    const int64_t llMetadataItems = static_cast<int64_t>(lstMetadata.size());
+    if (!lstMetadata.empty()) {
+        m_bPushOnlyMetaData = true;
+        m_bXmlFieldMode = true;
+        CKyError error = SendItems(lstMetadata);
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to send meta data items to solr, Error=%s",
+                          error.AsString().c_str());
+        }
+        m_bPushOnlyMetaData = false;
+    }
+
+    CSolrTransmitterCallbackPtr ptrCallback = options.GetCallback();
+    if (ptrCallback) {
+        const int64_t llFailed = static_cast<int64_t>(vecFailed.size());
+        ptrCallback->UpdateProgress(llBatchSize - llFailed - llMetadataItems, llBytes, llFailed);
+    }
+    return CKyError::Success();
+}

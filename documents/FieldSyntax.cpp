@@ -1,0 +1,250 @@
+// Field syntax of the index-engine worker: how one field of a document is written (an XML field
+// element with an atomic-update attribute and CDATA value, or an "&literal." parameter of the
+// extract URL), and the helpers the builders and senders share.
+#include <cstdio>
+#include <cstring>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/Crc32.h"
+#include "foundation/StringHelpers.h"
+#include "platform/LogWriter.h"
+#include "platform/WideStrings.h"
+
+namespace {
+
+const char kCDataOpen[] = "<![CDATA[";
+const char kCDataClose[] = "]]>";
+const size_t kCDataOpenLength = sizeof(kCDataOpen) - 1;
+const size_t kCDataCloseLength = sizeof(kCDataClose) - 1;
+const char kLiteralPrefix[] = "&literal.";
+
+const char kAttributeSet[] = " update=\"set\"";
+const char kAttributeAdd[] = " update=\"add\"";
+
+// Fields whose values accumulate in the engine instead of replacing each other.
+const char *const kAccumulatingFields[] = {"FileAccessedByUserName", "FileModifiedByUserName",
+                                           "FileAccessedByTime", "FileModifiedByTime"};
+
+const char *UpdateAttribute(const std::string &strName) {
+    if (FXString::MatchesNoCase(strName, "contentid")) {
+        return "";
+    }
+    for (const char *szAccumulating : kAccumulatingFields) {
+        if (FXString::MatchesNoCase(strName, szAccumulating)) {
+            return kAttributeAdd;
+        }
+    }
+    return kAttributeSet;
+}
+
+bool IsIllegalXmlByte(unsigned char ch) {
+    return (ch < 0x20 && ch != 0x09 && ch != 0x0A && ch != 0x0D) || ch == 0x7F;
+}
+
+// The opening tag CreateField writes for a field with the given attribute.
+std::string OpeningTag(const std::string &strName, const char *szAttribute) {
+    std::string strTag = "<field name=\"";
+    strTag += strName;
+    strTag += '"';
+    strTag += szAttribute;
+    strTag += '>';
+    return strTag;
+}
+
+// Position after the CDATA sections that start at nPos (the value of a field), or npos when a
+// section is not closed. Each section's content holds no "]]>", so its first "]]>" ends it.
+size_t SkipCDataSections(const std::string &strDocument, size_t nPos) {
+    while (strDocument.compare(nPos, kCDataOpenLength, kCDataOpen) == 0) {
+        size_t nClose = strDocument.find(kCDataClose, nPos + kCDataOpenLength);
+        if (nClose == std::string::npos) {
+            return std::string::npos;
+        }
+        nPos = nClose + kCDataCloseLength;
+    }
+    return nPos;
+}
+
+// Finds strTag in the markup of a document, never inside a CDATA section: a value may hold any
+// text, also one that looks like the tag, and must not be taken for it.
+size_t FindTagOutsideCData(const std::string &strDocument, const std::string &strTag) {
+    size_t nPos = 0;
+    for (;;) {
+        size_t nTag = strDocument.find(strTag, nPos);
+        size_t nCData = strDocument.find(kCDataOpen, nPos);
+        if (nTag == std::string::npos) {
+            return std::string::npos;
+        }
+        if (nCData == std::string::npos || nTag < nCData) {
+            return nTag;
+        }
+        size_t nClose = strDocument.find(kCDataClose, nCData + kCDataOpenLength);
+        if (nClose == std::string::npos) {
+            return std::string::npos;
+        }
+        nPos = nClose + kCDataCloseLength;
+    }
+}
+
+} // namespace
+
+std::string CSolrTransmitterThread::CreateField(const std::string &strName,
+                                                const std::string &strValue) const {
+    if (!m_bXmlFieldMode) {
+        std::string strField = kLiteralPrefix;
+        strField += strName;
+        strField += '=';
+        strField += Urlencode(strValue);
+        return strField;
+    }
+    std::string strField = OpeningTag(strName, UpdateAttribute(strName));
+    strField += GenerateCData(strValue);
+    strField += "</field>";
+    return strField;
+}
+
+std::string CSolrTransmitterThread::GenerateCData(const std::string &strValue) {
+    // Filtering comes first: removing a character between "]]" and ">" must not be able to
+    // create a "]]>" after the value was split.
+    const std::string strFiltered = StripIllegalXmlCharacters(strValue);
+    const std::vector<std::string> vecPieces = FXString::Split(strFiltered, kCDataClose);
+    std::string strResult;
+    if (vecPieces.empty()) {
+        return strResult;
+    }
+    strResult.reserve(strFiltered.size() + vecPieces.size() * 16);
+    for (size_t i = 0; i < vecPieces.size(); ++i) {
+        strResult += kCDataOpen;
+        // Each "]]>" is divided between two sections: "]]" ends one, ">" starts the next.
+        if (i > 0) {
+            strResult += '>';
+        }
+        strResult += vecPieces[i];
+        if (i + 1 < vecPieces.size()) {
+            strResult += "]]";
+        }
+        strResult += kCDataClose;
+    }
+    return strResult;
+}
+
+std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string &strValue) {
+    std::string strBytes;
+    strBytes.reserve(strValue.size());
+    bool bAscii = true;
+    for (char ch : strValue) {
+        unsigned char byte = static_cast<unsigned char>(ch);
+        if (IsIllegalXmlByte(byte)) {
+            continue;
+        }
+        if (byte >= 0x80) {
+            bAscii = false;
+        }
+        strBytes.push_back(ch);
+    }
+
+    std::string strResult;
+    if (bAscii) {
+        // Plain ASCII decodes to itself and holds neither U+FFFE nor U+FFFF.
+        strResult.swap(strBytes);
+    } else {
+        // Decoding turns bytes that are not UTF-8 into U+FFFD, so the text that comes back is
+        // always valid UTF-8; a value that filters to nothing stays empty.
+        std::wstring wstrText = FXWideString::ToWstring(strBytes);
+        std::wstring wstrKept;
+        wstrKept.reserve(wstrText.size());
+        for (wchar_t wch : wstrText) {
+            if (wch != 0xFFFE && wch != 0xFFFF) {
+                wstrKept.push_back(wch);
+            }
+        }
+        strResult = FXWideString::ToString(wstrKept);
+    }
+
+    if (strResult != strValue) {
+        IDX_LOG_ERROR("removing invalid character, old value [%s] to new value [%s]",
+                      strValue.c_str(), strResult.c_str());
+    }
+    return strResult;
+}
+
+std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
+    static const char kHexDigits[] = "0123456789abcdef";
+    std::string strResult;
+    strResult.reserve(strValue.size() * 3);
+    for (char ch : strValue) {
+        unsigned char byte = static_cast<unsigned char>(ch);
+        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
+            (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '_' || byte == '.' ||
+            byte == '~') {
+            strResult.push_back(ch);
+        } else {
+            strResult.push_back('%');
+            strResult.push_back(kHexDigits[byte >> 4]);
+            strResult.push_back(kHexDigits[byte & 0x0F]);
+        }
+    }
+    return strResult;
+}
+
+void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
+                                              std::string strValue) const {
+    if (m_bPushOnlyMetaData) {
+        std::string strTag = OpeningTag(strName, kAttributeSet);
+        size_t nTag = FindTagOutsideCData(strDocument, strTag);
+        if (nTag == std::string::npos) {
+            strTag = OpeningTag(strName, kAttributeAdd);
+            nTag = FindTagOutsideCData(strDocument, strTag);
+        }
+        if (nTag == std::string::npos) {
+            return;
+        }
+        // The old value is every CDATA section up to the closing tag; the new one is written as
+        // CreateField writes values, so it can neither end the field nor add markup.
+        const size_t nValueStart = nTag + strTag.size();
+        const size_t nValueEnd = SkipCDataSections(strDocument, nValueStart);
+        if (nValueEnd == std::string::npos) {
+            return;
+        }
+        strDocument.replace(nValueStart, nValueEnd - nValueStart, GenerateCData(strValue));
+        return;
+    }
+
+    const std::string strParameter = kLiteralPrefix + strName + "=";
+    size_t nFound = strDocument.find(strParameter);
+    if (nFound == std::string::npos) {
+        return;
+    }
+    const size_t nValueStart = nFound + strParameter.size();
+    size_t nValueEnd = strDocument.find("&literal", nFound + 1);
+    if (nValueEnd == std::string::npos) {
+        nValueEnd = strDocument.size();
+    }
+    strDocument.replace(nValueStart, nValueEnd - nValueStart, Urlencode(strValue));
+}
+
+std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
+    CMd5 md5;
+    md5.Update(strText);
+    unsigned char abDigest[CMd5::kDigestLength];
+    md5.Final(abDigest);
+    static const char kHexDigits[] = "0123456789ABCDEF";
+    std::string strHash;
+    strHash.reserve(2 * CMd5::kDigestLength);
+    for (unsigned char byte : abDigest) {
+        strHash.push_back(kHexDigits[byte >> 4]);
+        strHash.push_back(kHexDigits[byte & 0x0F]);
+    }
+    return strHash;
+}
+
+std::string CSolrTransmitterThread::GetFileExtension(const std::string &strText) {
+    size_t nDot = strText.rfind('.');
+    if (nDot == std::string::npos) {
+        return std::string();
+    }
+    return FXString::ToUpper(strText.substr(nDot + 1));
+}
+
+bool CSolrTransmitterThread::IsCompressedItem(const std::string &strExtension) const {
+    return m_setCompressedExtensions.count(strExtension) != 0;
+}

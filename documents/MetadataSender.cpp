@@ -1,0 +1,176 @@
+// The metadata sender: one batch of items becomes one XML update request ("<add>" with one
+// "<doc>" per document) posted to the engine's update URL, with an optional CRC-32 of each
+// file's content; and the sender of the auditing context, which sends nothing.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <new>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/Crc32.h"
+#include "foundation/FileData.h"
+#include "foundation/HandleOwners.h"
+#include "platform/LogWriter.h"
+#include "platform/StringFormat.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const size_t kCrcBufferSize = 4096;
+const uint32_t kErrorNotEnoughMemory = 14;
+const uint32_t kErrorInvalidFunction = 1;
+
+} // namespace
+
+CKyError CSolrTransmitterThread::SendItems(std::list<CItemPtr> &lstItems) {
+    CAutoTimeCounter sendTimer(m_ptrSendItemsTimer.get());
+    const CTransmitterOptions &options = *m_ptrOptions;
+
+    std::string strBody = "<add>";
+    const int64_t llBatchSize = static_cast<int64_t>(lstItems.size());
+    if (m_bPushOnlyMetaData) {
+        m_bXmlFieldMode = true;
+    }
+
+    std::vector<std::string> vecNames;
+    vecNames.reserve(lstItems.size());
+    uint32_t nItemsTaken = 0;
+    const bool bWithCrc = options.IsPushMetaDataWithCRC();
+
+    while (!lstItems.empty()) {
+        CItemPtr ptrItem = lstItems.front();
+        lstItems.pop_front();
+        ++nItemsTaken;
+        vecNames.push_back(ptrItem->GetPath());
+
+        const std::string strExtension = GetFileExtension(ptrItem->GetPath());
+        // Only files are archives: a folder named like one holds nothing to unpack.
+        if (bWithCrc && !ptrItem->IsFolder() && IsCompressedItem(strExtension)) {
+            std::string strArchiveDocuments;
+            CKyError error = BuildCompressedItem2(ptrItem, strExtension, strArchiveDocuments);
+            if (error.IsError()) {
+                IDX_LOG_ERROR("Error extracting contents of the compressed file=%s, error=%s",
+                              ptrItem->GetPath().c_str(), error.AsString().c_str());
+            }
+            strBody += strArchiveDocuments;
+            continue;
+        }
+
+        strBody += "<doc>";
+        std::string strDocument;
+        CKyError error = ShouldSendPartialData()
+                             ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
+                             : BuildItemDataAnalytics(ptrItem, strDocument);
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+        strBody += strDocument;
+
+        if (!ptrItem->IsFolder()) {
+            std::string strCrc;
+            error = GetCRC32(ptrItem->GetFullyQualifiedItemName(), strCrc);
+            if (error.IsError()) {
+                IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
+            }
+            if (!strCrc.empty()) {
+                strBody += CreateField("FileContentHash", strCrc);
+            }
+        }
+        strBody += "</doc>";
+    }
+    strBody += "</add>";
+
+    IDX_LOG(7, "Out: %s", strBody.c_str());
+
+    CKyError postError = PostItems2(options.GetCompleteSolrUrl(), strBody, kXmlHeaderLine);
+
+    int64_t llFailed = 0;
+    if (postError.IsError()) {
+        CKyError error = m_ptrSolrTransmitterPrivate->AddItemToSolrFailures(vecNames);
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
+                          error.AsString().c_str());
+        }
+        llFailed = llBatchSize;
+    }
+
+    m_llTransmittedItems += nItemsTaken;
+    m_llTransmittedPackets += 1;
+
+    CSolrTransmitterCallbackPtr ptrCallback = options.GetCallback();
+    if (!options.IsScanPhase() && ptrCallback) {
+        CKyError error = ptrCallback->UpdateProgress(llBatchSize - llFailed, 0, llFailed);
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to update progess to JobManager, error=%s",
+                          error.AsString().c_str());
+        }
+    }
+
+    if (postError.IsError()) {
+        return postError.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::string &strCrc) {
+    if (!m_ptrOptions->IsPushMetaDataWithCRC()) {
+        return CKyError::Success();
+    }
+    CAutoTimeCounter crcTimer(m_ptrGenerateCRC32Timer.get());
+
+    // Non-blocking open, then only a regular file is read: a FIFO or a device named like a file
+    // must never hold the worker up.
+    auto_handle hFile;
+    CKyError error = FXFile::TQCreateFile(hFile, strPath, O_RDONLY | O_NONBLOCK);
+    if (!error.IsError()) {
+        struct stat status;
+        if (fstat(hFile.get(), &status) != 0) {
+            error = FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
+                                            strPath.c_str());
+        } else if (!S_ISREG(status.st_mode)) {
+            error = FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction,
+                                            "[%s] is not a regular file", strPath.c_str());
+        }
+    }
+    if (error.IsError()) {
+        error.Push(FXLOC, "Failed to open file [%s] for reading, error=%s", strPath.c_str(),
+                   error.AsString().c_str());
+        IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
+                      error.AsString().c_str());
+        return error;
+    }
+
+    auto_ptr_array<char> ptrBuffer(new (std::nothrow) char[kCrcBufferSize]);
+    if (!ptrBuffer.is_valid()) {
+        IDX_LOG_ERROR("Not enough memory (%llu bytes) to read the contents of file [%s]",
+                      static_cast<unsigned long long>(kCrcBufferSize), strPath.c_str());
+        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+    }
+    memset(ptrBuffer.get(), 0, kCrcBufferSize);
+
+    CKyCRC32 crc;
+    for (;;) {
+        size_t nRead = 0;
+        error = FXFile::TQReadFile(hFile, ptrBuffer.get(), kCrcBufferSize, nRead);
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Failed to read file [%s], error=%s", strPath.c_str(),
+                          error.AsString().c_str());
+            return error.Push(FXLOC);
+        }
+        if (nRead == 0) {
+            break;
+        }
+        crc.UpdateCRC32(ptrBuffer.get(), static_cast<unsigned int>(nRead));
+    }
+    strCrc = FXFormat("%X", crc.GetCRC32());
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::SendAuditItems(std::list<CItemPtr> & /*lstItems*/) {
+    // Monitored events reach the audit core through the job's own channel; batches in the
+    // auditing context are left as they are.
+    return CKyError::Success();
+}

@@ -1,0 +1,68 @@
+// The partial-update document: the item's document key and the field groups the job named, so
+// that the engine replaces those fields of the existing document and keeps the others.
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/StringHelpers.h"
+#include "platform/ItemLookup.h"
+#include "platform/ObjectGuid.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+const char kGroupDocumentType[] = "DocumentType";
+const char kGroupSecurityInfo[] = "SecurityInfo";
+
+} // namespace
+
+bool CSolrTransmitterThread::ShouldSendPartialData() const {
+    return m_ptrSolrTransmitterPrivate->m_bSendPartialData;
+}
+
+CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &ptrItem,
+                                                               std::string &strDocument) {
+    const CTransmitterOptions &options = *m_ptrOptions;
+    const bool bCollectSecurity = options.IsCollectSecurityInfo();
+    const bool bCollectOwner = options.IsCollectOwnerInfo();
+
+    // Always the path-based key, also for an item that carries change information: a partial
+    // update must reach the item's existing document, never make a new one.
+    std::string strContentId;
+    GetObjectGuid(MakeKeyPath(ptrItem->GetPath()), false, '/', strContentId);
+    strDocument += CreateField("contentid", strContentId);
+
+    const char *szOwnerIdField = options.IsCloudMode() ? "OwnerID" : "OwnerSID";
+
+    for (const std::string &strGroup : m_ptrSolrTransmitterPrivate->m_vecFieldsToPush) {
+        if (FXString::CompareNoCase(strGroup, kGroupDocumentType) == 0) {
+            strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1");
+        } else if (FXString::CompareNoCase(strGroup, kGroupSecurityInfo) == 0 &&
+                   (bCollectSecurity || bCollectOwner)) {
+            CAnalyticsItemInterface *pAnalytics = GetAnalyticsItem(ptrItem);
+            if (pAnalytics == nullptr) {
+                continue;
+            }
+            strDocument += CreateField("OwnerName", pAnalytics->GetOwnerName());
+            strDocument += CreateField(szOwnerIdField, pAnalytics->GetOwnerId());
+            if (bCollectSecurity) {
+                for (const auto &field : pAnalytics->GetSecurityFields()) {
+                    strDocument += CreateField(field.first, field.second);
+                }
+                CAnalyticsItemAddInfoPtr ptrAddInfo = pAnalytics->GetAdditionalInfo();
+                if (ptrAddInfo) {
+                    strDocument += CreateField("PermissionsBeforeChange",
+                                               ptrAddInfo->GetPermissionsBeforeChange());
+                }
+                strDocument += CreateField("Permissions", pAnalytics->GetPermissions());
+            }
+        }
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::BuildAuditItemDataAnalytics(
+    const CItemPtr & /*ptrItem*/,
+    std::vector<boost::shared_ptr<CFSSolrAckRecord>> & /*vecAcknowledgements*/,
+    std::string & /*strDocument*/) {
+    // The auditing context sends no documents from this worker.
+    return CKyError::Success();
+}

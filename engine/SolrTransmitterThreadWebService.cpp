@@ -1,0 +1,55 @@
+// The web-service side of the index-engine worker (virtual-machine and collaboration-site
+// content indexing).
+//
+// The web-service plug-in is not available in this build. Its set-up therefore fails with 50, so
+// that a worker of such a job aborts the transmitter at its start, and the two senders never
+// reach for a handler: should a batch arrive anyway (a worker whose start was cut short before
+// the set-up), its items are recorded as failed instead of being lost.
+#include <vector>
+
+#include "engine/SolrTransmitterThread.h"
+#include "platform/LogWriter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+
+namespace {
+
+CKyError RecordBatchAsFailed(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
+    std::vector<std::string> vecNames;
+    vecNames.reserve(lstItems.size());
+    for (const CItemPtr &ptrItem : lstItems) {
+        if (ptrItem) {
+            vecNames.push_back(ptrItem->GetPath());
+        }
+    }
+    lstItems.clear();
+
+    state.SetPushDataToSolrFailed(true);
+    CKyError error = state.AddItemToSolrFailures(vecNames);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
+                      error.AsString().c_str());
+    }
+    return FXErrorUtil::ErrorWin32(FXLOC, 50,
+                                   "Web-service plug-in is not available, %zu items "
+                                   "not indexed",
+                                   vecNames.size());
+}
+
+} // namespace
+
+CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::string strUrl,
+                                                             int nApplicationType) {
+    IDX_LOG(2, "Web-service plug-in requested, mode=[%d], URL=[%s], application type=[%d]", nMode,
+            strUrl.c_str(), nApplicationType);
+    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Web-service plug-in is not available");
+}
+
+CKyError CSolrTransmitterThread::SendVMItemsToWebService(std::list<CItemPtr> &lstItems) {
+    CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
+    return RecordBatchAsFailed(*m_ptrSolrTransmitterPrivate, lstItems);
+}
+
+CKyError CSolrTransmitterThread::SendSPItemsToWebService(std::list<CItemPtr> &lstItems) {
+    CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
+    return RecordBatchAsFailed(*m_ptrSolrTransmitterPrivate, lstItems);
+}

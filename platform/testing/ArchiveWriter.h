@@ -1,0 +1,39 @@
+// Test control: writes archive files with chosen members, hostile ones included (paths with
+// "..", absolute paths, links, devices, huge or sparse content), so that tests of the archive
+// component and of the archive documents can make their inputs. Never used by the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace idxtest {
+
+enum class TestArchiveKind {
+    Zip,
+    Tar,
+    TarGz,
+    TarBz2,
+    TarXz,
+    SevenZip,
+    Gz, // one gzip-compressed file: the first member's content, no archive inside
+};
+
+struct TestArchiveMember {
+    enum Type { File, Folder, Symlink, Hardlink, Fifo, CharDevice };
+
+    std::string strPath; // written as given, unchecked
+    Type eType = File;
+    std::string strContent;
+    // When not 0, the content is this many bytes of 'x' instead (streamed, not held in memory).
+    uint64_t ullFillBytes = 0;
+    std::string strLinkTarget; // for Symlink and Hardlink
+    int64_t llModifiedTime = 1600000000;
+    int nPermissions = 0644;
+};
+
+// Writes the archive at strPath; an empty text on success, else what failed.
+std::string WriteTestArchive(const std::string &strPath, TestArchiveKind eKind,
+                             const std::vector<TestArchiveMember> &vecMembers);
+
+} // namespace idxtest

@@ -1,0 +1,492 @@
+// The content push sender over real HTTP against the engine stand-in: the bytes, hash, header
+// and literal parameters of each push, the split of a batch between content pushes and one
+// metadata request, failed pushes with their metadata retry, contents that cannot be read, the
+// optimized push, an abort, and the SHA-512 text.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <future>
+#include <map>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "foundation/Crc32.h"
+#include "platform/testing/LogCapture.h"
+#include "platform/testing/VirtualClock.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/documents/DocumentTestSupport.h"
+#include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
+#include "transmitter/TransmitterCallback.h"
+
+namespace {
+
+using idxtest::EngineRequest;
+using idxtest::EngineRoute;
+using idxtest::EngineStub;
+
+const char kAbcSha512[] = "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A"
+                          "2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE80E2A9AC94FA54CA49F";
+const char kEmptySha512[] = "CF83E1357EEFB8BDF1542850D66D8007D620E4050B5715DC83F4A921D36CE9CE"
+                            "47D0D13C5D85F2B0FF8318D2877EEC2F63B931BD47417A81A538327AF927DA3E";
+
+// The hash of the bytes fed in slices of another size than the sender's, as a reference.
+std::string ReferenceSha512(const char *pData, uint64_t ullLength) {
+    TqcSHA512 sha;
+    const uint64_t ullSlice = 64u * 1024 * 1024 + 7;
+    for (uint64_t ullDone = 0; ullDone < ullLength;) {
+        uint64_t ullStep = std::min(ullSlice, ullLength - ullDone);
+        sha.addData(pData + ullDone, static_cast<int>(ullStep));
+        ullDone += ullStep;
+    }
+    TqcBucket digest = sha.finish();
+    std::string strHex;
+    for (int i = 0; i < digest.getSize(); ++i) {
+        char szByte[3];
+        snprintf(szByte, sizeof(szByte), "%02X", digest.getData()[i]);
+        strHex += szByte;
+    }
+    return strHex;
+}
+
+// Records every progress report whole.
+class ProgressCallback : public CSolrTransmitterCallback {
+public:
+    CKyError UpdateProgress(long long llFiles, long long llBytes, long long llFailures) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_vecReports.emplace_back(llFiles, llBytes, llFailures);
+        return CKyError::Success();
+    }
+    std::vector<std::tuple<long long, long long, long long>> Reports() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_vecReports;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::tuple<long long, long long, long long>> m_vecReports;
+};
+
+typedef std::tuple<long long, long long, long long> Report;
+
+class ContentPushSenderTest : public ::testing::Test {
+protected:
+    ContentPushSenderTest() : m_set(idxtest::MakeDocumentWorker(false)) {
+        CTransmitterOptions &options = *m_set.ptrOptions;
+        idxtest::PointOptionsAtStub(options, m_stub);
+        options.SetPushOnlyMetaData(false);
+        // The scan phase: the failures file is started afresh and only this sender reports
+        // progress.
+        options.SetScanPhase(true);
+        options.SetCompleteSolrExtractUrl(m_stub.ExtractUrl() + "?commit=false");
+        options.SetSubClientDir(m_dir.Path());
+        options.SetIncludeFiltersSet({"txt", "BIN", "%NoExt%"});
+        m_ptrCallback = boost::make_shared<ProgressCallback>();
+        options.SetCallback(m_ptrCallback);
+        m_set.ptrWorker->MakeTimers();
+        EXPECT_FALSE(m_set.ptrState->OpenSolrFailuresFile().IsError());
+        g_bEventSent.store(false);
+    }
+    ~ContentPushSenderTest() override { g_bEventSent.store(false); }
+
+    CTransmitterOptions &Options() { return *m_set.ptrOptions; }
+    idxtest::DocumentWorker &Worker() { return *m_set.ptrWorker; }
+
+    CItemPtr Item(const std::string &strPath,
+                  const idxtest::AnalyticsSettings &settings = idxtest::AnalyticsSettings()) {
+        return idxtest::MakePathItem(strPath, Options(), settings);
+    }
+
+    // The literal parameters the metadata builder writes for the item, as the sender writes
+    // them before its hash parameter.
+    std::string LiteralDocument(const CItemPtr &ptrItem) {
+        const bool bXml = Worker().m_bXmlFieldMode;
+        Worker().m_bXmlFieldMode = false;
+        std::string strDocument;
+        Worker().BuildItemDataAnalytics(ptrItem, strDocument);
+        Worker().m_bXmlFieldMode = bXml;
+        return strDocument;
+    }
+
+    CKyError Send(std::list<CItemPtr> lstItems) { return Worker().SendItemsWithContent(lstItems); }
+
+    std::vector<std::string> FailuresFileLines() {
+        m_set.ptrState->CloseSolrFailuresFile();
+        std::vector<std::string> vecLines;
+        std::string strText = idxtest::ReadWholeFile(m_dir / "SolrScanFailures.tqf");
+        for (size_t nStart = 0; nStart < strText.size();) {
+            size_t nEnd = strText.find('\n', nStart);
+            vecLines.push_back(strText.substr(nStart, nEnd - nStart));
+            nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
+        }
+        return vecLines;
+    }
+
+    idxtest::TempDir m_dir;
+    EngineStub m_stub;
+    idxtest::DocumentWorkerSet m_set;
+    boost::shared_ptr<ProgressCallback> m_ptrCallback;
+};
+
+TEST_F(ContentPushSenderTest, PushesTheExactBytesWithTheirHashAndTheLiteralParametersInOrder) {
+    const std::string strBinary = std::string("head\0\x01\xff\xfe", 8) + std::string(300000, 'z');
+    struct Case {
+        std::string strName;
+        std::string strContent;
+        std::string strHash; // empty: compare with the reference
+    };
+    const std::vector<Case> vecCases = {
+        {"abc.txt", "abc", kAbcSha512},
+        {"empty.txt", "", kEmptySha512},
+        {"a b&c=d%.bin", strBinary, ""},
+        {"README", "no extension", ""},
+    };
+    for (const Case &c : vecCases) {
+        SCOPED_TRACE(c.strName);
+        m_stub.ClearRequests();
+        const std::string strPath = m_dir.WriteFile(c.strName, c.strContent);
+        CItemPtr ptrItem = Item(strPath);
+        const std::string strExpectedDocument = LiteralDocument(ptrItem);
+        const std::string strHash = c.strHash.empty()
+                                        ? ReferenceSha512(c.strContent.data(), c.strContent.size())
+                                        : c.strHash;
+        ASSERT_EQ(strHash.size(), 128u);
+
+        ASSERT_FALSE(Send({ptrItem}).IsError());
+        std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+        ASSERT_EQ(vecExtract.size(), 1u);
+        EXPECT_TRUE(m_stub.Requests(EngineRoute::Update).empty());
+        const EngineRequest &request = vecExtract[0];
+        EXPECT_EQ(request.nStatus, 200);
+        EXPECT_EQ(request.strMethod, "POST");
+        EXPECT_EQ(request.Header("Content-Type"), "application/octet-stream");
+        EXPECT_EQ(request.strBody, c.strContent);
+        // The query is the configured one, then the builder's parameters in its order, then the
+        // hash: the exact text, so the order and the encoding are both checked.
+        EXPECT_EQ(request.strQuery,
+                  "commit=false" + strExpectedDocument + "&literal.FileContentHash=" + strHash);
+        EXPECT_EQ(request.Param("literal.FileContentHash"), strHash);
+        EXPECT_EQ(request.Param("literal.Url"), strPath);
+        EXPECT_EQ(request.Param("literal.cistate"), "1");
+        // Values are URL-encoded byte by byte.
+        const std::string strEncodedName =
+            c.strName == "a b&c=d%.bin" ? "a%20b%26c%3dd%25.bin" : c.strName;
+        EXPECT_NE(request.strQuery.find("&literal.FileName=" + strEncodedName + "&"),
+                  std::string::npos);
+
+        auto document = m_stub.Document(request.Param("literal.contentid"));
+        ASSERT_TRUE(document.has_value());
+        EXPECT_TRUE(document->bExtracted);
+        EXPECT_EQ(document->strContent, c.strContent);
+        EXPECT_EQ(document->Value("FileName"), c.strName);
+    }
+    EXPECT_EQ(m_ptrCallback->Reports().size(), vecCases.size());
+    EXPECT_EQ(m_ptrCallback->Reports()[2], Report(1, static_cast<long long>(strBinary.size()), 0));
+    EXPECT_TRUE(FailuresFileLines().empty());
+    EXPECT_FALSE(m_set.ptrState->IfPushDataToSolrFailed());
+}
+
+TEST_F(ContentPushSenderTest, ItemsWithoutAContentPushGoOutTogetherAsOneMetadataRequest) {
+    Options().SetMaxFileSizePushContent(100);
+    Options().SetMinFileSizePushContent(2);
+    idxtest::AnalyticsSettings stub;
+    stub.bStub = true;
+    const std::string strPushed = m_dir.WriteFile("pushed.txt", "pushed content");
+    const std::string strAtUpper = m_dir.WriteFile("upper.txt", std::string(100, 'u'));
+    const std::string strAtLower = m_dir.WriteFile("lower.txt", "lo");
+    std::list<CItemPtr> lstBatch = {
+        Item(m_dir.Path()),                                      // folder
+        Item(m_dir.WriteFile("stub.txt", "stubbed"), stub),      // stub
+        Item(m_dir.WriteFile("photo.jpg", "not in the filter")), // include filter
+        Item(m_dir.WriteFile("big.txt", std::string(101, 'b'))), // above the upper bound
+        Item(m_dir.WriteFile("tiny.txt", "t")),                  // below the lower bound
+        Item(strPushed),
+        Item(strAtUpper),
+        Item(strAtLower),
+    };
+    CItemPtr ptrSelected = Item(m_dir.WriteFile("selected.txt", "selected"));
+    ptrSelected->SetSelectedForAccess(true);
+    lstBatch.push_back(ptrSelected);
+
+    ASSERT_FALSE(Worker().SendItemsWithContent(lstBatch).IsError());
+    EXPECT_TRUE(lstBatch.empty());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 3u);
+    EXPECT_EQ(vecExtract[0].Param("literal.Url"), strPushed);
+    EXPECT_EQ(vecExtract[1].Param("literal.Url"), strAtUpper);
+    EXPECT_EQ(vecExtract[2].Param("literal.Url"), strAtLower);
+    std::vector<EngineRequest> vecUpdate = m_stub.Requests(EngineRoute::Update);
+    ASSERT_EQ(vecUpdate.size(), 1u);
+    EXPECT_EQ(vecUpdate[0].Header("Content-Type"), "text/xml");
+    std::vector<idxtest::FieldList> vecDocs;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ParseUpdateBody(vecUpdate[0].strBody, vecDocs, strError)) << strError;
+    ASSERT_EQ(vecDocs.size(), 6u);
+    std::vector<std::string> vecUrls;
+    for (const auto &fields : vecDocs) {
+        const idxtest::DocumentField *pUrl = idxtest::FindField(fields, "Url");
+        ASSERT_NE(pUrl, nullptr);
+        vecUrls.push_back(pUrl->strValue);
+    }
+    EXPECT_EQ(vecUrls, (std::vector<std::string>{m_dir.Path(), m_dir / "stub.txt",
+                                                 m_dir / "photo.jpg", m_dir / "big.txt",
+                                                 m_dir / "tiny.txt", m_dir / "selected.txt"}));
+    // Files pushed, bytes pushed, failures; the metadata sender reports nothing in the scan
+    // phase.
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(3, 14 + 100 + 2, 0)});
+    // After the metadata request the worker writes XML fields again; its push-only copy is
+    // cleared.
+    EXPECT_TRUE(Worker().m_bXmlFieldMode);
+    EXPECT_FALSE(Worker().m_bPushOnlyMetaData);
+}
+
+TEST_F(ContentPushSenderTest, AFileThatGrewBeyondTheUpperBoundGoesAsMetadata) {
+    idxtest::LogCapture log;
+    Options().SetMaxFileSizePushContent(10);
+    const std::string strPath = m_dir.WriteFile("grows.txt", "small");
+    CItemPtr ptrItem = Item(strPath);
+    m_dir.WriteFile("grows.txt", "now much larger than the bound");
+    ASSERT_FALSE(Send({ptrItem}).IsError());
+    EXPECT_TRUE(m_stub.Requests(EngineRoute::Extract).empty());
+    ASSERT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
+    EXPECT_TRUE(
+        log.Contains("Skipping item, filtered by size, Size = 30 bytes, Item = " + strPath));
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(0, 0, 0)});
+}
+
+TEST_F(ContentPushSenderTest, AFailedPushIsRetriedAsMetadataWithStatus16AndRecordedAsFailed) {
+    idxtest::VirtualClock clock;
+    idxtest::LogCapture log;
+    const std::string strFailing = m_dir.WriteFile("failing.txt", "content that fails");
+    const std::string strFine = m_dir.WriteFile("fine.txt", "content that works");
+    m_stub.FailNext(EngineRoute::Extract, 1, 400);
+
+    ASSERT_FALSE(Send({Item(strFailing), Item(strFine)}).IsError());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 3u);
+    EXPECT_EQ(vecExtract[0].nStatus, 400);
+    EXPECT_EQ(vecExtract[0].strBody, "content that fails");
+    EXPECT_EQ(vecExtract[0].Param("literal.cistate"), "1");
+    // The retry: the same parameters with status 16, no content.
+    EXPECT_EQ(vecExtract[1].nStatus, 200);
+    EXPECT_EQ(vecExtract[1].strBody, "");
+    EXPECT_EQ(vecExtract[1].Header("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(vecExtract[1].Param("literal.cistate"), "16");
+    EXPECT_EQ(vecExtract[1].Param("literal.Url"), strFailing);
+    EXPECT_EQ(vecExtract[1].Param("literal.FileContentHash"),
+              vecExtract[0].Param("literal.FileContentHash"));
+    EXPECT_EQ(vecExtract[1].vecParams.size(), vecExtract[0].vecParams.size());
+    EXPECT_EQ(vecExtract[2].Param("literal.Url"), strFine);
+    EXPECT_TRUE(log.Contains("Retrying metadata push for failed item: Item=[" + strFailing));
+
+    auto document = m_stub.Document(vecExtract[1].Param("literal.contentid"));
+    ASSERT_TRUE(document.has_value());
+    EXPECT_EQ(document->Value("cistate"), "16");
+    // Even though the retry went through, the item was not indexed with its content.
+    EXPECT_EQ(FailuresFileLines(), std::vector<std::string>{strFailing});
+    EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(1, 2 * 18, 1)});
+}
+
+TEST_F(ContentPushSenderTest, ContentThatCannotBeReadIsAFailureNeverAnEmptyPush) {
+    idxtest::LogCapture log;
+    struct Case {
+        std::string strName;
+        std::function<std::string(const idxtest::TempDir &)> fnMake; // path of the item
+        std::function<void(const std::string &)> fnAfterQueueing;
+    };
+    std::vector<Case> vecCases = {
+        {"fifo without a writer",
+         [](const idxtest::TempDir &dir) {
+             std::string strPath = dir / "pipe.txt";
+             EXPECT_EQ(mkfifo(strPath.c_str(), 0600), 0);
+             return strPath;
+         },
+         [](const std::string &) {}},
+        {"file gone after queueing",
+         [](const idxtest::TempDir &dir) { return dir.WriteFile("gone.txt", "was here"); },
+         [](const std::string &strPath) { unlink(strPath.c_str()); }},
+        {"file replaced by a folder",
+         [](const idxtest::TempDir &dir) { return dir.WriteFile("became.txt", "file"); },
+         [](const std::string &strPath) {
+             unlink(strPath.c_str());
+             mkdir(strPath.c_str(), 0700);
+         }},
+    };
+    if (geteuid() != 0) {
+        // Permissions do not stop the superuser.
+        vecCases.push_back({"file without read permission",
+                            [](const idxtest::TempDir &dir) {
+                                std::string strPath = dir.WriteFile("locked.txt", "secret");
+                                chmod(strPath.c_str(), 0);
+                                return strPath;
+                            },
+                            [](const std::string &) {}});
+    }
+    std::vector<std::string> vecExpectedFailures;
+    for (const Case &c : vecCases) {
+        SCOPED_TRACE(c.strName);
+        m_stub.ClearRequests();
+        const std::string strPath = c.fnMake(m_dir);
+        CItemPtr ptrItem = Item(strPath);
+        ASSERT_FALSE(ptrItem->IsFolder());
+        c.fnAfterQueueing(strPath);
+
+        // A blocking read would never return: the call runs on its own thread with a deadline.
+        auto future = std::async(std::launch::async, [this, ptrItem] { return Send({ptrItem}); });
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+        EXPECT_FALSE(future.get().IsError());
+
+        std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+        ASSERT_EQ(vecExtract.size(), 1u);
+        EXPECT_EQ(vecExtract[0].strBody, "");
+        EXPECT_EQ(vecExtract[0].Param("literal.cistate"), "16");
+        EXPECT_EQ(vecExtract[0].Param("literal.err"), "Error reading file content");
+        EXPECT_FALSE(vecExtract[0].HasParam("literal.FileContentHash"));
+        EXPECT_EQ(vecExtract[0].Param("literal.Url"), strPath);
+        vecExpectedFailures.push_back(strPath);
+    }
+    EXPECT_EQ(log.Count("Error reading content from file, Item="), vecCases.size());
+    EXPECT_EQ(FailuresFileLines(), vecExpectedFailures);
+    for (const Report &report : m_ptrCallback->Reports()) {
+        EXPECT_EQ(report, Report(0, 0, 1));
+    }
+}
+
+TEST_F(ContentPushSenderTest, CloudModeRewritesTheStatusUnderItsCloudNames) {
+    Options().SetCloudMode(true);
+    const std::string strPath = m_dir.WriteFile("gone.txt", "x");
+    CItemPtr ptrItem = Item(strPath);
+    unlink(strPath.c_str());
+    ASSERT_FALSE(Send({ptrItem}).IsError());
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_EQ(vecExtract[0].Param("literal.ContentIndexingStatus"), "16");
+    EXPECT_EQ(vecExtract[0].Param("literal.Err"), "Error reading file content");
+    EXPECT_FALSE(vecExtract[0].HasParam("literal.cistate"));
+    EXPECT_EQ(vecExtract[0].Param("literal.FilePath"), strPath);
+}
+
+TEST_F(ContentPushSenderTest, OptimizedPushSendsTheMarkerAndCountsTheFileSize) {
+    Options().SetOptimizeContentPush(true);
+    const std::string strPath = m_dir.WriteFile("local.txt", std::string(4321, 'l'));
+    ASSERT_FALSE(Send({Item(strPath)}).IsError());
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_EQ(vecExtract[0].strBody, "%OPTIMIZED_LOCAL_NODE_PUSH%");
+    EXPECT_FALSE(vecExtract[0].HasParam("literal.FileContentHash"));
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(1, 4321, 0)});
+}
+
+TEST_F(ContentPushSenderTest, AnAbortBeforeTheFirstItemRecordsTheWholeBatchAsFailed) {
+    const std::string strFirst = m_dir.WriteFile("one.txt", "1");
+    const std::string strSecond = m_dir.WriteFile("two.txt", "2");
+    std::list<CItemPtr> lstBatch = {Item(strFirst), Item(strSecond)};
+    Options().SetAborted(true);
+    ASSERT_FALSE(Worker().SendItemsWithContent(lstBatch).IsError());
+    EXPECT_TRUE(lstBatch.empty());
+    EXPECT_TRUE(m_stub.Requests().empty());
+    EXPECT_EQ(FailuresFileLines(), (std::vector<std::string>{strFirst, strSecond}));
+    EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(0, 0, 2)});
+}
+
+TEST(MakeHashSHA512Test, GivesTheDigestAs128UpperCaseDigits) {
+    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512("abc"), kAbcSha512);
+    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512(""), kEmptySha512);
+    const std::string strBinary("\0\xff\x80 binary", 10);
+    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512(strBinary),
+              ReferenceSha512(strBinary.data(), strBinary.size()));
+}
+
+TEST(MakeHashSHA512Test, ContentOf2GiBAndMoreIsHashedWhole) {
+    // 2 GiB + 3 bytes: a 32-bit count would be negative and hash nothing, or wrap to 3 bytes.
+    const uint64_t ullLength = (1ull << 31) + 3;
+    const long nPages = sysconf(_SC_AVPHYS_PAGES);
+    const long nPageSize = sysconf(_SC_PAGESIZE);
+    if (nPages > 0 && nPageSize > 0 &&
+        static_cast<uint64_t>(nPages) * static_cast<uint64_t>(nPageSize) < 3 * ullLength) {
+        GTEST_SKIP() << "not enough free memory for a 2 GiB content";
+    }
+    std::string strContent(ullLength, 'q');
+    strContent[ullLength - 1] = 'r';
+    const std::string strHash = CSolrTransmitterThread::MakeHashSHA512(strContent);
+    EXPECT_EQ(strHash.size(), 128u);
+    EXPECT_EQ(strHash, ReferenceSha512(strContent.data(), ullLength));
+    EXPECT_NE(strHash, kEmptySha512);
+    EXPECT_NE(strHash, CSolrTransmitterThread::MakeHashSHA512(strContent.substr(0, 3)));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ContentPushThroughTheTransmitterTest, QueuedFilesReachTheExtractHandlerWithTheirBytes) {
+    // The end of the job waits in steps of a second or more; the virtual clock makes them free.
+    idxtest::VirtualClock clock;
+    idxtest::TempDir dir;
+    EngineStub stub;
+    idxtest::EngineTransmitter transmitter;
+    CTransmitterOptions &options = transmitter.Options();
+    idxtest::PointOptionsAtStub(options, stub);
+    options.SetPushOnlyMetaData(false);
+    options.SetCompleteSolrExtractUrl(stub.ExtractUrl() + "?commit=false");
+    options.SetSubClientDir(dir.Path());
+    options.SetIncludeFiltersSet({"txt"});
+    options.SetMaxItemsPerTransaction(4);
+    transmitter.State().m_nDisableSolrPerfThread = 1;
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(3).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+
+    std::map<std::string, std::string> mapContents;
+    for (int i = 0; i < 12; ++i) {
+        std::string strContent = std::string(static_cast<size_t>(i) * 1000, 'c') +
+                                 std::string("\0\xff", 2) + std::to_string(i);
+        mapContents[dir.WriteFile("f" + std::to_string(i) + ".txt", strContent)] = strContent;
+    }
+    for (const auto &file : mapContents) {
+        ASSERT_FALSE(transmitter.BuildAndAddToQueue(file.first, 2, 0, false, false).IsError());
+    }
+    const std::string strPicture = dir.WriteFile("picture.jpg", "jpeg");
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strPicture, 2, 0, false, false).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(dir.Path(), 2, 0, false, false).IsError());
+    ASSERT_TRUE(idxtest::WaitUntil([&] { return stub.DocumentCount() == 14; }));
+    EXPECT_FALSE(transmitter.Stop().IsError());
+
+    std::vector<EngineRequest> vecExtract = stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), mapContents.size());
+    for (const EngineRequest &request : vecExtract) {
+        const std::string strPath = request.Param("literal.Url");
+        ASSERT_TRUE(mapContents.count(strPath)) << strPath;
+        const std::string &strContent = mapContents[strPath];
+        EXPECT_EQ(request.nStatus, 200);
+        EXPECT_EQ(request.Header("Content-Type"), "application/octet-stream");
+        EXPECT_EQ(request.strBody, strContent);
+        EXPECT_EQ(request.Param("literal.FileContentHash"),
+                  ReferenceSha512(strContent.data(), strContent.size()));
+        auto document = stub.Document(request.Param("literal.contentid"));
+        ASSERT_TRUE(document.has_value());
+        EXPECT_EQ(document->strContent, strContent);
+    }
+    // The picture and the folder went out as metadata.
+    size_t nMetadataDocs = 0;
+    for (const EngineRequest &request : stub.Requests(EngineRoute::Update)) {
+        nMetadataDocs += idxtest::CountDocs(request.strBody);
+    }
+    EXPECT_EQ(nMetadataDocs, 2u);
+    EXPECT_EQ(transmitter.GetFailedItemCount(), 0);
+}
+
+} // namespace

@@ -1,0 +1,370 @@
+// Field syntax: the two field forms, CDATA splitting, the XML character filter, URL encoding,
+// field rewriting, MD5 texts, extensions and the archive test.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/WideStrings.h"
+#include "platform/testing/LogCapture.h"
+#include "tests/support/documents/DocumentTestSupport.h"
+
+namespace {
+
+using idxtest::DocumentField;
+using idxtest::FieldList;
+
+const std::string kFilterLine = "removing invalid character";
+
+struct CDataCase {
+    std::string strValue;
+    std::string strExpected;
+};
+
+TEST(FieldSyntaxTest, GenerateCDataDividesEveryClosingSequence) {
+    const std::vector<CDataCase> vecCases = {
+        {"a.txt", "<![CDATA[a.txt]]>"},
+        {"a]]>b", "<![CDATA[a]]]]><![CDATA[>b]]>"},
+        {"]]>", "<![CDATA[]]]]><![CDATA[>]]>"},
+        {"x]]>", "<![CDATA[x]]]]><![CDATA[>]]>"},
+        {"]]>]]>", "<![CDATA[]]]]><![CDATA[>]]]]><![CDATA[>]]>"},
+        {"a]]b>c]", "<![CDATA[a]]b>c]]]>"},
+        // Filtering comes before the split: the removed byte must not leave a "]]>" behind.
+        {"]]\x01>", "<![CDATA[]]]]><![CDATA[>]]>"},
+        {"", ""},
+    };
+    for (const CDataCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::GenerateCData(test.strValue))
+            << "value: " << test.strValue;
+    }
+}
+
+TEST(FieldSyntaxTest, XmlFieldCarriesTheUpdateAttributeByName) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    EXPECT_EQ("<field name=\"FileName\" update=\"set\"><![CDATA[a.txt]]></field>",
+              set.ptrWorker->CreateField("FileName", "a.txt"));
+
+    struct AttributeCase {
+        std::string strName;
+        bool bHasUpdate;
+        std::string strUpdate;
+    };
+    const std::vector<AttributeCase> vecCases = {
+        {"contentid", false, ""},
+        {"ContentId", false, ""},
+        {"CONTENTID", false, ""},
+        {"filemodifiedbytime", true, "add"},
+        {"FileModifiedByTime", true, "add"},
+        {"FileAccessedByTime", true, "add"},
+        {"FileAccessedByUserName", true, "add"},
+        {"FILEMODIFIEDBYUSERNAME", true, "add"},
+        {"FileName", true, "set"},
+        {"contentid2", true, "set"},
+        {"cistate", true, "set"},
+    };
+    for (const AttributeCase &test : vecCases) {
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(set.ptrWorker->CreateField(test.strName, "v"),
+                                                 fields, strError))
+            << strError;
+        ASSERT_EQ(1u, fields.size());
+        EXPECT_EQ(test.strName, fields[0].strName);
+        EXPECT_EQ(test.bHasUpdate, fields[0].bHasUpdate) << test.strName;
+        EXPECT_EQ(test.strUpdate, fields[0].strUpdate) << test.strName;
+        EXPECT_EQ("v", fields[0].strValue);
+    }
+}
+
+TEST(FieldSyntaxTest, LiteralFieldIsUrlEncodedAndUnfiltered) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
+    const std::vector<CDataCase> vecCases = {
+        {"a.txt", "&literal.FileName=a.txt"},
+        {"a b&c", "&literal.FileName=a%20b%26c"},
+        {"~-_.", "&literal.FileName=~-_."},
+        {"/dir/f", "&literal.FileName=%2fdir%2ff"},
+        {"\xC3\x9F", "&literal.FileName=%c3%9f"},
+        {std::string("\x00\x7f", 2), "&literal.FileName=%00%7f"},
+        {"]]>", "&literal.FileName=%5d%5d%3e"},
+        {"", "&literal.FileName="},
+    };
+    idxtest::LogCapture capture;
+    for (const CDataCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, set.ptrWorker->CreateField("FileName", test.strValue));
+    }
+    // The literal form never goes through the XML filter.
+    EXPECT_FALSE(capture.Contains(kFilterLine));
+}
+
+TEST(FieldSyntaxTest, UrlencodeKeepsOnlyUnreservedBytes) {
+    std::string strAll;
+    for (int i = 0; i < 256; ++i) {
+        strAll.push_back(static_cast<char>(i));
+    }
+    const std::string strEncoded = CSolrTransmitterThread::Urlencode(strAll);
+    std::string strExpected;
+    const char *szHex = "0123456789abcdef";
+    for (int i = 0; i < 256; ++i) {
+        const bool bKeep = (i >= '0' && i <= '9') || (i >= 'A' && i <= 'Z') ||
+                           (i >= 'a' && i <= 'z') || i == '-' || i == '_' || i == '.' || i == '~';
+        if (bKeep) {
+            strExpected.push_back(static_cast<char>(i));
+        } else {
+            strExpected += '%';
+            strExpected += szHex[i >> 4];
+            strExpected += szHex[i & 15];
+        }
+    }
+    EXPECT_EQ(strExpected, strEncoded);
+}
+
+struct FilterCase {
+    std::string strName;
+    std::string strValue;
+    std::string strExpected;
+};
+
+TEST(FieldSyntaxTest, StripIllegalXmlCharactersTable) {
+    const std::vector<FilterCase> vecCases = {
+        {"tab, line feed, carriage return", "a\tb\nc\rd", "a\tb\nc\rd"},
+        {"DEL and ESC",
+         "a\x7f"
+         "b\x1b"
+         "c",
+         "abc"},
+        {"NUL and other C0",
+         std::string("a\x00\x01\x08\x0b\x0c\x0e\x1f"
+                     "b",
+                     10),
+         "ab"},
+        {"two-byte character",
+         "stra\xC3\x9F"
+         "e",
+         "stra\xC3\x9F"
+         "e"},
+        {"four-byte character", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"U+FFFE and U+FFFF",
+         "a\xEF\xBF\xBE"
+         "b\xEF\xBF\xBF",
+         "ab"},
+        {"only removed bytes", "\x01\x02\x7f", ""},
+        {"only U+FFFE", "\xEF\xBF\xBE", ""},
+        {"byte that is not UTF-8", "caf\xE9", "caf\xEF\xBF\xBD"},
+        {"stray continuation byte",
+         "a\x80"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"cut sequence", "a\xE2\x82", "a\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"overlong slash", "\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"encoded surrogate", "\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"C1 control kept", "\xC2\x85", "\xC2\x85"},
+    };
+    for (const FilterCase &test : vecCases) {
+        idxtest::LogCapture capture;
+        const std::string strResult =
+            CSolrTransmitterThread::StripIllegalXmlCharacters(test.strValue);
+        EXPECT_EQ(test.strExpected, strResult) << test.strName;
+        EXPECT_EQ("", idxtest::XmlTextProblem(strResult)) << test.strName;
+        const bool bChanged = test.strExpected != test.strValue;
+        EXPECT_EQ(bChanged ? 1u : 0u, capture.CountAtLevel(kFilterLine, -1)) << test.strName;
+    }
+}
+
+TEST(FieldSyntaxTest, FilterLogLineNamesOldAndNewValue) {
+    idxtest::LogCapture capture;
+    CSolrTransmitterThread::StripIllegalXmlCharacters("ab\x7f"
+                                                      "c");
+    EXPECT_TRUE(capture.Contains("removing invalid character, old value [ab\x7f"
+                                 "c] to new "
+                                 "value [abc]"));
+}
+
+// Item names that try to break out of their field or document, or that XML cannot carry.
+const std::vector<std::string> &HostileValues() {
+    static const std::vector<std::string> vecValues = {
+        "]]>",
+        "name]]>tail",
+        "]]]]>>",
+        "]]\x01>",
+        "]\x02]>",
+        "<doc>",
+        "</doc><doc><field name=\"contentid\"><![CDATA[x]]></field></doc>",
+        "]]></field><field name=\"cistate\" update=\"set\"><![CDATA[1",
+        "</field></doc></add>",
+        std::string("a\x00"
+                    "b",
+                    3),
+        "\x01\x02\x03\x1b\x7f",
+        "\xFF\xFE",
+        "caf\xE9]]>",
+        "\xEF\xBF\xBE",
+        "x\xEF\xBF\xBF]]>y",
+        "&amp;&lt;<![CDATA[",
+    };
+    return vecValues;
+}
+
+TEST(FieldSyntaxTest, HostileValuesStayInsideTheirField) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    for (const std::string &strValue : HostileValues()) {
+        const std::string strDocument = set.ptrWorker->CreateField("contentid", "key") +
+                                        set.ptrWorker->CreateField("FileName", strValue) +
+                                        set.ptrWorker->CreateField("cistate", "16");
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError))
+            << strError << " in " << strDocument;
+        ASSERT_EQ((std::vector<std::string>{"contentid", "FileName", "cistate"}),
+                  idxtest::FieldNames(fields));
+        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue), fields[1].strValue);
+        EXPECT_EQ("16", fields[2].strValue);
+    }
+}
+
+TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    CSolrTransmitterThread &worker = *set.ptrWorker;
+    const std::string strDocument =
+        worker.CreateField("contentid", "k") + worker.CreateField("Url", "/old]]>path") +
+        worker.CreateField("FolderName", "/f") + worker.CreateField("Url", "/second") +
+        worker.CreateField("FileModifiedByTime", "t1") + worker.CreateField("Empty", "");
+
+    struct ChangeCase {
+        std::string strName;
+        std::string strValue;
+        std::vector<std::string> vecExpected; // values of the six fields afterwards
+    };
+    const std::vector<ChangeCase> vecCases = {
+        {"Url", "/new", {"k", "/new", "/f", "/second", "t1", ""}},
+        {"FileModifiedByTime", "t2", {"k", "/old]]>path", "/f", "/second", "t2", ""}},
+        {"Empty", "filled", {"k", "/old]]>path", "/f", "/second", "t1", "filled"}},
+        {"FolderName", "", {"k", "/old]]>path", "", "/second", "t1", ""}},
+        // The key has no update attribute and is never found; names are matched exactly.
+        {"contentid", "other", {"k", "/old]]>path", "/f", "/second", "t1", ""}},
+        {"url", "/x", {"k", "/old]]>path", "/f", "/second", "t1", ""}},
+        {"Missing", "/x", {"k", "/old]]>path", "/f", "/second", "t1", ""}},
+    };
+    for (const ChangeCase &test : vecCases) {
+        std::string strChanged = strDocument;
+        worker.ChangeFieldValue(strChanged, test.strName, test.strValue);
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strChanged, fields, strError)) << strError;
+        std::vector<std::string> vecValues;
+        for (const DocumentField &field : fields) {
+            vecValues.push_back(field.strValue);
+        }
+        EXPECT_EQ(test.vecExpected, vecValues) << test.strName;
+        EXPECT_EQ((std::vector<std::string>{"contentid", "Url", "FolderName", "Url",
+                                            "FileModifiedByTime", "Empty"}),
+                  idxtest::FieldNames(fields));
+    }
+}
+
+TEST(FieldSyntaxTest, ChangeFieldValueWritesHostileValuesAsCreateFieldDoes) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    CSolrTransmitterThread &worker = *set.ptrWorker;
+    for (const std::string &strValue : HostileValues()) {
+        std::string strDocument = worker.CreateField("contentid", "k") +
+                                  worker.CreateField("Url", "/archive.zip") +
+                                  worker.CreateField("FileName", "member");
+        worker.ChangeFieldValue(strDocument, "Url", strValue);
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
+        ASSERT_EQ((std::vector<std::string>{"contentid", "Url", "FileName"}),
+                  idxtest::FieldNames(fields));
+        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue), fields[1].strValue);
+        EXPECT_EQ("member", fields[2].strValue);
+    }
+}
+
+TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    CSolrTransmitterThread &worker = *set.ptrWorker;
+    // A name holding the exact opening tag of a later field must not be taken for that field.
+    std::string strDocument =
+        worker.CreateField("FileName", "<field name=\"Url\" update=\"set\"><![CDATA[trap") +
+        worker.CreateField("Url", "/real");
+    worker.ChangeFieldValue(strDocument, "Url", "/changed");
+    FieldList fields;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
+    ASSERT_EQ(2u, fields.size());
+    EXPECT_EQ("<field name=\"Url\" update=\"set\"><![CDATA[trap", fields[0].strValue);
+    EXPECT_EQ("/changed", fields[1].strValue);
+}
+
+TEST(FieldSyntaxTest, ChangeFieldValueLiteralForm) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
+    CSolrTransmitterThread &worker = *set.ptrWorker;
+    const std::string strDocument = "http://h/x?wt=xml" + worker.CreateField("contentid", "k") +
+                                    worker.CreateField("Url", "/a b") +
+                                    worker.CreateField("FileName", "f") +
+                                    worker.CreateField("Url", "/second");
+    const std::vector<CDataCase> vecCases = {
+        {"Url", "http://h/x?wt=xml&literal.contentid=k&literal.Url=%2fnew%20v"
+                "&literal.FileName=f&literal.Url=%2fsecond"},
+        {"FileName", "http://h/x?wt=xml&literal.contentid=k&literal.Url=%2fa%20b"
+                     "&literal.FileName=%2fnew%20v&literal.Url=%2fsecond"},
+        {"contentid", "http://h/x?wt=xml&literal.contentid=%2fnew%20v&literal.Url=%2fa%20b"
+                      "&literal.FileName=f&literal.Url=%2fsecond"},
+        {"Missing", strDocument},
+    };
+    for (const CDataCase &test : vecCases) {
+        std::string strChanged = strDocument;
+        worker.ChangeFieldValue(strChanged, test.strValue, "/new v");
+        EXPECT_EQ(test.strExpected, strChanged) << test.strValue;
+    }
+    // The last parameter's value runs to the end of the text.
+    std::string strLast = worker.CreateField("contentid", "k") + worker.CreateField("Size", "1");
+    worker.ChangeFieldValue(strLast, "Size", "12345");
+    EXPECT_EQ("&literal.contentid=k&literal.Size=12345", strLast);
+}
+
+TEST(FieldSyntaxTest, MakeHashIsUpperCaseMd5OfTheBytes) {
+    // Digests published with the algorithm (RFC 1321).
+    const std::vector<CDataCase> vecCases = {
+        {"", "D41D8CD98F00B204E9800998ECF8427E"},
+        {"abc", "900150983CD24FB0D6963F7D28E17F72"},
+        {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
+    };
+    for (const CDataCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::MakeHash(test.strValue));
+    }
+    EXPECT_NE(CSolrTransmitterThread::MakeHash("Report.txt-100"),
+              CSolrTransmitterThread::MakeHash("report.txt-100"));
+    // The bytes are hashed as they stand: the UTF-8 and the Latin-1 form of one character
+    // differ.
+    const std::string strHash = CSolrTransmitterThread::MakeHash("\xC3\x9F");
+    EXPECT_EQ(32u, strHash.size());
+    EXPECT_EQ(std::string::npos, strHash.find_first_not_of("0123456789ABCDEF"));
+    EXPECT_NE(CSolrTransmitterThread::MakeHash("\xDF"), strHash);
+}
+
+TEST(FieldSyntaxTest, GetFileExtensionTakesTheLastDotOfTheWholeText) {
+    const std::vector<CDataCase> vecCases = {
+        {"archive.tar.gz", "GZ"}, {"README", ""}, {"notes.", ""},        {"/a.d/file", "D/FILE"},
+        {"report.PDF", "PDF"},    {"x.7z", "7Z"}, {".bashrc", "BASHRC"}, {"", ""},
+    };
+    for (const CDataCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::GetFileExtension(test.strValue))
+            << test.strValue;
+    }
+}
+
+TEST(FieldSyntaxTest, IsCompressedItemComparesExactly) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    EXPECT_EQ((std::set<std::string>{"7Z", "ZIP", "TGZ", "GZ", "BZ2", "TBZ2", "XZ", "TXZ"}),
+              set.ptrWorker->m_setCompressedExtensions);
+    const std::vector<std::pair<std::string, bool>> vecCases = {
+        {"GZ", true},   {"gz", false}, {"ZIP", true},  {"TXZ", true},
+        {"TAR", false}, {"", false},   {"Zip", false},
+    };
+    for (const auto &test : vecCases) {
+        EXPECT_EQ(test.second, set.ptrWorker->IsCompressedItem(test.first)) << test.first;
+    }
+}
+
+} // namespace

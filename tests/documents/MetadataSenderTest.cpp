@@ -1,0 +1,416 @@
+// The metadata sender over real HTTP against the engine stand-in, which parses every update body
+// strictly: one request per batch, the documents it stores, CRC fields, the failures file,
+// progress and totals, partial updates, and hostile names.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <list>
+#include <mutex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "foundation/Crc32.h"
+#include "platform/ObjectGuid.h"
+#include "platform/testing/LogCapture.h"
+#include "platform/testing/VirtualClock.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/documents/DocumentTestSupport.h"
+#include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
+#include "transmitter/TransmitterCallback.h"
+
+namespace {
+
+using idxtest::EngineRoute;
+using idxtest::FieldList;
+typedef std::vector<std::string> Names;
+typedef std::tuple<long long, long long, long long> Progress;
+
+// Records every progress report: items, bytes, failures.
+class ProgressCallback : public CSolrTransmitterCallback {
+public:
+    CKyError UpdateProgress(long long llItems, long long llBytes, long long llFailed) override {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_vecReports.emplace_back(llItems, llBytes, llFailed);
+        return CKyError::Success();
+    }
+    std::vector<Progress> Reports() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_vecReports;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<Progress> m_vecReports;
+};
+
+std::string Key(const std::string &strPath) {
+    std::string strGuid;
+    GetObjectGuid(strPath, false, '/', strGuid);
+    return strGuid;
+}
+
+std::string CrcText(const std::string &strContent) {
+    CKyCRC32 crc;
+    crc.UpdateCRC32(strContent.data(), static_cast<unsigned int>(strContent.size()));
+    char szText[16];
+    snprintf(szText, sizeof(szText), "%X", crc.GetCRC32());
+    return szText;
+}
+
+class MetadataSenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_set = idxtest::MakeDocumentWorker(true);
+        idxtest::PointOptionsAtStub(Options(), m_stub);
+        m_strSubClient = m_dir / "subclient";
+        ASSERT_EQ(0, mkdir(m_strSubClient.c_str(), 0755));
+        Options().SetSubClientDir(m_strSubClient);
+        Options().SetScanPhase(false);
+        m_ptrCallback = boost::make_shared<ProgressCallback>();
+        Options().SetCallback(m_ptrCallback);
+        ASSERT_FALSE(m_set.ptrState->OpenSolrFailuresFile().IsError());
+        m_set.ptrWorker->MakeTimers();
+    }
+
+    CTransmitterOptions &Options() { return *m_set.ptrOptions; }
+    idxtest::DocumentWorker &Worker() { return *m_set.ptrWorker; }
+
+    CItemPtr Item(const std::string &strPath) {
+        CItemPtr ptrItem = idxtest::MakePathItem(strPath, Options());
+        EXPECT_TRUE(ptrItem);
+        return ptrItem;
+    }
+
+    std::string Folder(const std::string &strName) {
+        const std::string strPath = m_dir / strName;
+        EXPECT_EQ(0, mkdir(strPath.c_str(), 0755));
+        return strPath;
+    }
+
+    // The failures file's lines, after closing it so that everything written is on disk.
+    Names FailureLines() {
+        m_set.ptrState->CloseSolrFailuresFile();
+        const std::string strText =
+            idxtest::ReadWholeFile(m_strSubClient + "/SolrBackupFailures.tqf");
+        Names vecLines;
+        size_t nStart = 0;
+        while (nStart < strText.size()) {
+            size_t nEnd = strText.find('\n', nStart);
+            vecLines.push_back(strText.substr(nStart, nEnd - nStart));
+            nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
+        }
+        return vecLines;
+    }
+
+    std::vector<idxtest::EngineRequest> Updates() { return m_stub.Requests(EngineRoute::Update); }
+
+    idxtest::EngineStub m_stub;
+    idxtest::TempDir m_dir;
+    std::string m_strSubClient;
+    idxtest::DocumentWorkerSet m_set;
+    boost::shared_ptr<ProgressCallback> m_ptrCallback;
+};
+
+TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
+    const std::string strFile = m_dir.WriteFile("a.txt", "alpha");
+    const std::string strFolder = Folder("sub");
+    const std::string strGone = m_dir / "gone.txt";
+    std::list<CItemPtr> lstItems = {Item(strFile), Item(strFolder),
+                                    idxtest::MakeDeletedItem(strGone, Options())};
+    Worker().m_bXmlFieldMode = false;
+
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    EXPECT_TRUE(lstItems.empty());
+    EXPECT_TRUE(Worker().m_bXmlFieldMode);
+    EXPECT_EQ(1u, Worker().m_ptrSendItemsTimer->GetTotalSamples());
+    EXPECT_EQ(3u, Worker().m_ptrBuildItemsTimer->GetTotalSamples());
+
+    const std::vector<idxtest::EngineRequest> vecUpdates = Updates();
+    ASSERT_EQ(1u, vecUpdates.size());
+    EXPECT_EQ(200, vecUpdates[0].nStatus);
+    EXPECT_EQ("POST", vecUpdates[0].strMethod);
+    EXPECT_EQ("text/xml", vecUpdates[0].Header("Content-Type"));
+    const std::string &strBody = vecUpdates[0].strBody;
+    EXPECT_EQ(0u, strBody.find("<add><doc><field name=\"contentid\">"));
+    EXPECT_EQ(strBody.size() - 12, strBody.rfind("</doc></add>"));
+
+    std::vector<FieldList> vecDocs;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ParseUpdateBody(strBody, vecDocs, strError)) << strError;
+    ASSERT_EQ(3u, vecDocs.size());
+    // Each document is exactly the builder's.
+    const std::vector<CItemPtr> vecSame = {Item(strFile), Item(strFolder),
+                                           idxtest::MakeDeletedItem(strGone, Options())};
+    for (size_t i = 0; i < vecSame.size(); ++i) {
+        std::string strDocument;
+        Worker().BuildItemDataAnalytics(vecSame[i], strDocument);
+        FieldList expected;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, expected, strError));
+        EXPECT_EQ(idxtest::FieldNames(expected), idxtest::FieldNames(vecDocs[i])) << i;
+    }
+
+    ASSERT_EQ(3u, m_stub.DocumentCount());
+    EXPECT_EQ("1", m_stub.Document(Key(strFile))->Value("DocumentType"));
+    EXPECT_FALSE(m_stub.Document(Key(strFile))->bExtracted);
+    EXPECT_EQ("4", m_stub.Document(Key(strFolder))->Value("DocumentType"));
+    EXPECT_EQ("3334", m_stub.Document(Key(strGone))->Value("cistate"));
+
+    EXPECT_EQ(3, Worker().m_llTransmittedItems.load());
+    EXPECT_EQ(1, Worker().m_llTransmittedPackets.load());
+    EXPECT_EQ((std::vector<Progress>{Progress(3, 0, 0)}), m_ptrCallback->Reports());
+    EXPECT_TRUE(FailureLines().empty());
+}
+
+TEST_F(MetadataSenderTest, DeletedPathTurnsTheLiveDocumentIntoADeletedOne) {
+    const std::string strFile = m_dir.WriteFile("doomed.txt", "x");
+    std::list<CItemPtr> lstLive = {Item(strFile)};
+    ASSERT_FALSE(Worker().SendItems(lstLive).IsError());
+    EXPECT_EQ("1", m_stub.Document(Key(strFile))->Value("cistate"));
+
+    ASSERT_EQ(0, unlink(strFile.c_str()));
+    std::list<CItemPtr> lstDeleted = {idxtest::MakeDeletedItem(strFile, Options())};
+    ASSERT_FALSE(Worker().SendItems(lstDeleted).IsError());
+    ASSERT_EQ(1u, m_stub.DocumentCount());
+    EXPECT_EQ("3334", m_stub.Document(Key(strFile))->Value("cistate"));
+    EXPECT_EQ("", m_stub.Document(Key(strFile))->Value("err"));
+    EXPECT_EQ(2, Worker().m_llTransmittedPackets.load());
+}
+
+TEST_F(MetadataSenderTest, EmptyBatchPostsAnEmptyAdd) {
+    std::list<CItemPtr> lstItems;
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_EQ(1u, Updates().size());
+    EXPECT_EQ("<add></add>", Updates()[0].strBody);
+    EXPECT_EQ(0, Worker().m_llTransmittedItems.load());
+    EXPECT_EQ(1, Worker().m_llTransmittedPackets.load());
+    EXPECT_EQ((std::vector<Progress>{Progress(0, 0, 0)}), m_ptrCallback->Reports());
+}
+
+TEST_F(MetadataSenderTest, CrcModeAddsTheContentHashToFiles) {
+    Options().SetPushMetaDataWithCRC(true);
+    // Content whose CRC-32 has leading zero digits, which are not written.
+    std::string strShortCrcContent;
+    for (int i = 0; CrcText(strShortCrcContent).size() == 8 || strShortCrcContent.empty(); ++i) {
+        strShortCrcContent = "content-" + std::to_string(i);
+    }
+    struct CrcCase {
+        std::string strName;
+        std::string strContent;
+        std::string strExpected;
+    };
+    const std::vector<CrcCase> vecCases = {
+        {"digits.txt", "123456789", "CBF43926"},
+        {"empty.txt", "", "0"},
+        {"short.txt", strShortCrcContent, CrcText(strShortCrcContent)},
+    };
+    std::list<CItemPtr> lstItems;
+    for (const CrcCase &test : vecCases) {
+        lstItems.push_back(Item(m_dir.WriteFile(test.strName, test.strContent)));
+    }
+    const std::string strFolder = Folder("plain-folder");
+    // A folder named like an archive is still a folder: an ordinary document, no hash.
+    const std::string strZipFolder = Folder("pack.zip");
+    lstItems.push_back(Item(strFolder));
+    lstItems.push_back(Item(strZipFolder));
+
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    for (const CrcCase &test : vecCases) {
+        auto doc = m_stub.Document(Key(m_dir / test.strName));
+        ASSERT_TRUE(doc) << test.strName;
+        EXPECT_EQ(test.strExpected, doc->Value("FileContentHash")) << test.strName;
+    }
+    EXPECT_LT(CrcText(strShortCrcContent).size(), 8u);
+    EXPECT_FALSE(m_stub.Document(Key(strFolder))->Has("FileContentHash"));
+    auto zipFolder = m_stub.Document(Key(strZipFolder));
+    ASSERT_TRUE(zipFolder);
+    EXPECT_EQ("4", zipFolder->Value("DocumentType"));
+    EXPECT_FALSE(zipFolder->Has("FileContentHash"));
+    EXPECT_EQ(5u, m_stub.DocumentCount());
+    EXPECT_EQ(3u, Worker().m_ptrGenerateCRC32Timer->GetTotalSamples());
+}
+
+TEST_F(MetadataSenderTest, UnreadableContentIsLoggedAndSentWithoutHash) {
+    Options().SetPushMetaDataWithCRC(true);
+    const std::string strVanished = m_dir.WriteFile("vanished.txt", "x");
+    const std::string strFifo = m_dir / "pipe";
+    ASSERT_EQ(0, mkfifo(strFifo.c_str(), 0644));
+    std::list<CItemPtr> lstItems = {Item(strVanished), Item(strFifo)};
+    ASSERT_EQ(0, unlink(strVanished.c_str()));
+
+    idxtest::LogCapture capture;
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    EXPECT_EQ(2u, capture.CountAtLevel("Failed to calculate CRC, error=", -1));
+    EXPECT_TRUE(capture.Contains("Failed to open file [" + strVanished + "] for reading"));
+    EXPECT_TRUE(capture.Contains("[" + strFifo + "] is not a regular file"));
+    ASSERT_EQ(2u, m_stub.DocumentCount());
+    EXPECT_FALSE(m_stub.Document(Key(strVanished))->Has("FileContentHash"));
+    EXPECT_FALSE(m_stub.Document(Key(strFifo))->Has("FileContentHash"));
+}
+
+TEST_F(MetadataSenderTest, WithoutCrcModeArchivesAreOrdinaryFiles) {
+    const std::string strZip = m_dir.WriteFile("bundle.zip", "PK not really");
+    std::string strCrc = "untouched";
+    ASSERT_FALSE(Worker().GetCRC32(strZip, strCrc).IsError());
+    EXPECT_EQ("untouched", strCrc);
+
+    std::list<CItemPtr> lstItems = {Item(strZip)};
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_EQ(1u, m_stub.DocumentCount());
+    auto doc = m_stub.Document(Key(strZip));
+    ASSERT_TRUE(doc);
+    EXPECT_EQ("1", doc->Value("DocumentType"));
+    EXPECT_EQ("zip", doc->Value("FileExtension"));
+    EXPECT_FALSE(doc->Has("FileContentHash"));
+    EXPECT_FALSE(doc->Has("IsCompound"));
+}
+
+TEST_F(MetadataSenderTest, FailedPostPutsEveryItemNameIntoTheFailuresFile) {
+    const std::string strFile = m_dir.WriteFile("f.txt", "x");
+    const std::string strFolder = Folder("d");
+    const std::string strGone = m_dir / "gone.txt";
+    std::list<CItemPtr> lstItems = {Item(strFile), Item(strFolder),
+                                    idxtest::MakeDeletedItem(strGone, Options())};
+    m_stub.FailNext(EngineRoute::Update, 1, 400);
+
+    idxtest::LogCapture capture;
+    CKyError error = Worker().SendItems(lstItems);
+    ASSERT_TRUE(error.IsError());
+    EXPECT_EQ(400u, FXErrorUtil::GetWin32(error));
+    EXPECT_TRUE(lstItems.empty());
+    EXPECT_EQ((Names{strFile, strFolder, strGone}), FailureLines());
+    EXPECT_EQ((std::vector<Progress>{Progress(0, 0, 3)}), m_ptrCallback->Reports());
+    EXPECT_EQ(3, Worker().m_llTransmittedItems.load());
+    EXPECT_EQ(1, Worker().m_llTransmittedPackets.load());
+    EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(0u, m_stub.DocumentCount());
+}
+
+TEST_F(MetadataSenderTest, ScanPhaseReportsNoProgress) {
+    Options().SetScanPhase(true);
+    std::list<CItemPtr> lstOk = {Item(m_dir.WriteFile("s.txt", "x"))};
+    ASSERT_FALSE(Worker().SendItems(lstOk).IsError());
+    m_stub.FailNext(EngineRoute::Update, 1, 400);
+    std::list<CItemPtr> lstFailed = {Item(m_dir.WriteFile("t.txt", "x"))};
+    ASSERT_TRUE(Worker().SendItems(lstFailed).IsError());
+    EXPECT_TRUE(m_ptrCallback->Reports().empty());
+    EXPECT_EQ(2, Worker().m_llTransmittedPackets.load());
+}
+
+TEST_F(MetadataSenderTest, HostileNamesGiveBodiesTheEngineAccepts) {
+    const Names vecNames = {"a]]>b.txt",
+                            "<doc>.txt",
+                            "ctl\x01\x1b\x7f.txt",
+                            "latin\xE9.txt",
+                            "\xFF\xFE",
+                            "bom\xEF\xBF\xBE.txt",
+                            "x]]\x01>y.txt",
+                            "]]><doc><field name=\"contentid\">k"};
+    std::list<CItemPtr> lstItems;
+    for (const std::string &strName : vecNames) {
+        lstItems.push_back(Item(m_dir.WriteFile(strName, "data")));
+    }
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_EQ(1u, Updates().size());
+    EXPECT_EQ(200, Updates()[0].nStatus);
+    ASSERT_EQ(vecNames.size(), m_stub.DocumentCount());
+    for (const std::string &strName : vecNames) {
+        auto doc = m_stub.Document(Key(m_dir / strName));
+        ASSERT_TRUE(doc) << strName;
+        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
+                  doc->Value("FileName"));
+        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(m_dir / strName),
+                  doc->Value("Url"));
+    }
+}
+
+TEST_F(MetadataSenderTest, PartialUpdateChangesOnlyTheNamedGroups) {
+    const std::string strFile = m_dir.WriteFile("p.txt", "x");
+    std::list<CItemPtr> lstFull = {Item(strFile)};
+    ASSERT_FALSE(Worker().SendItems(lstFull).IsError());
+    const size_t nFullFields = m_stub.Document(Key(strFile))->mapFields.size();
+
+    m_set.ptrState->m_bSendPartialData = true;
+    m_set.ptrState->m_vecFieldsToPush = {"DocumentType"};
+    std::list<CItemPtr> lstPartial = {Item(strFile)};
+    ASSERT_FALSE(Worker().SendItems(lstPartial).IsError());
+
+    std::vector<FieldList> vecDocs;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ParseUpdateBody(Updates().back().strBody, vecDocs, strError));
+    ASSERT_EQ(1u, vecDocs.size());
+    EXPECT_EQ((Names{"contentid", "DocumentType"}), idxtest::FieldNames(vecDocs[0]));
+    auto doc = m_stub.Document(Key(strFile));
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(nFullFields, doc->mapFields.size());
+    EXPECT_EQ("p.txt", doc->Value("FileName"));
+    EXPECT_EQ(1u, m_stub.DocumentCount());
+}
+
+TEST_F(MetadataSenderTest, BodyIsLoggedOnlyAtLevelSeven) {
+    const std::string strFile = m_dir.WriteFile("logged.txt", "x");
+    {
+        idxtest::LogCapture capture(6);
+        std::list<CItemPtr> lstItems = {Item(strFile)};
+        ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+        EXPECT_FALSE(capture.Contains("Out: <add>"));
+    }
+    idxtest::LogCapture capture(7);
+    std::list<CItemPtr> lstItems = {Item(strFile)};
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    EXPECT_EQ(1u, capture.CountAtLevel("Out: <add><doc>", 7));
+}
+
+TEST_F(MetadataSenderTest, QueuedItemsReachTheEngineThroughTheTransmitter) {
+    const std::string strFile = m_dir.WriteFile("queued.txt", "x");
+    const std::string strFolder = Folder("queued-folder");
+    const std::string strMissing = m_dir / "missing.txt";
+    const std::string strDeleted = m_dir / "deleted.txt";
+
+    // The end of the job waits in steps of a second or more; the virtual clock makes them free.
+    idxtest::VirtualClock clock;
+    idxtest::EngineTransmitter transmitter;
+    idxtest::PointOptionsAtStub(transmitter.Options(), m_stub);
+    transmitter.Options().SetSubClientDir(m_strSubClient);
+    transmitter.Options().SetScanPhase(false);
+    transmitter.Options().SetPushOnlyMetaData(true);
+    transmitter.State().m_nDisableSolrPerfThread = 1;
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFile, 2, 4096, false, true).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFolder, 2, 8192, false, true).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strMissing, 2, 9000, false, true).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddDeletedItemsToQueue(strDeleted).IsError());
+    ASSERT_TRUE(idxtest::WaitUntil([&] { return m_stub.DocumentCount() == 4; }));
+    EXPECT_FALSE(transmitter.Stop().IsError());
+
+    for (const auto &request : Updates()) {
+        EXPECT_EQ(200, request.nStatus);
+    }
+    auto file = m_stub.Document(Key(strFile));
+    ASSERT_TRUE(file);
+    EXPECT_EQ("1", file->Value("cistate"));
+    // Push-only mode: no collect position.
+    EXPECT_FALSE(file->Has("CollectId"));
+    EXPECT_EQ("4", m_stub.Document(Key(strFolder))->Value("DocumentType"));
+    auto missing = m_stub.Document(Key(strMissing));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ("16", missing->Value("cistate"));
+    EXPECT_EQ("No such file or directory", missing->Value("err"));
+    EXPECT_EQ("3334", m_stub.Document(Key(strDeleted))->Value("cistate"));
+}
+
+TEST_F(MetadataSenderTest, AuditSenderLeavesTheBatchAlone) {
+    std::list<CItemPtr> lstItems = {Item(m_dir.WriteFile("a1.txt", "x")),
+                                    Item(m_dir.WriteFile("a2.txt", "x"))};
+    EXPECT_FALSE(Worker().SendAuditItems(lstItems).IsError());
+    EXPECT_EQ(2u, lstItems.size());
+    EXPECT_EQ(0u, m_stub.RequestCount());
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+// Object and version GUIDs: deterministic, sensitive to every argument that is part of the
+// name, normalised for trailing delimiters; random GUIDs: version 4 and distinct.
+#include "platform/ObjectGuid.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// True when the text has the shape: "x" a lower-case hexadecimal digit, "d" a decimal digit, "v"
+// one of "89ab" (the RFC 4122 variant), anything else itself.
+bool MatchesShape(const std::string &strText, const std::string &strShape) {
+    if (strText.size() != strShape.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < strText.size(); ++i) {
+        const char ch = strText[i];
+        switch (strShape[i]) {
+        case 'x':
+            if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) {
+                return false;
+            }
+            break;
+        case 'd':
+            if (!(ch >= '0' && ch <= '9')) {
+                return false;
+            }
+            break;
+        case 'v':
+            if (std::string("89ab").find(ch) == std::string::npos) {
+                return false;
+            }
+            break;
+        default:
+            if (ch != strShape[i]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::string Object(const std::string &strPath, bool bIgnoreCase = false) {
+    std::string strGuid;
+    EXPECT_FALSE(GetObjectGuid(strPath, bIgnoreCase, '/', strGuid).IsError());
+    return strGuid;
+}
+
+std::string Version(const std::string &strPath, const std::string &strApp, int64_t llModified,
+                    int64_t llChanged, uint64_t ullSize, uint32_t nFlags) {
+    std::string strGuid;
+    EXPECT_FALSE(GetVersionGuid(strPath, strApp, llModified, llChanged, ullSize, nFlags, false, '/',
+                                strGuid, 0)
+                     .IsError());
+    return strGuid;
+}
+
+const char kNameBasedShape[] = "xxxxxxxx-xxxx-5xxx-vxxx-xxxxxxxxxxxx";
+
+TEST(ObjectGuidTest, ObjectGuidIsANameBasedFunctionOfThePath) {
+    const std::string strGuid = Object("/data/a.txt");
+    EXPECT_TRUE(MatchesShape(strGuid, kNameBasedShape)) << strGuid;
+    EXPECT_EQ(strGuid, Object("/data/a.txt"));
+    EXPECT_EQ(strGuid, Object("/data/a.txt/"));
+    EXPECT_EQ(strGuid, Object("/data/a.txt//"));
+    EXPECT_NE(strGuid, Object("/data/A.txt"));
+    EXPECT_EQ(Object("/data/a.txt", true), Object("/DATA/A.TXT", true));
+    EXPECT_NE(Object("/"), Object("/data"));
+    EXPECT_NE(Object("UNC-NT_srv\\share"), Object("\\\\srv\\share"));
+}
+
+TEST(ObjectGuidTest, EmptyPathIsRefusedAndLeavesTheOutput) {
+    std::string strGuid = "before";
+    CKyError error = GetObjectGuid("", false, '/', strGuid);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87));
+    EXPECT_EQ("before", strGuid);
+    error = GetVersionGuid("", "", 0, 0, 0, 0, false, '/', strGuid, 0);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87));
+    error = GetVersionGuid("/a", "", 0, 0, 0, 0, false, '/', strGuid, 1);
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87));
+    EXPECT_EQ("before", strGuid);
+}
+
+TEST(ObjectGuidTest, VersionGuidChangesWithEveryArgument) {
+    const std::string strBase = Version("/a", "app", 100, 200, 300, 0);
+    EXPECT_TRUE(MatchesShape(strBase, kNameBasedShape));
+    EXPECT_EQ(strBase, Version("/a", "app", 100, 200, 300, 0));
+    EXPECT_EQ(strBase, Version("/a/", "app", 100, 200, 300, 0));
+    const std::vector<std::string> vecOthers = {
+        Version("/b", "app", 100, 200, 300, 0),
+        Version("/a", "app2", 100, 200, 300, 0),
+        Version("/a", "app", 101, 200, 300, 0),
+        Version("/a", "app", 100, 201, 300, 0),
+        Version("/a", "app", 100, 200, 301, 0),
+        Version("/a", "app", 100, 200, 300, 1),
+        // Texts are length-prefixed: moving characters between path and application GUID
+        // gives another name.
+        Version("/aa", "pp", 100, 200, 300, 0),
+        Version("/a", "app", 100, 200, 300, 2),
+    };
+    std::set<std::string> setAll(vecOthers.begin(), vecOthers.end());
+    setAll.insert(strBase);
+    EXPECT_EQ(vecOthers.size() + 1, setAll.size());
+    // An object key and a version key of one path never coincide.
+    EXPECT_NE(Object("/a"), strBase);
+}
+
+TEST(ObjectGuidTest, RandomGuidsAreVersionFourAndDistinct) {
+    std::set<std::string> setSeen;
+    for (int i = 0; i < 100; ++i) {
+        const std::string strGuid = GenerateRandomGuid();
+        EXPECT_TRUE(MatchesShape(strGuid, "xxxxxxxx-xxxx-4xxx-vxxx-xxxxxxxxxxxx")) << strGuid;
+        setSeen.insert(strGuid);
+    }
+    EXPECT_EQ(100u, setSeen.size());
+}
+
+} // namespace

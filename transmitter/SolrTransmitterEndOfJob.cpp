@@ -1,0 +1,279 @@
+// The end of a job: waiting for the queue to drain, stopping and releasing the workers, the
+// commit, and the job's final report (WaitAndCommit).
+//
+// All four run on the job's thread and are also run once more by the transmitter's destructor,
+// so each behaves on a transmitter that never started and on one that was already stopped.
+#include <string>
+
+#include "foundation/FileData.h"
+#include "foundation/Locks.h"
+#include "foundation/StringHelpers.h"
+#include "platform/Clock.h"
+#include "platform/EventThread.h"
+#include "platform/LogWriter.h"
+#include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrTransmitter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+// Totals at or below this many seconds are noise and are not logged.
+constexpr double g_dMetricMinVal = 0.1;
+
+const char kTempFolder[] = "Temp";
+
+// The time part of a timer's text. The counter's own text begins with its name; the log line
+// carries a label of its own, so the name is dropped rather than printed twice.
+std::string TimerText(const CTimeCounter &counter) {
+    std::string strText = counter.AsString();
+    const std::string strPrefix = counter.GetName() + ": ";
+    if (FXString::MatchLeft(strText, strPrefix)) {
+        strText.erase(0, strPrefix.size());
+    }
+    return strText;
+}
+
+void LogTimer(const char *szLabel, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
+    if (!ptrTimer || !(ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal)) {
+        return;
+    }
+    IDX_LOG(0, "%s: %s", szLabel, TimerText(*ptrTimer).c_str());
+}
+
+} // namespace
+
+CKyError CSolrTransmitter::WaitForQueueToEmpty() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+    }
+
+    size_t nLastLength = state.GetQueueLength();
+    CTimeStamp tsLastChange = CTimeStamp::Now();
+    const CTimeInterval timeout =
+        CTimeInterval::FromSeconds(static_cast<int64_t>(state.m_nQueueTimeoutInMins) * 60);
+
+    for (;;) {
+        if (state.m_ptrOptions->IsQuitJobQuitFlagSet()) {
+            IDX_LOG(0, "Recieved quit flag; Aborting Solr transmitter threads");
+            Abort(true);
+            return FXErrorUtil::ErrorWin32(FXLOC, 1359, "Recieved quit flag");
+        }
+
+        // The time-out is tested before the idle test: a queue that stays empty while a worker
+        // is busy does not count as a change either.
+        if (CTimeStamp::Now() - tsLastChange > timeout) {
+            auto_lock lock(&state.m_lockQueue, true);
+            IDX_LOG_ERROR(
+                "Queue size has not decreased in 600 seconds, abandoning wait, QueueSize=[%zu]",
+                state.m_lstQueuedItems.size());
+            break;
+        }
+
+        {
+            // The worker list is read here without its own lock: only Start and Stop change it,
+            // and both run on this same thread.
+            auto_lock lock(&state.m_lockQueue, true);
+            if (state.m_lstQueuedItems.empty()) {
+                bool bAllIdle = true;
+                for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+                    if (!ptrWorker->IsTransmitterIdle()) {
+                        bAllIdle = false;
+                        break;
+                    }
+                }
+                if (bAllIdle) {
+                    IDX_LOG(2, "All the transmitter threads are completed");
+                    return CKyError::Success();
+                }
+            }
+            // Growth counts as a change too: the job may still be queueing.
+            if (state.m_lstQueuedItems.size() != nLastLength) {
+                nLastLength = state.m_lstQueuedItems.size();
+                tsLastChange = CTimeStamp::Now();
+            }
+        }
+
+        {
+            auto_lock lock(&state.m_lockWorkers, true);
+            if (state.m_lstWorkers.empty()) {
+                return FXErrorUtil::ErrorWin32(
+                    FXLOC, 1359,
+                    "Cannot wait for queued items when no transmitter threads exist to process "
+                    "them");
+            }
+        }
+
+        KYSLEEP_InTeRnAl(1000);
+    }
+
+    Abort(true);
+    return FXErrorUtil::ErrorWin32(FXLOC, 258,
+                                   "Wait abandoned, queue size did not change, Timeout=[%s]",
+                                   timeout.AsString().c_str());
+}
+
+CKyError CSolrTransmitter::Stop() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    const bool bLiveCrawl = state.m_eTransmitterType == eIDX_Transmitter_LiveCrawl;
+
+    if (bLiveCrawl) {
+        const std::string strReason = state.GetSolrFailureReason();
+        if (!strReason.empty()) {
+            IDX_LOG_ERROR("[Error] Solrtransmitter encountered failure previously[%s]",
+                          strReason.c_str());
+        }
+    }
+    if (!state.IsQueueCreated()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+    }
+
+    CKyError result = CKyError::Success();
+
+    if (m_ptrPerformanceLogThread) {
+        // The performance log thread's last pass belongs here, before the worker-list lock is
+        // taken (the pass takes that lock itself) and while every worker is still listed. No
+        // such thread is made yet, so the pointer is always empty for now.
+    }
+
+    // Declared before the lock so that the workers are released after it: a worker's destructor
+    // must not run while the list is locked.
+    std::list<IIdxTransmitterThreadPtr> lstReleased;
+    {
+        auto_lock lock(&state.m_lockWorkers, true);
+
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            ptrWorker->InternalStop();
+        }
+
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            // Once the transmitter is aborted the job learns of the failure through the
+            // push-failed flag and the failure reason, not through a worker's error.
+            CTransmitterOptionsPtr ptrOptions = ptrWorker->GetTransmitterOptions();
+            if (!(ptrOptions && ptrOptions->IsAborted())) {
+                ptrWorker->Stop(false);
+                KYSLEEP_InTeRnAl(100);
+                CKyError workerError = ptrWorker->GetError();
+                if (workerError.IsError()) {
+                    IDX_LOG_ERROR("Transmitter thread returned failure, error=%s",
+                                  workerError.AsString().c_str());
+                    if (!result.IsError()) {
+                        result = workerError;
+                    }
+                }
+            }
+            ptrWorker->LogPerformanceCounters();
+        }
+
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            ptrWorker->Stop(true);
+        }
+        IDX_LOG(5, "Successfully terminated all the transmitter threads");
+
+        if (bLiveCrawl && state.m_ptrPeriodicCommitThread) {
+            // The periodic commit thread is stopped here (it returns once the thread has quit),
+            // after the workers it asks for offsets. No such thread is made yet, so the pointer
+            // is always empty for now.
+        }
+
+        // Without a subclient folder the joined path would be a relative "Temp" in whatever the
+        // process's working folder is; that folder is not ours to remove.
+        const std::string &strSubClientDir = state.m_ptrOptions->GetSubClientDir();
+        if (!strSubClientDir.empty()) {
+            const std::string strTemp = FXPath::Join(strSubClientDir, kTempFolder);
+            if (FXFile::Exists(strTemp)) {
+                CKyError removeError = FXFile::RemoveDirectoryTree(strTemp);
+                if (removeError.IsError()) {
+                    IDX_LOG_ERROR("Failed to remove folder=[%s], error=%s", strTemp.c_str(),
+                                  removeError.AsString().c_str());
+                }
+            }
+        }
+
+        lstReleased.swap(state.m_lstWorkers);
+        state.CloseSolrFailuresFile();
+
+        if (result.IsError()) {
+            return result.Push(FXLOC);
+        }
+    }
+
+    // At most once per transmitter: the flag is set only after a request that succeeded.
+    const CTransmitterOptionsPtr &ptrOptions = state.m_ptrOptions;
+    if (ptrOptions->IsPushOnlyMetaData() && !state.m_bFolderStatsSent &&
+        !ptrOptions->IsVMContentIndexing()) {
+        IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
+        if (!ptrWorker) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        }
+        CKyError statsError = ptrWorker->SendComputeFolderStats();
+        if (statsError.IsError()) {
+            return statsError.Push(FXLOC);
+        }
+        state.m_bFolderStatsSent = true;
+    }
+
+    if (bLiveCrawl) {
+        const std::string strReason = state.GetSolrFailureReason();
+        if (!strReason.empty()) {
+            IDX_LOG_ERROR("[Error] Solrtransmitter encountered failure [%s]", strReason.c_str());
+            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
+        }
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::Commit() {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    int64_t llItemsQueued = 0;
+    {
+        auto_lock lock(&state.m_lockQueue, true);
+        llItemsQueued = state.m_llItemsQueued;
+    }
+    if (llItemsQueued == 0) {
+        return CKyError::Success();
+    }
+
+    // A worker made for this one request and never started: the commit runs on this thread.
+    IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
+    if (!ptrWorker) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    }
+    CKyError error = ptrWorker->SendCommit();
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitter::WaitAndCommit() {
+    CKyError error = WaitForQueueToEmpty();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
+    }
+    error = Stop();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
+    }
+    error = Commit();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
+    }
+
+    const CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    LogTimer("CollectSecurityInfo", state.m_ptrCollectSecurityInfoTimer);
+    LogTimer("AddToQueue Queue-full wait", state.m_ptrQueueFullWaitTimer);
+    LogTimer("GetQueuedItems", state.m_ptrGetQueuedItemsTimer);
+    LogTimer("Additionalproperties", state.m_ptrAdditionalPropertiesTimer);
+    LogTimer("Guid generation", state.m_ptrGuidGenerationTimer);
+
+    CSolrTransmitterCallbackPtr ptrCallback = state.m_ptrOptions->GetCallback();
+    if (ptrCallback) {
+        ptrCallback->UpdateAndLogJobStatistics();
+    }
+    return CKyError::Success();
+}
