@@ -201,7 +201,7 @@ void CSolrTransmitterThread::OnEvent() {
 void CSolrTransmitterThread::OnStop() {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 5);
 
-    if (m_error.IsError() || m_ptrOptions->IsAborted()) {
+    if (HasError() || m_ptrOptions->IsAborted()) {
         return;
     }
     // A clean stop would tell the web-service plug-in that its task is finished; no handler can

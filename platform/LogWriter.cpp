@@ -1,6 +1,7 @@
 #include "platform/LogWriter.h"
 
 #include <boost/make_shared.hpp>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -68,7 +69,40 @@ private:
 
 } // namespace
 
-CLogWriterInterfacePtr g_ptrLogWriter = boost::make_shared<CFileLogWriter>();
+CRedirectableLogWriter::CRedirectableLogWriter(CLogWriterInterfacePtr ptrTarget)
+    : m_nLevel(LevelOf(ptrTarget)), m_ptrTarget(std::move(ptrTarget)) {}
+
+int CRedirectableLogWriter::LevelOf(const CLogWriterInterfacePtr& ptrTarget) {
+    // Without a target nothing is written, so no line of level 0 or more is even formatted.
+    return ptrTarget ? ptrTarget->GetLogLevel() : INT_MIN;
+}
+
+int CRedirectableLogWriter::GetLogLevel() const {
+    return m_nLevel.load(std::memory_order_relaxed);
+}
+
+void CRedirectableLogWriter::WriteLogV(int nLevel, const char* szFunction, int nLine,
+                                       const char* szFormat, va_list args) {
+    CLogWriterInterfacePtr ptrTarget;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ptrTarget = m_ptrTarget;
+    }
+    // The level seen by the caller may belong to a target replaced since; the current one decides.
+    if (ptrTarget && ptrTarget->IsLevelOn(nLevel)) {
+        ptrTarget->WriteLogV(nLevel, szFunction, nLine, szFormat, args);
+    }
+}
+
+CLogWriterInterfacePtr CRedirectableLogWriter::Redirect(CLogWriterInterfacePtr ptrTarget) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_nLevel.store(LevelOf(ptrTarget), std::memory_order_relaxed);
+    m_ptrTarget.swap(ptrTarget);
+    return ptrTarget;
+}
+
+CLogWriterInterfacePtr g_ptrLogWriter =
+    boost::make_shared<CRedirectableLogWriter>(boost::make_shared<CFileLogWriter>());
 
 TQDebugFunction::TQDebugFunction(const char* szFunction, int nLevel)
     : m_szFunction(szFunction), m_nLevel(nLevel),

@@ -5,7 +5,9 @@
 // (stderr when unset) at the level in IDX_LOG_LEVEL (0 when unset).
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
+#include <mutex>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
@@ -26,7 +28,32 @@ public:
 
 using CLogWriterInterfacePtr = boost::shared_ptr<CLogWriterInterface>;
 
-// Owned by the hosting process; set up from the environment on first use.
+// A writer that passes every line on to a target that can be replaced while other threads log.
+// The level check reads a copy of the target's level (taken when the target is installed), so a
+// line whose level is off costs one relaxed atomic load and no lock.
+class CRedirectableLogWriter : public CLogWriterInterface {
+public:
+    explicit CRedirectableLogWriter(CLogWriterInterfacePtr ptrTarget);
+
+    int GetLogLevel() const override;
+    void WriteLogV(int nLevel, const char* szFunction, int nLine, const char* szFormat,
+                   va_list args) override;
+
+    // Sends later lines to ptrTarget (none when null) and returns the previous target. A line
+    // already on its way may still reach the previous one, which the caller's copy keeps alive.
+    CLogWriterInterfacePtr Redirect(CLogWriterInterfacePtr ptrTarget);
+
+private:
+    static int LevelOf(const CLogWriterInterfacePtr& ptrTarget);
+
+    std::atomic<int> m_nLevel;
+    mutable std::mutex m_lock;
+    CLogWriterInterfacePtr m_ptrTarget;
+};
+
+// Owned by the hosting process; set up from the environment on first use, as a redirectable
+// writer in front of the file writer. IDX_LOG reads it without a lock, so the pointer itself is
+// only replaced before any thread logs; to send lines elsewhere later, redirect the writer.
 extern CLogWriterInterfacePtr g_ptrLogWriter;
 
 #define IDX_LOG(nLevel, ...)                                                                    \

@@ -70,17 +70,24 @@ CTransmitterOptionsPtr CIdxTransmitterThread::GetTransmitterOptions() {
 }
 
 CKyError CIdxTransmitterThread::GetError() const {
+    std::lock_guard<std::mutex> guard(m_lockError);
     return m_error.Copy();
 }
 
 void CIdxTransmitterThread::SetError(const CKyError &error) {
+    std::lock_guard<std::mutex> guard(m_lockError);
     if (!m_error.IsError()) {
         m_error = error;
     }
 }
 
+bool CIdxTransmitterThread::HasError() const {
+    std::lock_guard<std::mutex> guard(m_lockError);
+    return m_error.IsError();
+}
+
 CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &strReason) {
-    if (m_ptrOptions->IsAborted() && m_error.IsError()) {
+    if (m_ptrOptions->IsAborted() && HasError()) {
         return CKyError::Success();
     }
 

@@ -86,6 +86,7 @@ public:
 
     // Keeps the first error; later ones are dropped.
     void SetError(const CKyError &error);
+    bool HasError() const;
 
     // The common abort of a worker: stops its own loop, keeps the error and the first failure
     // reason, marks the whole transmitter aborted and empties the queue (so that a job thread
@@ -98,5 +99,7 @@ protected:
     CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;
     CTransmitterOptionsPtr m_ptrOptions;
     std::atomic<bool> m_bIdle;
+    // The worker sets its error while the transmitter's end-of-job wait (and tests) read it.
+    mutable std::mutex m_lockError;
     CKyError m_error;
 };

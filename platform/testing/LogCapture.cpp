@@ -22,12 +22,27 @@ public:
     std::vector<CapturedLogLine> m_vecLines;
 };
 
-LogCapture::LogCapture(int nLevel)
-    : m_ptrWriter(boost::make_shared<Writer>(nLevel)), m_ptrPrevious(g_ptrLogWriter) {
-    g_ptrLogWriter = m_ptrWriter;
+namespace {
+
+// The process writer is redirectable from start-up. Should a host have put a plain writer in its
+// place, that writer is wrapped once; the swap of the global is then as safe as the host's own.
+boost::shared_ptr<CRedirectableLogWriter> ProcessWriter() {
+    auto ptrWriter = boost::dynamic_pointer_cast<CRedirectableLogWriter>(g_ptrLogWriter);
+    if (!ptrWriter) {
+        ptrWriter = boost::make_shared<CRedirectableLogWriter>(g_ptrLogWriter);
+        g_ptrLogWriter = ptrWriter;
+    }
+    return ptrWriter;
 }
 
-LogCapture::~LogCapture() { g_ptrLogWriter = m_ptrPrevious; }
+} // namespace
+
+LogCapture::LogCapture(int nLevel)
+    : m_ptrWriter(boost::make_shared<Writer>(nLevel)), m_ptrProcessWriter(ProcessWriter()) {
+    m_ptrPrevious = m_ptrProcessWriter->Redirect(m_ptrWriter);
+}
+
+LogCapture::~LogCapture() { m_ptrProcessWriter->Redirect(m_ptrPrevious); }
 
 std::vector<CapturedLogLine> LogCapture::Lines() const {
     std::lock_guard<std::mutex> guard(m_ptrWriter->m_lock);

@@ -1,5 +1,7 @@
 // Test control: captures log lines in memory while an instance lives, at a chosen level.
-// Restores the previous writer when destroyed. Never used by the library itself.
+// Redirects the process writer (g_ptrLogWriter itself never changes, so workers that log while a
+// capture comes or goes stay safe) and restores the previous target when destroyed. Never used
+// by the library itself.
 #pragma once
 
 #include <mutex>
@@ -35,6 +37,7 @@ public:
 private:
     class Writer;
     boost::shared_ptr<Writer> m_ptrWriter;
+    boost::shared_ptr<CRedirectableLogWriter> m_ptrProcessWriter;
     CLogWriterInterfacePtr m_ptrPrevious;
 };
 

@@ -190,9 +190,10 @@ TEST_F(SolrTransmitterThreadTest, AbortSeenAfterABatchEndsTheLoopWith995) {
     ptrTransmitter->Options().SetAborted(true);
     m_ptrCallback->ReleaseProgress();
 
-    ASSERT_TRUE(idxtest::WaitUntil([&] { return ptrWorker->GetError().IsError(); }));
+    // The error is kept before the abort empties the queue; the worker marks itself idle last.
+    ASSERT_TRUE(idxtest::WaitUntil(
+        [&] { return ptrWorker->GetError().IsError() && ptrWorker->IsTransmitterIdle(); }));
     EXPECT_EQ(FXErrorUtil::GetWin32(ptrWorker->GetError()), 995u);
-    EXPECT_TRUE(ptrWorker->IsTransmitterIdle());
     EXPECT_EQ(ptrTransmitter->State().GetQueueLength(), 0u);
     EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
 }

@@ -243,9 +243,11 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitReturnsOnceTheWorkersHaveDrainedTheQueue
 
     EXPECT_FALSE(ptrTransmitter->WaitForQueueToEmpty().IsError());
     EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
+    // A worker records its batch before it goes idle, so every item is counted here. Whether a
+    // worker is idle right now is not asserted: the item event wakes every worker, and one that
+    // wakes after the others drained the queue is briefly busy with nothing to take.
     size_t nTaken = 0;
     for (const JournalWorkerPtr &ptrWorker : ptrTransmitter->Workers()) {
-        EXPECT_TRUE(ptrWorker->IsTransmitterIdle());
         nTaken += ptrWorker->TakenItems().size();
     }
     EXPECT_EQ(40u, nTaken);

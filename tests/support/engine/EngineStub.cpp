@@ -6,11 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
-#include <arpa/inet.h>
 #include <dirent.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -383,9 +381,28 @@ std::string JsonError(int nStatus, const std::string &strMessage) {
 }
 
 // A dropped connection: httplib does not hand the socket to a handler, so the handler finds its
-// connection among the process's descriptors (local port = ours, peer port = the client's) and
-// shuts it down. httplib's answer then fails to write and httplib closes the descriptor itself.
+// connection by the kernel's socket tables and shuts it down. httplib's answer then fails to write
+// and httplib closes the descriptor itself. Only names are read (the socket's inode from the TCP
+// table, then the fd links that name it): the other descriptors belong to threads that may close
+// them at any moment, so none but our own is ever used.
 bool ShutdownConnection(int nLocalPort, int nPeerPort) {
+    unsigned long nInode = 0;
+    if (FILE *pTable = fopen("/proc/self/net/tcp", "r")) {
+        char szLine[512];
+        while (nInode == 0 && fgets(szLine, sizeof szLine, pTable)) {
+            unsigned int nLocalAddr = 0, nLocal = 0, nPeerAddr = 0, nPeer = 0, nState = 0;
+            unsigned long nLineInode = 0;
+            if (sscanf(szLine, " %*u: %x:%x %x:%x %x %*x:%*x %*x:%*x %*x %*u %*u %lu", &nLocalAddr,
+                       &nLocal, &nPeerAddr, &nPeer, &nState, &nLineInode) == 6 &&
+                static_cast<int>(nLocal) == nLocalPort && static_cast<int>(nPeer) == nPeerPort) {
+                nInode = nLineInode;
+            }
+        }
+        fclose(pTable);
+    }
+    if (nInode == 0)
+        return false;
+    const std::string strTarget = "socket:[" + std::to_string(nInode) + "]";
     DIR *pDir = opendir("/proc/self/fd");
     if (pDir == nullptr)
         return false;
@@ -393,19 +410,13 @@ bool ShutdownConnection(int nLocalPort, int nPeerPort) {
     while (dirent *pEntry = readdir(pDir)) {
         char *pEnd = nullptr;
         long nFd = std::strtol(pEntry->d_name, &pEnd, 10);
-        struct stat st {};
-        if (*pEnd != '\0' || pEnd == pEntry->d_name || fstat(static_cast<int>(nFd), &st) != 0 ||
-            !S_ISSOCK(st.st_mode)) {
+        if (*pEnd != '\0' || pEnd == pEntry->d_name)
             continue;
-        }
-        sockaddr_in addrLocal{}, addrPeer{};
-        socklen_t nLocal = sizeof addrLocal, nPeer = sizeof addrPeer;
-        int fd = static_cast<int>(nFd);
-        if (getsockname(fd, reinterpret_cast<sockaddr *>(&addrLocal), &nLocal) == 0 &&
-            getpeername(fd, reinterpret_cast<sockaddr *>(&addrPeer), &nPeer) == 0 &&
-            addrLocal.sin_family == AF_INET && ntohs(addrLocal.sin_port) == nLocalPort &&
-            ntohs(addrPeer.sin_port) == nPeerPort) {
-            bFound = shutdown(fd, SHUT_RDWR) == 0;
+        char szLink[64];
+        std::string strPath = std::string("/proc/self/fd/") + pEntry->d_name;
+        ssize_t nLength = readlink(strPath.c_str(), szLink, sizeof szLink - 1);
+        if (nLength > 0 && strTarget.compare(0, std::string::npos, szLink, nLength) == 0) {
+            bFound = shutdown(static_cast<int>(nFd), SHUT_RDWR) == 0;
             break;
         }
     }
