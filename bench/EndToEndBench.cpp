@@ -1,21 +1,25 @@
 // End-to-end cost of the library: N small files queued through a metadata-mode transmitter to the
-// engine stand-in (started here with --discard --keep-alive), against a plain libcurl loop that
-// posts the same update bodies to the same stand-in on as many threads. The ratio of the two
-// throughputs is the library's own cost measured in one run; CPU time and peak RSS come from
-// getrusage.
+// engine stand-in (started here with --discard --keep-alive --record), against a plain libcurl
+// loop on as many threads that posts exactly the update requests the stand-in recorded to a
+// fresh stand-in. The ratio of the two throughputs is the library's own cost measured in one run;
+// CPU time and peak RSS come from getrusage.
 //
 //   EndToEndBench [N [workers [batch [idx-engine-stub]]]] [--queue Q]
 //   EndToEndBench --rss-check [idx-engine-stub]   peak RSS with 20k and 200k items, in two children
 //
 // The library is timed from Start to the answer of its last batch (seen through the progress
 // callback) and, separately, to the return of WaitAndCommit, whose end-of-job waits do not
-// depend on N. The bodies of the replay are built once more in this process with the library's
-// own builder (the item lookup the queueing call makes, then the metadata document of each item,
-// "<doc>" per item and "<add>" per batch as the metadata sender assembles them), outside the
-// timed part; its connections are opened before its clock starts. Everything runs on 127.0.0.1,
-// each phase is bounded in time, and the stand-in and the temporary tree are removed at the end.
-// Targets are reported as PASS or WARN lines; the exit status only says whether the run could be
-// made at all. The library's own log goes where IDX_LOG_FILE says (stderr by default).
+// depend on N. The exact replay sends the recorded bodies (the library's own batches, whatever
+// their sizes) to the recorded paths with "Content-Type: text/xml", one keep-alive handle per
+// thread, the bodies dealt round-robin among the threads. A second replay, for information,
+// posts full batches built once more in this process with the library's own builder (the item
+// lookup the queueing call makes, then the metadata document of each item, "<doc>" per item and
+// "<add>" per batch as the metadata sender assembles them): the floor the library would reach
+// if every batch it sent were full. Replay connections are opened before their clock starts.
+// Everything runs on 127.0.0.1, each phase is bounded in time, and the stand-ins and the
+// temporary tree are removed at the end. Targets are reported as PASS or WARN lines; the exit
+// status only says whether the run could be made at all. The library's own log goes where
+// IDX_LOG_FILE says (stderr by default).
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/resource.h>
@@ -42,6 +46,7 @@
 #include "platform/Bag.h"
 #include "startup/TransmitterConfigurationBagId.h"
 #include "tests/support/documents/DocumentTestSupport.h"
+#include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineStubProcess.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
@@ -323,9 +328,15 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
     return result;
 }
 
-// The update bodies the metadata sender posts for the tree, in batches of config.nBatch.
-bool BuildReplayBodies(const BenchConfig &config, const CBagPtr &ptrBag, const std::string &strTree,
-                       std::vector<std::string> &vecBodies) {
+// One POST of a replay.
+struct ReplayRequest {
+    std::string strUrl;
+    std::string strBody;
+};
+
+// The update bodies the metadata sender posts for the tree if every batch is full.
+bool BuildFullBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::string &strTree,
+                      const std::string &strUrl, std::vector<ReplayRequest> &vecRequests) {
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
     ptrState->m_ptrOptionsBag = ptrBag;
@@ -364,7 +375,7 @@ bool BuildReplayBodies(const BenchConfig &config, const CBagPtr &ptrBag, const s
         strBody += "</doc>";
         if ((i + 1) % config.nBatch == 0 || i + 1 == config.llItems) {
             strBody += "</add>";
-            vecBodies.push_back(std::move(strBody));
+            vecRequests.push_back({strUrl, std::move(strBody)});
             strBody.clear();
         }
     }
@@ -414,13 +425,12 @@ long long ListenOverflows() {
     return -1;
 }
 
-// Each thread keeps one handle (and so one connection), as each library worker does, and takes
-// the next body until none is left. The connections are opened (with a ping) before the clock
+// Each thread keeps one handle (and so one connection), as each library worker does; thread t
+// sends requests t, t + threads, ... The connections are opened (with a ping) before the clock
 // starts, so the replay measures sending alone.
 ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
-                       const std::string &strUrl, const std::vector<std::string> &vecBodies) {
+                       const std::vector<ReplayRequest> &vecRequests) {
     ReplayResult result;
-    std::atomic<size_t> nNext(0);
     std::atomic<long long> llFailed(0);
     std::mutex lockStart;
     std::condition_variable cvStart;
@@ -429,7 +439,7 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
     double dCpuStart = 0;
     Clock::time_point tpStart;
 
-    auto fnThread = [&] {
+    auto fnThread = [&](size_t nThread) {
         CURL *pCurl = curl_easy_init();
         struct curl_slist *pHeaders = nullptr;
         pHeaders = curl_slist_append(pHeaders, "Content-Type: text/xml");
@@ -460,14 +470,15 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
             llFailed += 1;
             return;
         }
-        curl_easy_setopt(pCurl, CURLOPT_URL, strUrl.c_str());
         curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, pHeaders);
-        for (size_t i = nNext++; i < vecBodies.size(); i = nNext++) {
+        const size_t nThreads = static_cast<size_t>(config.nWorkers);
+        for (size_t i = nThread; i < vecRequests.size(); i += nThreads) {
             strAnswer.clear();
+            curl_easy_setopt(pCurl, CURLOPT_URL, vecRequests[i].strUrl.c_str());
             curl_easy_setopt(pCurl, CURLOPT_POST, 1L);
             curl_easy_setopt(pCurl, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(vecBodies[i].size()));
-            curl_easy_setopt(pCurl, CURLOPT_POSTFIELDS, vecBodies[i].data());
+                             static_cast<curl_off_t>(vecRequests[i].strBody.size()));
+            curl_easy_setopt(pCurl, CURLOPT_POSTFIELDS, vecRequests[i].strBody.data());
             long nStatus = 0;
             if (curl_easy_perform(pCurl) != CURLE_OK ||
                 curl_easy_getinfo(pCurl, CURLINFO_RESPONSE_CODE, &nStatus) != CURLE_OK ||
@@ -481,7 +492,7 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
 
     std::vector<std::thread> vecThreads;
     for (int t = 0; t < config.nWorkers; ++t) {
-        vecThreads.emplace_back(fnThread);
+        vecThreads.emplace_back(fnThread, static_cast<size_t>(t));
     }
     {
         std::unique_lock<std::mutex> guard(lockStart);
@@ -551,7 +562,43 @@ bool ParseArguments(int argc, char **argv, BenchConfig &config) {
            config.nQueueSize > 0;
 }
 
-// One measured run: library phase, then (unless library-only) the replay.
+// Throughput figures of one replay, printed as one line; returns the time per request and thread.
+double PrintReplay(const char *szName, const BenchConfig &config,
+                   const std::vector<ReplayRequest> &vecRequests, const ReplayResult &replay) {
+    size_t nBytes = 0;
+    for (const ReplayRequest &request : vecRequests) {
+        nBytes += request.strBody.size();
+    }
+    const double dN = static_cast<double>(config.llItems);
+    // With every thread busy, each thread's share of the time per request it made.
+    const double dThreads = static_cast<double>(
+        std::min<size_t>(static_cast<size_t>(config.nWorkers), vecRequests.size()));
+    const double dLatencyMs = replay.dSeconds * 1000.0 * dThreads /
+                              static_cast<double>(std::max<size_t>(1, vecRequests.size()));
+    printf("%s: %zu requests (%.1f MiB), %lld failed; %.0f items/s (%.3f s); %.3f CPU s per "
+           "100k items; %.2f ms per request and thread\n",
+           szName, vecRequests.size(), static_cast<double>(nBytes) / (1024.0 * 1024.0),
+           replay.llFailedPosts, dN / replay.dSeconds, replay.dSeconds,
+           replay.dCpuSeconds * 100000.0 / dN, dLatencyMs);
+    return dLatencyMs;
+}
+
+bool StartStub(const BenchConfig &config, const std::string &strScratch, const char *szName,
+               const std::string &strRecordFile, idxtest::EngineStubProcess &stub) {
+    idxtest::EngineStubProcess::Options stubOptions;
+    stubOptions.bDiscard = true;
+    stubOptions.bKeepAlive = true;
+    stubOptions.strRecordFile = strRecordFile;
+    stubOptions.strStderrFile = strScratch + "/" + szName + ".log";
+    std::string strError;
+    if (!stub.Start(config.strStub, strScratch, stubOptions, strError)) {
+        fprintf(stderr, "EndToEndBench: %s\n", strError.c_str());
+        return false;
+    }
+    return true;
+}
+
+// One measured run: library phase, then (unless library-only) the replays.
 int RunOnce(const BenchConfig &config) {
     ScratchFolder scratch;
     if (!scratch.Create()) {
@@ -566,14 +613,11 @@ int RunOnce(const BenchConfig &config) {
         return 1;
     }
 
+    // The library's stand-in records what it receives, unless only memory is measured.
+    const std::string strRecordFile =
+        config.bLibraryOnly ? std::string() : scratch.Path() + "/updates.rec";
     idxtest::EngineStubProcess stub;
-    idxtest::EngineStubProcess::Options stubOptions;
-    stubOptions.bDiscard = true;
-    stubOptions.bKeepAlive = true;
-    stubOptions.strStderrFile = scratch.Path() + "/engine-stub.log";
-    std::string strError;
-    if (!stub.Start(config.strStub, scratch.Path(), stubOptions, strError)) {
-        fprintf(stderr, "EndToEndBench: %s\n", strError.c_str());
+    if (!StartStub(config, scratch.Path(), "engine-stub", strRecordFile, stub)) {
         return 1;
     }
     const CBagPtr ptrBag = MakeOptionsBag(stub, strSubClient, config.nBatch);
@@ -586,8 +630,10 @@ int RunOnce(const BenchConfig &config) {
     }
     const long long llOverflows =
         llOverflowsBefore < 0 ? -1 : ListenOverflows() - llOverflowsBefore;
+    const int nLibraryPort = stub.Port();
+    // Stopping closes the recording.
+    const bool bStubStopped = stub.Stop();
     if (config.bLibraryOnly) {
-        stub.Stop();
         printf("library-only items=%lld ok=%d peak_rss_kb=%ld\n", config.llItems,
                library.bOk ? 1 : 0, library.lPeakRssKb);
         return library.bOk ? 0 : 1;
@@ -595,54 +641,80 @@ int RunOnce(const BenchConfig &config) {
 
     const double dN = static_cast<double>(config.llItems);
     printf("end-to-end: %lld files, %d workers, batches of %d, queue of %d, stand-in on port %d\n",
-           config.llItems, config.nWorkers, config.nBatch, config.nQueueSize, stub.Port());
-    printf("library: %lld indexed, %lld failed, %lld update requests\n", library.llIndexed,
-           library.llFailed, library.llBatches);
+           config.llItems, config.nWorkers, config.nBatch, config.nQueueSize, nLibraryPort);
+
+    std::vector<idxtest::RecordedUpdate> vecRecorded;
+    std::string strError;
+    if (!bStubStopped || !idxtest::ReadRecordedUpdates(strRecordFile, vecRecorded, strError)) {
+        fprintf(stderr, "EndToEndBench: the recording of the library's requests is unusable: %s\n",
+                bStubStopped ? strError.c_str() : "the stand-in did not stop cleanly");
+        return 1;
+    }
+    // Document batches are "<add>" bodies; the rest (the commit of the end of the job) is
+    // replayed too, as recorded.
+    size_t nAdds = 0, nOtherType = 0;
+    for (const idxtest::RecordedUpdate &update : vecRecorded) {
+        nAdds += update.strBody.compare(0, 5, "<add>") == 0 ? 1 : 0;
+        nOtherType += update.strContentType == "text/xml" ? 0 : 1;
+    }
+    printf("library: %lld indexed, %lld failed; %zu update requests (%zu document batches, "
+           "mean batch %.2f items; %zu other), %lld progress reports\n",
+           library.llIndexed, library.llFailed, vecRecorded.size(), nAdds,
+           nAdds == 0 ? 0.0 : static_cast<double>(library.llIndexed) / static_cast<double>(nAdds),
+           vecRecorded.size() - nAdds, library.llBatches);
     printf("library: %.0f items/s to the last answer (%.3f s); %.0f items/s with the end of the "
            "job (WaitAndCommit returned after %.3f s)\n",
            dN / library.dDrainSeconds, library.dDrainSeconds, dN / library.dTotalSeconds,
            library.dTotalSeconds);
     printf("library: %.3f CPU s per 100k items; peak RSS %ld KiB\n",
            library.dCpuSeconds * 100000.0 / dN, library.lPeakRssKb);
-
     if (llOverflows > 0) {
-        printf("WARN: %lld connection(s) overflowed a listen queue during the library phase "
-               "(the stand-in's is short); each waited about a second for a retry\n",
+        printf("WARN: %lld connection(s) overflowed a listen queue during the library phase; "
+               "each waited about a second for a retry\n",
                llOverflows);
     }
+    if (nOtherType > 0) {
+        printf("WARN: %zu recorded request(s) had a content type other than text/xml; the replay "
+               "sends text/xml\n",
+               nOtherType);
+    }
 
-    std::vector<std::string> vecBodies;
-    if (!BuildReplayBodies(config, ptrBag, strTree, vecBodies)) {
+    // A fresh stand-in for the replays, so that nothing of the library phase carries over.
+    if (!StartStub(config, scratch.Path(), "engine-stub-replay", std::string(), stub)) {
         return 1;
     }
-    size_t nBytes = 0;
-    for (const std::string &strBody : vecBodies) {
-        nBytes += strBody.size();
+    std::vector<ReplayRequest> vecExact;
+    vecExact.reserve(vecRecorded.size());
+    const std::string strHost = "http://127.0.0.1:" + std::to_string(stub.Port());
+    for (idxtest::RecordedUpdate &update : vecRecorded) {
+        vecExact.push_back({strHost + update.strTarget, std::move(update.strBody)});
     }
-    ReplayResult replay;
+    vecRecorded.clear();
+    std::vector<ReplayRequest> vecFull;
+    if (!BuildFullBatches(config, ptrBag, strTree, stub.UpdateUrl(), vecFull)) {
+        return 1;
+    }
+    ReplayResult exact, full;
     {
-        Watchdog watchdog("the replay", stub, scratch.Path());
-        replay = RunReplay(config, stub.PingUrl(), stub.UpdateUrl(), vecBodies);
+        Watchdog watchdog("the replays", stub, scratch.Path());
+        exact = RunReplay(config, stub.PingUrl(), vecExact);
+        full = RunReplay(config, stub.PingUrl(), vecFull);
     }
     stub.Stop();
 
-    printf("replay: %zu requests (%.1f MiB), %lld failed; %.0f items/s (%.3f s); %.3f CPU s per "
-           "100k items\n",
-           vecBodies.size(), static_cast<double>(nBytes) / (1024.0 * 1024.0), replay.llFailedPosts,
-           dN / replay.dSeconds, replay.dSeconds, replay.dCpuSeconds * 100000.0 / dN);
-
-    // With every thread busy, each thread's share of the time per request it made.
-    const double dThreads = static_cast<double>(
-        std::min<size_t>(static_cast<size_t>(config.nWorkers), vecBodies.size()));
     const double dLatencyMs =
-        replay.dSeconds * 1000.0 * dThreads / static_cast<double>(vecBodies.size());
-    printf("replay: %.2f ms per request and thread\n", dLatencyMs);
+        PrintReplay("replay (the library's requests)", config, vecExact, exact);
+    PrintReplay("full-batch floor (rebuilt full batches)", config, vecFull, full);
 
-    const double dRatio = replay.dSeconds / library.dDrainSeconds;
-    const double dRatioTotal = replay.dSeconds / library.dTotalSeconds;
+    const double dRatio = exact.dSeconds / library.dDrainSeconds;
+    const double dRatioTotal = exact.dSeconds / library.dTotalSeconds;
     printf("ratio library/replay: %.2f to the last answer, %.2f with the end of the job\n", dRatio,
            dRatioTotal);
-    const bool bClean = library.bOk && library.llFailed == 0 && replay.llFailedPosts == 0;
+    printf("ratio library/full-batch floor (information): %.2f to the last answer, %.2f with the "
+           "end of the job\n",
+           full.dSeconds / library.dDrainSeconds, full.dSeconds / library.dTotalSeconds);
+    const bool bClean =
+        library.bOk && library.llFailed == 0 && exact.llFailedPosts == 0 && full.llFailedPosts == 0;
     if (!bClean) {
         printf("WARN: failures during the run: the figures above are not comparable\n");
     }

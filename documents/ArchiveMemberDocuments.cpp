@@ -56,7 +56,6 @@ C7zip::CompressionFormat FormatOfExtension(const std::string &strUpperExtension)
     return C7zip::eFormatZip;
 }
 
-
 // The archive component made and initialised for one archive, with the operator's caps.
 CKyError MakeArchiveComponent(const std::string &strUpperExtension, std::string &strHome,
                               int &nFormat, boost::shared_ptr<C7zip> &ptrZip) {
@@ -136,9 +135,16 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                 strArchivePath.c_str());
         return CKyError::Success();
     }
+    // The name is the item's own word, not necessarily a plain file name: a "/" in it must not
+    // lead the folder (which is emptied first and removed after) out of "Temp".
     std::string strScratchName = ptrItem->GetName();
     if (strScratchName.size() > kMaxScratchNameLength) {
         strScratchName.resize(kMaxScratchNameLength);
+    }
+    for (char &ch : strScratchName) {
+        if (ch == '/') {
+            ch = '_';
+        }
     }
     strScratchName += FXFormat("-%lu", static_cast<unsigned long>(FXThread::GetCurrentThreadId()));
     std::string strScratch = strSubClientDir;

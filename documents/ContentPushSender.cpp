@@ -41,11 +41,22 @@ const size_t kReadChunkSize = 1024 * 1024;
 // The hash takes a signed 32-bit count: longer content goes in slices of this size.
 const size_t kHashSliceSize = 1024 * 1024 * 1024;
 
-// Reads the whole regular file at strPath into strContent. bTooLarge is set, and the content
-// left partial, when the file holds more than ullMaxBytes (it grew after it was queued);
-// ullSeenSize then tells how large it was found.
-CKyError ReadRegularFile(const std::string &strPath, uint64_t ullMaxBytes, std::string &strContent,
-                         bool &bTooLarge, uint64_t &ullSeenSize) {
+bool MatchesIncludeFilter(const std::set<std::string> &setFilters,
+                          const std::string &strExtension) {
+    for (const std::string &strFilter : setFilters) {
+        if (FXString::CompareNoCase(strFilter, strExtension) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+CKyError CSolrTransmitterThread::ReadRegularFileContent(const std::string &strPath,
+                                                        uint64_t ullMaxBytes,
+                                                        std::string &strContent, bool &bTooLarge,
+                                                        uint64_t &ullSeenSize) {
     bTooLarge = false;
     ullSeenSize = 0;
     auto_handle hFile;
@@ -69,12 +80,18 @@ CKyError ReadRegularFile(const std::string &strPath, uint64_t ullMaxBytes, std::
         return CKyError::Success();
     }
     try {
-        strContent.reserve(static_cast<size_t>(ullSize));
+        // One byte beyond the size found: a file that kept its size ends with a short read
+        // inside this buffer, so its content is never copied into a larger one on the way.
+        strContent.reserve(static_cast<size_t>(ullSize) + 1);
         for (;;) {
             const size_t nHave = strContent.size();
-            strContent.resize(nHave + kReadChunkSize);
+            size_t nWant = strContent.capacity() - nHave;
+            if (nWant == 0 || nWant > kReadChunkSize) {
+                nWant = kReadChunkSize;
+            }
+            strContent.resize(nHave + nWant);
             size_t nRead = 0;
-            error = FXFile::TQReadFile(hFile, &strContent[nHave], kReadChunkSize, nRead);
+            error = FXFile::TQReadFile(hFile, &strContent[nHave], nWant, nRead);
             strContent.resize(nHave + (error.IsError() ? 0 : nRead));
             if (error.IsError()) {
                 return error.Push(FXLOC);
@@ -84,7 +101,7 @@ CKyError ReadRegularFile(const std::string &strPath, uint64_t ullMaxBytes, std::
                 ullSeenSize = strContent.size();
                 return CKyError::Success();
             }
-            if (nRead < kReadChunkSize) {
+            if (nRead < nWant) {
                 return CKyError::Success();
             }
         }
@@ -94,18 +111,6 @@ CKyError ReadRegularFile(const std::string &strPath, uint64_t ullMaxBytes, std::
                                        strPath.c_str(), static_cast<unsigned long long>(ullSize));
     }
 }
-
-bool MatchesIncludeFilter(const std::set<std::string> &setFilters,
-                          const std::string &strExtension) {
-    for (const std::string &strFilter : setFilters) {
-        if (FXString::CompareNoCase(strFilter, strExtension) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
 
 std::string CSolrTransmitterThread::MakeHashSHA512(const std::string &strContent) {
     TqcSHA512 sha;
@@ -225,8 +230,9 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
                     bool bTooLarge = false;
                     uint64_t ullSeenSize = 0;
                     try {
-                        error = ReadRegularFile(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
-                                                strContent, bTooLarge, ullSeenSize);
+                        error =
+                            ReadRegularFileContent(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
+                                                   strContent, bTooLarge, ullSeenSize);
                     } catch (const std::exception &e) {
                         error =
                             FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "%s", e.what());

@@ -41,10 +41,47 @@ bool IsIllegalXmlByte(unsigned char ch) {
     return (ch < 0x20 && ch != 0x09 && ch != 0x0A && ch != 0x0D) || ch == 0x7F;
 }
 
+// The field name as the value of the name attribute. Most names are fixed, but schema fields
+// take theirs from the job's configuration: a quote, "<" or "&" in one must neither end the
+// attribute nor start markup, and what XML cannot carry is filtered as values are.
+std::string NameAttributeValue(const std::string &strName) {
+    bool bPlain = true;
+    for (char ch : strName) {
+        const unsigned char byte = static_cast<unsigned char>(ch);
+        if (byte < 0x20 || byte >= 0x7F || ch == '"' || ch == '<' || ch == '>' || ch == '&') {
+            bPlain = false;
+            break;
+        }
+    }
+    if (bPlain) {
+        return strName;
+    }
+    std::string strValue;
+    for (char ch : CSolrTransmitterThread::StripIllegalXmlCharacters(strName)) {
+        switch (ch) {
+        case '"':
+            strValue += "&quot;";
+            break;
+        case '<':
+            strValue += "&lt;";
+            break;
+        case '>':
+            strValue += "&gt;";
+            break;
+        case '&':
+            strValue += "&amp;";
+            break;
+        default:
+            strValue.push_back(ch);
+        }
+    }
+    return strValue;
+}
+
 // The opening tag CreateField writes for a field with the given attribute.
 std::string OpeningTag(const std::string &strName, const char *szAttribute) {
     std::string strTag = "<field name=\"";
-    strTag += strName;
+    strTag += NameAttributeValue(strName);
     strTag += '"';
     strTag += szAttribute;
     strTag += '>';
@@ -90,8 +127,10 @@ size_t FindTagOutsideCData(const std::string &strDocument, const std::string &st
 std::string CSolrTransmitterThread::CreateField(const std::string &strName,
                                                 const std::string &strValue) const {
     if (!m_bXmlFieldMode) {
+        // The name is encoded like the value: a "&" or "=" in a configured name must not split
+        // the parameter. Plain names stay as they are.
         std::string strField = kLiteralPrefix;
-        strField += strName;
+        strField += Urlencode(strName);
         strField += '=';
         strField += Urlencode(strValue);
         return strField;
@@ -209,7 +248,7 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
         return;
     }
 
-    const std::string strParameter = kLiteralPrefix + strName + "=";
+    const std::string strParameter = kLiteralPrefix + Urlencode(strName) + "=";
     size_t nFound = strDocument.find(strParameter);
     if (nFound == std::string::npos) {
         return;

@@ -2,12 +2,16 @@
 // filters, timers), the batch loop and the stop.
 #include "engine/SolrTransmitterThread.h"
 
+#include <string>
+#include <vector>
+
 #include <boost/make_shared.hpp>
 
 #include "foundation/StringHelpers.h"
 #include "platform/FilterSet.h"
 #include "platform/LogWriter.h"
 #include "platform/TQLibCurl.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -26,6 +30,47 @@ const int32_t kVMModeTag = 63;
 const int32_t kVMUrlIndex = 28;
 const int32_t kVMUrlTag = 64;
 
+// The engine answers a worker's requests with a short status document (an error page with a
+// stack trace at worst). Anything larger is refused by the handle rather than held, copied and
+// parsed, so that a misdirected URL or a broken proxy cannot make every worker hold hundreds of
+// megabytes; the request then counts as failed.
+const size_t kMaxEngineAnswerBytes = 1024 * 1024;
+
+// The abort test of the batch loop. It asks the job's quit query, the job's own code: an
+// exception out of it counts as "not aborted" (as a failed test of the abort event does), since
+// left to the thread framework it would end the worker without a word and leave the queue
+// undrained.
+bool IsAbortedOrLog(CTransmitterOptions &options) {
+    try {
+        return options.IsAborted();
+    } catch (...) {
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
+        return false;
+    }
+}
+
+// The items a sender left in its batch when it was cut short: neither sent nor recorded, so they
+// go to the failures file.
+void RecordUnsentItems(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
+    if (lstItems.empty()) {
+        return;
+    }
+    std::vector<std::string> vecNames;
+    for (const CItemPtr &ptrItem : lstItems) {
+        if (ptrItem) {
+            vecNames.push_back(ptrItem->GetPath());
+        }
+    }
+    lstItems.clear();
+    state.SetPushDataToSolrFailed(true);
+    CKyError error = state.AddItemToSolrFailures(vecNames);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
+                      error.AsString().c_str());
+    }
+}
+
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
@@ -40,7 +85,9 @@ CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSol
                                                                                      "BZ2", "TBZ2",
                                                                                      "XZ",  "TXZ"},
       m_bXmlFieldMode(m_bPushOnlyMetaData), m_bUseDynamicTppm(false), m_llTransmittedItems(0),
-      m_llTransmittedPackets(0) {}
+      m_llTransmittedPackets(0) {
+    m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes);
+}
 
 CSolrTransmitterThread::~CSolrTransmitterThread() {
     // The hooks use the members below: the thread must be over before any of them goes.
@@ -98,7 +145,13 @@ CKyError CSolrTransmitterThread::InitializeCurlObject() {
 void CSolrTransmitterThread::OnStart() {
     CSolrTransmitterCallbackPtr ptrCallback = m_ptrOptions->GetCallback();
     if (ptrCallback) {
-        CKyError error = ptrCallback->InitializeThread();
+        // The job's own code: what it throws is its error, and the start goes on as after one.
+        CKyError error;
+        try {
+            error = ptrCallback->InitializeThread();
+        } catch (...) {
+            error = ErrorFromCaughtException(FXLOC);
+        }
         if (error.IsError()) {
             IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
             return;
@@ -157,7 +210,7 @@ void CSolrTransmitterThread::OnStart() {
 }
 
 void CSolrTransmitterThread::OnEvent() {
-    if (m_ptrOptions->IsAborted()) {
+    if (IsAbortedOrLog(*m_ptrOptions)) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
         return;
     }
@@ -175,22 +228,32 @@ void CSolrTransmitterThread::OnEvent() {
         }
 
         CKyError error;
-        if (m_ptrOptions->IsVMContentIndexing()) {
-            error = SendVMItemsToWebService(lstItems);
-        } else if (m_ptrOptions->IsSPContentIndexing()) {
-            error = SendSPItemsToWebService(lstItems);
-        } else if (m_ptrOptions->IsAuditingContext() && !m_ptrOptions->GetAuditSolrUrl().empty()) {
-            error = SendAuditItems(lstItems);
-        } else if (m_ptrOptions->IsPushOnlyMetaData()) {
-            error = SendItems(lstItems);
-        } else {
-            error = SendItemsWithContent(lstItems);
+        try {
+            if (m_ptrOptions->IsVMContentIndexing()) {
+                error = SendVMItemsToWebService(lstItems);
+            } else if (m_ptrOptions->IsSPContentIndexing()) {
+                error = SendSPItemsToWebService(lstItems);
+            } else if (m_ptrOptions->IsAuditingContext() &&
+                       !m_ptrOptions->GetAuditSolrUrl().empty()) {
+                error = SendAuditItems(lstItems);
+            } else if (m_ptrOptions->IsPushOnlyMetaData()) {
+                error = SendItems(lstItems);
+            } else {
+                error = SendItemsWithContent(lstItems);
+            }
+        } catch (...) {
+            // An exception out of a sender (no memory for a document or a file's content, the
+            // job's own callback) is that batch's error like any other. Left to the thread
+            // framework it would end this worker without a word: its batch lost, the queue no
+            // longer drained and, once it is full, the job's thread waiting for ever.
+            error = ErrorFromCaughtException(FXLOC);
+            RecordUnsentItems(*m_ptrSolrTransmitterPrivate, lstItems);
         }
         if (error.IsError()) {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
         }
 
-        if (m_ptrOptions->IsAborted()) {
+        if (IsAbortedOrLog(*m_ptrOptions)) {
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
             SetIdle(true);
             return;

@@ -116,6 +116,8 @@ public:
     // Field syntax (documents/FieldSyntax.cpp). CreateField writes the XML form while
     // m_bXmlFieldMode is set (a field element whose value is filtered and wrapped in CDATA
     // sections that no value can close) and the extract handler's "&literal." form otherwise.
+    // Plain names are written as they are; a name holding markup characters is escaped in the
+    // XML form and URL-encoded in the literal form, so no name can break a document either.
     std::string CreateField(const std::string &strName, const std::string &strValue) const;
     // Filters first, then divides every "]]>" between two sections. An empty value gives "".
     static std::string GenerateCData(const std::string &strValue);
@@ -178,6 +180,14 @@ public:
     CKyError SendItemsWithContent(std::list<CItemPtr> &lstItems);
     // SHA-512 of the bytes as 128 upper-case hexadecimal digits; any length is hashed whole.
     static std::string MakeHashSHA512(const std::string &strContent);
+    // Reads the regular file at strPath whole into strContent. It is opened without waiting, so
+    // a FIFO or a device under a file's name is an error, never a blocked worker. A file larger
+    // than ullMaxBytes (it grew after it was queued) sets bTooLarge and leaves the content
+    // partial; ullSeenSize tells how large it was found. The content takes one buffer of the
+    // file's size: it is never copied into a larger one while it is read.
+    static CKyError ReadRegularFileContent(const std::string &strPath, uint64_t ullMaxBytes,
+                                           std::string &strContent, bool &bTooLarge,
+                                           uint64_t &ullSeenSize);
     // ---- end of document builder ----
 
 protected:

@@ -7,6 +7,7 @@
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -15,23 +16,29 @@ CSolrTransmitter::CSolrTransmitter(eIDX_Transmitter_Type eType)
     : m_ptrSolrTransmitterPrivate(boost::make_shared<CSolrTransmitterPrivate>(this, eType)) {}
 
 CSolrTransmitter::~CSolrTransmitter() {
-    // The end of a job once more, on this class's own operations: a derived class is already
-    // gone at this point.
-    CKyError error = CSolrTransmitter::WaitForQueueToEmpty();
-    if (error.IsError()) {
-        IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
+    // A destructor must not throw (the process would end): whatever escapes the last pass is
+    // dropped, and the members are released all the same.
+    try {
+        // The end of a job once more, on this class's own operations: a derived class is
+        // already gone at this point.
+        CKyError error = CSolrTransmitter::WaitForQueueToEmpty();
+        if (error.IsError()) {
+            IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
+        }
+        error = CSolrTransmitter::Stop();
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
+        }
+        error = CSolrTransmitter::Commit();
+        if (error.IsError()) {
+            IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
+        }
+        // Stop empties the worker list on every path that has workers; this makes sure of it,
+        // since a listed worker would keep the shared state (and its own thread) alive after we
+        // are gone.
+        StopAndReleaseWorkers();
+    } catch (...) {
     }
-    error = CSolrTransmitter::Stop();
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
-    }
-    error = CSolrTransmitter::Commit();
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
-    }
-    // Stop empties the worker list on every path that has workers; this makes sure of it, since
-    // a listed worker would keep the shared state (and its own thread) alive after we are gone.
-    StopAndReleaseWorkers();
 
     m_ptrHSMLowLevelCtx.reset();
     m_ptrSolrTransmitterPrivate.reset();
@@ -59,7 +66,7 @@ void CSolrTransmitter::StopAndReleaseWorkers() {
     lstWorkers.clear();
 }
 
-CKyError CSolrTransmitter::Start() {
+CKyError CSolrTransmitter::Start() try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     auto_lock lock(&state.m_lockWorkers, true);
 
@@ -107,6 +114,8 @@ CKyError CSolrTransmitter::Start() {
     }
 
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
@@ -145,7 +154,7 @@ IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
     return ptrWorker;
 }
 
-CKyError CSolrTransmitter::Abort(bool bFlag) {
+CKyError CSolrTransmitter::Abort(bool bFlag) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
         return CKyError::Success();
@@ -168,6 +177,8 @@ CKyError CSolrTransmitter::Abort(bool bFlag) {
         state.m_ptrQueueSemaphore->release(1);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::SetMaxQueueSize(int nMaxQueueSize) {

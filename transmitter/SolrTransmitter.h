@@ -3,7 +3,9 @@
 //
 // The object holds almost nothing itself: its state is CSolrTransmitterPrivate, shared with every
 // worker. The virtual operations are the points a host (or a test) may replace; in particular
-// GetIdxTransmitterThreadObj decides which worker class serves the transmitter type.
+// GetIdxTransmitterThreadObj decides which worker class serves the transmitter type. What is
+// thrown inside an operation (an allocation, the job's own callback, a replaced factory) comes
+// back as its error value, never as an exception.
 #pragma once
 
 #include <cstdint>

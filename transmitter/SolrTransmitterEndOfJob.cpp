@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
@@ -44,7 +45,7 @@ void LogTimer(const char *szLabel, const boost::shared_ptr<CTimeCounter> &ptrTim
 
 } // namespace
 
-CKyError CSolrTransmitter::WaitForQueueToEmpty() {
+CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
@@ -114,9 +115,11 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() {
     return FXErrorUtil::ErrorWin32(FXLOC, 258,
                                    "Wait abandoned, queue size did not change, Timeout=[%s]",
                                    timeout.AsString().c_str());
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
-CKyError CSolrTransmitter::Stop() {
+CKyError CSolrTransmitter::Stop() try {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     const bool bLiveCrawl = state.m_eTransmitterType == eIDX_Transmitter_LiveCrawl;
@@ -225,9 +228,11 @@ CKyError CSolrTransmitter::Stop() {
         }
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
-CKyError CSolrTransmitter::Commit() {
+CKyError CSolrTransmitter::Commit() try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     int64_t llItemsQueued = 0;
     {
@@ -248,9 +253,11 @@ CKyError CSolrTransmitter::Commit() {
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
-CKyError CSolrTransmitter::WaitAndCommit() {
+CKyError CSolrTransmitter::WaitAndCommit() try {
     CKyError error = WaitForQueueToEmpty();
     if (error.IsError()) {
         IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
@@ -276,4 +283,6 @@ CKyError CSolrTransmitter::WaitAndCommit() {
         ptrCallback->UpdateAndLogJobStatistics();
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }

@@ -5,6 +5,7 @@
 #include "foundation/Accessors.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/TransmitterOptions.h"
 
 CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
@@ -35,8 +36,13 @@ CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
     if (!ptrSemaphore) {
         return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
     }
-    if (m_ptrOptions->IsAborted()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 995);
+    // The abort test asks the job's own callback, which may throw like any outside code.
+    try {
+        if (m_ptrOptions->IsAborted()) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 995);
+        }
+    } catch (...) {
+        return ErrorFromCaughtException(FXLOC);
     }
 
     {
@@ -45,7 +51,7 @@ CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
     }
 
     int64_t llQueueLength = 0;
-    {
+    try {
         auto_lock lock(&m_lockQueue, true);
         if (m_ptrOptions->IsAborted()) {
             // The abort gave back one slot per item it removed, which may be fewer than the
@@ -57,6 +63,12 @@ CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
         m_lstQueuedItems.push_back(ptrItem);
         ++m_llItemsQueued;
         llQueueLength = static_cast<int64_t>(m_lstQueuedItems.size());
+    } catch (...) {
+        // Nothing was appended (the abort test or the append threw): the slot taken above goes
+        // back, or the queue would be one slot smaller for good and, once no slot is left, every
+        // later caller would wait forever with nothing that could wake it.
+        ptrSemaphore->release(1);
+        return ErrorFromCaughtException(FXLOC);
     }
 
     IDX_LOG(7, "%lld items in queue", static_cast<long long>(llQueueLength));

@@ -39,7 +39,8 @@ public:
 
     // Appends one item, waiting without limit for a free slot. 995 once the transmitter is
     // aborted (tested before and after the wait); 774 "Transmitter was not started" when no
-    // free-slot semaphore exists yet.
+    // free-slot semaphore exists yet. An exception inside (the job's quit query, the append)
+    // comes back as an error, with the slot it had taken given back.
     CKyError AddToQueue(CItemPtr ptrItem);
     // Moves at most nMaxItems of the oldest items into lstItems (emptied first) and frees one
     // slot per item moved. Never waits.

@@ -15,6 +15,7 @@
 #include "platform/StubQueries.h"
 #include "platform/XHSMLowLevel.h"
 #include "startup/TransmitterConfigurationBagId.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -27,7 +28,6 @@ const char kNetworkPathStart[] = "\\\\";
 const char kErrorCodeKey[] = "errorCode";
 // Driver modes of the HSM low-level context.
 const int32_t kArchiverDriverMode = 1;
-
 
 // "C:" and the like: a drive with no item under it to look up.
 bool IsBareDriveDesignator(const std::string &strPath) {
@@ -49,13 +49,16 @@ CKyError NotStarted(const FXCodeLocation &location) {
 
 } // namespace
 
-CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) {
+CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
     return m_ptrSolrTransmitterPrivate->AddToQueue(ptrItem);
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCollectId,
                                               long long llCollectOffset, bool bSkippedForArchiving,
-                                              bool bIsStub, CAnalyticsItemAddInfoPtr ptrAddInfo) {
+                                              bool bIsStub,
+                                              CAnalyticsItemAddInfoPtr ptrAddInfo) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
         return NotStarted(FXLOC);
@@ -120,6 +123,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath, unsigned int nCollectId,
@@ -132,7 +137,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath, unsign
 CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
                                               const std::string &strParentPath,
                                               unsigned int nCollectId, long long llCollectOffset,
-                                              bool bIsStub, bool bSelectedForAccess) {
+                                              bool bIsStub, bool bSelectedForAccess) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
         return NotStarted(FXLOC);
@@ -196,11 +201,13 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
                                               CAnalyticsItemAddInfoPtr ptrAddInfo,
-                                              bool bSelectedForAccess) {
+                                              bool bSelectedForAccess) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
         return NotStarted(FXLOC);
@@ -273,11 +280,13 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
                                               const std::string &strContentId,
-                                              const std::string &strItemURL) {
+                                              const std::string &strItemURL) try {
     if (!m_ptrSolrTransmitterPrivate->IsQueueCreated()) {
         return NotStarted(FXLOC);
     }
@@ -317,9 +326,11 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
-CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &strPath) {
+CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &strPath) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
         return NotStarted(FXLOC);
@@ -349,9 +360,11 @@ CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &str
         return error.Push(FXLOC);
     }
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }
 
-CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) {
+CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     auto_lock lock(&state.m_lockStubFilters, true);
 
@@ -380,4 +393,6 @@ CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) {
 
     state.m_bStubFiltersInitialized = true;
     return CKyError::Success();
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
 }

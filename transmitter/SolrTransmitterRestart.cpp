@@ -20,6 +20,7 @@
 #include "platform/StringFormat.h"
 #include "platform/TQLibCurl.h"
 #include "platform/TqJson.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -27,6 +28,9 @@
 namespace {
 
 const char kRestartPrefix[] = "-o ";
+// The query asks for one document; an answer beyond this is refused by the handle rather than
+// held and parsed.
+const size_t kMaxSelectAnswerBytes = 1024 * 1024;
 
 // Appends "id|offset@" for every document of one collect id that the engine returns (at most
 // one: the query asks for the largest offset). Uses a handle of its own, released on return.
@@ -34,6 +38,7 @@ CKyError AppendRestartPairs(const std::string &strQueryUrl, const std::string &s
                             const std::string &strClientName, bool &bUseDynamicTppm,
                             std::string &strRestartString) {
     TQLibCurl curl;
+    curl.SetMaxAnswerSize(kMaxSelectAnswerBytes);
     if (!curl.TQLibCurlInit("Content-Type: text/json", false, false)) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "TQLibCurlInit failed");
     }
@@ -96,19 +101,6 @@ CKyError AppendRestartPairs(const std::string &strQueryUrl, const std::string &s
     return CKyError::Success();
 }
 
-// The error an exported call returns for an exception it caught.
-CKyError ErrorFromException(const FXCodeLocation &location) {
-    try {
-        throw;
-    } catch (const std::bad_alloc &) {
-        return FXErrorUtil::ErrorWin32(location, 14);
-    } catch (const std::exception &e) {
-        return FXErrorUtil::ErrorWin32(location, 1359, "Unexpected exception: %s", e.what());
-    } catch (...) {
-        return FXErrorUtil::ErrorWin32(location, 1359, "Unexpected exception");
-    }
-}
-
 // An index-engine worker for one request, whatever the transmitter's type; never started.
 IIdxTransmitterThreadPtr MakeOneShotWorker(CSolrTransmitterPrivatePtr &ptrState) {
     return boost::make_shared_nothrow<CSolrTransmitterThread,
@@ -165,7 +157,7 @@ CKyError CSolrTransmitter::GetRestartString(int nCollectIds, std::string &strRes
         return CKyError::Success();
     } catch (...) {
         strRestartString.clear();
-        return ErrorFromException(FXLOC);
+        return ErrorFromCaughtException(FXLOC);
     }
 }
 
@@ -190,7 +182,7 @@ CKyError RunRequestAndCommit(CSolrTransmitterPrivatePtr &ptrState, Request reque
         }
         return CKyError::Success();
     } catch (...) {
-        return ErrorFromException(FXLOC);
+        return ErrorFromCaughtException(FXLOC);
     }
 }
 
@@ -250,6 +242,6 @@ CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
         bRunning = true;
         return CKyError::Success();
     } catch (...) {
-        return ErrorFromException(FXLOC);
+        return ErrorFromCaughtException(FXLOC);
     }
 }

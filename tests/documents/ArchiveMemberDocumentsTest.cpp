@@ -293,6 +293,29 @@ TEST_F(ArchiveMemberDocumentsTest, AStaleScratchFolderIsRemovedFirst) {
     EXPECT_FALSE(fs::exists(strScratch));
 }
 
+TEST_F(ArchiveMemberDocumentsTest, AnItemNameWithSlashesKeepsTheScratchFolderInsideTemp) {
+    const std::string strArchive = m_dir / "real.zip";
+    ASSERT_EQ(idxtest::WriteTestArchive(strArchive, TestArchiveKind::Zip,
+                                        {FileMember("member.txt", "m")}),
+              "");
+    // An item made by the job itself may name itself anything; a folder of the name its
+    // scratch folder would have outside "Temp" must survive the stale-folder removal.
+    CItemPtr ptrItem = Item(strArchive);
+    ptrItem->SetName("../../victim.zip");
+    fs::create_directories(m_strSubClient + "/Temp");
+    const std::string strVictim =
+        m_dir /
+        FXFormat("victim.zip-%lu", static_cast<unsigned long>(FXThread::GetCurrentThreadId()));
+    fs::create_directories(strVictim);
+    std::ofstream(strVictim + "/keep.txt") << "not the worker's";
+
+    std::vector<FieldList> vecDocs = SendBatch({ptrItem});
+    ASSERT_EQ(vecDocs.size(), 2u);
+    EXPECT_EQ(Value(vecDocs[1], "Url"), strArchive + "/member.txt");
+    EXPECT_EQ(idxtest::ReadWholeFile(strVictim + "/keep.txt"), "not the worker's");
+    EXPECT_TRUE(TempIsEmpty());
+}
+
 TEST_F(ArchiveMemberDocumentsTest, WithoutASubclientFolderOnlyTheArchiveDocumentIsSent) {
     Options().SetSubClientDir("");
     const std::string strArchive = m_dir / "alone.zip";

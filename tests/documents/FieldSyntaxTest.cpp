@@ -323,6 +323,48 @@ TEST(FieldSyntaxTest, ChangeFieldValueLiteralForm) {
     EXPECT_EQ("&literal.contentid=k&literal.Size=12345", strLast);
 }
 
+TEST(FieldSyntaxTest, ConfiguredFieldNamesCannotBreakEitherForm) {
+    // Schema field names come from the job's configuration, not from this code.
+    struct NameCase {
+        std::string strName;
+        std::string strParsedName;  // the name the engine reads from the XML form
+        std::string strLiteralName; // the name as it stands in the literal form
+    };
+    const std::vector<NameCase> vecCases = {
+        {"Plain_Name-1.x", "Plain_Name-1.x", "Plain_Name-1.x"},
+        {"a\"b", "a\"b", "a%22b"},
+        {"x\"><doc><field name=\"y", "x\"><doc><field name=\"y",
+         "x%22%3e%3cdoc%3e%3cfield%20name%3d%22y"},
+        {"amp&lt;", "amp&lt;", "amp%26lt%3b"},
+        {"ctl\x01name", "ctlname", "ctl%01name"},
+        {"k=v&literal.contentid", "k=v&literal.contentid", "k%3dv%26literal.contentid"},
+    };
+    idxtest::DocumentWorkerSet xml = idxtest::MakeDocumentWorker(true);
+    idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
+    for (const NameCase &test : vecCases) {
+        SCOPED_TRACE(test.strName);
+        std::string strDocument = xml.ptrWorker->CreateField("contentid", "k") +
+                                  xml.ptrWorker->CreateField(test.strName, "v");
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError))
+            << strError << " in " << strDocument;
+        ASSERT_EQ((std::vector<std::string>{"contentid", test.strParsedName}),
+                  idxtest::FieldNames(fields));
+        EXPECT_EQ("set", fields[1].strUpdate);
+        // The rewrite finds the field by the name it was written with.
+        xml.ptrWorker->ChangeFieldValue(strDocument, test.strName, "changed");
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
+        EXPECT_EQ("changed", fields[1].strValue);
+
+        std::string strParameters = literal.ptrWorker->CreateField("contentid", "k") +
+                                    literal.ptrWorker->CreateField(test.strName, "v");
+        EXPECT_EQ("&literal.contentid=k&literal." + test.strLiteralName + "=v", strParameters);
+        literal.ptrWorker->ChangeFieldValue(strParameters, test.strName, "w x");
+        EXPECT_EQ("&literal.contentid=k&literal." + test.strLiteralName + "=w%20x", strParameters);
+    }
+}
+
 TEST(FieldSyntaxTest, MakeHashIsUpperCaseMd5OfTheBytes) {
     // Digests published with the algorithm (RFC 1321).
     const std::vector<CDataCase> vecCases = {

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <list>
+#include <map>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -403,6 +405,180 @@ TEST_F(MetadataSenderTest, QueuedItemsReachTheEngineThroughTheTransmitter) {
     EXPECT_EQ("16", missing->Value("cistate"));
     EXPECT_EQ("No such file or directory", missing->Value("err"));
     EXPECT_EQ("3334", m_stub.Document(Key(strDeleted))->Value("cistate"));
+}
+
+TEST_F(MetadataSenderTest, QueuedDocumentsReachTheEngineFieldByField) {
+    const std::string strFile = m_dir.WriteFile("plain.txt", "plain content");
+    ASSERT_EQ(0, chmod(strFile.c_str(), 0644));
+    const std::string strChanged = m_dir.WriteFile("changed.txt", "x");
+    const Names vecHostile = {"a]]>b.txt",
+                              "<doc>.txt",
+                              "ctl\x01\x1b\x7f.txt",
+                              "latin\xE9.txt",
+                              "\xFF\xFE",
+                              "bom\xEF\xBF\xBE.txt",
+                              "]]><doc><field name=\"contentid\">k"};
+    for (const std::string &strName : vecHostile) {
+        m_dir.WriteFile(strName, "data");
+    }
+    CAnalyticsItemAddInfoPtr ptrAddInfo = boost::make_shared<CAnalyticsItemAddInfo>();
+    ptrAddInfo->SetPermissionsBeforeChange("-rwxrwxrwx");
+    ptrAddInfo->SetPermissionChangeRequest("chmod 644");
+
+    idxtest::VirtualClock clock;
+    idxtest::EngineTransmitter transmitter;
+    CTransmitterOptions &options = transmitter.Options();
+    idxtest::PointOptionsAtStub(options, m_stub);
+    options.SetSubClientDir(m_strSubClient);
+    options.SetScanPhase(false);
+    options.SetPushOnlyMetaData(true);
+    options.SetCollectOwnerInfo(true);
+    options.SetCollectSecurityInfo(true);
+    // A configured field whose name holds markup still stays one field.
+    options.SetSchemaFieldsMap({{"Dept", "finance"}, {"x\"><doc>", "v"}});
+    transmitter.State().m_nDisableSolrPerfThread = 1;
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFile, 2, 4096, false, false).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strChanged, ptrAddInfo, false).IsError());
+    for (const std::string &strName : vecHostile) {
+        ASSERT_FALSE(transmitter.BuildAndAddToQueue(m_dir / strName, 2, 0, false, false).IsError());
+    }
+    const size_t nExpectedDocs = 2 + vecHostile.size();
+    ASSERT_TRUE(idxtest::WaitUntil([&] { return m_stub.DocumentCount() == nExpectedDocs; }));
+    EXPECT_FALSE(transmitter.Stop().IsError());
+
+    std::vector<FieldList> vecDocs;
+    for (const idxtest::EngineRequest &request : Updates()) {
+        EXPECT_EQ(200, request.nStatus);
+        EXPECT_EQ("text/xml", request.Header("Content-Type"));
+        std::vector<FieldList> vecRequestDocs;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseUpdateBody(request.strBody, vecRequestDocs, strError))
+            << strError;
+        vecDocs.insert(vecDocs.end(), vecRequestDocs.begin(), vecRequestDocs.end());
+    }
+    ASSERT_EQ(nExpectedDocs, vecDocs.size());
+
+    const Names vecPlainNames = {"contentid",
+                                 "AccessTime",
+                                 "ClientId",
+                                 "ApplicationId",
+                                 "CreatedTime",
+                                 "tqturboguid",
+                                 "DocumentType",
+                                 "FileExtension",
+                                 "FileName",
+                                 "FileNameModifiedTimeHash",
+                                 "FolderName",
+                                 "JobId",
+                                 "ModifiedTime",
+                                 "ModifiedTimeAsStr",
+                                 "ChangeTimeAsInt",
+                                 "Size",
+                                 "SizeOnDisk",
+                                 "FileNameModifiedTimeSizeHash",
+                                 "Source",
+                                 "ShareName",
+                                 "Url",
+                                 "NotQualifiedForArchiving",
+                                 "IsStub",
+                                 "OwnerName",
+                                 "OwnerSID",
+                                 "GroupId",
+                                 "GroupName",
+                                 "Mode",
+                                 "Permissions",
+                                 "cistate",
+                                 "err",
+                                 "Dept",
+                                 "x\"><doc>"};
+    size_t nPlain = 0;
+    size_t nChangeEvents = 0;
+    Names vecFileNames;
+    for (const FieldList &fields : vecDocs) {
+        ASSERT_FALSE(fields.empty());
+        EXPECT_EQ("contentid", fields[0].strName);
+        EXPECT_FALSE(fields[0].bHasUpdate);
+        for (size_t i = 1; i < fields.size(); ++i) {
+            EXPECT_EQ("set", fields[i].strUpdate) << fields[i].strName;
+        }
+        const idxtest::DocumentField *pUrl = idxtest::FindField(fields, "Url");
+        ASSERT_NE(nullptr, pUrl);
+        const std::string strType = idxtest::FindField(fields, "DocumentType")->strValue;
+        if (pUrl->strValue == strFile) {
+            ++nPlain;
+            // Metadata mode: no collect position, even though the item was queued with one.
+            EXPECT_EQ(vecPlainNames, idxtest::FieldNames(fields));
+            EXPECT_EQ(Key(strFile), fields[0].strValue);
+            EXPECT_EQ("1", strType);
+            EXPECT_EQ("1", idxtest::FindField(fields, "cistate")->strValue);
+            EXPECT_EQ("finance", idxtest::FindField(fields, "Dept")->strValue);
+        } else if (pUrl->strValue == strChanged && strType == "16") {
+            ++nChangeEvents;
+            EXPECT_NE(Key(strChanged), fields[0].strValue);
+            EXPECT_EQ("-rwxrwxrwx",
+                      idxtest::FindField(fields, "PermissionsBeforeChange")->strValue);
+            EXPECT_EQ("chmod 644",
+                      idxtest::FindField(fields, "PermissionChangeRequested")->strValue);
+            EXPECT_EQ(0u, idxtest::CountFields(fields, "Permissions"));
+        } else {
+            EXPECT_EQ(vecPlainNames, idxtest::FieldNames(fields)) << pUrl->strValue;
+            vecFileNames.push_back(idxtest::FindField(fields, "FileName")->strValue);
+        }
+    }
+    EXPECT_EQ(1u, nPlain);
+    EXPECT_EQ(1u, nChangeEvents);
+    Names vecExpectedNames;
+    for (const std::string &strName : vecHostile) {
+        vecExpectedNames.push_back(CSolrTransmitterThread::StripIllegalXmlCharacters(strName));
+    }
+    std::sort(vecFileNames.begin(), vecFileNames.end());
+    std::sort(vecExpectedNames.begin(), vecExpectedNames.end());
+    EXPECT_EQ(vecExpectedNames, vecFileNames);
+    EXPECT_EQ(0, transmitter.GetFailedItemCount());
+}
+
+TEST_F(MetadataSenderTest, PartialUpdatesThroughTheTransmitterCarryTheKeyAndTheNamedGroups) {
+    const std::string strFile = m_dir.WriteFile("partial.txt", "x");
+    const std::string strFolder = Folder("partial-folder");
+
+    idxtest::VirtualClock clock;
+    idxtest::EngineTransmitter transmitter;
+    CTransmitterOptions &options = transmitter.Options();
+    idxtest::PointOptionsAtStub(options, m_stub);
+    options.SetSubClientDir(m_strSubClient);
+    options.SetPushOnlyMetaData(true);
+    options.SetCollectOwnerInfo(true);
+    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.SendPartialData(true);
+    transmitter.PopulateFieldsToPush({"DocumentType", "SecurityInfo", "Size"});
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(1).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFile, 2, 0, false, false).IsError());
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFolder, 2, 0, false, false).IsError());
+    ASSERT_TRUE(idxtest::WaitUntil([&] { return m_stub.DocumentCount() == 2; }));
+    EXPECT_FALSE(transmitter.Stop().IsError());
+
+    std::map<std::string, FieldList> mapByKey;
+    for (const idxtest::EngineRequest &request : Updates()) {
+        std::vector<FieldList> vecDocs;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseUpdateBody(request.strBody, vecDocs, strError)) << strError;
+        for (const FieldList &fields : vecDocs) {
+            mapByKey[fields[0].strValue] = fields;
+        }
+    }
+    ASSERT_EQ(2u, mapByKey.size());
+    for (const std::string &strPath : {strFile, strFolder}) {
+        SCOPED_TRACE(strPath);
+        ASSERT_EQ(1u, mapByKey.count(Key(strPath)));
+        const FieldList &fields = mapByKey[Key(strPath)];
+        EXPECT_EQ((Names{"contentid", "DocumentType", "OwnerName", "OwnerSID"}),
+                  idxtest::FieldNames(fields));
+        EXPECT_EQ(strPath == strFolder ? "4" : "1", fields[1].strValue);
+        EXPECT_EQ(std::to_string(getuid()), fields[3].strValue);
+    }
 }
 
 TEST_F(MetadataSenderTest, AuditSenderLeavesTheBatchAlone) {

@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -500,6 +501,89 @@ TEST_F(EngineStubTest, DiscardModeAnswersButKeepsNeitherDocumentsNorBodies) {
     EXPECT_EQ(1, m_stub.CommitCount());
 }
 
+// The recording keeps update requests byte for byte, in arrival order, also when the stand-in
+// refuses them or discards what they hold; other routes are not recorded.
+TEST_F(EngineStubTest, RecordingKeepsEveryUpdateRequestAsReceivedAlsoInDiscardMode) {
+    idxtest::TempDir dir;
+    const std::string strFile = dir / "updates.rec";
+    std::string strError;
+    ASSERT_TRUE(m_stub.RecordUpdates(strFile, strError)) << strError;
+    EXPECT_FALSE(m_stub.RecordUpdates(dir / "second.rec", strError));
+    m_stub.SetDiscard(true);
+
+    struct Case {
+        std::string strCore;
+        std::string strBody;
+        std::string strType;
+        int nStatus;
+    };
+    const std::vector<Case> vecCases = {
+        {"collection1", "<add>" + Doc("k1", Field("FileName", "a")) + "</add>", "text/xml", 200},
+        {"audit", "<commit />", "application/xml", 200},
+        {"collection1", std::string("<add><doc>\0\xff\xfe", 13), "text/xml", 400},
+        {"collection1", "", "text/xml", 400},
+        {"collection1", "<add/>", "text/plain", 400},
+    };
+    for (const Case &c : vecCases) {
+        auto res = m_client.Post(PathOf(m_stub.UpdateUrl(c.strCore)).c_str(), c.strBody,
+                                 c.strType.c_str());
+        ASSERT_TRUE(res);
+        EXPECT_EQ(c.nStatus, res->status) << c.strBody;
+        // Routes other than update are served but not recorded.
+        ASSERT_TRUE(Get(m_stub.PingUrl()));
+        ASSERT_TRUE(m_client.Post(PathOf(m_stub.ExtractUrl() + "?literal.contentid=x").c_str(),
+                                  c.strBody, "application/octet-stream"));
+    }
+    ASSERT_TRUE(m_client.Get(PathOf(m_stub.UpdateUrl()).c_str()));
+    EXPECT_EQ(vecCases.size(), m_stub.RecordedCount());
+    EXPECT_EQ(0u, m_stub.RecordSkippedCount());
+    m_stub.Stop();
+
+    std::vector<idxtest::RecordedUpdate> vecRecorded;
+    ASSERT_TRUE(idxtest::ReadRecordedUpdates(strFile, vecRecorded, strError)) << strError;
+    ASSERT_EQ(vecCases.size(), vecRecorded.size());
+    for (size_t i = 0; i < vecCases.size(); ++i) {
+        EXPECT_EQ(PathOf(m_stub.UpdateUrl(vecCases[i].strCore)), vecRecorded[i].strTarget);
+        EXPECT_EQ(vecCases[i].strType, vecRecorded[i].strContentType);
+        EXPECT_EQ(vecCases[i].strBody, vecRecorded[i].strBody) << i;
+    }
+}
+
+// Past its limit the recording counts requests instead of writing them, so the file holds whole
+// records only; a file cut inside a record is refused by the reader.
+TEST_F(EngineStubTest, RecordingStopsAtItsLimitWithWholeRecordsAndCutFilesAreRefused) {
+    idxtest::TempDir dir;
+    const std::string strFile = dir / "updates.rec";
+    const std::string strBody = "<add>" + Doc("k1", Field("FileName", "a")) + "</add>";
+    const std::string strTarget = PathOf(m_stub.UpdateUrl());
+    const unsigned long long ullOne = 24 + strTarget.size() + strlen("text/xml") + strBody.size();
+    std::string strError;
+    ASSERT_TRUE(m_stub.RecordUpdates(strFile, strError, 2 * ullOne + ullOne / 2)) << strError;
+    for (int i = 0; i < 4; ++i) {
+        auto res = PostXml(strBody);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(200, res->status);
+    }
+    EXPECT_EQ(2u, m_stub.RecordedCount());
+    EXPECT_EQ(2u, m_stub.RecordSkippedCount());
+    m_stub.Stop();
+
+    std::string strBytes = idxtest::ReadWholeFile(strFile);
+    EXPECT_EQ(2 * ullOne, strBytes.size());
+    std::vector<idxtest::RecordedUpdate> vecRecorded;
+    ASSERT_TRUE(idxtest::ReadRecordedUpdates(strFile, vecRecorded, strError)) << strError;
+    ASSERT_EQ(2u, vecRecorded.size());
+    EXPECT_EQ(strBody, vecRecorded[1].strBody);
+
+    for (size_t nCut : {size_t(3), size_t(8), size_t(ullOne - 1), size_t(ullOne + 20)}) {
+        const std::string strCut = dir / "cut.rec";
+        std::ofstream(strCut, std::ios::binary | std::ios::trunc) << strBytes.substr(0, nCut);
+        vecRecorded.clear();
+        EXPECT_FALSE(idxtest::ReadRecordedUpdates(strCut, vecRecorded, strError)) << nCut;
+    }
+    EXPECT_FALSE(idxtest::ReadRecordedUpdates(dir / "missing.rec", vecRecorded, strError));
+}
+
 // The stand-in executable: port file, SIGTERM, and the dump of what it stored.
 TEST(EngineStubProcessTest, ServesUntilTerminatedAndDumpsItsDocuments) {
     char szSelf[PATH_MAX] = {};
@@ -510,7 +594,9 @@ TEST(EngineStubProcessTest, ServesUntilTerminatedAndDumpsItsDocuments) {
 
     idxtest::TempDir dir;
     std::string strPortFile = dir / "port", strDumpFile = dir / "dump.json";
-    std::vector<std::string> vecArgs = {strExe, "--port-file", strPortFile, "--dump", strDumpFile};
+    std::string strRecordFile = dir / "updates.rec";
+    std::vector<std::string> vecArgs = {strExe,      "--port-file", strPortFile,  "--dump",
+                                        strDumpFile, "--record",    strRecordFile};
     std::vector<char *> vecArgv;
     for (std::string &strArg : vecArgs)
         vecArgv.push_back(strArg.data());
@@ -543,6 +629,11 @@ TEST(EngineStubProcessTest, ServesUntilTerminatedAndDumpsItsDocuments) {
     EXPECT_EQ(2, json["requests"]);
     EXPECT_EQ(nlohmann::json::parse(R"([{"contentid":"k1","CollectOffset":4096}])"),
               json["documents"]["collection1"]);
+    std::vector<idxtest::RecordedUpdate> vecRecorded;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ReadRecordedUpdates(strRecordFile, vecRecorded, strError)) << strError;
+    ASSERT_EQ(2u, vecRecorded.size());
+    EXPECT_EQ("<commit />", vecRecorded[1].strBody);
 }
 
 } // namespace

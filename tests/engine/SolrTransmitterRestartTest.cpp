@@ -213,6 +213,10 @@ TEST_F(SolrTransmitterRestartTest, AFailureAtOneCollectIdFailsTheWholeQueryWithA
         {"CollectId beyond 32 bits", EngineRoute::Select,
          Answer(R"({"response":{"docs":[{"CollectId":4294967298,"CollectOffset":5}]}})"),
          "GetIntValue failed"},
+        // The query asks for one document: an answer beyond 1 MiB is refused, never held.
+        {"answer beyond 1 MiB", EngineRoute::Select,
+         Answer(R"({"response":{"docs":[]},"pad":")" + std::string(2 * 1024 * 1024, 'x') + R"("})"),
+         "TQLibCurlSendHttpReq2 failed"},
     };
     PutRestartDocument("first", kJobId, 1, "4096");
     for (const Case &c : cases) {

@@ -75,6 +75,11 @@ TEST_F(SolrTransmitterThreadHttpTest, FailedAnswersAreReadIntoTheStatusThePolicy
         {"html page without pre keeps the http status", 504,
          "<html><body><h1>Gateway Timeout</h1></body></html>", kHtml, 504, "", 774, false},
         {"unreadable answer keeps the http status", 500, "<<< not xml", kXml, 500, "", 774, true},
+        // An answer beyond the worker's 1 MiB is refused by the handle, never held or parsed:
+        // nothing came back that could be read.
+        {"answer beyond 1 MiB is not read", 593,
+         EngineStub::HtmlErrorPage(593, std::string(2 * 1024 * 1024, 'x')), kHtml, 999, "", 774,
+         false},
     };
 
     for (const AnswerCase &answer : vecCases) {
@@ -97,6 +102,8 @@ TEST_F(SolrTransmitterThreadHttpTest, FailedAnswersAreReadIntoTheStatusThePolicy
             EXPECT_EQ(m_log.CountAtLevel(answer.strPolicyLine, 1), 1u);
         }
         EXPECT_EQ(m_log.Count("Failed to parse http response"), answer.bParseFails ? 1u : 0u);
+        EXPECT_EQ(m_log.Count("answer larger than 1048576 bytes refused"),
+                  answer.nStatusSeen == 999 && !answer.strBody.empty() ? 1u : 0u);
         EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
         EXPECT_TRUE(m_rig.ptrState->IfPushDataToSolrFailed());
     }
@@ -188,21 +195,28 @@ TEST_F(SolrTransmitterThreadHttpTest, SuccessWithdrawsAPendingReasonOnce) {
 
 TEST_F(SolrTransmitterThreadHttpTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut) {
     const std::string strBase = m_stub.UpdateUrl() + "?pad=";
-    const std::string strTooLong = strBase + std::string(65536 - strBase.size(), 'a');
+    std::string strTooLong;
+    for (size_t nLength : {size_t(65536), size_t(70000)}) {
+        SCOPED_TRACE(nLength);
+        strTooLong = strBase + std::string(nLength - strBase.size(), 'a');
 
-    CKyError error = m_rig.ptrWorker->PostItems2(strTooLong, "<commit />",
-                                                 CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = m_rig.ptrWorker->PostItems2(strTooLong, "<commit />",
+                                                     CSolrTransmitterThread::kXmlHeaderLine);
 
-    ASSERT_TRUE(error.IsError());
-    EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
-    EXPECT_NE(error.AsString().find("65536"), std::string::npos) << error.AsString();
-    EXPECT_TRUE(m_rig.ptrState->IfPushDataToSolrFailed());
-    EXPECT_EQ(m_stub.RequestCount(), 0u);
+        ASSERT_TRUE(error.IsError());
+        EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
+        // The refusal names the URL's own length.
+        EXPECT_NE(error.AsString().find("URL of " + std::to_string(nLength) + " bytes"),
+                  std::string::npos)
+            << error.AsString();
+        EXPECT_TRUE(m_rig.ptrState->IfPushDataToSolrFailed());
+        EXPECT_EQ(m_stub.RequestCount(), 0u);
+    }
 
     // One byte less is within the limit: it is sent as it is (the stand-in may refuse it).
     const std::string strLongest = strTooLong.substr(0, 65535);
-    error = m_rig.ptrWorker->PostItems2(strLongest, "<commit />",
-                                        CSolrTransmitterThread::kXmlHeaderLine);
+    CKyError error = m_rig.ptrWorker->PostItems2(strLongest, "<commit />",
+                                                 CSolrTransmitterThread::kXmlHeaderLine);
     EXPECT_FALSE(error.IsError() && FXErrorUtil::GetWin32(error) == 87u) << error.AsString();
     EXPECT_EQ(m_log.Count("Making http request, url=[" + strLongest + "]"), 1u);
 }

@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <future>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include <boost/make_shared.hpp>
 
@@ -150,6 +156,128 @@ TEST_F(SolrTransmitterThreadTest, EachBatchGoesToTheSenderTheJobsModeSelects) {
         EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), mode.nUpdates);
         EXPECT_EQ(m_stub.Requests(EngineRoute::Extract).size(), mode.nExtracts);
         EXPECT_FALSE(ptrTransmitter->IfPushDataToSolrFailed());
+    }
+}
+
+namespace {
+
+// A job callback that throws where the job's own code runs on a worker: in the worker's thread
+// set-up, in its progress report (once), or in its quit query on the nth call made from a
+// worker's thread.
+class ThrowingJobCallback : public idxtest::RecordingCallback {
+public:
+    ThrowingJobCallback(bool bThrowOnInitialize, bool bThrowOnProgress, int nThrowOnWorkerQuery)
+        : m_idJobThread(std::this_thread::get_id()), m_bThrowOnInitialize(bThrowOnInitialize),
+          m_bThrowOnProgress(bThrowOnProgress), m_nThrowOnWorkerQuery(nThrowOnWorkerQuery) {}
+
+    CKyError InitializeThread() override {
+        if (m_bThrowOnInitialize.exchange(false)) {
+            throw std::runtime_error("thread set-up refused");
+        }
+        return RecordingCallback::InitializeThread();
+    }
+    CKyError UpdateProgress(long long llItems, long long llBytes, long long llFailed) override {
+        if (m_bThrowOnProgress.exchange(false)) {
+            throw std::runtime_error("progress report refused");
+        }
+        return RecordingCallback::UpdateProgress(llItems, llBytes, llFailed);
+    }
+    bool IsQuitFlagSet() override {
+        if (std::this_thread::get_id() != m_idJobThread &&
+            ++m_nWorkerQueries == m_nThrowOnWorkerQuery) {
+            throw std::runtime_error("quit query refused");
+        }
+        return false;
+    }
+
+private:
+    const std::thread::id m_idJobThread;
+    std::atomic<bool> m_bThrowOnInitialize;
+    std::atomic<bool> m_bThrowOnProgress;
+    const int m_nThrowOnWorkerQuery;
+    std::atomic<int> m_nWorkerQueries{0};
+};
+
+} // namespace
+
+TEST_F(SolrTransmitterThreadTest, AnExceptionFromTheJobsCodeNeverEndsAWorker) {
+    struct Case {
+        const char *szName;
+        bool bContentPush;
+        bool bThrowOnInitialize;
+        bool bThrowOnProgress;
+        // The worker asks the quit flag when it wakes, then the content sender before each item.
+        int nThrowOnWorkerQuery;
+        const char *szErrorLine; // the error line that reports the exception, once
+        const char *szError;
+        int64_t llFailed; // items of the first batch recorded as failed
+    };
+    // A worker that stopped draining would keep the end-of-job wait (run once more when the
+    // transmitter goes) until its time-out: virtual time, so that a failure here ends soon.
+    idxtest::VirtualClock clock;
+    const Case cases[] = {
+        {"thread set-up throws", false, true, false, 0,
+         "InitializeThread failed, error=", "thread set-up refused", 0},
+        {"quit query throws when the worker wakes", false, false, false, 1,
+         "Abort test failed, error=", "quit query refused", 0},
+        {"progress report throws after the post", false, false, true, 0,
+         "Send failed, error=", "progress report refused", 0},
+        {"quit query throws before the first item is pushed", true, false, false, 2,
+         "Send failed, error=", "quit query refused", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        m_log.Clear();
+        m_stub.ClearRequests();
+        m_stub.ClearDocuments();
+        m_ptrCallback = boost::make_shared<ThrowingJobCallback>(
+            c.bThrowOnInitialize, c.bThrowOnProgress, c.nThrowOnWorkerQuery);
+        auto ptrTransmitter = MakeTransmitter(20);
+        // A small queue: a worker that stopped draining it would block the job at once.
+        ASSERT_FALSE(ptrTransmitter->SetMaxQueueSize(2).IsError());
+        ptrTransmitter->Options().SetPushOnlyMetaData(!c.bContentPush);
+        ptrTransmitter->Options().SetIncludeFiltersSet({"txt"});
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        const int64_t llFailedBefore = ptrTransmitter->GetFailedItemCount();
+
+        const std::string strFirst = File(0);
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strFirst, 1, 0, false, false).IsError());
+        EXPECT_TRUE(idxtest::WaitUntil([&] { return m_log.Contains(c.szErrorLine); }));
+
+        // Should the queue stop draining, the abort frees this thread instead of a hang.
+        std::promise<void> queued;
+        std::future<void> queuedFuture = queued.get_future();
+        std::thread guard([&] {
+            if (queuedFuture.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+                ptrTransmitter->Abort(true);
+            }
+        });
+        std::vector<CKyError> vecResults;
+        for (int i = 1; i <= 5; ++i) {
+            vecResults.push_back(Queue(*ptrTransmitter, i));
+        }
+        queued.set_value();
+        guard.join();
+        for (const CKyError &result : vecResults) {
+            EXPECT_FALSE(result.IsError()) << result.AsString();
+        }
+        auto ptrWorker = WorkerOf(*ptrTransmitter);
+        ASSERT_TRUE(idxtest::WaitUntil([&] {
+            return ptrTransmitter->State().GetQueueLength() == 0 && ptrWorker->IsTransmitterIdle();
+        }));
+
+        EXPECT_EQ(m_log.CountAtLevel(c.szErrorLine, -1), 1u);
+        EXPECT_EQ(m_log.Count(c.szError), 1u);
+        EXPECT_FALSE(ptrTransmitter->IsAborted());
+        EXPECT_EQ(ptrTransmitter->GetFailedItemCount() - llFailedBefore, c.llFailed);
+        if (c.bContentPush) {
+            EXPECT_EQ(m_stub.Requests(EngineRoute::Extract).size(), 5u);
+            ptrTransmitter->State().CloseSolrFailuresFile();
+            EXPECT_NE(idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf").find(strFirst),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(m_stub.DocumentCount(), 6u);
+        }
     }
 }
 
@@ -322,22 +450,48 @@ TEST_F(SolrTransmitterThreadTest, NonResilientFailureAbortsTheTransmitterWithIts
 }
 
 TEST_F(SolrTransmitterThreadTest, AbortEndsAWorkersRetryWaitEarly) {
-    // Real clock: the resilient wait is 10 s, and the abort must not have to sit it out.
-    auto ptrTransmitter = MakeTransmitter(20);
-    ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    m_stub.FailNext(EngineRoute::Update, 1000, 592);
+    // Real clock: the resilient wait is 10 s, and neither an abort nor a stop of the transmitter
+    // may have to sit it out.
+    struct EndCase {
+        const char *szName;
+        std::function<CKyError(idxtest::EngineTransmitter &)> fnEnd;
+    };
+    const std::vector<EndCase> vecCases = {
+        {"abort", [](idxtest::EngineTransmitter &t) { return t.Abort(true); }},
+        {"stop", [](idxtest::EngineTransmitter &t) { return t.Stop(); }},
+    };
+    for (const EndCase &end : vecCases) {
+        SCOPED_TRACE(end.szName);
+        m_log.Clear();
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        g_bEventSent.store(false);
+        m_ptrCallback = boost::make_shared<idxtest::RecordingCallback>();
+        auto ptrTransmitter = MakeTransmitter(20);
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        // The backup phase counts the failures an earlier case left in the folder.
+        const int64_t llFailedBefore = ptrTransmitter->GetFailedItemCount();
+        m_stub.FailNext(EngineRoute::Update, 1000, 592);
 
-    ASSERT_FALSE(Queue(*ptrTransmitter, 0).IsError());
-    ASSERT_TRUE(idxtest::WaitUntil([&] { return m_ptrCallback->PendingReasons().size() == 1; }));
+        const std::string strFailed = File(0);
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strFailed, 1, 1, false, false).IsError());
+        ASSERT_TRUE(
+            idxtest::WaitUntil([&] { return m_ptrCallback->PendingReasons().size() == 1; }));
 
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_FALSE(ptrTransmitter->Abort(true).IsError());
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_FALSE(end.fnEnd(*ptrTransmitter).IsError());
+        const auto elapsed = std::chrono::steady_clock::now() - start;
 
-    EXPECT_LT(elapsed, std::chrono::seconds(3));
-    EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
-    EXPECT_TRUE(m_log.Contains("Not retrying http request"));
-    EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+        EXPECT_LT(elapsed, std::chrono::seconds(3));
+        EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
+        EXPECT_TRUE(m_log.Contains("Not retrying http request"));
+        EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+        // The item the worker gave up on is recorded, not lost.
+        EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), llFailedBefore + 1);
+        // The engine recovers, so that the end of the job the transmitter's destructor runs
+        // once more is not kept waiting either.
+        m_stub.ClearScripts();
+    }
 }
 
 } // namespace

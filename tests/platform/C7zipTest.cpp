@@ -233,6 +233,40 @@ TEST(C7zipTest, HostileMembersAreSkippedAndNothingLandsOutsideTheFolder) {
     }
 }
 
+TEST(C7zipTest, ThePermissionsOfTheArchiveAreNeverRestored) {
+    // Set-id bits, world-writable files and folders nobody may enter come from the archive's
+    // maker; what is unpacked gets the component's own fixed permissions.
+    TestArchiveMember setId = FileMember("setid.sh", "#!/bin/sh\n");
+    setId.nPermissions = 06777;
+    TestArchiveMember locked = FileMember("locked.txt", "locked");
+    locked.nPermissions = 0;
+    TestArchiveMember closed = TypedMember("closed", TestArchiveMember::Folder);
+    closed.nPermissions = 07000;
+    const std::vector<TestArchiveMember> vecMembers = {setId, locked, closed,
+                                                       FileMember("closed/in.txt", "inside")};
+    const std::pair<TestArchiveKind, C7zip::CompressionFormat> aKinds[] = {
+        {TestArchiveKind::Tar, C7zip::eFormat7zOrTar}, {TestArchiveKind::Zip, C7zip::eFormatZip}};
+    for (const auto &kind : aKinds) {
+        SCOPED_TRACE(static_cast<int>(kind.second));
+        idxtest::TempDir dir;
+        const std::string strArchive = dir / "modes.archive";
+        ASSERT_EQ(idxtest::WriteTestArchive(strArchive, kind.first, vecMembers), "");
+        C7zip zip("", kind.second);
+        ASSERT_FALSE(zip.Initialize().IsError());
+        const std::string strOut = dir / "out";
+        CKyError error = zip.ExtractFilesWithFullPathsFromArchive(strArchive, strOut);
+        ASSERT_FALSE(error.IsError()) << error.AsString();
+        const std::pair<std::string, mode_t> aExpected[] = {
+            {"setid.sh", 0644}, {"locked.txt", 0644}, {"closed", 0755}, {"closed/in.txt", 0644}};
+        for (const auto &expected : aExpected) {
+            struct stat status;
+            ASSERT_EQ(lstat((strOut + "/" + expected.first).c_str(), &status), 0) << expected.first;
+            EXPECT_EQ(status.st_mode & 07777, expected.second) << expected.first;
+        }
+        EXPECT_EQ(idxtest::ReadWholeFile(strOut + "/closed/in.txt"), "inside");
+    }
+}
+
 TEST(C7zipTest, LinksFifosAndDevicesOfATarArchiveAreNamedInTheLog) {
     idxtest::TempDir dir;
     const std::string strArchive = dir / "special.tar";

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -128,6 +129,59 @@ TEST(SolrTransmitterPrivateTest, EveryCallerBlockedOnAFullQueueIsRefusedWhenItIs
     }
     EXPECT_EQ(0u, ptrState->GetQueueLength());
     EXPECT_EQ(1, ptrState->m_llItemsQueued);
+}
+
+namespace {
+
+// A job callback whose quit query throws on its nth call (counted from 1) and answers "go on"
+// otherwise.
+class ThrowingQuitQuery : public CSolrTransmitterCallback {
+public:
+    explicit ThrowingQuitQuery(int nThrowOnCall) : m_nThrowOnCall(nThrowOnCall) {}
+    bool IsQuitFlagSet() override {
+        if (++m_nCalls == m_nThrowOnCall) {
+            throw std::runtime_error("quit query lost its connection");
+        }
+        return false;
+    }
+
+private:
+    const int m_nThrowOnCall;
+    std::atomic<int> m_nCalls{0};
+};
+
+} // namespace
+
+TEST(SolrTransmitterPrivateTest, AnAbortTestThatThrowsIsAnErrorAndLeavesNoSlotTaken) {
+    // The queue tests the abort flag (and with it the job's quit query) before and after it
+    // waits for a slot.
+    struct Case {
+        const char *szName;
+        int nThrowOnCall;
+    };
+    for (const Case &c : {Case{"before the wait", 1}, Case{"after the wait", 2}}) {
+        SCOPED_TRACE(c.szName);
+        CSolrTransmitterPrivatePtr ptrState = MakeStartedState(1);
+        ptrState->m_ptrOptions->SetCallback(boost::make_shared<ThrowingQuitQuery>(c.nThrowOnCall));
+
+        CKyError error;
+        EXPECT_NO_THROW(error = ptrState->AddToQueue(MakeTestItem("/refused")));
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1359));
+        EXPECT_NE(std::string::npos, error.AsString().find("quit query lost its connection"));
+        EXPECT_EQ(0u, ptrState->GetQueueLength());
+        EXPECT_EQ(0, ptrState->m_llItemsQueued);
+
+        // The only slot is free again: the next item goes in without waiting.
+        EXPECT_EQ(1, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+        auto next = std::async(std::launch::async,
+                               [&] { return ptrState->AddToQueue(MakeTestItem("/next")); });
+        if (next.wait_for(kCompletes) != std::future_status::ready) {
+            ptrState->m_ptrQueueSemaphore->release(1); // let the blocked call end
+            ADD_FAILURE() << "the queue lost its only slot";
+        }
+        EXPECT_FALSE(next.get().IsError());
+        EXPECT_EQ(1u, ptrState->GetQueueLength());
+    }
 }
 
 TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {

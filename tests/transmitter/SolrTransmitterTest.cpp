@@ -1,6 +1,10 @@
 #include "transmitter/SolrTransmitter.h"
 
+#include <atomic>
 #include <chrono>
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <thread>
 
 #include <boost/make_shared.hpp>
@@ -407,6 +411,85 @@ TEST_F(SolrTransmitterTest, DestroyingARunningTransmitterReleasesWorkersAndState
     EXPECT_TRUE(weakState.expired());
     for (const auto &weakWorker : vecWeakWorkers) {
         EXPECT_TRUE(weakWorker.expired());
+    }
+}
+
+namespace {
+
+// A transmitter whose worker factory can be made to run out of memory, and a job callback whose
+// quit query can be made to throw: what the exported operations meet when allocation fails or the
+// job's own code throws.
+class ThrowingFactoryTransmitter : public TestSolrTransmitter {
+public:
+    IIdxTransmitterThreadPtr GetIdxTransmitterThreadObj() override {
+        if (m_bThrow) {
+            throw std::bad_alloc();
+        }
+        return TestSolrTransmitter::GetIdxTransmitterThreadObj();
+    }
+    bool m_bThrow = false;
+};
+
+class ThrowingQuitQueryCallback : public CSolrTransmitterCallback {
+public:
+    bool IsQuitFlagSet() override {
+        if (m_bThrow) {
+            throw std::runtime_error("job manager connection reset");
+        }
+        return false;
+    }
+    std::atomic<bool> m_bThrow{false};
+};
+
+} // namespace
+
+TEST_F(SolrTransmitterTest, ExceptionsInsideAnOperationComeBackAsItsError) {
+    struct Case {
+        const char *szName;
+        bool bStart;     // started (and one item queued) before the operation
+        bool bFactory;   // the factory throws std::bad_alloc
+        bool bQuitQuery; // the job's quit query throws
+        std::function<CKyError(CSolrTransmitter &)> fnCall;
+        uint32_t nError;
+        const char *szText;
+    };
+    const Case cases[] = {
+        {"Start, no memory for a worker", false, true, false,
+         [](CSolrTransmitter &t) { return t.Start(); }, 14, ""},
+        {"Commit, no memory for its worker", true, true, false,
+         [](CSolrTransmitter &t) { return t.Commit(); }, 14, ""},
+        {"Stop, no memory for the folder statistics", true, true, false,
+         [](CSolrTransmitter &t) { return t.Stop(); }, 14, ""},
+        {"wait, quit query throws", true, false, true,
+         [](CSolrTransmitter &t) { return t.WaitForQueueToEmpty(); }, 1359,
+         "job manager connection reset"},
+        {"queueing, quit query throws", true, false, true,
+         [](CSolrTransmitter &t) {
+             return t.BuildAndAddToQueue(MakeTestItem("/q"), 1, 0, false, false,
+                                         CAnalyticsItemAddInfoPtr());
+         },
+         1359, "job manager connection reset"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        auto ptrTransmitter = boost::make_shared<ThrowingFactoryTransmitter>();
+        ptrTransmitter->State().m_ptrOptions->SetSubClientDir(m_dir.Path());
+        auto ptrCallback = boost::make_shared<ThrowingQuitQueryCallback>();
+        ptrTransmitter->SetCallback(ptrCallback);
+        if (c.bStart) {
+            ASSERT_FALSE(ptrTransmitter->Start().IsError());
+            ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/queued")).IsError());
+        }
+        ptrTransmitter->m_bThrow = c.bFactory;
+        ptrCallback->m_bThrow = c.bQuitQuery;
+
+        CKyError error;
+        EXPECT_NO_THROW(error = c.fnCall(*ptrTransmitter));
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, c.nError)) << error.AsString();
+        EXPECT_TRUE(HasText(error, c.szText)) << error.AsString();
+
+        ptrTransmitter->m_bThrow = false;
+        ptrCallback->m_bThrow = false;
     }
 }
 

@@ -17,6 +17,7 @@ void DocumentWorker::MakeTimers() {
     m_ptrGenerateCRC32Timer = boost::make_shared<CTimeCounter>("GenerateCRC32");
     m_ptrChangeTimeTimer = boost::make_shared<CTimeCounter>("ChangeTime");
     m_ptrOwnerAndAclTimer = boost::make_shared<CTimeCounter>("OwnerAndAcl");
+    m_ptrReadContentTimer = boost::make_shared<CTimeCounter>("ReadContent");
     m_ptrSendItemsTimer = boost::make_shared<CTimeCounter>("SendItems");
     m_ptrBuildItemsTimer = boost::make_shared<CTimeCounter>("BuildItems");
 }

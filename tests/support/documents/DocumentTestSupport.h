@@ -29,6 +29,7 @@ public:
     using CSolrTransmitterThread::m_ptrChangeTimeTimer;
     using CSolrTransmitterThread::m_ptrGenerateCRC32Timer;
     using CSolrTransmitterThread::m_ptrOwnerAndAclTimer;
+    using CSolrTransmitterThread::m_ptrReadContentTimer;
     using CSolrTransmitterThread::m_ptrSendItemsTimer;
     using CSolrTransmitterThread::m_setCompressedExtensions;
 

@@ -536,8 +536,41 @@ std::vector<std::string> EngineDocument::Values(const std::string &strName) cons
 // answers from those httplib gives on its own.
 thread_local bool t_bAnsweredByHandler = false;
 
+// The listening socket is needed after bind: httplib listens with a backlog of five (fixed when
+// the library was compiled), and a burst of clients connecting at once then waits a second for a
+// SYN retransmit. Listening again on the bound socket raises the backlog.
+class EngineHttpServer : public httplib::Server {
+public:
+    int ListeningSocket() const { return svr_sock_; }
+};
+
+const int kListenBacklog = 1024;
+
+void PutLength(std::FILE *pFile, unsigned long long ullLength) {
+    unsigned char szBytes[8];
+    for (int i = 0; i < 8; ++i)
+        szBytes[i] = static_cast<unsigned char>(ullLength >> (8 * i));
+    std::fwrite(szBytes, 1, sizeof szBytes, pFile);
+}
+
+// Reads one length-prefixed field. nLengthBytes tells how many bytes of the length were there,
+// so that the end of the file between two records can be told from a cut record.
+bool GetField(std::FILE *pFile, std::string &strField, size_t &nLengthBytes) {
+    unsigned char szBytes[8];
+    nLengthBytes = std::fread(szBytes, 1, sizeof szBytes, pFile);
+    if (nLengthBytes != sizeof szBytes)
+        return false;
+    unsigned long long ullLength = 0;
+    for (int i = 0; i < 8; ++i)
+        ullLength |= static_cast<unsigned long long>(szBytes[i]) << (8 * i);
+    if (ullLength > (1ULL << 34))
+        return false;
+    strField.resize(static_cast<size_t>(ullLength));
+    return ullLength == 0 || std::fread(&strField[0], 1, strField.size(), pFile) == strField.size();
+}
+
 struct EngineStub::Impl {
-    httplib::Server server;
+    EngineHttpServer server;
     std::thread threadServer;
     std::atomic<bool> bListenEnded{false};
     int nPort = -1;
@@ -555,6 +588,18 @@ struct EngineStub::Impl {
     unsigned long long nHandled = 0;
     std::map<EngineRoute, std::deque<EngineScript>> mapScripts;
 
+    // The recording has a lock of its own, so that writing a body never holds up the others.
+    mutable std::mutex mtxRecord;
+    std::FILE *pRecord = nullptr;
+    std::vector<char> vecRecordBuffer;
+    unsigned long long ullRecordLimit = 0;
+    unsigned long long ullRecordBytes = 0;
+    size_t nRecorded = 0;
+    size_t nRecordSkipped = 0;
+
+    void Record(const std::string &strTarget, const std::string &strType,
+                const std::string &strBody);
+    void CloseRecord();
     void Handle(const httplib::Request &req, httplib::Response &res);
     void LogRefused(const httplib::Request &req, httplib::Response &res);
     Answer Serve(const EngineRequest &request);
@@ -581,6 +626,8 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
     }
     request.strBody = req.body;
     Classify(request);
+    if (request.eRoute == EngineRoute::Update && request.strMethod == "POST")
+        Record(req.target, request.Header("Content-Type"), request.strBody);
 
     std::optional<EngineScript> script;
     unsigned long long nSequence = 0;
@@ -631,6 +678,32 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
     }
     cvHandled.notify_all();
     t_bAnsweredByHandler = res.status >= 400;
+}
+
+void EngineStub::Impl::Record(const std::string &strTarget, const std::string &strType,
+                              const std::string &strBody) {
+    std::lock_guard<std::mutex> lock(mtxRecord);
+    if (pRecord == nullptr)
+        return;
+    unsigned long long ullSize = 24 + strTarget.size() + strType.size() + strBody.size();
+    if (ullRecordBytes + ullSize > ullRecordLimit) {
+        ++nRecordSkipped;
+        return;
+    }
+    for (const std::string *pField : {&strTarget, &strType, &strBody}) {
+        PutLength(pRecord, pField->size());
+        std::fwrite(pField->data(), 1, pField->size(), pRecord);
+    }
+    ullRecordBytes += ullSize;
+    ++nRecorded;
+}
+
+void EngineStub::Impl::CloseRecord() {
+    std::lock_guard<std::mutex> lock(mtxRecord);
+    if (pRecord != nullptr) {
+        std::fclose(pRecord);
+        pRecord = nullptr;
+    }
 }
 
 // httplib refuses some requests before any handler sees them (a POST without Content-Length,
@@ -850,6 +923,9 @@ EngineStub::EngineStub(bool bDiscard, bool bKeepAlive) : m_ptrImpl(std::make_uni
     // Each connection holds a pool thread while it lives; delayed answers hold theirs too.
     impl.server.new_task_queue = [] { return new httplib::ThreadPool(32); };
     impl.server.set_keep_alive_max_count(bKeepAlive ? 100000 : 1);
+    // Without it each answer on a kept-alive connection waits for the client's delayed ACK.
+    // Accepted sockets inherit the option from the listening socket.
+    impl.server.set_tcp_nodelay(true);
     auto handler = [&impl](const httplib::Request &req, httplib::Response &res) {
         impl.Handle(req, res);
     };
@@ -871,6 +947,8 @@ EngineStub::EngineStub(bool bDiscard, bool bKeepAlive) : m_ptrImpl(std::make_uni
     impl.nPort = impl.server.bind_to_any_port("127.0.0.1");
     if (impl.nPort <= 0)
         throw std::runtime_error("engine stand-in: cannot bind 127.0.0.1");
+    if (::listen(impl.server.ListeningSocket(), kListenBacklog) != 0)
+        throw std::runtime_error("engine stand-in: cannot raise the listen backlog");
     impl.threadServer = std::thread([&impl] {
         impl.server.listen_after_bind();
         impl.bListenEnded = true;
@@ -897,6 +975,7 @@ void EngineStub::Stop() {
     impl.server.stop();
     if (impl.threadServer.joinable())
         impl.threadServer.join();
+    impl.CloseRecord();
 }
 
 int EngineStub::Port() const {
@@ -1050,6 +1129,65 @@ void EngineStub::ClearScripts() {
 void EngineStub::SetDiscard(bool bDiscard) {
     std::lock_guard<std::mutex> lock(m_ptrImpl->mtx);
     m_ptrImpl->bDiscard = bDiscard;
+}
+
+bool EngineStub::RecordUpdates(const std::string &strFile, std::string &strError,
+                               unsigned long long ullMaxBytes) {
+    Impl &impl = *m_ptrImpl;
+    std::lock_guard<std::mutex> lock(impl.mtxRecord);
+    if (impl.pRecord != nullptr) {
+        strError = "a recording is already open";
+        return false;
+    }
+    impl.pRecord = std::fopen(strFile.c_str(), "wb");
+    if (impl.pRecord == nullptr) {
+        strError = "cannot create " + strFile;
+        return false;
+    }
+    impl.vecRecordBuffer.resize(1 << 20);
+    std::setvbuf(impl.pRecord, impl.vecRecordBuffer.data(), _IOFBF, impl.vecRecordBuffer.size());
+    impl.ullRecordLimit = ullMaxBytes;
+    return true;
+}
+
+size_t EngineStub::RecordedCount() const {
+    std::lock_guard<std::mutex> lock(m_ptrImpl->mtxRecord);
+    return m_ptrImpl->nRecorded;
+}
+
+size_t EngineStub::RecordSkippedCount() const {
+    std::lock_guard<std::mutex> lock(m_ptrImpl->mtxRecord);
+    return m_ptrImpl->nRecordSkipped;
+}
+
+bool ReadRecordedUpdates(const std::string &strFile, std::vector<RecordedUpdate> &vecUpdates,
+                         std::string &strError) {
+    std::FILE *pFile = std::fopen(strFile.c_str(), "rb");
+    if (pFile == nullptr) {
+        strError = "cannot open " + strFile;
+        return false;
+    }
+    bool bOk = true;
+    for (;;) {
+        RecordedUpdate update;
+        size_t nLengthBytes = 0;
+        if (!GetField(pFile, update.strTarget, nLengthBytes)) {
+            // A clean end is the end of the file exactly between two records.
+            bOk = nLengthBytes == 0 && std::feof(pFile);
+            break;
+        }
+        if (!GetField(pFile, update.strContentType, nLengthBytes) ||
+            !GetField(pFile, update.strBody, nLengthBytes)) {
+            bOk = false;
+            break;
+        }
+        vecUpdates.push_back(std::move(update));
+    }
+    std::fclose(pFile);
+    if (!bOk)
+        strError = strFile + " ends inside a record after " + std::to_string(vecUpdates.size()) +
+                   " whole records";
+    return bOk;
 }
 
 std::string EngineStub::DumpJson() const {

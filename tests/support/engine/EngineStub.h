@@ -47,6 +47,19 @@ struct EngineRequest {
     bool HasParam(const std::string &strName) const;
 };
 
+// One update request as the stand-in recorded it (see EngineStub::RecordUpdates).
+struct RecordedUpdate {
+    std::string strTarget;      // path and query as sent
+    std::string strContentType; // "" when none was sent
+    std::string strBody;        // the bytes as received
+};
+
+// Reads a recording: each request is three fields (target, content type, body), each an 8-byte
+// little-endian length followed by that many bytes. False with a reason when the file cannot be
+// read or ends inside a record.
+bool ReadRecordedUpdates(const std::string &strFile, std::vector<RecordedUpdate> &vecUpdates,
+                         std::string &strError);
+
 // A stored document. Values keep their order; a field that received an "add" update stays
 // multi-valued even with one value.
 struct EngineDocument {
@@ -130,6 +143,17 @@ public:
     void ClearScripts();
 
     void SetDiscard(bool bDiscard);
+
+    // Appends every POST to an update handler (any core, also in discard mode) to strFile as it
+    // arrives, in the format ReadRecordedUpdates reads; for benchmarks that replay exactly what a
+    // client sent. Once ullMaxBytes would be passed, further requests are only counted as
+    // skipped. Stop (or the destructor) flushes and closes the file. False with a reason when
+    // the file cannot be created or a recording is already open.
+    static constexpr unsigned long long kDefaultRecordLimit = 2ULL << 30;
+    bool RecordUpdates(const std::string &strFile, std::string &strError,
+                       unsigned long long ullMaxBytes = kDefaultRecordLimit);
+    size_t RecordedCount() const;
+    size_t RecordSkippedCount() const;
 
     // {"commits":N,"requests":N,"documents":{"<core>":[{field:value...}...]}}, documents by key.
     std::string DumpJson() const;

@@ -28,6 +28,7 @@ public:
         bool bDiscard = false;     // parse and answer updates, store nothing
         bool bKeepAlive = false;   // keep connections open between requests
         std::string strDumpFile;   // where the stored documents go as JSON when it stops
+        std::string strRecordFile; // where each update request goes as received (--record)
         std::string strStderrFile; // the stand-in's own messages; empty: /dev/null
     };
 
@@ -68,6 +69,9 @@ public:
         std::vector<std::string> vecArgs = {strExecutable, "--port-file", strPortFile};
         if (!options.strDumpFile.empty()) {
             vecArgs.insert(vecArgs.end(), {"--dump", options.strDumpFile});
+        }
+        if (!options.strRecordFile.empty()) {
+            vecArgs.insert(vecArgs.end(), {"--record", options.strRecordFile});
         }
         if (options.bDiscard) {
             vecArgs.push_back("--discard");

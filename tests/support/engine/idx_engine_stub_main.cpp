@@ -1,7 +1,8 @@
 // idx-engine-stub: the engine stand-in as a process, for the sample job and the benchmarks.
-//   idx-engine-stub --port-file F [--dump F] [--discard] [--keep-alive]
+//   idx-engine-stub --port-file F [--dump F] [--discard] [--keep-alive] [--record F]
 // Writes its port to the port file once it accepts connections, serves until SIGTERM or SIGINT,
-// then writes the stored documents as JSON to the dump file.
+// then writes the stored documents as JSON to the dump file. With --record every update request
+// is appended to the record file as received (see ReadRecordedUpdates), up to 2 GiB.
 #include "tests/support/engine/EngineStub.h"
 
 #include <csignal>
@@ -27,14 +28,15 @@ bool WriteFileAtomically(const std::string &strPath, const std::string &strText)
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: idx-engine-stub --port-file F [--dump F] [--discard] [--keep-alive]\n");
+                 "usage: idx-engine-stub --port-file F [--dump F] [--discard] [--keep-alive] "
+                 "[--record F]\n");
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-    std::string strPortFile, strDumpFile;
+    std::string strPortFile, strDumpFile, strRecordFile;
     bool bDiscard = false, bKeepAlive = false;
     for (int i = 1; i < argc; ++i) {
         std::string strArg = argv[i];
@@ -42,6 +44,8 @@ int main(int argc, char **argv) {
             strPortFile = argv[++i];
         } else if (strArg == "--dump" && i + 1 < argc) {
             strDumpFile = argv[++i];
+        } else if (strArg == "--record" && i + 1 < argc) {
+            strRecordFile = argv[++i];
         } else if (strArg == "--discard") {
             bDiscard = true;
         } else if (strArg == "--keep-alive") {
@@ -62,6 +66,11 @@ int main(int argc, char **argv) {
 
     try {
         idxtest::EngineStub stub(bDiscard, bKeepAlive);
+        std::string strError;
+        if (!strRecordFile.empty() && !stub.RecordUpdates(strRecordFile, strError)) {
+            std::fprintf(stderr, "idx-engine-stub: %s\n", strError.c_str());
+            return 1;
+        }
         if (!WriteFileAtomically(strPortFile, std::to_string(stub.Port()) + "\n")) {
             std::fprintf(stderr, "idx-engine-stub: cannot write %s\n", strPortFile.c_str());
             return 1;
@@ -75,6 +84,10 @@ int main(int argc, char **argv) {
             return 1;
         }
         std::fprintf(stderr, "idx-engine-stub: stopped after %zu requests\n", stub.RequestCount());
+        if (!strRecordFile.empty()) {
+            std::fprintf(stderr, "idx-engine-stub: recorded %zu update requests, skipped %zu\n",
+                         stub.RecordedCount(), stub.RecordSkippedCount());
+        }
     } catch (const std::exception &e) {
         std::fprintf(stderr, "idx-engine-stub: %s\n", e.what());
         return 1;
