@@ -62,6 +62,14 @@ void FXEvent::Set() {
     m_cv.notify_all();
 }
 
+void FXEvent::SetOne() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_ullGeneration;
+    }
+    m_cv.notify_one();
+}
+
 void FXEvent::Alert() {
     // Taking the lock orders the stop flag's store before any waiter's next test of it.
     { std::lock_guard<std::mutex> guard(m_lock); }

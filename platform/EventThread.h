@@ -37,6 +37,10 @@ public:
     FXEvent& operator=(const FXEvent&) = delete;
 
     void Set();
+    // Sets the event but wakes at most one waiting thread: the others see the set when they are
+    // woken or wait again. For an event that many interchangeable consumers wait on (the item
+    // queue), so that each set wakes one idle consumer instead of all of them.
+    void SetOne();
 
     // TQ_WAIT_OBJECT_0 (0) when the event was set since this thread last saw it set;
     // TQ_WAIT_TIMEOUT when the time ran out; TQ_WAIT_IO_COMPLETION when the calling event

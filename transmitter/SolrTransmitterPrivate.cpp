@@ -1,5 +1,7 @@
 #include "transmitter/SolrTransmitterPrivate.h"
 
+#include <algorithm>
+
 #include <boost/make_shared.hpp>
 
 #include "foundation/Accessors.h"
@@ -72,7 +74,16 @@ CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
     }
 
     IDX_LOG(7, "%lld items in queue", static_cast<long long>(llQueueLength));
-    m_ptrItemQueuedEvent->Set();
+    // An idle worker is woken when this item ends an empty queue, and another one each time a
+    // further batch has gathered. A woken worker drains the queue until it finds it empty before
+    // it waits again (and a worker that is busy sees a set at its next wait), so every item is
+    // taken; while the job queues faster than the workers post, the backlog wakes one more
+    // worker per batch and the workers take whole batches. Waking every idle worker for every
+    // item instead makes them race each other for batches of one item.
+    const int64_t llBatch = std::max(1, m_ptrOptions->GetMaxItemsPerTransaction());
+    if (llQueueLength == 1 || llQueueLength % llBatch == 0) {
+        m_ptrItemQueuedEvent->SetOne();
+    }
     return CKyError::Success();
 }
 

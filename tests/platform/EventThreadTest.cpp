@@ -178,6 +178,45 @@ TEST(EventThreadTest, OneSetWakesEveryWaitingWorkerAndEachSetIsSeen) {
     }
 }
 
+TEST(EventThreadTest, SetOneWakesOneWaitingThreadAndIsSeenByABusyOne) {
+    boost::shared_ptr<FXEvent> ptrEvent(new FXEvent(0));
+    const int kWorkers = 3;
+    std::vector<std::unique_ptr<CProbeThread>> vecWorkers;
+    for (int i = 0; i < kWorkers; ++i) {
+        vecWorkers.push_back(std::make_unique<CProbeThread>(ptrEvent));
+        ASSERT_FALSE(vecWorkers.back()->Start().IsError());
+    }
+    auto totalEvents = [&] {
+        int nTotal = 0;
+        for (auto& ptrWorker : vecWorkers) {
+            nTotal += ptrWorker->m_ptrLog->m_nEvents.load();
+        }
+        return nTotal;
+    };
+    ASSERT_TRUE(WaitUntil([&] {
+        for (auto& ptrWorker : vecWorkers) {
+            if (!ptrWorker->m_ptrLog->m_bWaiting) {
+                return false;
+            }
+        }
+        return true;
+    }));
+
+    ptrEvent->SetOne();
+    EXPECT_TRUE(WaitUntil([&] { return totalEvents() == 1; }));
+    SleepMs(20);
+    EXPECT_EQ(1, totalEvents());
+
+    // A thread that was not woken still sees the set when it waits again after another wake.
+    for (int i = 0; i < kWorkers; ++i) {
+        ptrEvent->SetOne();
+    }
+    EXPECT_TRUE(WaitUntil([&] { return totalEvents() >= 1 + kWorkers; }));
+    for (auto& ptrWorker : vecWorkers) {
+        EXPECT_FALSE(ptrWorker->Stop(true).IsError());
+    }
+}
+
 TEST(EventThreadTest, SetWhileBusyIsSeenAtTheNextWait) {
     boost::shared_ptr<FXEvent> ptrEvent(new FXEvent(0));
     CProbeThread worker(ptrEvent);

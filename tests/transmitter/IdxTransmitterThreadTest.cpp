@@ -127,9 +127,11 @@ TEST_F(IdxTransmitterThreadTest, StartedWorkersAllWakeOnTheSharedEventAndDrainTh
     EXPECT_EQ(1, ptrFirst->StartCount());
 
     Queue(1);
-    // One set wakes both workers: the one that finds the queue empty takes nothing.
-    ASSERT_TRUE(ptrFirst->WaitForEvents(1));
-    ASSERT_TRUE(ptrSecond->WaitForEvents(1));
+    // One queued item wakes one idle worker, which takes it.
+    for (int i = 0; i < 500 && ptrFirst->TakenItems().size() + ptrSecond->TakenItems().size() < 1;
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     EXPECT_EQ(1u, ptrFirst->TakenItems().size() + ptrSecond->TakenItems().size());
 
     Queue(6);
@@ -146,6 +148,41 @@ TEST_F(IdxTransmitterThreadTest, StartedWorkersAllWakeOnTheSharedEventAndDrainTh
     ptrSecond->Stop(true);
     EXPECT_FALSE(ptrFirst->IsRunning());
     EXPECT_TRUE(ptrFirst->IsTransmitterIdle());
+}
+
+TEST_F(IdxTransmitterThreadTest, BurstsWithPausesBetweenThemLeaveNoItemBehind) {
+    // Each item wakes at most one idle worker; items that a busy worker does not see woken for
+    // must still be taken, whatever the timing of the workers' return to their wait.
+    std::vector<TestTransmitterThreadPtr> vecWorkers;
+    for (int i = 0; i < 4; ++i) {
+        vecWorkers.push_back(MakeWorker());
+        ASSERT_FALSE(vecWorkers.back()->Start().IsError());
+    }
+    auto taken = [&] {
+        size_t nTaken = 0;
+        for (const auto &ptrWorker : vecWorkers) {
+            nTaken += ptrWorker->TakenItems().size();
+        }
+        return nTaken;
+    };
+    size_t nQueued = 0;
+    for (int nBurst = 0; nBurst < 200; ++nBurst) {
+        const int nItems = 1 + nBurst % 7;
+        Queue(nItems);
+        nQueued += static_cast<size_t>(nItems);
+        if (nBurst % 3 == 0) {
+            std::this_thread::yield();
+        }
+    }
+    for (int i = 0; i < 2000 && taken() < nQueued; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(nQueued, taken());
+    EXPECT_EQ(0u, m_ptrState->GetQueueLength());
+    for (const auto &ptrWorker : vecWorkers) {
+        ptrWorker->InternalStop();
+        ptrWorker->Stop(true);
+    }
 }
 
 TEST_F(IdxTransmitterThreadTest, WaitMarksTheWorkerIdleAndHonoursTheTimeOut) {
