@@ -23,6 +23,7 @@ class CAlertableEventThread;
 class CXHSMLowLevelCtx;
 class TQBkpJobClient;
 class CAnalyticsItemAddInfo;
+class CStubbingFilterInterface;
 typedef boost::shared_ptr<CAnalyticsItemAddInfo> CAnalyticsItemAddInfoPtr;
 
 class CSolrTransmitter {
@@ -113,4 +114,7 @@ private:
     // Stops (and joins) every listed worker and empties the list; the workers hold the shared
     // state, so this is what lets it go.
     void StopAndReleaseWorkers();
+    // The stub filter of the path-queueing forms, set up from the first path they are given.
+    CKyError GetStubFilter(const std::string &strPath,
+                           boost::shared_ptr<CStubbingFilterInterface> &ptrFilter);
 };

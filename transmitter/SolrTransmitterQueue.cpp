@@ -55,6 +55,20 @@ CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
     return ErrorFromCaughtException(FXLOC);
 }
 
+CKyError CSolrTransmitter::GetStubFilter(const std::string &strPath,
+                                         boost::shared_ptr<CStubbingFilterInterface> &ptrFilter) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    auto_lock lock(&state.m_lockStubFilters, true);
+    if (!state.m_bStubFiltersInitialized) {
+        CKyError error = InitializeStubFilters(strPath);
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+    }
+    ptrFilter = state.m_ptrStubFilter;
+    return CKyError::Success();
+}
+
 CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCollectId,
                                               long long llCollectOffset, bool bSkippedForArchiving,
                                               bool bIsStub,
@@ -144,15 +158,9 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
     }
 
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
-    {
-        auto_lock lock(&state.m_lockStubFilters, true);
-        if (!state.m_bStubFiltersInitialized) {
-            CKyError error = InitializeStubFilters(strParentPath);
-            if (error.IsError()) {
-                return error.Push(FXLOC);
-            }
-        }
-        ptrStubFilter = state.m_ptrStubFilter;
+    CKyError stubError = GetStubFilter(strParentPath, ptrStubFilter);
+    if (stubError.IsError()) {
+        return stubError.Push(FXLOC);
     }
 
     std::string strItem = strItemPath;
@@ -214,15 +222,9 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
     }
 
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
-    {
-        auto_lock lock(&state.m_lockStubFilters, true);
-        if (!state.m_bStubFiltersInitialized) {
-            CKyError error = InitializeStubFilters(strPath);
-            if (error.IsError()) {
-                return error.Push(FXLOC);
-            }
-        }
-        ptrStubFilter = state.m_ptrStubFilter;
+    CKyError stubError = GetStubFilter(strPath, ptrStubFilter);
+    if (stubError.IsError()) {
+        return stubError.Push(FXLOC);
     }
 
     std::string strLookup = strPath;
