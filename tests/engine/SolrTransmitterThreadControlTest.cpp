@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/RefusingPort.h"
+
 #include <functional>
 
 #include <boost/make_shared.hpp>
@@ -261,8 +263,9 @@ TEST_F(SolrTransmitterThreadControlTest, FailedRequestsReportSuccessAndLeaveTheP
 
 TEST_F(SolrTransmitterThreadControlTest, PingOfAnEngineThatDoesNotAnswerIsFalseAtOnce) {
     // Nothing queued: an engine without answer is not waited for.
-    m_stub.Stop();
-    const std::string strUrl = m_stub.BaseUrl() + "admin/ping";
+    idxtest::RefusingPort refusing;
+    m_rig.ptrOptions->SetBaseSolrUrl(refusing.Url("/solr/collection1/"));
+    const std::string strUrl = refusing.Url("/solr/collection1/admin/ping");
 
     EXPECT_FALSE(m_rig.ptrWorker->IsIdxEngineRunning());
 

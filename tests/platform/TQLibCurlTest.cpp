@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/RefusingPort.h"
 #include <httplib.h>
 
 #include "tests/support/TempDir.h"
@@ -115,28 +117,6 @@ private:
     std::vector<SRecordedRequest> m_vecRequests;
 };
 
-// A loopback port that refuses connections: bound, never listening, for the test's duration.
-class CRefusingPort {
-public:
-    CRefusingPort() : m_nSocket(socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t nSize = sizeof(address);
-        bind(m_nSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        getsockname(m_nSocket, reinterpret_cast<sockaddr*>(&address), &nSize);
-        m_nPort = ntohs(address.sin_port);
-    }
-    ~CRefusingPort() { close(m_nSocket); }
-    std::string Url(const std::string& strPath) const {
-        return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
-    }
-
-private:
-    int m_nSocket;
-    int m_nPort = 0;
-};
-
 class TQLibCurlTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -215,7 +195,7 @@ TEST_F(TQLibCurlTest, NoConnectionGivesStatusZeroAndNoAnswer) {
     ASSERT_TRUE(Post("/status/500", "x") == false);
     ASSERT_EQ(m_curl.GetHttpErrorCode(), 500); // a status of an earlier request must not linger
 
-    CRefusingPort refusing;
+    idxtest::RefusingPort refusing;
     EXPECT_FALSE(m_curl.TQLibCurlSendHttpReq2(1, refusing.Url("/echo"), "x", 1, false, "c",
                                               false));
     EXPECT_EQ(m_curl.GetHttpErrorCode(), 0);
@@ -292,14 +272,14 @@ TEST_F(TQLibCurlTest, GetRequestAndDynamicTppmCheckLeaveTheirAnswers) {
         EXPECT_EQ(request.strUserAgent, "client");
     }
 
-    CRefusingPort refusing;
+    idxtest::RefusingPort refusing;
     EXPECT_FALSE(m_curl.TQLibCurlDynamiceTppmCheck(refusing.Url("/admin/ping"), "client",
                                                    bUseDynamicTppm));
     EXPECT_EQ(m_curl.GetHttpResponse(nLength, true), nullptr);
 }
 
 TEST_F(TQLibCurlTest, LoopbackNeverGoesThroughAProxy) {
-    CRefusingPort deadProxy;
+    idxtest::RefusingPort deadProxy;
     std::string strProxy = deadProxy.Url("");
     setenv("http_proxy", strProxy.c_str(), 1);
     setenv("HTTP_PROXY", strProxy.c_str(), 1);
