@@ -50,27 +50,6 @@ bool IsAbortedOrLog(CTransmitterOptions &options) {
     }
 }
 
-// The items a sender left in its batch when it was cut short: neither sent nor recorded, so they
-// go to the failures file.
-void RecordUnsentItems(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
-    if (lstItems.empty()) {
-        return;
-    }
-    std::vector<std::string> vecNames;
-    for (const CItemPtr &ptrItem : lstItems) {
-        if (ptrItem) {
-            vecNames.push_back(ptrItem->GetPath());
-        }
-    }
-    lstItems.clear();
-    state.SetPushDataToSolrFailed(true);
-    CKyError error = state.AddItemToSolrFailures(vecNames);
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
-                      error.AsString().c_str());
-    }
-}
-
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
@@ -247,7 +226,7 @@ void CSolrTransmitterThread::OnEvent() {
             // framework it would end this worker without a word: its batch lost, the queue no
             // longer drained and, once it is full, the job's thread waiting for ever.
             error = ErrorFromCaughtException(FXLOC);
-            RecordUnsentItems(*m_ptrSolrTransmitterPrivate, lstItems);
+            m_ptrSolrTransmitterPrivate->RecordItemsAsFailed(lstItems);
         }
         if (error.IsError()) {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());

@@ -14,25 +14,12 @@
 namespace {
 
 CKyError RecordBatchAsFailed(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
-    std::vector<std::string> vecNames;
-    vecNames.reserve(lstItems.size());
-    for (const CItemPtr &ptrItem : lstItems) {
-        if (ptrItem) {
-            vecNames.push_back(ptrItem->GetPath());
-        }
-    }
-    lstItems.clear();
-
-    state.SetPushDataToSolrFailed(true);
-    CKyError error = state.AddItemToSolrFailures(vecNames);
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
-                      error.AsString().c_str());
-    }
+    const size_t nItems = lstItems.size();
+    state.RecordItemsAsFailed(lstItems);
     return FXErrorUtil::ErrorWin32(FXLOC, 50,
                                    "Web-service plug-in is not available, %zu items "
                                    "not indexed",
-                                   vecNames.size());
+                                   nItems);
 }
 
 } // namespace

@@ -135,3 +135,23 @@ int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
     auto_lock lock(&m_lockFailuresFile, true);
     return m_llFailedItemCount;
 }
+
+void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems) {
+    if (lstItems.empty()) {
+        return;
+    }
+    std::vector<std::string> vecNames;
+    vecNames.reserve(lstItems.size());
+    for (const CItemPtr &ptrItem : lstItems) {
+        if (ptrItem) {
+            vecNames.push_back(ptrItem->GetPath());
+        }
+    }
+    lstItems.clear();
+    SetPushDataToSolrFailed(true);
+    CKyError error = AddItemToSolrFailures(vecNames);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
+                      error.AsString().c_str());
+    }
+}

@@ -67,6 +67,9 @@ public:
     CKyError OpenSolrFailuresFile();
     static int64_t CountLines(const std::string &strPath);
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
+    // Items that will not be indexed: sets the push-failed flag, writes their names to the
+    // failures file (a failed write is logged) and empties the list.
+    void RecordItemsAsFailed(std::list<CItemPtr> &lstItems);
     void CloseSolrFailuresFile();
     int64_t GetFailedItemCount();
 

@@ -47,6 +47,20 @@ CKyError NotStarted(const FXCodeLocation &location) {
     return FXErrorUtil::ErrorWin32(location, 774, "Transmitter was not started");
 }
 
+// Whether the stub filter (when there is one) passes the item over for archiving.
+bool IsSkippedForArchiving(const boost::shared_ptr<CStubbingFilterInterface> &ptrStubFilter,
+                           const CItemPtr &ptrItem) {
+    if (!ptrStubFilter) {
+        return false;
+    }
+    std::string strReason;
+    const bool bSkipped = ptrStubFilter->IsItemToBeSkipped(ptrItem, strReason);
+    if (bSkipped) {
+        IDX_LOG(7, "Reason=[%s]", strReason.c_str());
+    }
+    return bSkipped;
+}
+
 } // namespace
 
 CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
@@ -193,14 +207,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
         ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
     }
 
-    bool bSkippedForArchiving = false;
-    if (ptrStubFilter) {
-        std::string strReason;
-        bSkippedForArchiving = ptrStubFilter->IsItemToBeSkipped(ptrItem, strReason);
-        if (bSkippedForArchiving) {
-            IDX_LOG(7, "Reason=[%s]", strReason.c_str());
-        }
-    }
+    const bool bSkippedForArchiving = IsSkippedForArchiving(ptrStubFilter, ptrItem);
     ptrItem->SetSelectedForAccess(bSelectedForAccess);
 
     error = BuildAndAddToQueue(ptrItem, nCollectId, llCollectOffset, bSkippedForArchiving, bIsStub,
@@ -252,14 +259,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
     }
 
-    bool bSkippedForArchiving = false;
-    if (ptrStubFilter) {
-        std::string strReason;
-        bSkippedForArchiving = ptrStubFilter->IsItemToBeSkipped(ptrItem, strReason);
-        if (bSkippedForArchiving) {
-            IDX_LOG(7, "Reason=[%s]", strReason.c_str());
-        }
-    }
+    const bool bSkippedForArchiving = IsSkippedForArchiving(ptrStubFilter, ptrItem);
     ptrItem->SetSelectedForAccess(bSelectedForAccess);
 
     bool bIsStub = false;
