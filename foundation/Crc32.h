@@ -19,10 +19,10 @@ public:
     ~CKyCRC32() {}
 
     void Reset() { m_nRegister = 0xFFFFFFFFu; }
-    void UpdateCRC32(const char* pData, unsigned int nLength) {
-        UpdateCRC32(reinterpret_cast<const unsigned char*>(pData), nLength);
+    void UpdateCRC32(const char *pData, unsigned int nLength) {
+        UpdateCRC32(reinterpret_cast<const unsigned char *>(pData), nLength);
     }
-    void UpdateCRC32(const unsigned char* pData, unsigned int nLength);
+    void UpdateCRC32(const unsigned char *pData, unsigned int nLength);
     // Does not change the register: more data may follow.
     uint32_t GetCRC32() const { return ~m_nRegister; }
 
@@ -33,13 +33,13 @@ private:
 // Where a TqcBucket's bytes live when they do not fit inline; shared by copies of the bucket
 // until one of them writes.
 struct TqcBucketBlock {
-    unsigned char* m_pBytes = nullptr;
+    unsigned char *m_pBytes = nullptr;
     int32_t m_nSize = 0;
 
     TqcBucketBlock() = default;
     ~TqcBucketBlock() { delete[] m_pBytes; }
-    TqcBucketBlock(const TqcBucketBlock&) = delete;
-    TqcBucketBlock& operator=(const TqcBucketBlock&) = delete;
+    TqcBucketBlock(const TqcBucketBlock &) = delete;
+    TqcBucketBlock &operator=(const TqcBucketBlock &) = delete;
 };
 
 class TqcBucket {
@@ -50,13 +50,11 @@ public:
     // nSize zero bytes (a negative size counts as 0).
     explicit TqcBucket(int nSize);
 
-    unsigned char* getData() {
+    unsigned char *getData() {
         detach();
         return m_ptrBlock ? m_ptrBlock->m_pBytes : m_abInline;
     }
-    const unsigned char* getData() const {
-        return m_ptrBlock ? m_ptrBlock->m_pBytes : m_abInline;
-    }
+    const unsigned char *getData() const { return m_ptrBlock ? m_ptrBlock->m_pBytes : m_abInline; }
     int getSize() const { return m_ptrBlock ? m_ptrBlock->m_nSize : m_nInlineSize; }
 
     // Gives this bucket its own copy of a block that another bucket shares.
@@ -75,7 +73,7 @@ public:
     int getLength() const { return m_nLength; }
     // Writes the first min(nLength, getLength()) bytes of the digest of what was added into
     // pOut; the hash then starts over, empty.
-    virtual void finish(void* pOut, int nLength) = 0;
+    virtual void finish(void *pOut, int nLength) = 0;
     TqcBucket finish() {
         TqcBucket bucket(m_nLength);
         finish(bucket.getData(), m_nLength);
@@ -92,12 +90,12 @@ class TqcSHA512 : public TqcHash {
 public:
     TqcSHA512();
     ~TqcSHA512() override;
-    TqcSHA512(const TqcSHA512&) = delete;
-    TqcSHA512& operator=(const TqcSHA512&) = delete;
+    TqcSHA512(const TqcSHA512 &) = delete;
+    TqcSHA512 &operator=(const TqcSHA512 &) = delete;
 
     using TqcHash::finish;
-    void addData(const void* pData, int nLength);
-    void finish(void* pOut, int nLength) override;
+    void addData(const void *pData, int nLength);
+    void finish(void *pOut, int nLength) override;
 
 private:
     struct Private;
@@ -110,11 +108,11 @@ public:
 
     CMd5();
     ~CMd5();
-    CMd5(const CMd5&) = delete;
-    CMd5& operator=(const CMd5&) = delete;
+    CMd5(const CMd5 &) = delete;
+    CMd5 &operator=(const CMd5 &) = delete;
 
-    void Update(const void* pData, size_t nLength);
-    void Update(const std::string& strData) { Update(strData.data(), strData.size()); }
+    void Update(const void *pData, size_t nLength);
+    void Update(const std::string &strData) { Update(strData.data(), strData.size()); }
     // Writes the 16 digest bytes; the digest then starts over, empty.
     void Final(unsigned char abDigest[kDigestLength]);
     // Final as 32 lower-case hexadecimal characters.

@@ -26,14 +26,13 @@ public:
         eParentAndName = 1,    // the path is the parent joined with the name
     };
 
-    CFileData()
-        : m_nStatusState(0), m_nErrNo(0), m_eFileNameMode(eParentAndName) {
+    CFileData() : m_nStatusState(0), m_nErrNo(0), m_eFileNameMode(eParentAndName) {
         memset(&m_dirEntry, 0, sizeof(m_dirEntry));
         memset(&m_status, 0, sizeof(m_status));
     }
 
     // A given status record is taken as read: the disk is then never asked (mode 1 only).
-    CFileData(const std::string& strPath, FileNameMode eMode, const struct stat* pStatus)
+    CFileData(const std::string &strPath, FileNameMode eMode, const struct stat *pStatus)
         : CFileData() {
         m_eFileNameMode = eMode;
         if (eMode == eFullPathInParent) {
@@ -51,10 +50,10 @@ public:
         }
     }
 
-    const std::string& getFileNameAsString() const { return m_strName; }
-    const std::string& getParent() const { return m_strParent; }
+    const std::string &getFileNameAsString() const { return m_strName; }
+    const std::string &getParent() const { return m_strParent; }
     FileNameMode getFileNameMode() const { return m_eFileNameMode; }
-    const struct dirent& getDirEntry() const { return m_dirEntry; }
+    const struct dirent &getDirEntry() const { return m_dirEntry; }
 
     bool isRelativeFolder() const { return m_strName == "." || m_strName == ".."; }
 
@@ -94,10 +93,10 @@ public:
     int32_t getStatusState() const { return m_nStatusState; }
     int32_t getErrNo() const { return m_nErrNo; }
     // The status record; valid when getStatusState() is 1 after getFileInfo().
-    const struct stat& getStatus() const { return m_status; }
+    const struct stat &getStatus() const { return m_status; }
 
     // Used by the enumeration: makes the record describe entry, listed in strFolder.
-    void SetFromEntry(const std::string& strFolder, const struct dirent& entry) {
+    void SetFromEntry(const std::string &strFolder, const struct dirent &entry) {
         m_dirEntry = entry;
         m_strParent = strFolder;
         m_strName = entry.d_name;
@@ -118,40 +117,40 @@ private:
 };
 
 // Opens a stdio stream (fopen modes) into file; what file held before is released.
-CKyError tqfopen(auto_fileptr& file, const std::string& strPath, const char* szMode);
+CKyError tqfopen(auto_fileptr &file, const std::string &strPath, const char *szMode);
 // Opens or creates a file (open(2) flags, e.g. O_RDONLY or O_WRONLY | O_CREAT | O_TRUNC) into
 // handle. The descriptor is not inherited by child processes.
-CKyError TQCreateFile(auto_handle& handle, const std::string& strPath, int nFlags,
+CKyError TQCreateFile(auto_handle &handle, const std::string &strPath, int nFlags,
                       mode_t nMode = 0644);
 // Reads until nSize bytes are in or the file ends; nBytesRead < nSize only at the end of file.
-CKyError TQReadFile(const auto_handle& handle, void* pBuffer, size_t nSize, size_t& nBytesRead);
+CKyError TQReadFile(const auto_handle &handle, void *pBuffer, size_t nSize, size_t &nBytesRead);
 // Writes all nSize bytes.
-CKyError TQWriteFile(const auto_handle& handle, const void* pBuffer, size_t nSize);
+CKyError TQWriteFile(const auto_handle &handle, const void *pBuffer, size_t nSize);
 
 // Starts listing strFolder (every entry, "." and ".." included, in the order the system gives)
 // and fills data with the first entry. TQFindNextFile fills the next one and ends with
 // Win32 error 18 (no more files). The listed records are in mode 1 with the folder as parent.
-CKyError TQFindFirstFile(auto_find_handle& find, const std::string& strFolder, CFileData& data);
-CKyError TQFindNextFile(auto_find_handle& find, CFileData& data);
+CKyError TQFindFirstFile(auto_find_handle &find, const std::string &strFolder, CFileData &data);
+CKyError TQFindNextFile(auto_find_handle &find, CFileData &data);
 
 // Creates a folder; bRecursive creates the missing parents too. An existing folder is success.
-CKyError CreateDirectory(const std::string& strPath, bool bRecursive);
+CKyError CreateDirectory(const std::string &strPath, bool bRecursive);
 // Removes a folder with everything in it, without following symbolic links; a path that does
 // not exist is success. A file or symbolic link given as the path is removed itself.
-CKyError RemoveDirectoryTree(const std::string& strPath);
-CKyError DeleteFile(const std::string& strPath);
+CKyError RemoveDirectoryTree(const std::string &strPath);
+CKyError DeleteFile(const std::string &strPath);
 
 // These follow symbolic links, unlike CFileData.
-bool Exists(const std::string& strPath);
-bool IsDirectory(const std::string& strPath);
-CKyError GetFileSize(const std::string& strPath, uint64_t& nSize);
+bool Exists(const std::string &strPath);
+bool IsDirectory(const std::string &strPath);
+CKyError GetFileSize(const std::string &strPath, uint64_t &nSize);
 
 // Reads a whole file into strContent; a file larger than nMaxBytes is refused with Win32 error
 // 223 (file too large) and strContent is left empty.
-CKyError ReadWholeFile(const std::string& strPath, std::string& strContent, uint64_t nMaxBytes);
+CKyError ReadWholeFile(const std::string &strPath, std::string &strContent, uint64_t nMaxBytes);
 // Writes strContent as the whole file (created or truncated).
-CKyError WriteWholeFile(const std::string& strPath, const std::string& strContent);
+CKyError WriteWholeFile(const std::string &strPath, const std::string &strContent);
 // Number of lines; a last line without a line end counts, an empty file has none.
-CKyError CountLines(const std::string& strPath, uint64_t& nCount);
+CKyError CountLines(const std::string &strPath, uint64_t &nCount);
 
 } // namespace FXFile

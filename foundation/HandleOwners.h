@@ -12,10 +12,14 @@
 
 #include "platform/DirWrapper.h"
 
-inline bool _dac_is_valid_fileptr(FILE* pFile) { return pFile != nullptr; }
+inline bool _dac_is_valid_fileptr(FILE *pFile) {
+    return pFile != nullptr;
+}
 // Descriptor 0 is a valid descriptor like any other.
-inline bool _dac_is_valid_handle(int nHandle) { return nHandle >= 0; }
-inline bool _dac_is_valid_find_handle_wrapper(DIR_Wrapper* pWrapper) {
+inline bool _dac_is_valid_handle(int nHandle) {
+    return nHandle >= 0;
+}
+inline bool _dac_is_valid_find_handle_wrapper(DIR_Wrapper *pWrapper) {
     return pWrapper != nullptr;
 }
 
@@ -23,11 +27,11 @@ class auto_fileptr {
 public:
     auto_fileptr() : m_pFile(nullptr) {}
     ~auto_fileptr() { reset(nullptr); }
-    auto_fileptr(const auto_fileptr&) = delete;
-    auto_fileptr& operator=(const auto_fileptr&) = delete;
+    auto_fileptr(const auto_fileptr &) = delete;
+    auto_fileptr &operator=(const auto_fileptr &) = delete;
 
-    FILE* get() const { return m_pFile; }
-    void reset(FILE* pFile) {
+    FILE *get() const { return m_pFile; }
+    void reset(FILE *pFile) {
         if (pFile == m_pFile) {
             return;
         }
@@ -36,23 +40,23 @@ public:
         }
         m_pFile = pFile;
     }
-    auto_fileptr& reset() {
+    auto_fileptr &reset() {
         reset(nullptr);
         return *this;
     }
     // Stores without releasing what was held.
-    void __set(FILE* pFile) { m_pFile = pFile; }
+    void __set(FILE *pFile) { m_pFile = pFile; }
 
 private:
-    FILE* m_pFile;
+    FILE *m_pFile;
 };
 
 class auto_handle {
 public:
     auto_handle() : m_nHandle(-1) {}
     ~auto_handle() { reset(-1); }
-    auto_handle(const auto_handle&) = delete;
-    auto_handle& operator=(const auto_handle&) = delete;
+    auto_handle(const auto_handle &) = delete;
+    auto_handle &operator=(const auto_handle &) = delete;
 
     int get() const { return m_nHandle; }
     void reset(int nHandle) {
@@ -74,11 +78,11 @@ class auto_find_handle {
 public:
     auto_find_handle() : m_pWrapper(nullptr) {}
     ~auto_find_handle() { reset(nullptr); }
-    auto_find_handle(const auto_find_handle&) = delete;
-    auto_find_handle& operator=(const auto_find_handle&) = delete;
+    auto_find_handle(const auto_find_handle &) = delete;
+    auto_find_handle &operator=(const auto_find_handle &) = delete;
 
-    DIR_Wrapper* get() const { return m_pWrapper; }
-    void reset(DIR_Wrapper* pWrapper) {
+    DIR_Wrapper *get() const { return m_pWrapper; }
+    void reset(DIR_Wrapper *pWrapper) {
         if (pWrapper == m_pWrapper) {
             return;
         }
@@ -87,46 +91,45 @@ public:
         }
         m_pWrapper = pWrapper;
     }
-    void __set(DIR_Wrapper* pWrapper) { m_pWrapper = pWrapper; }
+    void __set(DIR_Wrapper *pWrapper) { m_pWrapper = pWrapper; }
 
 private:
-    DIR_Wrapper* m_pWrapper;
+    DIR_Wrapper *m_pWrapper;
 };
 
 // Untyped holder of the pointer of auto_ptr_array.
 class __ptr_base_xx {
 public:
-    void __set(void* pValue) { m_pValue = pValue; }
+    void __set(void *pValue) { m_pValue = pValue; }
 
 protected:
-    explicit __ptr_base_xx(void* pValue) : m_pValue(pValue) {}
+    explicit __ptr_base_xx(void *pValue) : m_pValue(pValue) {}
     ~__ptr_base_xx() = default;
 
-    void* m_pValue;
+    void *m_pValue;
 };
 
 // Owns a buffer made with new T[].
-template <class T>
-class auto_ptr_array : public __ptr_base_xx {
+template <class T> class auto_ptr_array : public __ptr_base_xx {
 public:
-    explicit auto_ptr_array(T* pBuffer) : __ptr_base_xx(pBuffer) {}
+    explicit auto_ptr_array(T *pBuffer) : __ptr_base_xx(pBuffer) {}
     ~auto_ptr_array() { reset(nullptr); }
-    auto_ptr_array(const auto_ptr_array&) = delete;
-    auto_ptr_array& operator=(const auto_ptr_array&) = delete;
+    auto_ptr_array(const auto_ptr_array &) = delete;
+    auto_ptr_array &operator=(const auto_ptr_array &) = delete;
 
-    T* get() const { return static_cast<T*>(m_pValue); }
+    T *get() const { return static_cast<T *>(m_pValue); }
     bool is_valid() const { return get() != nullptr; }
-    T& operator[](size_t nIndex) const { return get()[nIndex]; }
-    void reset(T* pBuffer) {
-        T* pHeld = get();
+    T &operator[](size_t nIndex) const { return get()[nIndex]; }
+    void reset(T *pBuffer) {
+        T *pHeld = get();
         if (pBuffer != pHeld && pHeld != nullptr) {
             delete[] pHeld;
         }
         __set(pBuffer);
     }
     // Hands the buffer to the caller, who then deletes it.
-    T* release() {
-        T* pHeld = get();
+    T *release() {
+        T *pHeld = get();
         __set(nullptr);
         return pHeld;
     }

@@ -13,18 +13,18 @@
 
 // Where an error is made or passed: bare source file name, pretty-function text, line.
 struct FXCodeLocation {
-    FXCodeLocation(const char* szFile, const char* szFunction, int nLine)
+    FXCodeLocation(const char *szFile, const char *szFunction, int nLine)
         : m_szFile(szFile), m_szFunction(szFunction), m_nLine(nLine) {}
 
-    const char* m_szFile;
-    const char* m_szFunction;
+    const char *m_szFile;
+    const char *m_szFunction;
     int m_nLine;
 };
 
 // The bare file name of a __FILE__ text, found at compile time.
-constexpr const char* FXSourceBaseName(const char* szPath) {
-    const char* szName = szPath;
-    for (const char* p = szPath; *p; ++p) {
+constexpr const char *FXSourceBaseName(const char *szPath) {
+    const char *szName = szPath;
+    for (const char *p = szPath; *p; ++p) {
         if (*p == '/') {
             szName = p + 1;
         }
@@ -49,8 +49,8 @@ private:
 class CKyError {
 public:
     CKyError() : m_nCode(0) {}
-    CKyError(const CKyError& other) = default;
-    CKyError& operator=(const CKyError& other) = default;
+    CKyError(const CKyError &other) = default;
+    CKyError &operator=(const CKyError &other) = default;
     ~CKyError() = default;
 
     static CKyError Success() { return CKyError(); }
@@ -61,8 +61,8 @@ public:
     int32_t GetCode() const { return m_nCode; }
 
     // Adds a code location (and a message) to the error's stack; the same error is returned.
-    CKyError& Push(const FXCodeLocation& location);
-    CKyError& Push(const FXCodeLocation& location, const char* szFormat, ...)
+    CKyError &Push(const FXCodeLocation &location);
+    CKyError &Push(const FXCodeLocation &location, const char *szFormat, ...)
         __attribute__((format(printf, 3, 4)));
 
     std::string AsString() const;
@@ -74,7 +74,7 @@ public:
     // Used by the factories only.
     CKyError(int32_t nCode, boost::shared_ptr<FXErrorPrivate> ptrDetail)
         : m_nCode(nCode), m_ptrDetail(std::move(ptrDetail)) {}
-    const boost::shared_ptr<FXErrorPrivate>& Detail() const { return m_ptrDetail; }
+    const boost::shared_ptr<FXErrorPrivate> &Detail() const { return m_ptrDetail; }
 
 private:
     int32_t m_nCode;
@@ -85,17 +85,17 @@ private:
 // (Windows-style number, errno, framework result) and the number into a negative value.
 class FXErrorUtil {
 public:
-    static CKyError ErrorWin32(const FXCodeLocation& location, uint32_t nNumber);
-    static CKyError ErrorWin32(const FXCodeLocation& location, uint32_t nNumber,
-                               const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+    static CKyError ErrorWin32(const FXCodeLocation &location, uint32_t nNumber);
+    static CKyError ErrorWin32(const FXCodeLocation &location, uint32_t nNumber,
+                               const char *szFormat, ...) __attribute__((format(printf, 3, 4)));
     // nNumber -1 takes the calling thread's current errno.
-    static CKyError ErrorErrNo(const FXCodeLocation& location, int nNumber, const char* szFormat,
+    static CKyError ErrorErrNo(const FXCodeLocation &location, int nNumber, const char *szFormat,
                                ...) __attribute__((format(printf, 3, 4)));
-    static CKyError ErrorTQResult(const FXCodeLocation& location, int32_t nResult,
-                                  const char* szFormat, ...) __attribute__((format(printf, 3, 4)));
+    static CKyError ErrorTQResult(const FXCodeLocation &location, int32_t nResult,
+                                  const char *szFormat, ...) __attribute__((format(printf, 3, 4)));
 
-    static bool IsWin32(const CKyError& error, uint32_t nNumber);
-    static uint32_t GetWin32(const CKyError& error);
+    static bool IsWin32(const CKyError &error, uint32_t nNumber);
+    static uint32_t GetWin32(const CKyError &error);
     // The errno carried by an ErrorErrNo error, 0 for any other.
-    static int GetErrNo(const CKyError& error);
+    static int GetErrNo(const CKyError &error);
 };

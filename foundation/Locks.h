@@ -35,8 +35,8 @@ class FXLockableResource {
 public:
     FXLockableResource() : m_nLockOwner(0) {}
     virtual ~FXLockableResource() = default;
-    FXLockableResource(const FXLockableResource&) = delete;
-    FXLockableResource& operator=(const FXLockableResource&) = delete;
+    FXLockableResource(const FXLockableResource &) = delete;
+    FXLockableResource &operator=(const FXLockableResource &) = delete;
 
     virtual bool TryLock() = 0;
     // The interval is not waited: one TryLock() decides (see the body below).
@@ -54,7 +54,9 @@ private:
     std::atomic<uint32_t> m_nLockOwner;
 };
 
-inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) { return TryLock(); }
+inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
+    return TryLock();
+}
 
 // Recursive in-process lock: the holder may take it again and must release it as often.
 //
@@ -71,7 +73,7 @@ public:
             if (!m_mutex.try_lock()) {
                 return false;
             }
-        } catch (const boost::interprocess::interprocess_exception& e) {
+        } catch (const boost::interprocess::interprocess_exception &e) {
             IDX_LOG_ERROR("Failed to try the lock, error=%s", e.what());
             return false;
         }
@@ -79,14 +81,12 @@ public:
         return true;
     }
 
-    bool TryLock(CTimeInterval interval) override {
-        return FXLockableResource::TryLock(interval);
-    }
+    bool TryLock(CTimeInterval interval) override { return FXLockableResource::TryLock(interval); }
 
     void Lock() override {
         try {
             m_mutex.lock();
-        } catch (const boost::interprocess::interprocess_exception& e) {
+        } catch (const boost::interprocess::interprocess_exception &e) {
             IDX_LOG_ERROR("Failed to take the lock, error=%s", e.what());
             throw;
         }
@@ -106,15 +106,15 @@ private:
 // lock once, Unlock() twice releases it once, and a null resource makes every call a no-op.
 class auto_lock {
 public:
-    explicit auto_lock(FXLockableResource* pResource, bool bLockNow = true)
+    explicit auto_lock(FXLockableResource *pResource, bool bLockNow = true)
         : m_pResource(pResource), m_bLocked(false) {
         if (bLockNow) {
             Lock();
         }
     }
     ~auto_lock() { Unlock(); }
-    auto_lock(const auto_lock&) = delete;
-    auto_lock& operator=(const auto_lock&) = delete;
+    auto_lock(const auto_lock &) = delete;
+    auto_lock &operator=(const auto_lock &) = delete;
 
     void Lock() {
         if (m_pResource != nullptr && !m_bLocked) {
@@ -133,7 +133,7 @@ public:
     bool IsLocked() const { return m_bLocked; }
 
 private:
-    FXLockableResource* m_pResource;
+    FXLockableResource *m_pResource;
     bool m_bLocked;
 };
 
@@ -153,22 +153,22 @@ public:
         delete m_pHandle;
         m_pHandle = nullptr;
     }
-    TqCriticalSection(const TqCriticalSection&) = delete;
-    TqCriticalSection& operator=(const TqCriticalSection&) = delete;
+    TqCriticalSection(const TqCriticalSection &) = delete;
+    TqCriticalSection &operator=(const TqCriticalSection &) = delete;
 
     // bWait true waits for the lock and answers true; false only tries.
     bool enter(bool bWait) { return m_pHandle->enter(bWait); }
     void leave() { m_pHandle->leave(); }
 
 private:
-    TqCriticalSectionH* m_pHandle;
+    TqCriticalSectionH *m_pHandle;
 };
 
 // Enters a critical section for a scope and always leaves at scope end what it entered; a null
 // section makes it do nothing.
 class TqCriticalSectionLock {
 public:
-    explicit TqCriticalSectionLock(TqCriticalSection* pSection) : m_pSection(pSection) {
+    explicit TqCriticalSectionLock(TqCriticalSection *pSection) : m_pSection(pSection) {
         if (m_pSection != nullptr) {
             m_pSection->enter(true);
         }
@@ -178,11 +178,11 @@ public:
             m_pSection->leave();
         }
     }
-    TqCriticalSectionLock(const TqCriticalSectionLock&) = delete;
-    TqCriticalSectionLock& operator=(const TqCriticalSectionLock&) = delete;
+    TqCriticalSectionLock(const TqCriticalSectionLock &) = delete;
+    TqCriticalSectionLock &operator=(const TqCriticalSectionLock &) = delete;
 
 private:
-    TqCriticalSection* m_pSection;
+    TqCriticalSection *m_pSection;
 };
 
 // Counting semaphore; safe to use from any thread.
@@ -194,8 +194,8 @@ public:
         }
     }
     ~TqSemaphore() { delete m_pHandle; }
-    TqSemaphore(const TqSemaphore&) = delete;
-    TqSemaphore& operator=(const TqSemaphore&) = delete;
+    TqSemaphore(const TqSemaphore &) = delete;
+    TqSemaphore &operator=(const TqSemaphore &) = delete;
 
     // Raises the count by nCount; 0 or less changes nothing.
     void release(int32_t nCount) { m_pHandle->release(nCount); }
@@ -204,7 +204,7 @@ public:
     bool wait(uint64_t ullMilliseconds) { return m_pHandle->wait(ullMilliseconds); }
 
 private:
-    TqSemaphoreH* m_pHandle;
+    TqSemaphoreH *m_pHandle;
 };
 
 // Event that a set ends a pending wait of. With bAutoReset true a wait that sees the set clears
@@ -217,13 +217,13 @@ public:
         }
     }
     ~TqEvent() { delete m_pHandle; }
-    TqEvent(const TqEvent&) = delete;
-    TqEvent& operator=(const TqEvent&) = delete;
+    TqEvent(const TqEvent &) = delete;
+    TqEvent &operator=(const TqEvent &) = delete;
 
     // 0 when the event was set, TQ_WAIT_TIMEOUT when the time ran out.
     uint32_t wait(uint64_t ullMilliseconds) { return m_pHandle->wait(ullMilliseconds); }
     void set() { m_pHandle->set(); }
 
 private:
-    TqEventH* m_pHandle;
+    TqEventH *m_pHandle;
 };

@@ -14,11 +14,10 @@ namespace boost {
 // Makes the object exactly as boost::make_shared does (one allocation for object and count).
 // Only boost::interprocess::bad_alloc becomes an empty pointer; std::bad_alloc and every
 // exception of T's constructor reach the caller unchanged.
-template <class T, class... Args>
-boost::shared_ptr<T> make_shared_nothrow(Args&&... args) {
+template <class T, class... Args> boost::shared_ptr<T> make_shared_nothrow(Args &&...args) {
     try {
         return boost::make_shared<T>(std::forward<Args>(args)...);
-    } catch (const boost::interprocess::bad_alloc&) {
+    } catch (const boost::interprocess::bad_alloc &) {
         return boost::shared_ptr<T>();
     }
 }

@@ -10,7 +10,7 @@ std::string CTimeInterval::AsString() const {
     return szText;
 }
 
-CAutoTimeCounter::CAutoTimeCounter(CTimeCounter* pCounter) : m_pCounter(pCounter) {
+CAutoTimeCounter::CAutoTimeCounter(CTimeCounter *pCounter) : m_pCounter(pCounter) {
     if (m_pCounter) {
         m_tsStart = CTimeStamp::Now();
     }
@@ -22,8 +22,8 @@ CAutoTimeCounter::~CAutoTimeCounter() {
     }
 }
 
-void ConvertMilliSecondsToHrsMinsSecs(const int64_t& llMilliseconds, uint32_t& nHours,
-                                      uint32_t& nMinutes, uint32_t& nSeconds, uint32_t& nMsecs) {
+void ConvertMilliSecondsToHrsMinsSecs(const int64_t &llMilliseconds, uint32_t &nHours,
+                                      uint32_t &nMinutes, uint32_t &nSeconds, uint32_t &nMsecs) {
     nHours = nMinutes = nSeconds = nMsecs = 0;
     if (llMilliseconds < 0) {
         return;

@@ -17,7 +17,8 @@ public:
         return CTimeInterval(static_cast<int64_t>(static_cast<uint64_t>(llSeconds) * 10000000ull));
     }
     static CTimeInterval FromMilliseconds(int64_t llMilliseconds) {
-        return CTimeInterval(static_cast<int64_t>(static_cast<uint64_t>(llMilliseconds) * 10000ull));
+        return CTimeInterval(
+            static_cast<int64_t>(static_cast<uint64_t>(llMilliseconds) * 10000ull));
     }
 
     bool IsClear() const { return m_llTicks == 0; }
@@ -25,10 +26,10 @@ public:
     double AsSeconds() const { return static_cast<double>(m_llTicks) / 10000000.0; }
     int64_t AsMilliseconds() const { return m_llTicks / 10000; }
 
-    bool operator>(const CTimeInterval& other) const { return m_llTicks > other.m_llTicks; }
-    bool operator<(const CTimeInterval& other) const { return m_llTicks < other.m_llTicks; }
-    bool operator==(const CTimeInterval& other) const { return m_llTicks == other.m_llTicks; }
-    CTimeInterval operator+(const CTimeInterval& other) const {
+    bool operator>(const CTimeInterval &other) const { return m_llTicks > other.m_llTicks; }
+    bool operator<(const CTimeInterval &other) const { return m_llTicks < other.m_llTicks; }
+    bool operator==(const CTimeInterval &other) const { return m_llTicks == other.m_llTicks; }
+    CTimeInterval operator+(const CTimeInterval &other) const {
         return CTimeInterval(m_llTicks + other.m_llTicks);
     }
 
@@ -64,15 +65,15 @@ public:
         return (m_llTicks - kUnixEpochTicks) / 10000000LL;
     }
 
-    CTimeInterval operator-(const CTimeStamp& other) const {
+    CTimeInterval operator-(const CTimeStamp &other) const {
         return CTimeInterval(static_cast<int64_t>(static_cast<uint64_t>(m_llTicks) -
                                                   static_cast<uint64_t>(other.m_llTicks)));
     }
-    CTimeStamp operator+(const CTimeInterval& interval) const {
+    CTimeStamp operator+(const CTimeInterval &interval) const {
         return CTimeStamp(m_llTicks + interval.GetTicks());
     }
-    bool operator<(const CTimeStamp& other) const { return m_llTicks < other.m_llTicks; }
-    bool operator==(const CTimeStamp& other) const { return m_llTicks == other.m_llTicks; }
+    bool operator<(const CTimeStamp &other) const { return m_llTicks < other.m_llTicks; }
+    bool operator==(const CTimeStamp &other) const { return m_llTicks == other.m_llTicks; }
 
 private:
     int64_t m_llTicks;
@@ -83,13 +84,13 @@ class CTimeCounter;
 // Adds the time spent in its scope to a timer; a null timer reads no clock and adds nothing.
 class CAutoTimeCounter {
 public:
-    explicit CAutoTimeCounter(CTimeCounter* pCounter);
+    explicit CAutoTimeCounter(CTimeCounter *pCounter);
     ~CAutoTimeCounter();
-    CAutoTimeCounter(const CAutoTimeCounter&) = delete;
-    CAutoTimeCounter& operator=(const CAutoTimeCounter&) = delete;
+    CAutoTimeCounter(const CAutoTimeCounter &) = delete;
+    CAutoTimeCounter &operator=(const CAutoTimeCounter &) = delete;
 
 private:
-    CTimeCounter* m_pCounter;
+    CTimeCounter *m_pCounter;
     CTimeStamp m_tsStart;
 };
 
@@ -127,5 +128,5 @@ inline BCalendarTimeOutputFormat operator|(BCalendarTimeOutputFormat::ZONE_FLAGS
 }
 
 // Splits a millisecond count; negative counts give all zeros.
-void ConvertMilliSecondsToHrsMinsSecs(const int64_t& llMilliseconds, uint32_t& nHours,
-                                      uint32_t& nMinutes, uint32_t& nSeconds, uint32_t& nMsecs);
+void ConvertMilliSecondsToHrsMinsSecs(const int64_t &llMilliseconds, uint32_t &nHours,
+                                      uint32_t &nMinutes, uint32_t &nSeconds, uint32_t &nMsecs);

@@ -44,24 +44,28 @@ VirtualClock::VirtualClock() {
     g_bVirtual.store(true, std::memory_order_release);
 }
 
-VirtualClock::~VirtualClock() { g_bVirtual.store(false, std::memory_order_release); }
+VirtualClock::~VirtualClock() {
+    g_bVirtual.store(false, std::memory_order_release);
+}
 
 void VirtualClock::Advance(uint32_t nMilliseconds) {
     g_llVirtualTicks.fetch_add(static_cast<int64_t>(nMilliseconds) * 10000);
 }
 
-int64_t VirtualClock::Ticks() { return g_llVirtualTicks.load(); }
+int64_t VirtualClock::Ticks() {
+    return g_llVirtualTicks.load();
+}
 
 } // namespace idxtest
 
-CTimeCounter::CTimeCounter(const CTimeCounter& other) {
+CTimeCounter::CTimeCounter(const CTimeCounter &other) {
     std::lock_guard<std::mutex> guard(other.m_lock);
     m_strName = other.m_strName;
     m_llTotalTicks = other.m_llTotalTicks;
     m_ullSamples = other.m_ullSamples;
 }
 
-CTimeCounter& CTimeCounter::operator=(const CTimeCounter& other) {
+CTimeCounter &CTimeCounter::operator=(const CTimeCounter &other) {
     if (this != &other) {
         std::scoped_lock guard(m_lock, other.m_lock);
         m_strName = other.m_strName;
@@ -71,7 +75,7 @@ CTimeCounter& CTimeCounter::operator=(const CTimeCounter& other) {
     return *this;
 }
 
-CTimeCounter& CTimeCounter::operator+=(const CTimeInterval& interval) {
+CTimeCounter &CTimeCounter::operator+=(const CTimeInterval &interval) {
     std::lock_guard<std::mutex> guard(m_lock);
     m_llTotalTicks += interval.GetTicks();
     ++m_ullSamples;

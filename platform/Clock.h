@@ -18,15 +18,15 @@ void KYSLEEP_InTeRnAl(uint32_t nMilliseconds);
 class CTimeCounter {
 public:
     CTimeCounter() = default;
-    explicit CTimeCounter(const std::string& strName) : m_strName(strName) {}
-    CTimeCounter(const CTimeCounter& other);
-    CTimeCounter& operator=(const CTimeCounter& other);
+    explicit CTimeCounter(const std::string &strName) : m_strName(strName) {}
+    CTimeCounter(const CTimeCounter &other);
+    CTimeCounter &operator=(const CTimeCounter &other);
 
-    CTimeCounter& operator+=(const CTimeInterval& interval);
+    CTimeCounter &operator+=(const CTimeInterval &interval);
 
     CTimeInterval GetTotalTime() const;
     uint64_t GetTotalSamples() const;
-    const std::string& GetName() const { return m_strName; }
+    const std::string &GetName() const { return m_strName; }
     void Reset();
 
     // "<name>: <seconds> sec in <samples> samples".
@@ -42,7 +42,7 @@ private:
 // A calendar time, from a time stamp.
 class CCalendarTime {
 public:
-    explicit CCalendarTime(const CTimeStamp& ts) : m_ts(ts) {}
+    explicit CCalendarTime(const CTimeStamp &ts) : m_ts(ts) {}
     // Value 1 of the format flags (zone 0) gives "YYYY-MM-DDTHH:MM:SSZ" in UTC; every other
     // value gives "YYYY-MM-DD HH:MM:SS" in local time.
     std::string AsString(BCalendarTimeOutputFormat format) const;

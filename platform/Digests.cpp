@@ -8,7 +8,7 @@
 #include <openssl/evp.h>
 #include <zlib.h>
 
-void CKyCRC32::UpdateCRC32(const unsigned char* pData, unsigned int nLength) {
+void CKyCRC32::UpdateCRC32(const unsigned char *pData, unsigned int nLength) {
     if (nLength == 0 || !pData) {
         return; // zlib answers a null buffer with its initial value, which would lose the register
     }
@@ -46,21 +46,21 @@ namespace {
 // One running EVP digest; restarted after every finish so the object can be used again.
 class EvpDigest {
 public:
-    explicit EvpDigest(const EVP_MD* pType) : m_pType(pType), m_pContext(EVP_MD_CTX_new()) {
+    explicit EvpDigest(const EVP_MD *pType) : m_pType(pType), m_pContext(EVP_MD_CTX_new()) {
         Restart();
     }
     ~EvpDigest() { EVP_MD_CTX_free(m_pContext); }
-    EvpDigest(const EvpDigest&) = delete;
-    EvpDigest& operator=(const EvpDigest&) = delete;
+    EvpDigest(const EvpDigest &) = delete;
+    EvpDigest &operator=(const EvpDigest &) = delete;
 
-    void Add(const void* pData, size_t nLength) {
+    void Add(const void *pData, size_t nLength) {
         if (m_bReady && nLength > 0) {
             m_bReady = EVP_DigestUpdate(m_pContext, pData, nLength) == 1;
         }
     }
 
     // The digest, or all zeros when the library failed (only when out of memory).
-    void Finish(unsigned char* pOut, size_t nOutLength) {
+    void Finish(unsigned char *pOut, size_t nOutLength) {
         unsigned char abDigest[EVP_MAX_MD_SIZE] = {};
         unsigned int nDigestLength = 0;
         if (m_bReady) {
@@ -76,8 +76,8 @@ private:
         m_bReady = m_pContext && EVP_DigestInit_ex(m_pContext, m_pType, nullptr) == 1;
     }
 
-    const EVP_MD* m_pType;
-    EVP_MD_CTX* m_pContext;
+    const EVP_MD *m_pType;
+    EVP_MD_CTX *m_pContext;
     bool m_bReady = false;
 };
 
@@ -90,14 +90,14 @@ struct TqcSHA512::Private {
 TqcSHA512::TqcSHA512() : TqcHash(64), m_ptrPrivate(new Private) {}
 TqcSHA512::~TqcSHA512() = default;
 
-void TqcSHA512::addData(const void* pData, int nLength) {
+void TqcSHA512::addData(const void *pData, int nLength) {
     if (nLength > 0) {
         m_ptrPrivate->m_digest.Add(pData, static_cast<size_t>(nLength));
     }
 }
 
-void TqcSHA512::finish(void* pOut, int nLength) {
-    m_ptrPrivate->m_digest.Finish(static_cast<unsigned char*>(pOut),
+void TqcSHA512::finish(void *pOut, int nLength) {
+    m_ptrPrivate->m_digest.Finish(static_cast<unsigned char *>(pOut),
                                   nLength > 0 ? static_cast<size_t>(nLength) : 0);
 }
 
@@ -108,7 +108,9 @@ struct CMd5::Private {
 CMd5::CMd5() : m_ptrPrivate(new Private) {}
 CMd5::~CMd5() = default;
 
-void CMd5::Update(const void* pData, size_t nLength) { m_ptrPrivate->m_digest.Add(pData, nLength); }
+void CMd5::Update(const void *pData, size_t nLength) {
+    m_ptrPrivate->m_digest.Add(pData, nLength);
+}
 
 void CMd5::Final(unsigned char abDigest[kDigestLength]) {
     m_ptrPrivate->m_digest.Finish(abDigest, kDigestLength);

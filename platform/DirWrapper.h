@@ -10,10 +10,10 @@
 #include <string>
 
 struct DIR_Wrapper {
-    DIR* m_pDir = nullptr;
+    DIR *m_pDir = nullptr;
     std::string m_strFolder; // as given to the enumeration; the parent of every listed entry
 };
 
 // Closes the listing and frees the handle; 0, or -1 with errno when closedir failed. A null
 // handle is ignored.
-int CloseDirAndChangeDir(DIR_Wrapper* pWrapper);
+int CloseDirAndChangeDir(DIR_Wrapper *pWrapper);

@@ -13,7 +13,7 @@ std::atomic<uint64_t> g_ullNextThreadSerial{1};
 // thread never inherits a dead thread's view of an event.
 thread_local uint64_t t_ullThreadSerial = 0;
 // The stop flag of the event thread that runs on this thread, if any: it ends its waits.
-thread_local const std::atomic<bool>* t_pStopRequested = nullptr;
+thread_local const std::atomic<bool> *t_pStopRequested = nullptr;
 
 uint64_t CurrentThreadSerial() {
     if (t_ullThreadSerial == 0) {
@@ -24,25 +24,24 @@ uint64_t CurrentThreadSerial() {
 
 class CStopFlagScope {
 public:
-    explicit CStopFlagScope(const std::atomic<bool>* pStopRequested)
+    explicit CStopFlagScope(const std::atomic<bool> *pStopRequested)
         : m_pPrevious(t_pStopRequested) {
         t_pStopRequested = pStopRequested;
     }
     ~CStopFlagScope() { t_pStopRequested = m_pPrevious; }
-    CStopFlagScope(const CStopFlagScope&) = delete;
-    CStopFlagScope& operator=(const CStopFlagScope&) = delete;
+    CStopFlagScope(const CStopFlagScope &) = delete;
+    CStopFlagScope &operator=(const CStopFlagScope &) = delete;
 
 private:
-    const std::atomic<bool>* m_pPrevious;
+    const std::atomic<bool> *m_pPrevious;
 };
 
 // Runs a hook; an exception ends up in the log instead of ending the process. False when thrown.
-template <class Hook>
-bool CallHook(const char* szHook, Hook fnHook) {
+template <class Hook> bool CallHook(const char *szHook, Hook fnHook) {
     try {
         fnHook();
         return true;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         IDX_LOG_ERROR("Event thread hook %s failed: %s", szHook, e.what());
     } catch (...) {
         IDX_LOG_ERROR("Event thread hook %s failed with an unknown exception", szHook);
@@ -77,11 +76,11 @@ void FXEvent::Alert() {
 }
 
 uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
-    const std::atomic<bool>* pStopRequested = t_pStopRequested;
+    const std::atomic<bool> *pStopRequested = t_pStopRequested;
     const uint64_t ullSerial = CurrentThreadSerial();
     std::unique_lock<std::mutex> lock(m_lock);
     // A first wait starts from generation 0, so it sees the Sets made before it.
-    uint64_t& ullSeen = m_mapSeen[ullSerial];
+    uint64_t &ullSeen = m_mapSeen[ullSerial];
     auto bStopRequested = [pStopRequested] {
         return pStopRequested != nullptr && pStopRequested->load();
     };
@@ -98,12 +97,14 @@ uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
     return bStopRequested() ? TQ_WAIT_IO_COMPLETION : TQ_WAIT_TIMEOUT;
 }
 
-CAlertableEventThread::CAlertableEventThread(boost::shared_ptr<FXEvent>& ptrEvent)
+CAlertableEventThread::CAlertableEventThread(boost::shared_ptr<FXEvent> &ptrEvent)
     : m_ptrEvent(ptrEvent ? ptrEvent : boost::shared_ptr<FXEvent>(new FXEvent(0))) {}
 
 CAlertableEventThread::CAlertableEventThread() : m_ptrEvent(new FXEvent(0)) {}
 
-CAlertableEventThread::~CAlertableEventThread() { StopBeforeDestruction(); }
+CAlertableEventThread::~CAlertableEventThread() {
+    StopBeforeDestruction();
+}
 
 void CAlertableEventThread::StopBeforeDestruction() {
     CAlertableEventThread::Stop(true);
@@ -122,7 +123,7 @@ CKyError CAlertableEventThread::Start() {
     }
     try {
         m_thread = std::thread(&CAlertableEventThread::ThreadMain, this);
-    } catch (const std::system_error& e) {
+    } catch (const std::system_error &e) {
         return FXErrorUtil::ErrorErrNo(FXLOC, e.code().value(),
                                        "Failed to create the event thread: %s", e.what());
     }
@@ -256,14 +257,18 @@ CTimeInterval CAlertableEventThread::GetTimeout() const {
     return CTimeInterval(m_llTimeoutTicks.load());
 }
 
-void CAlertableEventThread::InternalStop() { RequestStop(); }
+void CAlertableEventThread::InternalStop() {
+    RequestStop();
+}
 
 void CAlertableEventThread::RequestStop() {
     m_bStopRequested.store(true);
     m_ptrEvent->Alert();
 }
 
-void CAlertableEventThread::SetEvent() { m_ptrEvent->Set(); }
+void CAlertableEventThread::SetEvent() {
+    m_ptrEvent->Set();
+}
 
 bool CAlertableEventThread::IsRunning() const {
     std::lock_guard<std::mutex> guard(m_lockState);
@@ -281,7 +286,7 @@ TqThread::~TqThread() {
     }
 }
 
-int TqThread::createThread(TqThreadEntry pfnEntry, void* pArgument) {
+int TqThread::createThread(TqThreadEntry pfnEntry, void *pArgument) {
     if (pfnEntry == nullptr) {
         return EINVAL;
     }

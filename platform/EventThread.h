@@ -33,8 +33,8 @@ class FXEvent {
 public:
     // The flags are kept for the owner; no value changes the behaviour.
     explicit FXEvent(unsigned int nFlags = 0);
-    FXEvent(const FXEvent&) = delete;
-    FXEvent& operator=(const FXEvent&) = delete;
+    FXEvent(const FXEvent &) = delete;
+    FXEvent &operator=(const FXEvent &) = delete;
 
     void Set();
     // Sets the event but wakes at most one waiting thread: the others see the set when they are
@@ -65,13 +65,13 @@ private:
 class CAlertableEventThread {
 public:
     // Waits on the given event, shared with other threads; an empty pointer gets an own event.
-    explicit CAlertableEventThread(boost::shared_ptr<FXEvent>& ptrEvent);
+    explicit CAlertableEventThread(boost::shared_ptr<FXEvent> &ptrEvent);
     // Waits on an event of its own.
     CAlertableEventThread();
     // Stops the thread and waits for its end when it still runs (see StopBeforeDestruction).
     virtual ~CAlertableEventThread();
-    CAlertableEventThread(const CAlertableEventThread&) = delete;
-    CAlertableEventThread& operator=(const CAlertableEventThread&) = delete;
+    CAlertableEventThread(const CAlertableEventThread &) = delete;
+    CAlertableEventThread &operator=(const CAlertableEventThread &) = delete;
 
     // Starts the thread once; a second Start fails with error 1247.
     virtual CKyError Start();
@@ -108,7 +108,7 @@ public:
     bool IsRunning() const;
 
 protected:
-    const boost::shared_ptr<FXEvent>& GetEvent() const { return m_ptrEvent; }
+    const boost::shared_ptr<FXEvent> &GetEvent() const { return m_ptrEvent; }
 
     // The first statement of the destructor of a derived class whose hooks use its members:
     // stops the thread and waits for its end while those members still exist (the base
@@ -139,17 +139,17 @@ private:
 // controlling thread creates and joins it.
 class TqThread {
 public:
-    typedef void* (*TqThreadEntry)(void* pArgument);
+    typedef void *(*TqThreadEntry)(void *pArgument);
 
     TqThread() = default;
     // Joins a thread that was created and not joined (detaches it when called on that thread).
     ~TqThread();
-    TqThread(const TqThread&) = delete;
-    TqThread& operator=(const TqThread&) = delete;
+    TqThread(const TqThread &) = delete;
+    TqThread &operator=(const TqThread &) = delete;
 
     // 0 when the thread was started; EINVAL for a null function, EBUSY while an earlier thread
     // is not joined, or the error of the thread creation.
-    int createThread(TqThreadEntry pfnEntry, void* pArgument);
+    int createThread(TqThreadEntry pfnEntry, void *pArgument);
     // Waits until the thread function has returned: 0, ESRCH when no thread is to be joined,
     // EDEADLK when called on the thread itself.
     int join();

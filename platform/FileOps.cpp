@@ -7,7 +7,7 @@
 
 #include "platform/DirWrapper.h"
 
-int CloseDirAndChangeDir(DIR_Wrapper* pWrapper) {
+int CloseDirAndChangeDir(DIR_Wrapper *pWrapper) {
     if (!pWrapper) {
         return 0;
     }
@@ -25,7 +25,7 @@ constexpr uint32_t kErrorNoMoreFiles = 18;
 constexpr uint32_t kErrorFileTooLarge = 223;
 
 // Reads until the buffer is full or the file ends; -1 with errno on a failed read.
-ssize_t ReadFully(int nHandle, char* pBuffer, size_t nSize) {
+ssize_t ReadFully(int nHandle, char *pBuffer, size_t nSize) {
     size_t nDone = 0;
     while (nDone < nSize) {
         ssize_t nRead = read(nHandle, pBuffer + nDone, nSize - nDone);
@@ -45,8 +45,8 @@ ssize_t ReadFully(int nHandle, char* pBuffer, size_t nSize) {
 
 } // namespace
 
-CKyError tqfopen(auto_fileptr& file, const std::string& strPath, const char* szMode) {
-    FILE* pFile = fopen(strPath.c_str(), szMode);
+CKyError tqfopen(auto_fileptr &file, const std::string &strPath, const char *szMode) {
+    FILE *pFile = fopen(strPath.c_str(), szMode);
     if (!pFile) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to open file [%s] with mode [%s]",
                                        strPath.c_str(), szMode);
@@ -55,8 +55,7 @@ CKyError tqfopen(auto_fileptr& file, const std::string& strPath, const char* szM
     return CKyError::Success();
 }
 
-CKyError TQCreateFile(auto_handle& handle, const std::string& strPath, int nFlags,
-                      mode_t nMode) {
+CKyError TQCreateFile(auto_handle &handle, const std::string &strPath, int nFlags, mode_t nMode) {
     int nHandle = open(strPath.c_str(), nFlags | O_CLOEXEC, nMode);
     if (nHandle < 0) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to open file [%s] with flags 0x%x",
@@ -66,12 +65,12 @@ CKyError TQCreateFile(auto_handle& handle, const std::string& strPath, int nFlag
     return CKyError::Success();
 }
 
-CKyError TQReadFile(const auto_handle& handle, void* pBuffer, size_t nSize, size_t& nBytesRead) {
+CKyError TQReadFile(const auto_handle &handle, void *pBuffer, size_t nSize, size_t &nBytesRead) {
     nBytesRead = 0;
     if (!_dac_is_valid_handle(handle.get())) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidHandle, "%s", "Read on a closed handle");
     }
-    ssize_t nRead = ReadFully(handle.get(), static_cast<char*>(pBuffer), nSize);
+    ssize_t nRead = ReadFully(handle.get(), static_cast<char *>(pBuffer), nSize);
     if (nRead < 0) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read from descriptor %d",
                                        handle.get());
@@ -80,12 +79,12 @@ CKyError TQReadFile(const auto_handle& handle, void* pBuffer, size_t nSize, size
     return CKyError::Success();
 }
 
-CKyError TQWriteFile(const auto_handle& handle, const void* pBuffer, size_t nSize) {
+CKyError TQWriteFile(const auto_handle &handle, const void *pBuffer, size_t nSize) {
     if (!_dac_is_valid_handle(handle.get())) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidHandle, "%s",
                                        "Write on a closed handle");
     }
-    const char* pBytes = static_cast<const char*>(pBuffer);
+    const char *pBytes = static_cast<const char *>(pBuffer);
     size_t nDone = 0;
     while (nDone < nSize) {
         ssize_t nWritten = write(handle.get(), pBytes + nDone, nSize - nDone);
@@ -101,26 +100,26 @@ CKyError TQWriteFile(const auto_handle& handle, const void* pBuffer, size_t nSiz
     return CKyError::Success();
 }
 
-CKyError TQFindFirstFile(auto_find_handle& find, const std::string& strFolder, CFileData& data) {
-    DIR* pDir = opendir(strFolder.c_str());
+CKyError TQFindFirstFile(auto_find_handle &find, const std::string &strFolder, CFileData &data) {
+    DIR *pDir = opendir(strFolder.c_str());
     if (!pDir) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to list folder [%s]", strFolder.c_str());
     }
-    DIR_Wrapper* pWrapper = new DIR_Wrapper;
+    DIR_Wrapper *pWrapper = new DIR_Wrapper;
     pWrapper->m_pDir = pDir;
     pWrapper->m_strFolder = strFolder;
     find.reset(pWrapper);
     return TQFindNextFile(find, data);
 }
 
-CKyError TQFindNextFile(auto_find_handle& find, CFileData& data) {
-    DIR_Wrapper* pWrapper = find.get();
+CKyError TQFindNextFile(auto_find_handle &find, CFileData &data) {
+    DIR_Wrapper *pWrapper = find.get();
     if (!_dac_is_valid_find_handle_wrapper(pWrapper) || !pWrapper->m_pDir) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidHandle, "%s",
                                        "No folder listing is open");
     }
     errno = 0;
-    struct dirent* pEntry = readdir(pWrapper->m_pDir);
+    struct dirent *pEntry = readdir(pWrapper->m_pDir);
     if (!pEntry) {
         if (errno != 0) {
             return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read folder [%s]",
@@ -132,7 +131,7 @@ CKyError TQFindNextFile(auto_find_handle& find, CFileData& data) {
     return CKyError::Success();
 }
 
-CKyError CreateDirectory(const std::string& strPath, bool bRecursive) {
+CKyError CreateDirectory(const std::string &strPath, bool bRecursive) {
     if (bRecursive) {
         std::error_code ec;
         std::filesystem::create_directories(strPath, ec);
@@ -146,13 +145,12 @@ CKyError CreateDirectory(const std::string& strPath, bool bRecursive) {
         if (errno == EEXIST && IsDirectory(strPath)) {
             return CKyError::Success();
         }
-        return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to create folder [%s]",
-                                       strPath.c_str());
+        return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to create folder [%s]", strPath.c_str());
     }
     return CKyError::Success();
 }
 
-CKyError RemoveDirectoryTree(const std::string& strPath) {
+CKyError RemoveDirectoryTree(const std::string &strPath) {
     std::error_code ec;
     std::filesystem::remove_all(strPath, ec);
     if (ec) {
@@ -162,24 +160,24 @@ CKyError RemoveDirectoryTree(const std::string& strPath) {
     return CKyError::Success();
 }
 
-CKyError DeleteFile(const std::string& strPath) {
+CKyError DeleteFile(const std::string &strPath) {
     if (unlink(strPath.c_str()) != 0) {
         return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to delete file [%s]", strPath.c_str());
     }
     return CKyError::Success();
 }
 
-bool Exists(const std::string& strPath) {
+bool Exists(const std::string &strPath) {
     struct stat status;
     return stat(strPath.c_str(), &status) == 0;
 }
 
-bool IsDirectory(const std::string& strPath) {
+bool IsDirectory(const std::string &strPath) {
     struct stat status;
     return stat(strPath.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-CKyError GetFileSize(const std::string& strPath, uint64_t& nSize) {
+CKyError GetFileSize(const std::string &strPath, uint64_t &nSize) {
     nSize = 0;
     struct stat status;
     if (stat(strPath.c_str(), &status) != 0) {
@@ -190,7 +188,7 @@ CKyError GetFileSize(const std::string& strPath, uint64_t& nSize) {
     return CKyError::Success();
 }
 
-CKyError ReadWholeFile(const std::string& strPath, std::string& strContent, uint64_t nMaxBytes) {
+CKyError ReadWholeFile(const std::string &strPath, std::string &strContent, uint64_t nMaxBytes) {
     strContent.clear();
     auto_handle handle;
     CKyError error = TQCreateFile(handle, strPath, O_RDONLY);
@@ -204,11 +202,10 @@ CKyError ReadWholeFile(const std::string& strPath, std::string& strContent, uint
                                        strPath.c_str());
     }
     if (static_cast<uint64_t>(status.st_size) > nMaxBytes) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorFileTooLarge,
-                                       "File [%s] has %llu bytes, more than the limit %llu",
-                                       strPath.c_str(),
-                                       static_cast<unsigned long long>(status.st_size),
-                                       static_cast<unsigned long long>(nMaxBytes));
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, kErrorFileTooLarge, "File [%s] has %llu bytes, more than the limit %llu",
+            strPath.c_str(), static_cast<unsigned long long>(status.st_size),
+            static_cast<unsigned long long>(nMaxBytes));
     }
     std::string strRead;
     char szChunk[65536];
@@ -220,8 +217,7 @@ CKyError ReadWholeFile(const std::string& strPath, std::string& strContent, uint
         }
         if (strRead.size() + nRead > nMaxBytes) {
             return FXErrorUtil::ErrorWin32(FXLOC, kErrorFileTooLarge,
-                                           "File [%s] grew beyond the limit %llu",
-                                           strPath.c_str(),
+                                           "File [%s] grew beyond the limit %llu", strPath.c_str(),
                                            static_cast<unsigned long long>(nMaxBytes));
         }
         strRead.append(szChunk, nRead);
@@ -233,7 +229,7 @@ CKyError ReadWholeFile(const std::string& strPath, std::string& strContent, uint
     return CKyError::Success();
 }
 
-CKyError WriteWholeFile(const std::string& strPath, const std::string& strContent) {
+CKyError WriteWholeFile(const std::string &strPath, const std::string &strContent) {
     auto_handle handle;
     CKyError error = TQCreateFile(handle, strPath, O_WRONLY | O_CREAT | O_TRUNC);
     if (error.IsError()) {
@@ -251,7 +247,7 @@ CKyError WriteWholeFile(const std::string& strPath, const std::string& strConten
     return CKyError::Success();
 }
 
-CKyError CountLines(const std::string& strPath, uint64_t& nCount) {
+CKyError CountLines(const std::string &strPath, uint64_t &nCount) {
     nCount = 0;
     auto_handle handle;
     CKyError error = TQCreateFile(handle, strPath, O_RDONLY);

@@ -11,8 +11,8 @@
 
 #include "platform/StringFormat.h"
 
-void CLogWriterInterface::WriteLog(int nLevel, const char* szFunction, int nLine,
-                                   const char* szFormat, ...) {
+void CLogWriterInterface::WriteLog(int nLevel, const char *szFunction, int nLine,
+                                   const char *szFormat, ...) {
     va_list args;
     va_start(args, szFormat);
     WriteLogV(nLevel, szFunction, nLine, szFormat, args);
@@ -25,9 +25,9 @@ namespace {
 class CFileLogWriter : public CLogWriterInterface {
 public:
     CFileLogWriter() {
-        const char* szLevel = getenv("IDX_LOG_LEVEL");
+        const char *szLevel = getenv("IDX_LOG_LEVEL");
         m_nLevel = szLevel ? atoi(szLevel) : 0;
-        const char* szFile = getenv("IDX_LOG_FILE");
+        const char *szFile = getenv("IDX_LOG_FILE");
         if (szFile && *szFile) {
             m_pFile = fopen(szFile, "a");
         }
@@ -44,7 +44,7 @@ public:
 
     int GetLogLevel() const override { return m_nLevel; }
 
-    void WriteLogV(int nLevel, const char* szFunction, int nLine, const char* szFormat,
+    void WriteLogV(int nLevel, const char *szFunction, int nLine, const char *szFormat,
                    va_list args) override {
         std::string strText = FXFormatV(szFormat, args);
         struct timeval tv;
@@ -62,7 +62,7 @@ public:
 
 private:
     int m_nLevel = 0;
-    FILE* m_pFile = nullptr;
+    FILE *m_pFile = nullptr;
     bool m_bOwnsFile = false;
     std::mutex m_lock;
 };
@@ -72,7 +72,7 @@ private:
 CRedirectableLogWriter::CRedirectableLogWriter(CLogWriterInterfacePtr ptrTarget)
     : m_nLevel(LevelOf(ptrTarget)), m_ptrTarget(std::move(ptrTarget)) {}
 
-int CRedirectableLogWriter::LevelOf(const CLogWriterInterfacePtr& ptrTarget) {
+int CRedirectableLogWriter::LevelOf(const CLogWriterInterfacePtr &ptrTarget) {
     // Without a target nothing is written, so no line of level 0 or more is even formatted.
     return ptrTarget ? ptrTarget->GetLogLevel() : INT_MIN;
 }
@@ -81,8 +81,8 @@ int CRedirectableLogWriter::GetLogLevel() const {
     return m_nLevel.load(std::memory_order_relaxed);
 }
 
-void CRedirectableLogWriter::WriteLogV(int nLevel, const char* szFunction, int nLine,
-                                       const char* szFormat, va_list args) {
+void CRedirectableLogWriter::WriteLogV(int nLevel, const char *szFunction, int nLine,
+                                       const char *szFormat, va_list args) {
     CLogWriterInterfacePtr ptrTarget;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -104,7 +104,7 @@ CLogWriterInterfacePtr CRedirectableLogWriter::Redirect(CLogWriterInterfacePtr p
 CLogWriterInterfacePtr g_ptrLogWriter =
     boost::make_shared<CRedirectableLogWriter>(boost::make_shared<CFileLogWriter>());
 
-TQDebugFunction::TQDebugFunction(const char* szFunction, int nLevel)
+TQDebugFunction::TQDebugFunction(const char *szFunction, int nLevel)
     : m_szFunction(szFunction), m_nLevel(nLevel),
       m_bActive(g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(nLevel)) {
     if (m_bActive) {

@@ -17,10 +17,10 @@ public:
     virtual ~CLogWriterInterface() = default;
 
     virtual int GetLogLevel() const = 0;
-    virtual void WriteLogV(int nLevel, const char* szFunction, int nLine, const char* szFormat,
+    virtual void WriteLogV(int nLevel, const char *szFunction, int nLine, const char *szFormat,
                            va_list args) = 0;
 
-    void WriteLog(int nLevel, const char* szFunction, int nLine, const char* szFormat, ...)
+    void WriteLog(int nLevel, const char *szFunction, int nLine, const char *szFormat, ...)
         __attribute__((format(printf, 5, 6)));
 
     bool IsLevelOn(int nLevel) const { return nLevel < 0 || GetLogLevel() >= nLevel; }
@@ -36,7 +36,7 @@ public:
     explicit CRedirectableLogWriter(CLogWriterInterfacePtr ptrTarget);
 
     int GetLogLevel() const override;
-    void WriteLogV(int nLevel, const char* szFunction, int nLine, const char* szFormat,
+    void WriteLogV(int nLevel, const char *szFunction, int nLine, const char *szFormat,
                    va_list args) override;
 
     // Sends later lines to ptrTarget (none when null) and returns the previous target. A line
@@ -44,7 +44,7 @@ public:
     CLogWriterInterfacePtr Redirect(CLogWriterInterfacePtr ptrTarget);
 
 private:
-    static int LevelOf(const CLogWriterInterfacePtr& ptrTarget);
+    static int LevelOf(const CLogWriterInterfacePtr &ptrTarget);
 
     std::atomic<int> m_nLevel;
     mutable std::mutex m_lock;
@@ -56,11 +56,11 @@ private:
 // only replaced before any thread logs; to send lines elsewhere later, redirect the writer.
 extern CLogWriterInterfacePtr g_ptrLogWriter;
 
-#define IDX_LOG(nLevel, ...)                                                                    \
-    do {                                                                                        \
-        if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(nLevel)) {                              \
-            g_ptrLogWriter->WriteLog((nLevel), __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__);     \
-        }                                                                                       \
+#define IDX_LOG(nLevel, ...)                                                                       \
+    do {                                                                                           \
+        if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(nLevel)) {                                 \
+            g_ptrLogWriter->WriteLog((nLevel), __PRETTY_FUNCTION__, __LINE__, __VA_ARGS__);        \
+        }                                                                                          \
     } while (0)
 
 #define IDX_LOG_ERROR(...) IDX_LOG(-1, __VA_ARGS__)
@@ -68,13 +68,13 @@ extern CLogWriterInterfacePtr g_ptrLogWriter;
 // Scoped function trace: logs entry and exit of a long operation when the level is high enough.
 class TQDebugFunction {
 public:
-    TQDebugFunction(const char* szFunction, int nLevel = 5);
+    TQDebugFunction(const char *szFunction, int nLevel = 5);
     ~TQDebugFunction();
-    TQDebugFunction(const TQDebugFunction&) = delete;
-    TQDebugFunction& operator=(const TQDebugFunction&) = delete;
+    TQDebugFunction(const TQDebugFunction &) = delete;
+    TQDebugFunction &operator=(const TQDebugFunction &) = delete;
 
 private:
-    const char* m_szFunction;
+    const char *m_szFunction;
     int m_nLevel;
     bool m_bActive;
 };

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-std::string FXFormatV(const char* szFormat, va_list args) {
+std::string FXFormatV(const char *szFormat, va_list args) {
     if (!szFormat) {
         return std::string();
     }
@@ -23,7 +23,7 @@ std::string FXFormatV(const char* szFormat, va_list args) {
     return std::string(vecBuffer.data(), static_cast<size_t>(nLength));
 }
 
-std::string FXFormat(const char* szFormat, ...) {
+std::string FXFormat(const char *szFormat, ...) {
     va_list args;
     va_start(args, szFormat);
     std::string strText = FXFormatV(szFormat, args);

@@ -4,5 +4,5 @@
 #include <cstdarg>
 #include <string>
 
-std::string FXFormatV(const char* szFormat, va_list args);
-std::string FXFormat(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string FXFormatV(const char *szFormat, va_list args);
+std::string FXFormat(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -7,7 +7,7 @@
 
 #include "platform/StringFormat.h"
 
-void FXString::Trim(std::string& strText, const char* szChars) {
+void FXString::Trim(std::string &strText, const char *szChars) {
     if (!szChars || !*szChars) {
         return;
     }
@@ -20,7 +20,7 @@ void FXString::Trim(std::string& strText, const char* szChars) {
     strText.erase(0, strText.find_first_not_of(szChars));
 }
 
-bool FXString::RemoveRight(std::string& strText, const std::string& strSuffix) {
+bool FXString::RemoveRight(std::string &strText, const std::string &strSuffix) {
     if (strSuffix.empty() || !MatchRight(strText, strSuffix)) {
         return false;
     }
@@ -28,8 +28,8 @@ bool FXString::RemoveRight(std::string& strText, const std::string& strSuffix) {
     return true;
 }
 
-bool FXString::ReplaceLeftNoCase(std::string& strText, const std::string& strPrefix,
-                                 const std::string& strReplacement) {
+bool FXString::ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
+                                 const std::string &strReplacement) {
     if (strText.size() < strPrefix.size() ||
         strncasecmp(strText.c_str(), strPrefix.c_str(), strPrefix.size()) != 0) {
         return false;
@@ -38,7 +38,7 @@ bool FXString::ReplaceLeftNoCase(std::string& strText, const std::string& strPre
     return true;
 }
 
-std::string FXString::Format(const char* szFormat, ...) {
+std::string FXString::Format(const char *szFormat, ...) {
     va_list args;
     va_start(args, szFormat);
     std::string strText = FXFormatV(szFormat, args);
@@ -46,8 +46,8 @@ std::string FXString::Format(const char* szFormat, ...) {
     return strText;
 }
 
-std::vector<std::string> FXString::Split(const std::string& strText,
-                                         const std::string& strDelimiter) {
+std::vector<std::string> FXString::Split(const std::string &strText,
+                                         const std::string &strDelimiter) {
     std::vector<std::string> vecPieces;
     if (strText.empty()) {
         return vecPieces;
@@ -68,9 +68,9 @@ std::vector<std::string> FXString::Split(const std::string& strText,
     }
 }
 
-std::string FXString::ToLower(const std::string& strText) {
+std::string FXString::ToLower(const std::string &strText) {
     std::string strResult(strText);
-    for (char& c : strResult) {
+    for (char &c : strResult) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
@@ -78,9 +78,9 @@ std::string FXString::ToLower(const std::string& strText) {
     return strResult;
 }
 
-std::string FXString::ToUpper(const std::string& strText) {
+std::string FXString::ToUpper(const std::string &strText) {
     std::string strResult(strText);
-    for (char& c : strResult) {
+    for (char &c : strResult) {
         if (c >= 'a' && c <= 'z') {
             c = static_cast<char>(c - 'a' + 'A');
         }
@@ -88,8 +88,8 @@ std::string FXString::ToUpper(const std::string& strText) {
     return strResult;
 }
 
-size_t FXString::Replace(std::string& strText, const std::string& strFrom,
-                         const std::string& strTo) {
+size_t FXString::Replace(std::string &strText, const std::string &strFrom,
+                         const std::string &strTo) {
     if (strFrom.empty()) {
         return 0;
     }
@@ -103,7 +103,7 @@ size_t FXString::Replace(std::string& strText, const std::string& strFrom,
     return nCount;
 }
 
-bool FXString::IsNumeric(const std::string& strText) {
+bool FXString::IsNumeric(const std::string &strText) {
     if (strText.empty()) {
         return false;
     }
@@ -115,7 +115,7 @@ bool FXString::IsNumeric(const std::string& strText) {
     return true;
 }
 
-CKyError FXPath::Append(std::string& strPath, const std::string& strName, uint32_t /*nFlags*/) {
+CKyError FXPath::Append(std::string &strPath, const std::string &strName, uint32_t /*nFlags*/) {
     if (strName.empty()) {
         return CKyError::Success();
     }
@@ -136,8 +136,8 @@ CKyError FXPath::Append(std::string& strPath, const std::string& strName, uint32
     return CKyError::Success();
 }
 
-CKyError FXPath::SplitParentPath(const std::string& strPath, std::string& strParent,
-                                 std::string& strName) {
+CKyError FXPath::SplitParentPath(const std::string &strPath, std::string &strParent,
+                                 std::string &strName) {
     strParent.clear();
     strName.clear();
     if (strPath.empty()) {
@@ -159,19 +159,19 @@ CKyError FXPath::SplitParentPath(const std::string& strPath, std::string& strPar
     return CKyError::Success();
 }
 
-std::string FXPath::GetFileName(const std::string& strPath) {
+std::string FXPath::GetFileName(const std::string &strPath) {
     std::string strParent, strName;
     SplitParentPath(strPath, strParent, strName);
     return strName;
 }
 
-std::string FXPath::GetParent(const std::string& strPath) {
+std::string FXPath::GetParent(const std::string &strPath) {
     std::string strParent, strName;
     SplitParentPath(strPath, strParent, strName);
     return strParent;
 }
 
-std::string FXPath::Join(const std::string& strPath, const std::string& strName) {
+std::string FXPath::Join(const std::string &strPath, const std::string &strName) {
     std::string strResult(strPath);
     Append(strResult, strName, 0);
     return strResult;

@@ -8,7 +8,9 @@ bool TqCriticalSectionH::enter(bool bWait) {
     return true;
 }
 
-void TqCriticalSectionH::leave() { m_mutex.unlock(); }
+void TqCriticalSectionH::leave() {
+    m_mutex.unlock();
+}
 
 void TqSemaphoreH::release(int32_t nCount) {
     if (nCount <= 0) {

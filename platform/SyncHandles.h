@@ -16,10 +16,10 @@
 
 // Results of the platform's waits.
 enum ETqWaitResult : uint32_t {
-    TQ_WAIT_OBJECT_0 = 0,          // the awaited object was set
-    TQ_WAIT_ABANDONED = 0x80,      // the object's owner went away
-    TQ_WAIT_IO_COMPLETION = 0xC0,  // the waiting thread was alerted (asked to stop)
-    TQ_WAIT_TIMEOUT = 0x102,       // the time ran out
+    TQ_WAIT_OBJECT_0 = 0,         // the awaited object was set
+    TQ_WAIT_ABANDONED = 0x80,     // the object's owner went away
+    TQ_WAIT_IO_COMPLETION = 0xC0, // the waiting thread was alerted (asked to stop)
+    TQ_WAIT_TIMEOUT = 0x102,      // the time ran out
 };
 
 // A wait of this many milliseconds has no limit (where a wait accepts it).
@@ -29,7 +29,7 @@ const uint32_t TQ_INFINITE = 0xFFFFFFFFu;
 // time have passed, and returns bDone()'s last answer. 0 tests once without waiting. The real
 // wait is cut into short slices so that a virtual clock moved by another thread is noticed.
 template <class Predicate>
-bool TqTimedWait(std::condition_variable& cv, std::unique_lock<std::mutex>& lock,
+bool TqTimedWait(std::condition_variable &cv, std::unique_lock<std::mutex> &lock,
                  uint64_t ullMilliseconds, Predicate bDone) {
     // Beyond a century the deadline would overflow the tick count: that is no limit at all.
     const uint64_t kNoLimitMs = 100ull * 366 * 24 * 3600 * 1000;
@@ -55,8 +55,8 @@ bool TqTimedWait(std::condition_variable& cv, std::unique_lock<std::mutex>& lock
 class TqCriticalSectionH {
 public:
     TqCriticalSectionH() = default;
-    TqCriticalSectionH(const TqCriticalSectionH&) = delete;
-    TqCriticalSectionH& operator=(const TqCriticalSectionH&) = delete;
+    TqCriticalSectionH(const TqCriticalSectionH &) = delete;
+    TqCriticalSectionH &operator=(const TqCriticalSectionH &) = delete;
 
     // bWait true waits as long as needed and answers true; false only tries and answers
     // whether the lock was taken.
@@ -71,8 +71,8 @@ private:
 class TqSemaphoreH {
 public:
     explicit TqSemaphoreH(int32_t nCount) : m_llCount(nCount) {}
-    TqSemaphoreH(const TqSemaphoreH&) = delete;
-    TqSemaphoreH& operator=(const TqSemaphoreH&) = delete;
+    TqSemaphoreH(const TqSemaphoreH &) = delete;
+    TqSemaphoreH &operator=(const TqSemaphoreH &) = delete;
 
     // Raises the count by nCount; a count of 0 or less changes nothing.
     void release(int32_t nCount);
@@ -91,8 +91,8 @@ private:
 class TqEventH {
 public:
     explicit TqEventH(bool bAutoReset) : m_bAutoReset(bAutoReset) {}
-    TqEventH(const TqEventH&) = delete;
-    TqEventH& operator=(const TqEventH&) = delete;
+    TqEventH(const TqEventH &) = delete;
+    TqEventH &operator=(const TqEventH &) = delete;
 
     // TQ_WAIT_OBJECT_0 when the event was set, TQ_WAIT_TIMEOUT when the time ran out.
     uint32_t wait(uint64_t ullMilliseconds);

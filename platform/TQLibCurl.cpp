@@ -28,8 +28,8 @@ bool EnsureCurlGlobalInit() {
 // environment already exempts stay exempt, since CURLOPT_NOPROXY replaces no_proxy.
 std::string NoProxyHosts() {
     std::string strHosts = "127.0.0.1,localhost,::1";
-    for (const char* szVariable : {"no_proxy", "NO_PROXY"}) {
-        const char* szValue = getenv(szVariable);
+    for (const char *szVariable : {"no_proxy", "NO_PROXY"}) {
+        const char *szValue = getenv(szVariable);
         if (szValue && *szValue) {
             strHosts += ",";
             strHosts += szValue;
@@ -39,7 +39,7 @@ std::string NoProxyHosts() {
     return strHosts;
 }
 
-std::string TrimBlanks(const std::string& strText) {
+std::string TrimBlanks(const std::string &strText) {
     size_t nFirst = strText.find_first_not_of(" \t");
     if (nFirst == std::string::npos) {
         return std::string();
@@ -49,7 +49,7 @@ std::string TrimBlanks(const std::string& strText) {
 }
 
 // Turns a caller's header line into the line that is sent; false for a line that cannot be one.
-bool MakeHeaderLine(const std::string& strGiven, std::string& strLine) {
+bool MakeHeaderLine(const std::string &strGiven, std::string &strLine) {
     std::string strTrimmed = TrimBlanks(strGiven);
     if (strTrimmed.empty() || strTrimmed.find_first_of("\r\n") != std::string::npos) {
         return false;
@@ -67,7 +67,7 @@ bool MakeHeaderLine(const std::string& strGiven, std::string& strLine) {
     return true;
 }
 
-bool SameHeaderName(const std::string& strLineA, const std::string& strLineB) {
+bool SameHeaderName(const std::string &strLineA, const std::string &strLineB) {
     std::string strNameA = TrimBlanks(strLineA.substr(0, strLineA.find(':')));
     std::string strNameB = TrimBlanks(strLineB.substr(0, strLineB.find(':')));
     return strcasecmp(strNameA.c_str(), strNameB.c_str()) == 0;
@@ -76,9 +76,9 @@ bool SameHeaderName(const std::string& strLineA, const std::string& strLineB) {
 } // namespace
 
 TQLibCurl::TQLibCurl()
-    : m_pCurl(nullptr), m_pHeaderList(nullptr), m_pWriteCallback(nullptr),
-      m_pWriteContext(nullptr), m_bHasAnswer(false), m_bAnswerTooLarge(false),
-      m_nMaxAnswerBytes(kDefaultMaxAnswerBytes), m_llHttpStatus(0) {
+    : m_pCurl(nullptr), m_pHeaderList(nullptr), m_pWriteCallback(nullptr), m_pWriteContext(nullptr),
+      m_bHasAnswer(false), m_bAnswerTooLarge(false), m_nMaxAnswerBytes(kDefaultMaxAnswerBytes),
+      m_llHttpStatus(0) {
     m_szCurlError[0] = '\0';
 }
 
@@ -89,9 +89,9 @@ TQLibCurl::~TQLibCurl() {
     curl_slist_free_all(m_pHeaderList);
 }
 
-bool TQLibCurl::TQLibCurlInit(const std::string& strDefaultHeaderLine, bool bKeepAliveProbes,
+bool TQLibCurl::TQLibCurlInit(const std::string &strDefaultHeaderLine, bool bKeepAliveProbes,
                               bool bAcceptCompressed, TQLibCurlWriteCallback pWriteCallback,
-                              void* pWriteContext) {
+                              void *pWriteContext) {
     try {
         if (!EnsureCurlGlobalInit()) {
             m_strLastError = "curl_global_init failed";
@@ -100,8 +100,8 @@ bool TQLibCurl::TQLibCurlInit(const std::string& strDefaultHeaderLine, bool bKee
         m_strDefaultHeader.clear();
         if (!strDefaultHeaderLine.empty() &&
             !MakeHeaderLine(strDefaultHeaderLine, m_strDefaultHeader)) {
-            m_strLastError = FXFormat("invalid default header line [%s]",
-                                      strDefaultHeaderLine.c_str());
+            m_strLastError =
+                FXFormat("invalid default header line [%s]", strDefaultHeaderLine.c_str());
             return false;
         }
         if (m_pCurl) {
@@ -126,7 +126,7 @@ bool TQLibCurl::TQLibCurlInit(const std::string& strDefaultHeaderLine, bool bKee
                              pWriteCallback ? pWriteCallback : &TQLibCurl::OnAnswerBytes) ==
                 CURLE_OK &&
             curl_easy_setopt(m_pCurl, CURLOPT_WRITEDATA,
-                             pWriteCallback ? pWriteContext : static_cast<void*>(this)) ==
+                             pWriteCallback ? pWriteContext : static_cast<void *>(this)) ==
                 CURLE_OK &&
             curl_easy_setopt(m_pCurl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
             curl_easy_setopt(m_pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
@@ -144,7 +144,7 @@ bool TQLibCurl::TQLibCurlInit(const std::string& strDefaultHeaderLine, bool bKee
             m_strLastError = FXFormat("failed to set up the curl handle: %s", m_szCurlError);
         }
         return bOk;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         m_strLastError = e.what();
         return false;
     }
@@ -158,8 +158,8 @@ bool TQLibCurl::TQLibCurlSetAdditionalOptionsIntValue(CURLoption eOption, long n
     // libcurl numbers its integer options below CURLOPTTYPE_OBJECTPOINT; anything else expects
     // a pointer or a 64-bit offset and must not be handed a long.
     if (eOption <= 0 || eOption >= CURLOPTTYPE_OBJECTPOINT) {
-        m_strLastError = FXFormat("curl option %d does not take an integer",
-                                  static_cast<int>(eOption));
+        m_strLastError =
+            FXFormat("curl option %d does not take an integer", static_cast<int>(eOption));
         return false;
     }
     CURLcode eResult = curl_easy_setopt(m_pCurl, eOption, nValue);
@@ -171,46 +171,48 @@ bool TQLibCurl::TQLibCurlSetAdditionalOptionsIntValue(CURLoption eOption, long n
     return true;
 }
 
-bool TQLibCurl::TQLibCurlDynamiceTppmCheck(const std::string& strPingUrl,
-                                           const std::string& strClientName,
-                                           bool& bUseDynamicTppm) {
+bool TQLibCurl::TQLibCurlDynamiceTppmCheck(const std::string &strPingUrl,
+                                           const std::string &strClientName,
+                                           bool &bUseDynamicTppm) {
     bUseDynamicTppm = false;
     return Perform(0, strPingUrl, nullptr, 0, false, strClientName);
 }
 
-void TQLibCurl::TQLibCurlFreeHttpHeaderList() { m_vecAppendedHeaders.clear(); }
+void TQLibCurl::TQLibCurlFreeHttpHeaderList() {
+    m_vecAppendedHeaders.clear();
+}
 
-bool TQLibCurl::TQLibCurlAppendHeader(int nHeaderType, const std::string& strHeaderLine) {
+bool TQLibCurl::TQLibCurlAppendHeader(int nHeaderType, const std::string &strHeaderLine) {
     try {
         std::string strLine;
         if (nHeaderType != 0 || !MakeHeaderLine(strHeaderLine, strLine)) {
-            m_strLastError = FXFormat("header line [%s] of type %d refused",
-                                      strHeaderLine.c_str(), nHeaderType);
+            m_strLastError =
+                FXFormat("header line [%s] of type %d refused", strHeaderLine.c_str(), nHeaderType);
             return false;
         }
         m_vecAppendedHeaders.erase(std::remove_if(m_vecAppendedHeaders.begin(),
                                                   m_vecAppendedHeaders.end(),
-                                                  [&](const std::string& strOld) {
+                                                  [&](const std::string &strOld) {
                                                       return SameHeaderName(strOld, strLine);
                                                   }),
                                    m_vecAppendedHeaders.end());
         m_vecAppendedHeaders.push_back(strLine);
         return true;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         m_strLastError = e.what();
         return false;
     }
 }
 
-bool TQLibCurl::TQLibCurlSendHttpReq2(int nRequestType, const std::string& strUrl,
-                                      const char* pBody, size_t nLength, bool bFollowRedirects,
-                                      const std::string& strClientName, bool bUseDynamicTppm) {
+bool TQLibCurl::TQLibCurlSendHttpReq2(int nRequestType, const std::string &strUrl,
+                                      const char *pBody, size_t nLength, bool bFollowRedirects,
+                                      const std::string &strClientName, bool bUseDynamicTppm) {
     // Only the direct route exists here (see TQLibCurlDynamiceTppmCheck).
     (void)bUseDynamicTppm;
     return Perform(nRequestType, strUrl, pBody, nLength, bFollowRedirects, strClientName);
 }
 
-const char* TQLibCurl::GetHttpResponse(size_t& nLength, bool bAfterCheck) {
+const char *TQLibCurl::GetHttpResponse(size_t &nLength, bool bAfterCheck) {
     (void)bAfterCheck;
     if (!m_bHasAnswer) {
         nLength = 0;
@@ -220,8 +222,8 @@ const char* TQLibCurl::GetHttpResponse(size_t& nLength, bool bAfterCheck) {
     return m_strAnswer.c_str();
 }
 
-size_t TQLibCurl::OnAnswerBytes(char* pData, size_t nSize, size_t nCount, void* pContext) {
-    TQLibCurl* pThis = static_cast<TQLibCurl*>(pContext);
+size_t TQLibCurl::OnAnswerBytes(char *pData, size_t nSize, size_t nCount, void *pContext) {
+    TQLibCurl *pThis = static_cast<TQLibCurl *>(pContext);
     size_t nBytes = nSize * nCount;
     if (nBytes > pThis->m_nMaxAnswerBytes - pThis->m_strAnswer.size()) {
         pThis->m_bAnswerTooLarge = true;
@@ -251,19 +253,19 @@ bool TQLibCurl::BuildHeaderList() {
     std::vector<std::string> vecLines;
     if (!m_strDefaultHeader.empty() &&
         std::none_of(m_vecAppendedHeaders.begin(), m_vecAppendedHeaders.end(),
-                     [&](const std::string& strLine) {
+                     [&](const std::string &strLine) {
                          return SameHeaderName(strLine, m_strDefaultHeader);
                      })) {
         vecLines.push_back(m_strDefaultHeader);
     }
     vecLines.insert(vecLines.end(), m_vecAppendedHeaders.begin(), m_vecAppendedHeaders.end());
     // Without this, libcurl waits for a "100 Continue" before sending a large body.
-    auto isExpect = [](const std::string& strLine) { return SameHeaderName(strLine, "Expect"); };
+    auto isExpect = [](const std::string &strLine) { return SameHeaderName(strLine, "Expect"); };
     if (std::none_of(vecLines.begin(), vecLines.end(), isExpect)) {
         vecLines.push_back("Expect:");
     }
-    for (const std::string& strLine : vecLines) {
-        curl_slist* pNew = curl_slist_append(m_pHeaderList, strLine.c_str());
+    for (const std::string &strLine : vecLines) {
+        curl_slist *pNew = curl_slist_append(m_pHeaderList, strLine.c_str());
         if (!pNew) {
             return false;
         }
@@ -272,8 +274,8 @@ bool TQLibCurl::BuildHeaderList() {
     return curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, m_pHeaderList) == CURLE_OK;
 }
 
-bool TQLibCurl::Perform(int nRequestType, const std::string& strUrl, const char* pBody,
-                        size_t nLength, bool bFollowRedirects, const std::string& strClientName) {
+bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char *pBody,
+                        size_t nLength, bool bFollowRedirects, const std::string &strClientName) {
     try {
         ClearAnswer();
         m_llHttpStatus = 0;
@@ -292,8 +294,7 @@ bool TQLibCurl::Perform(int nRequestType, const std::string& strUrl, const char*
             curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, bFollowRedirects ? 1L : 0L) ==
                 CURLE_OK &&
             curl_easy_setopt(m_pCurl, CURLOPT_USERAGENT,
-                             strClientName.empty() ? nullptr : strClientName.c_str()) ==
-                CURLE_OK;
+                             strClientName.empty() ? nullptr : strClientName.c_str()) == CURLE_OK;
         if (bOk && nRequestType == 1) {
             bOk = curl_easy_setopt(m_pCurl, CURLOPT_POST, 1L) == CURLE_OK &&
                   curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -328,7 +329,7 @@ bool TQLibCurl::Perform(int nRequestType, const std::string& strUrl, const char*
         }
         m_strLastError.clear();
         return true;
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         m_strLastError = e.what();
         ClearAnswer();
         return false;
@@ -339,12 +340,12 @@ namespace {
 
 // Where a download's answer goes, and what went wrong writing it.
 struct SDownloadSink {
-    FILE* pFile;
+    FILE *pFile;
     int nErrNo;
 };
 
-size_t WriteToFile(char* pData, size_t nSize, size_t nCount, void* pContext) {
-    SDownloadSink* pSink = static_cast<SDownloadSink*>(pContext);
+size_t WriteToFile(char *pData, size_t nSize, size_t nCount, void *pContext) {
+    SDownloadSink *pSink = static_cast<SDownloadSink *>(pContext);
     size_t nWritten = fwrite(pData, nSize, nCount, pSink->pFile);
     if (nWritten != nCount && pSink->nErrNo == 0) {
         pSink->nErrNo = errno ? errno : EIO;
@@ -354,8 +355,8 @@ size_t WriteToFile(char* pData, size_t nSize, size_t nCount, void* pContext) {
 
 } // namespace
 
-CKyError TqCurlReadStream::Download(const std::string& strOutputPath, const std::string& strUrl,
-                                    const std::string& strRequest) {
+CKyError TqCurlReadStream::Download(const std::string &strOutputPath, const std::string &strUrl,
+                                    const std::string &strRequest) {
     try {
         SDownloadSink sink{fopen(strOutputPath.c_str(), "wb"), 0};
         if (!sink.pFile) {
@@ -386,7 +387,7 @@ CKyError TqCurlReadStream::Download(const std::string& strOutputPath, const std:
                                        strUrl.c_str(),
                                        static_cast<long long>(curl.GetHttpErrorCode()),
                                        curl.GetLastErrorText().c_str());
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         return FXErrorUtil::ErrorWin32(FXLOC, 774, "Download from URL [%s] failed: %s",
                                        strUrl.c_str(), e.what());
     }

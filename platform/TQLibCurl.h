@@ -15,8 +15,8 @@
 class TQLibCurl {
 public:
     // libcurl's write-callback form: receives the answer bytes, returns how many it took.
-    typedef size_t (*TQLibCurlWriteCallback)(char* pData, size_t nSize, size_t nCount,
-                                             void* pContext);
+    typedef size_t (*TQLibCurlWriteCallback)(char *pData, size_t nSize, size_t nCount,
+                                             void *pContext);
 
     // Answers larger than this are refused rather than kept in memory (SetMaxAnswerSize).
     static constexpr size_t kDefaultMaxAnswerBytes = 256u * 1024u * 1024u;
@@ -29,17 +29,17 @@ public:
 
     TQLibCurl();
     ~TQLibCurl();
-    TQLibCurl(const TQLibCurl&) = delete;
-    TQLibCurl& operator=(const TQLibCurl&) = delete;
+    TQLibCurl(const TQLibCurl &) = delete;
+    TQLibCurl &operator=(const TQLibCurl &) = delete;
 
     // Makes the handle ready. strDefaultHeaderLine goes with every request unless an appended
     // line of the same header name replaces it. bKeepAliveProbes turns on TCP keep-alive probes
     // (for long-lived handles); bAcceptCompressed asks for compressed answers, which are decoded
     // before they are kept. With a write callback the answer bytes go to it (with pWriteContext)
     // instead of being kept by the handle. Calling it again starts over with the new values.
-    bool TQLibCurlInit(const std::string& strDefaultHeaderLine, bool bKeepAliveProbes,
+    bool TQLibCurlInit(const std::string &strDefaultHeaderLine, bool bKeepAliveProbes,
                        bool bAcceptCompressed, TQLibCurlWriteCallback pWriteCallback = nullptr,
-                       void* pWriteContext = nullptr);
+                       void *pWriteContext = nullptr);
 
     // Sets an integer option by libcurl number (CURLOPT_NOSIGNAL, CURLOPT_TIMEOUT_MS, ...);
     // it stays for every later request. Options that do not take an integer are refused.
@@ -49,8 +49,8 @@ public:
     // dynamic-TPPM route. This platform only knows the direct connection, so the flag is always
     // set to false; the answer tells whether the engine answered the ping with a 2xx status, and
     // the ping's answer can be read with GetHttpResponse.
-    bool TQLibCurlDynamiceTppmCheck(const std::string& strPingUrl,
-                                    const std::string& strClientName, bool& bUseDynamicTppm);
+    bool TQLibCurlDynamiceTppmCheck(const std::string &strPingUrl, const std::string &strClientName,
+                                    bool &bUseDynamicTppm);
 
     // Drops every header line appended so far; the default line applies again.
     void TQLibCurlFreeHttpHeaderList();
@@ -60,43 +60,43 @@ public:
     // line without a colon names the body's media type: "text/xml" becomes
     // "Content-Type: text/xml", a bare subtype such as "x-www-form-urlencoded" is taken under
     // "application/". Empty lines and lines with CR or LF are refused.
-    bool TQLibCurlAppendHeader(int nHeaderType, const std::string& strHeaderLine);
+    bool TQLibCurlAppendHeader(int nHeaderType, const std::string &strHeaderLine);
 
     // Sends one request and blocks until the exchange ends. nRequestType 1 is a POST of
     // nLength bytes at pBody (pBody may be null when nLength is 0), 0 a GET. True only when the
     // exchange completed with a 2xx status; after a non-2xx answer the status and the answer
     // are still readable. No connection leaves status 0 and no answer. bFollowRedirects lets
     // libcurl follow redirections. The client name goes out as the User-Agent.
-    bool TQLibCurlSendHttpReq2(int nRequestType, const std::string& strUrl, const char* pBody,
+    bool TQLibCurlSendHttpReq2(int nRequestType, const std::string &strUrl, const char *pBody,
                                size_t nLength, bool bFollowRedirects,
-                               const std::string& strClientName, bool bUseDynamicTppm);
+                               const std::string &strClientName, bool bUseDynamicTppm);
 
     // The answer of the last completed exchange, zero-terminated, owned by the handle until the
     // next request; null when there is none. The handle keeps only its last answer, so the flag
     // (set by callers that read the dynamic-TPPM check's answer) changes nothing.
-    const char* GetHttpResponse(size_t& nLength, bool bAfterCheck);
+    const char *GetHttpResponse(size_t &nLength, bool bAfterCheck);
 
     // HTTP status of the last request; 0 when no answer came.
     int64_t GetHttpErrorCode() const { return m_llHttpStatus; }
 
     // Why the last request failed (libcurl's text or the status); empty after a success.
-    const std::string& GetLastErrorText() const { return m_strLastError; }
+    const std::string &GetLastErrorText() const { return m_strLastError; }
 
     void SetMaxAnswerSize(size_t nMaxBytes) { m_nMaxAnswerBytes = nMaxBytes; }
 
 private:
-    static size_t OnAnswerBytes(char* pData, size_t nSize, size_t nCount, void* pContext);
-    bool Perform(int nRequestType, const std::string& strUrl, const char* pBody, size_t nLength,
-                 bool bFollowRedirects, const std::string& strClientName);
+    static size_t OnAnswerBytes(char *pData, size_t nSize, size_t nCount, void *pContext);
+    bool Perform(int nRequestType, const std::string &strUrl, const char *pBody, size_t nLength,
+                 bool bFollowRedirects, const std::string &strClientName);
     bool BuildHeaderList();
     void ClearAnswer();
 
-    CURL* m_pCurl;
-    curl_slist* m_pHeaderList;
+    CURL *m_pCurl;
+    curl_slist *m_pHeaderList;
     std::string m_strDefaultHeader;
     std::vector<std::string> m_vecAppendedHeaders;
     TQLibCurlWriteCallback m_pWriteCallback;
-    void* m_pWriteContext;
+    void *m_pWriteContext;
 
     std::string m_strAnswer;
     bool m_bHasAnswer;
@@ -112,6 +112,6 @@ class TqCurlReadStream {
 public:
     // Success only when the answer came with a 2xx status and is completely in the file; on
     // failure no file is left behind and the error names the URL and the status.
-    CKyError Download(const std::string& strOutputPath, const std::string& strUrl,
-                      const std::string& strRequest);
+    CKyError Download(const std::string &strOutputPath, const std::string &strUrl,
+                      const std::string &strRequest);
 };

@@ -30,9 +30,9 @@ typedef SXTransmitterConfigurationBagId BagId;
 const char kPlatformSection[] = "FileSystemAgent";
 
 // Include filters of a virtual-machine job match a name in any folder of the machine's disks.
-std::set<std::string> BuildPathPatterns(const std::string& strFilters) {
+std::set<std::string> BuildPathPatterns(const std::string &strFilters) {
     std::set<std::string> setPatterns;
-    for (const std::string& strPiece : FXString::Split(strFilters, ",")) {
+    for (const std::string &strPiece : FXString::Split(strFilters, ",")) {
         setPatterns.insert("/**/" + strPiece);
     }
     return setPatterns;
@@ -40,9 +40,9 @@ std::set<std::string> BuildPathPatterns(const std::string& strFilters) {
 
 // Include filters of a file-system job are matched by extension: only the text after the last
 // "." of each piece counts.
-std::set<std::string> BuildExtensionSet(const std::string& strFilters) {
+std::set<std::string> BuildExtensionSet(const std::string &strFilters) {
     std::set<std::string> setExtensions;
-    for (const std::string& strPiece : FXString::Split(strFilters, ",")) {
+    for (const std::string &strPiece : FXString::Split(strFilters, ",")) {
         size_t nDot = strPiece.rfind('.');
         setExtensions.insert(nDot == std::string::npos ? strPiece : strPiece.substr(nDot + 1));
     }
@@ -61,8 +61,8 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
 
     // A bad value in the bag must come back as an error, never as an exception out of Start.
     try {
-        const CBag& bag = *m_ptrOptionsBag;
-        CTransmitterOptions& options = *m_ptrOptions;
+        const CBag &bag = *m_ptrOptionsBag;
+        CTransmitterOptions &options = *m_ptrOptions;
         CKyError error;
 
         bool bVMContentIndexing = false;
@@ -80,7 +80,7 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         const bool bFileSystemMode = !bVMMode && !bSPMode;
 
         ReadBagValue<std::string>(bag, BagId::idServer,
-                                  [&](const std::string& v) { options.SetServer(v); });
+                                  [&](const std::string &v) { options.SetServer(v); });
         ReadBagValue<unsigned int>(bag, BagId::idServerPort,
                                    [&](unsigned int v) { options.SetServerPort(v); });
 
@@ -112,19 +112,19 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
                                [&](bool v) { options.SetAuditingContext(v); });
         }
 
-        ReadBagValue<std::string>(bag, BagId::idCompleteSolrExtractUrl, [&](const std::string& v) {
+        ReadBagValue<std::string>(bag, BagId::idCompleteSolrExtractUrl, [&](const std::string &v) {
             options.SetCompleteSolrExtractUrl(v);
         });
         ReadBagValue<std::string>(bag, BagId::idSubClientDir,
-                                  [&](const std::string& v) { options.SetSubClientDir(v); });
+                                  [&](const std::string &v) { options.SetSubClientDir(v); });
         ReadBagValue<std::string>(bag, BagId::idClientName,
-                                  [&](const std::string& v) { options.SetClientName(v); });
+                                  [&](const std::string &v) { options.SetClientName(v); });
         ReadBagValue<std::string>(bag, BagId::idSolrClientName,
-                                  [&](const std::string& v) { options.SetSolrClientName(v); });
+                                  [&](const std::string &v) { options.SetSolrClientName(v); });
         ReadBagValue<unsigned int>(bag, BagId::idAppId,
                                    [&](unsigned int v) { options.SetApplicationNumber(v); });
         ReadBagValue<std::string>(bag, BagId::idAppGUID,
-                                  [&](const std::string& v) { options.SetAppGUID(v); });
+                                  [&](const std::string &v) { options.SetAppGUID(v); });
         ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
                            [&](bool v) { options.SetCollectSecurityInfo(v); });
         ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
@@ -141,14 +141,14 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
                                 [&](long long v) { options.SetMinFileSizePushContent(v); });
 
         if (bVMMode) {
-            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string& v) {
+            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string &v) {
                 options.SetIncludeFiltersSet(BuildPathPatterns(v));
             });
-            ReadBagValue<std::string>(bag, BagId::idExcludeFilters, [&](const std::string& v) {
+            ReadBagValue<std::string>(bag, BagId::idExcludeFilters, [&](const std::string &v) {
                 options.SetExcludeFiltersSet(BuildPathPatterns(v));
             });
         } else if (bFileSystemMode) {
-            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string& v) {
+            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string &v) {
                 options.SetIncludeFiltersSet(BuildExtensionSet(v));
             });
         }
@@ -164,7 +164,7 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
                            [&](bool v) { options.SetPushMetaDataWithCRC(v); });
         typedef std::map<std::string, std::string> StringMap;
         error = ReadBagAny<StringMap>(bag, BagId::idSchemaFields,
-                                      [&](const StringMap& v) { options.SetSchemaFieldsMap(v); });
+                                      [&](const StringMap &v) { options.SetSchemaFieldsMap(v); });
         if (error.IsError()) {
             return error;
         }
@@ -183,12 +183,12 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
 
         if (bVMMode) {
             ReadBagValue<std::string>(bag, BagId::idVMName,
-                                      [&](const std::string& v) { options.SetVMName(v); });
+                                      [&](const std::string &v) { options.SetVMName(v); });
             ReadBagValue<std::string>(bag, BagId::idVMGUID,
-                                      [&](const std::string& v) { options.SetVMGUID(v); });
+                                      [&](const std::string &v) { options.SetVMGUID(v); });
             ReadBagValue<std::string>(bag, BagId::idVMHypervisor,
-                                      [&](const std::string& v) { options.SetVMHypervisor(v); });
-            error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths, [&](const StringMap& v) {
+                                      [&](const std::string &v) { options.SetVMHypervisor(v); });
+            error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths, [&](const StringMap &v) {
                 options.SetVmMountPathVol(v);
             });
             if (error.IsError()) {
@@ -196,13 +196,13 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
             }
             error = ReadBagAny<VirtualServer::VMCatalogOptions>(
                 bag, BagId::idVMCatalogOptions,
-                [&](const VirtualServer::VMCatalogOptions& v) { options.SetVMCatalogOptions(v); });
+                [&](const VirtualServer::VMCatalogOptions &v) { options.SetVMCatalogOptions(v); });
             if (error.IsError()) {
                 return error;
             }
             error = ReadBagAny<std::list<std::string>>(
                 bag, BagId::idExcludePaths,
-                [&](const std::list<std::string>& v) { options.SetExcludePaths(v); });
+                [&](const std::list<std::string> &v) { options.SetExcludePaths(v); });
             if (error.IsError()) {
                 return error;
             }
@@ -250,9 +250,9 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
 
         m_bDataConfiguredFromBag = true;
         return CKyError::Success();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
     } catch (...) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");

@@ -15,7 +15,7 @@
 
 // Calls fnSetter with the value when the bag holds the key under a type readable as T.
 template <typename T, typename TSetter>
-bool ReadBagValue(const CBag& bag, const char* szKey, TSetter fnSetter) {
+bool ReadBagValue(const CBag &bag, const char *szKey, TSetter fnSetter) {
     T value{};
     if (bag.Read(szKey, value).IsError()) {
         return false;
@@ -27,12 +27,12 @@ bool ReadBagValue(const CBag& bag, const char* szKey, TSetter fnSetter) {
 // The same for a value held untyped: an absent key is passed over (success, no call); a value of
 // another type is error 87 naming the key and the type found.
 template <typename T, typename TSetter>
-CKyError ReadBagAny(const CBag& bag, const char* szKey, TSetter fnSetter) {
+CKyError ReadBagAny(const CBag &bag, const char *szKey, TSetter fnSetter) {
     boost::any value;
     if (bag.ReadAny(szKey, value).IsError()) {
         return CKyError::Success();
     }
-    const T* pValue = boost::any_cast<T>(&value);
+    const T *pValue = boost::any_cast<T>(&value);
     if (pValue == nullptr) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87,
                                        "Option [%s] holds a value of the wrong type [%s]", szKey,

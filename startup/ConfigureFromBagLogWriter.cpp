@@ -24,17 +24,17 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         return CKyError::Success();
     }
     try {
-        const CBag& bag = *m_ptrOptionsBag;
-        CTransmitterOptions& options = *m_ptrOptions;
+        const CBag &bag = *m_ptrOptionsBag;
+        CTransmitterOptions &options = *m_ptrOptions;
 
         ReadBagValue<std::string>(bag, BagId::idSubClientDir,
-                                  [&](const std::string& v) { options.SetSubClientDir(v); });
+                                  [&](const std::string &v) { options.SetSubClientDir(v); });
         ReadBagValue<std::string>(bag, BagId::idClientName,
-                                  [&](const std::string& v) { options.SetClientName(v); });
+                                  [&](const std::string &v) { options.SetClientName(v); });
         ReadBagValue<unsigned int>(bag, BagId::idAppId,
                                    [&](unsigned int v) { options.SetApplicationNumber(v); });
         ReadBagValue<std::string>(bag, BagId::idAppGUID,
-                                  [&](const std::string& v) { options.SetAppGUID(v); });
+                                  [&](const std::string &v) { options.SetAppGUID(v); });
         ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
                            [&](bool v) { options.SetCollectSecurityInfo(v); });
         ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
@@ -49,7 +49,7 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         ReadBagValue<TQBkpLevel>(bag, BagId::idBackupType,
                                  [&](TQBkpLevel v) { options.SetBackupType(v); });
         ReadBagValue<std::string>(bag, BagId::idJobToken,
-                                  [&](const std::string& v) { options.SetJobToken(v); });
+                                  [&](const std::string &v) { options.SetJobToken(v); });
 
         CKyError error = Configure_IndexingServer();
         if (error.IsError()) {
@@ -69,18 +69,18 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         ReadBagValue<long>(bag, BagId::idRefTime, [&](long v) { options.SetRefTime(v); });
         ReadBagValue<unsigned long>(bag, BagId::idClientOSId,
                                     [&](unsigned long v) { options.SetClientOSId(v); });
-        ReadBagValue<std::string>(bag, BagId::idVSACatalogBackupSetGUID, [&](const std::string& v) {
+        ReadBagValue<std::string>(bag, BagId::idVSACatalogBackupSetGUID, [&](const std::string &v) {
             options.SetVSACatalogBackupSetGUID(v);
         });
-        ReadBagValue<std::string>(bag, BagId::idVMName, [&](const std::string& v) {
+        ReadBagValue<std::string>(bag, BagId::idVMName, [&](const std::string &v) {
             options.SetVMName(v);
             IDX_LOG(5, "VM Display Name %s", v.c_str());
         });
         ReadBagValue<std::string>(bag, BagId::idVMGUID,
-                                  [&](const std::string& v) { options.SetVMGUID(v); });
+                                  [&](const std::string &v) { options.SetVMGUID(v); });
         typedef std::map<std::string, std::string> StringMap;
         error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths,
-                                      [&](const StringMap& v) { options.SetVmMountPathVol(v); });
+                                      [&](const StringMap &v) { options.SetVmMountPathVol(v); });
         if (error.IsError()) {
             return error;
         }
@@ -90,9 +90,9 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
                                    [&](unsigned int v) { options.SetMaxCollectFileID(v); });
         IDX_LOG(0, "max Collect-File-ID : %u", options.GetMaxCollectFileID());
         return CKyError::Success();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
-    } catch (const std::exception& e) {
+    } catch (const std::exception &e) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
     } catch (...) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");

@@ -30,7 +30,7 @@ bool CSolrTransmitterCallback::IsQuitFlagSet() {
     return false;
 }
 
-CKyError CSolrTransmitterCallback::SetJobPendingReason(long, const std::string&) {
+CKyError CSolrTransmitterCallback::SetJobPendingReason(long, const std::string &) {
     return CKyError::Success();
 }
 
@@ -48,8 +48,8 @@ CTransmitterCallback::CTransmitterCallback()
       m_llReportedUnCompressedSize(0), m_llItemCountUpdateInterval(100) {}
 
 CTransmitterCallback::CTransmitterCallback(boost::shared_ptr<FXAccessToken> ptrAccessToken,
-                                           TQJobCtrlClient* pJobCtrlClient,
-                                           TQBkpJobClient* pBkpJobClient,
+                                           TQJobCtrlClient *pJobCtrlClient,
+                                           TQBkpJobClient *pBkpJobClient,
                                            long long llItemCountUpdateInterval)
     : m_ptrAccessToken(ptrAccessToken), m_pJobCtrlClient(pJobCtrlClient),
       m_pBkpJobClient(pBkpJobClient), m_llTotalItems(0), m_llSolrFailures(0),
@@ -132,7 +132,7 @@ CKyError CTransmitterCallback::UpdateAndLogJobStatistics() {
     return CKyError::Success();
 }
 
-CKyError CTransmitterCallback::SetJobPendingReason(long, const std::string& strReason) {
+CKyError CTransmitterCallback::SetJobPendingReason(long, const std::string &strReason) {
     if (m_pBkpJobClient != nullptr) {
         IDX_LOG_ERROR("Setting JPR and critical event : %s ", strReason.c_str());
         *m_pBkpJobClient << strReason.c_str();

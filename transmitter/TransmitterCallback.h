@@ -41,7 +41,7 @@ public:
                                     long long llFailedItems);
     virtual bool IsQuitFlagSet();
     // The code is not used by the library's implementation: the caller puts it into the text.
-    virtual CKyError SetJobPendingReason(long nCode, const std::string& strReason);
+    virtual CKyError SetJobPendingReason(long nCode, const std::string &strReason);
     virtual CKyError ResetJobPendingReason();
     // The final flush at the end of the job, after every worker has stopped.
     virtual CKyError UpdateAndLogJobStatistics();
@@ -57,18 +57,18 @@ class CTransmitterCallback : public CSolrTransmitterCallback {
 public:
     CTransmitterCallback();
     CTransmitterCallback(boost::shared_ptr<FXAccessToken> ptrAccessToken,
-                         TQJobCtrlClient* pJobCtrlClient, TQBkpJobClient* pBkpJobClient,
+                         TQJobCtrlClient *pJobCtrlClient, TQBkpJobClient *pBkpJobClient,
                          long long llItemCountUpdateInterval);
     ~CTransmitterCallback() override;
 
-    CTransmitterCallback(const CTransmitterCallback&) = delete;
-    CTransmitterCallback& operator=(const CTransmitterCallback&) = delete;
+    CTransmitterCallback(const CTransmitterCallback &) = delete;
+    CTransmitterCallback &operator=(const CTransmitterCallback &) = delete;
 
     CKyError InitializeThread() override;
     CKyError UpdateProgress(long long llItemsIndexed, long long llUnCompressedBytes,
                             long long llFailedItems) override;
     bool IsQuitFlagSet() override;
-    CKyError SetJobPendingReason(long nCode, const std::string& strReason) override;
+    CKyError SetJobPendingReason(long nCode, const std::string &strReason) override;
     CKyError ResetJobPendingReason() override;
     CKyError UpdateAndLogJobStatistics() override;
 
@@ -80,8 +80,8 @@ private:
     void ReportOutstanding();
 
     boost::shared_ptr<FXAccessToken> m_ptrAccessToken;
-    TQJobCtrlClient* m_pJobCtrlClient;
-    TQBkpJobClient* m_pBkpJobClient;
+    TQJobCtrlClient *m_pJobCtrlClient;
+    TQBkpJobClient *m_pBkpJobClient;
     long long m_llTotalItems;
     long long m_llSolrFailures;
     long long m_llTotalUnCompressedSize;

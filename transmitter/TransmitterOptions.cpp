@@ -13,7 +13,7 @@ const char kSolrPathSegment[] = "solr";
 
 // Where the path of a URL begins: the first "/" after the scheme and the host (and port).
 // npos when the URL has no path, so nothing of the scheme or host is ever searched.
-size_t FindPathStart(const std::string& strUrl) {
+size_t FindPathStart(const std::string &strUrl) {
     size_t nHostStart = 0;
     size_t nScheme = strUrl.find("://");
     if (nScheme != std::string::npos) {
@@ -91,7 +91,7 @@ void CTransmitterOptions::SetMaxItemsPerTransaction(int nMaxItems) {
     }
 }
 
-void CTransmitterOptions::SetBaseSolrUrl(const std::string& strBaseSolrUrl) {
+void CTransmitterOptions::SetBaseSolrUrl(const std::string &strBaseSolrUrl) {
     m_strBaseSolrUrl = strBaseSolrUrl;
     m_wstrBaseSolrUrl.assign(strBaseSolrUrl.begin(), strBaseSolrUrl.end());
 

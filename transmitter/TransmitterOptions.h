@@ -44,27 +44,27 @@ public:
     // True only when a callback is stored and it reports the job's quit flag. No lock.
     bool IsQuitJobQuitFlagSet() const;
 
-    void SetServer(const std::string& strServer) { m_strServer = strServer; }
+    void SetServer(const std::string &strServer) { m_strServer = strServer; }
     void SetServerPort(unsigned int nServerPort) { m_nServerPort = nServerPort; }
-    void SetUpdateUrl(const std::string& strUpdateUrl) { m_strUpdateUrl = strUpdateUrl; }
+    void SetUpdateUrl(const std::string &strUpdateUrl) { m_strUpdateUrl = strUpdateUrl; }
 
-    const std::string& GetCompleteSolrUrl() const { return m_strCompleteSolrUrl; }
-    void SetCompleteSolrUrl(const std::string& strUrl) { m_strCompleteSolrUrl = strUrl; }
-    const std::string& GetCompleteSolrExtractUrl() const { return m_strCompleteSolrExtractUrl; }
-    void SetCompleteSolrExtractUrl(const std::string& strUrl) {
+    const std::string &GetCompleteSolrUrl() const { return m_strCompleteSolrUrl; }
+    void SetCompleteSolrUrl(const std::string &strUrl) { m_strCompleteSolrUrl = strUrl; }
+    const std::string &GetCompleteSolrExtractUrl() const { return m_strCompleteSolrExtractUrl; }
+    void SetCompleteSolrExtractUrl(const std::string &strUrl) {
         m_strCompleteSolrExtractUrl = strUrl;
     }
 
-    const std::string& GetSubClientDir() const { return m_strSubClientDir; }
-    void SetSubClientDir(const std::string& strDir) { m_strSubClientDir = strDir; }
-    const std::string& GetClientName() const { return m_strClientName; }
-    void SetClientName(const std::string& strName) { m_strClientName = strName; }
-    const std::string& GetSolrClientName() const { return m_strSolrClientName; }
-    void SetSolrClientName(const std::string& strName) { m_strSolrClientName = strName; }
-    const std::string& GetAppGUID() const { return m_strAppGUID; }
-    void SetAppGUID(const std::string& strGUID) { m_strAppGUID = strGUID; }
+    const std::string &GetSubClientDir() const { return m_strSubClientDir; }
+    void SetSubClientDir(const std::string &strDir) { m_strSubClientDir = strDir; }
+    const std::string &GetClientName() const { return m_strClientName; }
+    void SetClientName(const std::string &strName) { m_strClientName = strName; }
+    const std::string &GetSolrClientName() const { return m_strSolrClientName; }
+    void SetSolrClientName(const std::string &strName) { m_strSolrClientName = strName; }
+    const std::string &GetAppGUID() const { return m_strAppGUID; }
+    void SetAppGUID(const std::string &strGUID) { m_strAppGUID = strGUID; }
     std::string GetVSACatalogBackupSetGUID() const { return m_strVSACatalogBackupSetGUID; }
-    void SetVSACatalogBackupSetGUID(const std::string& strGUID) {
+    void SetVSACatalogBackupSetGUID(const std::string &strGUID) {
         m_strVSACatalogBackupSetGUID = strGUID;
     }
 
@@ -100,11 +100,11 @@ public:
         m_strIndexingServerMangledName = std::move(strName);
     }
 
-    const std::string& GetAuditSolrUrl() const { return m_strAuditSolrUrl; }
-    void SetAuditSolrUrl(const std::string& strUrl) { m_strAuditSolrUrl = strUrl; }
+    const std::string &GetAuditSolrUrl() const { return m_strAuditSolrUrl; }
+    void SetAuditSolrUrl(const std::string &strUrl) { m_strAuditSolrUrl = strUrl; }
     // Derived from the base URL by SetBaseSolrUrl: the base up to and including the first
     // "solr" of its path, or the whole base when its path holds none.
-    const std::string& GetRestAPISolrUrl() const { return m_strRestAPISolrUrl; }
+    const std::string &GetRestAPISolrUrl() const { return m_strRestAPISolrUrl; }
 
     bool IsPushOnlyMetaData() const { return m_bPushOnlyMetaData; }
     void SetPushOnlyMetaData(bool bValue) { m_bPushOnlyMetaData = bValue; }
@@ -128,13 +128,13 @@ public:
 
     // The three identifiers also keep their decimal text, which the documents carry.
     long long GetJobId() const { return m_llJobId; }
-    const std::string& GetJobIdString() const { return m_strJobId; }
+    const std::string &GetJobIdString() const { return m_strJobId; }
     void SetJobId(long long llJobId);
     unsigned int GetClientId() const { return m_nClientId; }
-    const std::string& GetClientIdString() const { return m_strClientId; }
+    const std::string &GetClientIdString() const { return m_strClientId; }
     void SetClientId(unsigned int nClientId);
     unsigned int GetApplicationNumber() const { return m_nApplicationNumber; }
-    const std::string& GetApplicationNumberString() const { return m_strApplicationNumber; }
+    const std::string &GetApplicationNumberString() const { return m_strApplicationNumber; }
     void SetApplicationNumber(unsigned int nApplicationNumber);
 
     long long GetMaxFileSizePushContent() const { return m_llMaxFileSizePushContent; }
@@ -143,17 +143,17 @@ public:
     void SetMinFileSizePushContent(long long llValue) { m_llMinFileSizePushContent = llValue; }
 
     // Collections are replaced whole, never merged.
-    const std::set<std::string>& GetIncludeFiltersSet() const { return m_setIncludeFilters; }
-    void SetIncludeFiltersSet(const std::set<std::string>& setFilters) {
+    const std::set<std::string> &GetIncludeFiltersSet() const { return m_setIncludeFilters; }
+    void SetIncludeFiltersSet(const std::set<std::string> &setFilters) {
         m_setIncludeFilters = setFilters;
     }
-    const std::set<std::string>& GetExcludeFiltersSet() const { return m_setExcludeFilters; }
-    void SetExcludeFiltersSet(const std::set<std::string>& setFilters) {
+    const std::set<std::string> &GetExcludeFiltersSet() const { return m_setExcludeFilters; }
+    void SetExcludeFiltersSet(const std::set<std::string> &setFilters) {
         m_setExcludeFilters = setFilters;
     }
-    const std::list<std::string>& GetExcludePaths() const { return m_lstExcludePaths; }
-    void SetExcludePaths(const std::list<std::string>& lstPaths) { m_lstExcludePaths = lstPaths; }
-    const std::map<std::string, std::string>& GetSchemaFieldsMap() const {
+    const std::list<std::string> &GetExcludePaths() const { return m_lstExcludePaths; }
+    void SetExcludePaths(const std::list<std::string> &lstPaths) { m_lstExcludePaths = lstPaths; }
+    const std::map<std::string, std::string> &GetSchemaFieldsMap() const {
         return m_mapSchemaFields;
     }
     void SetSchemaFieldsMap(std::map<std::string, std::string> mapFields) {
@@ -164,9 +164,9 @@ public:
     int GetMaxItemsPerTransaction() const { return m_nMaxItemsPerTransaction; }
     void SetMaxItemsPerTransaction(int nMaxItems);
 
-    const std::string& GetBaseSolrUrl() const { return m_strBaseSolrUrl; }
-    const std::wstring& GetBaseSolrUrlW() const { return m_wstrBaseSolrUrl; }
-    void SetBaseSolrUrl(const std::string& strBaseSolrUrl);
+    const std::string &GetBaseSolrUrl() const { return m_strBaseSolrUrl; }
+    const std::wstring &GetBaseSolrUrlW() const { return m_wstrBaseSolrUrl; }
+    void SetBaseSolrUrl(const std::string &strBaseSolrUrl);
 
     bool IsOptimizeContentPush() const { return m_bOptimizeContentPush; }
     void SetOptimizeContentPush(bool bValue) { m_bOptimizeContentPush = bValue; }
@@ -179,17 +179,17 @@ public:
     void SetVMContentIndexing(bool bValue) { m_bVMContentIndexing = bValue; }
     bool IsSPContentIndexing() const { return m_bSPContentIndexing; }
     void SetSPContentIndexing(bool bValue) { m_bSPContentIndexing = bValue; }
-    const std::string& GetVMName() const { return m_strVMName; }
-    void SetVMName(const std::string& strName) { m_strVMName = strName; }
-    const std::string& GetVMGUID() const { return m_strVMGUID; }
-    void SetVMGUID(const std::string& strGUID) { m_strVMGUID = strGUID; }
-    void SetVMHypervisor(const std::string& strHypervisor) { m_strVMHypervisor = strHypervisor; }
+    const std::string &GetVMName() const { return m_strVMName; }
+    void SetVMName(const std::string &strName) { m_strVMName = strName; }
+    const std::string &GetVMGUID() const { return m_strVMGUID; }
+    void SetVMGUID(const std::string &strGUID) { m_strVMGUID = strGUID; }
+    void SetVMHypervisor(const std::string &strHypervisor) { m_strVMHypervisor = strHypervisor; }
     std::map<std::string, std::string> GetVmMountPathVol() const { return m_mapVmMountPathVol; }
-    void SetVmMountPathVol(const std::map<std::string, std::string>& mapMountPathVol) {
+    void SetVmMountPathVol(const std::map<std::string, std::string> &mapMountPathVol) {
         m_mapVmMountPathVol = mapMountPathVol;
     }
-    VirtualServer::VMCatalogOptions& GetVMCatalogOptions() { return m_vmCatalogOptions; }
-    void SetVMCatalogOptions(const VirtualServer::VMCatalogOptions& options) {
+    VirtualServer::VMCatalogOptions &GetVMCatalogOptions() { return m_vmCatalogOptions; }
+    void SetVMCatalogOptions(const VirtualServer::VMCatalogOptions &options) {
         m_vmCatalogOptions = options;
     }
     bool IsDisableFailureLogging() const { return m_bDisableFailureLogging; }
@@ -203,8 +203,8 @@ public:
     void SetMaxCollectFileID(unsigned int nMaxId) { m_nMaxCollectFileID = nMaxId; }
 
 private:
-    CTransmitterOptions(const CTransmitterOptions&) = delete;
-    CTransmitterOptions& operator=(const CTransmitterOptions&) = delete;
+    CTransmitterOptions(const CTransmitterOptions &) = delete;
+    CTransmitterOptions &operator=(const CTransmitterOptions &) = delete;
 
     CSolrTransmitterCallbackPtr m_ptrCallback;
     bool m_bAborted;

@@ -10,9 +10,10 @@ class LogCapture::Writer : public CLogWriterInterface {
 public:
     explicit Writer(int nLevel) : m_nLevel(nLevel) {}
     int GetLogLevel() const override { return m_nLevel; }
-    void WriteLogV(int nLevel, const char* szFunction, int nLine, const char* szFormat,
+    void WriteLogV(int nLevel, const char *szFunction, int nLine, const char *szFormat,
                    va_list args) override {
-        CapturedLogLine line{nLevel, szFunction ? szFunction : "", nLine, FXFormatV(szFormat, args)};
+        CapturedLogLine line{nLevel, szFunction ? szFunction : "", nLine,
+                             FXFormatV(szFormat, args)};
         std::lock_guard<std::mutex> guard(m_lock);
         m_vecLines.push_back(std::move(line));
     }
@@ -42,17 +43,19 @@ LogCapture::LogCapture(int nLevel)
     m_ptrPrevious = m_ptrProcessWriter->Redirect(m_ptrWriter);
 }
 
-LogCapture::~LogCapture() { m_ptrProcessWriter->Redirect(m_ptrPrevious); }
+LogCapture::~LogCapture() {
+    m_ptrProcessWriter->Redirect(m_ptrPrevious);
+}
 
 std::vector<CapturedLogLine> LogCapture::Lines() const {
     std::lock_guard<std::mutex> guard(m_ptrWriter->m_lock);
     return m_ptrWriter->m_vecLines;
 }
 
-size_t LogCapture::Count(const std::string& strNeedle) const {
+size_t LogCapture::Count(const std::string &strNeedle) const {
     std::lock_guard<std::mutex> guard(m_ptrWriter->m_lock);
     size_t nCount = 0;
-    for (const auto& line : m_ptrWriter->m_vecLines) {
+    for (const auto &line : m_ptrWriter->m_vecLines) {
         if (line.strText.find(strNeedle) != std::string::npos) {
             ++nCount;
         }
@@ -60,10 +63,10 @@ size_t LogCapture::Count(const std::string& strNeedle) const {
     return nCount;
 }
 
-size_t LogCapture::CountAtLevel(const std::string& strNeedle, int nLevel) const {
+size_t LogCapture::CountAtLevel(const std::string &strNeedle, int nLevel) const {
     std::lock_guard<std::mutex> guard(m_ptrWriter->m_lock);
     size_t nCount = 0;
-    for (const auto& line : m_ptrWriter->m_vecLines) {
+    for (const auto &line : m_ptrWriter->m_vecLines) {
         if (line.nLevel == nLevel && line.strText.find(strNeedle) != std::string::npos) {
             ++nCount;
         }

@@ -23,15 +23,15 @@ class LogCapture {
 public:
     explicit LogCapture(int nLevel = 7);
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
 
     std::vector<CapturedLogLine> Lines() const;
     // Number of captured lines whose text contains szNeedle.
-    size_t Count(const std::string& strNeedle) const;
-    bool Contains(const std::string& strNeedle) const { return Count(strNeedle) > 0; }
+    size_t Count(const std::string &strNeedle) const;
+    bool Contains(const std::string &strNeedle) const { return Count(strNeedle) > 0; }
     // Number of captured lines whose text contains szNeedle at exactly that level.
-    size_t CountAtLevel(const std::string& strNeedle, int nLevel) const;
+    size_t CountAtLevel(const std::string &strNeedle, int nLevel) const;
     void Clear();
 
 private:

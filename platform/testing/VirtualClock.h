@@ -10,8 +10,8 @@ class VirtualClock {
 public:
     VirtualClock();
     ~VirtualClock();
-    VirtualClock(const VirtualClock&) = delete;
-    VirtualClock& operator=(const VirtualClock&) = delete;
+    VirtualClock(const VirtualClock &) = delete;
+    VirtualClock &operator=(const VirtualClock &) = delete;
 
     static void Advance(uint32_t nMilliseconds);
     static int64_t Ticks();

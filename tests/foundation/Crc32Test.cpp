@@ -10,7 +10,7 @@
 namespace {
 
 // Bit-at-a-time reflected CRC-32 (polynomial 0xEDB88320), independent of the library's table.
-uint32_t ReferenceCrc32(const std::string& strData) {
+uint32_t ReferenceCrc32(const std::string &strData) {
     uint32_t nRegister = 0xFFFFFFFFu;
     for (unsigned char b : strData) {
         nRegister ^= b;
@@ -21,7 +21,7 @@ uint32_t ReferenceCrc32(const std::string& strData) {
     return ~nRegister;
 }
 
-std::string HexUpper(const unsigned char* pBytes, int nSize) {
+std::string HexUpper(const unsigned char *pBytes, int nSize) {
     std::string strHex;
     for (int i = 0; i < nSize; ++i) {
         strHex += FXString::Format("%02X", pBytes[i]);
@@ -29,20 +29,20 @@ std::string HexUpper(const unsigned char* pBytes, int nSize) {
     return strHex;
 }
 
-std::string Crc32Text(const std::string& strData) {
+std::string Crc32Text(const std::string &strData) {
     CKyCRC32 crc;
     crc.UpdateCRC32(strData.data(), static_cast<unsigned int>(strData.size()));
     return FXString::Format("%X", crc.GetCRC32());
 }
 
 TEST(Crc32Test, KnownValues) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"", "0"},
         {"123456789", "CBF43926"},
         {"a", "E8B7BE43"},
         {"The quick brown fox jumps over the lazy dog", "414FA339"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         EXPECT_EQ(Crc32Text(c.first), c.second) << c.first;
     }
     CKyCRC32 fresh;
@@ -52,7 +52,7 @@ TEST(Crc32Test, KnownValues) {
 TEST(Crc32Test, SplitFeedsAndRepeatedReadsAgree) {
     std::mt19937 random(7);
     std::string strData(100000, '\0');
-    for (char& c : strData) {
+    for (char &c : strData) {
         c = static_cast<char>(random() & 0xFF);
     }
     uint32_t nExpected = ReferenceCrc32(strData);
@@ -69,21 +69,21 @@ TEST(Crc32Test, SplitFeedsAndRepeatedReadsAgree) {
     }
 
     CKyCRC32 crc;
-    crc.UpdateCRC32(reinterpret_cast<const unsigned char*>("xyz"), 3u);
+    crc.UpdateCRC32(reinterpret_cast<const unsigned char *>("xyz"), 3u);
     crc.Reset();
     EXPECT_EQ(crc.GetCRC32(), 0u);
-    crc.UpdateCRC32(static_cast<const char*>(nullptr), 0u);
+    crc.UpdateCRC32(static_cast<const char *>(nullptr), 0u);
     EXPECT_EQ(crc.GetCRC32(), 0u);
 }
 
 TEST(Crc32Test, Sha512DigestInABucket) {
-    const std::pair<std::string, const char*> cases[] = {
+    const std::pair<std::string, const char *> cases[] = {
         {"abc", "DDAF35A193617ABACC417349AE20413112E6FA4E89A97EA20A9EEEE64B55D39A"
                 "2192992A274FC1A836BA3C23A3FEEBBD454D4423643CE80E2A9AC94FA54CA49F"},
         {"", "CF83E1357EEFB8BDF1542850D66D8007D620E4050B5715DC83F4A921D36CE9CE"
              "47D0D13C5D85F2B0FF8318D2877EEC2F63B931BD47417A81A538327AF927DA3E"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         TqcSHA512 hash;
         EXPECT_EQ(hash.getLength(), 64);
         hash.addData(c.first.data(), static_cast<int>(c.first.size()));
@@ -112,10 +112,10 @@ TEST(Crc32Test, Sha512DigestInABucket) {
 
 TEST(Crc32Test, BucketCopiesDetachBeforeWriting) {
     const std::pair<int, int> sizes[] = {{0, 0}, {-5, 0}, {64, 64}, {65, 65}, {1000, 1000}};
-    for (const auto& size : sizes) {
+    for (const auto &size : sizes) {
         TqcBucket bucket(size.first);
         EXPECT_EQ(bucket.getSize(), size.second) << size.first;
-        const TqcBucket& constBucket = bucket;
+        const TqcBucket &constBucket = bucket;
         for (int i = 0; i < constBucket.getSize(); ++i) {
             ASSERT_EQ(constBucket.getData()[i], 0);
         }
@@ -134,13 +134,13 @@ TEST(Crc32Test, BucketCopiesDetachBeforeWriting) {
 }
 
 TEST(Crc32Test, Md5KnownValues) {
-    const std::pair<const char*, const char*> cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
         {"", "d41d8cd98f00b204e9800998ecf8427e"},
         {"abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
     };
     CMd5 md5;
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         md5.Update(std::string(c.first));
         EXPECT_EQ(md5.FinalHex(), c.second) << c.first;
     }

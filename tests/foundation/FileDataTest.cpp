@@ -21,10 +21,10 @@ TEST(FileDataTest, DefaultRecordIsEmptyAndUnread) {
 
 TEST(FileDataTest, PathIsSplitByMode) {
     struct Case {
-        const char* szPath;
+        const char *szPath;
         CFileData::FileNameMode eMode;
-        const char* szParent;
-        const char* szName;
+        const char *szParent;
+        const char *szName;
     };
     const Case cases[] = {
         {"/", CFileData::eParentAndName, "", "/"},
@@ -33,7 +33,7 @@ TEST(FileDataTest, PathIsSplitByMode) {
         {"/a/b.txt", CFileData::eFullPathInParent, "/a/b.txt", ""},
         {"/a/b.txt", static_cast<CFileData::FileNameMode>(7), "", ""},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         CFileData data(c.szPath, c.eMode, nullptr);
         EXPECT_EQ(data.getParent(), c.szParent) << c.szPath << " mode " << c.eMode;
         EXPECT_EQ(data.getFileNameAsString(), c.szName) << c.szPath << " mode " << c.eMode;
@@ -43,9 +43,9 @@ TEST(FileDataTest, PathIsSplitByMode) {
 }
 
 TEST(FileDataTest, RelativeFolderNames) {
-    const std::pair<const char*, bool> cases[] = {
+    const std::pair<const char *, bool> cases[] = {
         {"/x/.", true}, {"/x/..", true}, {"/x/...", false}, {"/x/.a", false}, {"/x/a.", false}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         CFileData data(c.first, CFileData::eParentAndName, nullptr);
         EXPECT_EQ(data.isRelativeFolder(), c.second) << c.first;
     }
@@ -72,7 +72,7 @@ TEST(FileDataTest, MissingPathFailsWithTheStatusReadErrno) {
     std::string strFile = dir.WriteFile("file", "x");
     const std::pair<std::string, int> cases[] = {{dir / "missing", ENOENT},
                                                  {strFile + "/below", ENOTDIR}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         CFileData data(c.first, CFileData::eParentAndName, nullptr);
         EXPECT_FALSE(data.isDirectory()) << c.first;
         EXPECT_EQ(data.getStatusState(), -1);
@@ -101,7 +101,7 @@ TEST(FileDataTest, StatusIsReadFromDiskWithoutFollowingLinks) {
         {strLink, CFileData::eParentAndName, false},
         {strLink, CFileData::eFullPathInParent, false},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         CFileData data(c.strPath, c.eMode, nullptr);
         EXPECT_EQ(data.isDirectory(), c.bDirectory) << c.strPath << " mode " << c.eMode;
         EXPECT_EQ(data.getStatusState(), 1) << c.strPath;

@@ -10,16 +10,20 @@
 
 namespace {
 
-bool IsOpen(int nHandle) { return fcntl(nHandle, F_GETFD) != -1; }
+bool IsOpen(int nHandle) {
+    return fcntl(nHandle, F_GETFD) != -1;
+}
 
 // A descriptor of its own, so that closing it touches nothing else of the process.
-int NewDescriptor() { return open("/dev/null", O_RDONLY | O_CLOEXEC); }
+int NewDescriptor() {
+    return open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
 
 // A stdio stream whose close is counted, to see how often the owner releases it.
-FILE* CountedStream(int* pCloses) {
+FILE *CountedStream(int *pCloses) {
     cookie_io_functions_t functions{};
-    functions.close = [](void* pCookie) {
-        ++*static_cast<int*>(pCookie);
+    functions.close = [](void *pCookie) {
+        ++*static_cast<int *>(pCookie);
         return 0;
     };
     return fopencookie(pCloses, "r", functions);
@@ -110,13 +114,13 @@ TEST(HandleOwnersTest, StreamIsClosedExactlyOnce) {
     int nCloses = 0;
     {
         auto_fileptr file;
-        FILE* pStream = CountedStream(&nCloses);
+        FILE *pStream = CountedStream(&nCloses);
         ASSERT_NE(pStream, nullptr);
         file.reset(pStream);
         file.reset(pStream);
         EXPECT_EQ(nCloses, 0);
         EXPECT_EQ(file.get(), pStream);
-        auto_fileptr& self = file.reset();
+        auto_fileptr &self = file.reset();
         EXPECT_EQ(&self, &file);
         EXPECT_EQ(nCloses, 1);
         EXPECT_EQ(file.get(), nullptr);
@@ -125,7 +129,7 @@ TEST(HandleOwnersTest, StreamIsClosedExactlyOnce) {
     EXPECT_EQ(nCloses, 2);
 
     int nSetCloses = 0;
-    FILE* pKept = CountedStream(&nSetCloses);
+    FILE *pKept = CountedStream(&nSetCloses);
     {
         auto_fileptr file;
         file.reset(pKept);
@@ -139,12 +143,12 @@ TEST(HandleOwnersTest, StreamIsClosedExactlyOnce) {
 TEST(HandleOwnersTest, FindHandleIsClosedOnce) {
     idxtest::TempDir dir;
     auto MakeWrapper = [&dir]() {
-        DIR_Wrapper* pWrapper = new DIR_Wrapper;
+        DIR_Wrapper *pWrapper = new DIR_Wrapper;
         pWrapper->m_pDir = opendir(dir.Path().c_str());
         pWrapper->m_strFolder = dir.Path();
         return pWrapper;
     };
-    DIR_Wrapper* pFirst = MakeWrapper();
+    DIR_Wrapper *pFirst = MakeWrapper();
     ASSERT_NE(pFirst->m_pDir, nullptr);
     int nFirstFd = dirfd(pFirst->m_pDir);
     int nSecondFd = -1;
@@ -153,7 +157,7 @@ TEST(HandleOwnersTest, FindHandleIsClosedOnce) {
         find.reset(pFirst);
         find.reset(pFirst);
         EXPECT_TRUE(IsOpen(nFirstFd));
-        DIR_Wrapper* pSecond = MakeWrapper();
+        DIR_Wrapper *pSecond = MakeWrapper();
         nSecondFd = dirfd(pSecond->m_pDir);
         find.reset(pSecond);
         EXPECT_FALSE(IsOpen(nFirstFd));
@@ -171,7 +175,7 @@ int Counted::s_nDestroyed = 0;
 
 TEST(HandleOwnersTest, ArrayKeepsItsOwnPointerAndFreesOthers) {
     Counted::s_nDestroyed = 0;
-    Counted* pFirst = new Counted[3];
+    Counted *pFirst = new Counted[3];
     {
         auto_ptr_array<Counted> buffer(pFirst);
         EXPECT_TRUE(buffer.is_valid());
@@ -191,7 +195,7 @@ TEST(HandleOwnersTest, ArrayKeepsItsOwnPointerAndFreesOthers) {
 
     auto_ptr_array<char> text(new char[6]);
     memcpy(text.get(), "hello", 6);
-    char* pText = text.release();
+    char *pText = text.release();
     EXPECT_FALSE(text.is_valid());
     EXPECT_STREQ(pText, "hello");
     delete[] pText;

@@ -37,7 +37,7 @@ TEST(KyErrorTest, CopiesShareDetailButCopyDoesNot) {
     EXPECT_EQ(deep.AsString().find("pushed later"), std::string::npos);
     EXPECT_TRUE(FXErrorUtil::IsWin32(deep, 774));
 
-    CKyError& self = first;
+    CKyError &self = first;
     first = self;
     EXPECT_TRUE(FXErrorUtil::IsWin32(first, 774));
     EXPECT_NE(first.AsString().find("first"), std::string::npos);

@@ -19,8 +19,7 @@ int64_t MillisecondsSince(Clock::time_point tpStart) {
 }
 
 // Runs fn on another thread and gives its result.
-template <class Fn>
-auto OnOtherThread(Fn fn) {
+template <class Fn> auto OnOtherThread(Fn fn) {
     return std::async(std::launch::async, fn).get();
 }
 
@@ -97,7 +96,7 @@ TEST(LocksTest, LockWaitsForTheHolderAndRecordsTheNewOwner) {
 
 TEST(LocksTest, AutoLockReleasesOnlyWhatItTook) {
     struct Case {
-        const char* szName;
+        const char *szName;
         bool bLockNow;
         int nExtraLocks;
         int nExtraUnlocks;
@@ -111,7 +110,7 @@ TEST(LocksTest, AutoLockReleasesOnlyWhatItTook) {
         {"never locked", false, 0, 1, 0, 0},
         {"locked later", false, 2, 0, 1, 1},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         CCountingResource resource;
         {
             auto_lock guard(&resource, c.bLockNow);

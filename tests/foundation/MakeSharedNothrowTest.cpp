@@ -39,7 +39,7 @@ struct CFailsWithText {
 };
 
 struct CTakesArguments {
-    CTakesArguments(int& nOut, const std::string& strName, std::unique_ptr<int> ptrValue)
+    CTakesArguments(int &nOut, const std::string &strName, std::unique_ptr<int> ptrValue)
         : m_strName(strName), m_ptrValue(std::move(ptrValue)) {
         nOut = 7;
     }
@@ -63,7 +63,7 @@ TEST(MakeSharedNothrowTest, OtherExceptionsReachTheCaller) {
     try {
         boost::make_shared_nothrow<CFailsWithText>();
         ADD_FAILURE() << "no exception";
-    } catch (const char* szText) {
+    } catch (const char *szText) {
         EXPECT_STREQ(szText, "Not enough memory to initialize TqSemaphore");
     }
 }
@@ -72,8 +72,8 @@ TEST(MakeSharedNothrowTest, SuccessForwardsArgumentsAndHoldsTheOnlyReference) {
     g_nLive = 0;
     int nOut = 0;
     const std::string strName = "worker";
-    auto ptr = boost::make_shared_nothrow<CTakesArguments>(nOut, strName,
-                                                           std::make_unique<int>(42));
+    auto ptr =
+        boost::make_shared_nothrow<CTakesArguments>(nOut, strName, std::make_unique<int>(42));
     ASSERT_TRUE(ptr);
     EXPECT_EQ(ptr.use_count(), 1);
     EXPECT_EQ(nOut, 7);

@@ -17,19 +17,23 @@ TEST(StringHelpersTest, CaseInsensitiveComparisons) {
 
 TEST(StringHelpersTest, MatchLeftAndRightCountCase) {
     struct Case {
-        const char* szText;
-        const char* szPart;
+        const char *szText;
+        const char *szPart;
         bool bLeft;
         bool bRight;
     };
     const Case cases[] = {
-        {"ab", "abc", false, false},      {"b", "ab", false, false},
-        {"x.tmp", ".TMP", false, false},  {"x.tmp", ".tmp", false, true},
-        {"abc", "ab", true, false},       {"abc", "", true, true},
-        {"", "", true, true},             {"/a/b/", "/", true, true},
+        {"ab", "abc", false, false},
+        {"b", "ab", false, false},
+        {"x.tmp", ".TMP", false, false},
+        {"x.tmp", ".tmp", false, true},
+        {"abc", "ab", true, false},
+        {"abc", "", true, true},
+        {"", "", true, true},
+        {"/a/b/", "/", true, true},
         {"Success", "success", false, false},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         EXPECT_EQ(FXString::MatchLeft(c.szText, c.szPart), c.bLeft) << c.szText << " " << c.szPart;
         EXPECT_EQ(FXString::MatchRight(c.szText, c.szPart), c.bRight)
             << c.szText << " " << c.szPart;
@@ -37,9 +41,9 @@ TEST(StringHelpersTest, MatchLeftAndRightCountCase) {
 }
 
 TEST(StringHelpersTest, TrimAndRemoveRight) {
-    const std::pair<const char*, const char*> trims[] = {
+    const std::pair<const char *, const char *> trims[] = {
         {" \t a b \t", "a b"}, {"\t\t", ""}, {"", ""}, {"x", "x"}, {"\n x \n", "\n x \n"}};
-    for (const auto& trim : trims) {
+    for (const auto &trim : trims) {
         std::string strText = trim.first;
         FXString::TrimWhiteSpace(strText);
         EXPECT_EQ(strText, trim.second);
@@ -80,18 +84,18 @@ TEST(StringHelpersTest, FormatCaseReplaceAndNumeric) {
     EXPECT_EQ(FXString::Replace(strText, "q", "x"), 0u);
     EXPECT_EQ(strText, "a..b..c");
 
-    for (const char* szYes : {"0", "0123", "18446744073709551615"}) {
+    for (const char *szYes : {"0", "0123", "18446744073709551615"}) {
         EXPECT_TRUE(FXString::IsNumeric(szYes)) << szYes;
     }
-    for (const char* szNo : {"", "-1", " 1", "1a", "1.0"}) {
+    for (const char *szNo : {"", "-1", " 1", "1a", "1.0"}) {
         EXPECT_FALSE(FXString::IsNumeric(szNo)) << szNo;
     }
 }
 
 TEST(StringHelpersTest, PathDelimitersAndAppend) {
-    const std::pair<const char*, const char*> trailing[] = {
+    const std::pair<const char *, const char *> trailing[] = {
         {"/a", "/a/"}, {"/a/", "/a/"}, {"", "/"}, {"/", "/"}};
-    for (const auto& item : trailing) {
+    for (const auto &item : trailing) {
         std::string strPath = item.first;
         EXPECT_FALSE(FXPath::AppendTrailingDelimiter(strPath).IsError());
         EXPECT_EQ(strPath, item.second);
@@ -100,14 +104,14 @@ TEST(StringHelpersTest, PathDelimitersAndAppend) {
     }
 
     struct Join {
-        const char* szPath;
-        const char* szName;
-        const char* szResult;
+        const char *szPath;
+        const char *szName;
+        const char *szResult;
     };
-    const Join joins[] = {{"/a", "b", "/a/b"},   {"/a/", "b", "/a/b"}, {"/a/", "/b", "/a/b"},
-                          {"/a", "/b", "/a/b"},  {"", "b", "b"},       {"/a", "", "/a"},
+    const Join joins[] = {{"/a", "b", "/a/b"},  {"/a/", "b", "/a/b"}, {"/a/", "/b", "/a/b"},
+                          {"/a", "/b", "/a/b"}, {"", "b", "b"},       {"/a", "", "/a"},
                           {"/", "etc", "/etc"}};
-    for (const Join& j : joins) {
+    for (const Join &j : joins) {
         std::string strPath = j.szPath;
         EXPECT_FALSE(FXPath::Append(strPath, j.szName, 0).IsError());
         EXPECT_EQ(strPath, j.szResult);
@@ -117,14 +121,18 @@ TEST(StringHelpersTest, PathDelimitersAndAppend) {
 
 TEST(StringHelpersTest, SplitParentPath) {
     struct Case {
-        const char* szPath;
-        const char* szParent;
-        const char* szName;
+        const char *szPath;
+        const char *szParent;
+        const char *szName;
     };
-    const Case cases[] = {{"/a/b", "/a", "b"},   {"/a/b/", "/a", "b"}, {"/a", "/", "a"},
-                          {"a", "", "a"},        {"/", "", "/"},       {"//x//y", "//x", "y"},
+    const Case cases[] = {{"/a/b", "/a", "b"},
+                          {"/a/b/", "/a", "b"},
+                          {"/a", "/", "a"},
+                          {"a", "", "a"},
+                          {"/", "", "/"},
+                          {"//x//y", "//x", "y"},
                           {"a/b/c.txt", "a/b", "c.txt"}};
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         std::string strParent = "old", strName = "old";
         EXPECT_FALSE(FXPath::SplitParentPath(c.szPath, strParent, strName).IsError());
         EXPECT_EQ(strParent, c.szParent) << c.szPath;
@@ -142,8 +150,8 @@ TEST(StringHelpersTest, SplitParentPath) {
 TEST(StringHelpersTest, BoundedCopy) {
     struct Case {
         size_t cchDest;
-        const char* szSrc;
-        const char* szExpected;
+        const char *szSrc;
+        const char *szExpected;
         uint32_t nResult;
     };
     const Case cases[] = {
@@ -154,7 +162,7 @@ TEST(StringHelpersTest, BoundedCopy) {
         {1, "a", "", STRSAFE_E_INSUFFICIENT_BUFFER},
         {1, "", "", 0},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         char szBuffer[8];
         memset(szBuffer, '#', sizeof(szBuffer));
         EXPECT_EQ(StringCchCopyA(szBuffer, c.cchDest, c.szSrc), c.nResult) << c.szSrc;

@@ -55,9 +55,12 @@ TEST(TimeValuesTest, MillisecondSplit) {
     struct Case {
         int64_t llMs;
         uint32_t h, m, s, ms;
-    } cases[] = {{999, 0, 0, 0, 999}, {3723500, 1, 2, 3, 0}, {0, 0, 0, 0, 0},
-                 {-5, 0, 0, 0, 0},    {90000000, 25, 0, 0, 0}};
-    for (const auto& c : cases) {
+    } cases[] = {{999, 0, 0, 0, 999},
+                 {3723500, 1, 2, 3, 0},
+                 {0, 0, 0, 0, 0},
+                 {-5, 0, 0, 0, 0},
+                 {90000000, 25, 0, 0, 0}};
+    for (const auto &c : cases) {
         uint32_t h = 9, m = 9, s = 9, ms = 9;
         ConvertMilliSecondsToHrsMinsSecs(c.llMs, h, m, s, ms);
         EXPECT_EQ(h, c.h) << c.llMs;

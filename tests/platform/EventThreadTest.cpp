@@ -19,7 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Polls a condition until it holds or a generous deadline passes.
-bool WaitUntil(const std::function<bool()>& fnCondition, int nMilliseconds = 10000) {
+bool WaitUntil(const std::function<bool()> &fnCondition, int nMilliseconds = 10000) {
     const auto tpEnd = Clock::now() + std::chrono::milliseconds(nMilliseconds);
     while (!fnCondition()) {
         if (Clock::now() > tpEnd) {
@@ -57,7 +57,7 @@ struct CHookLog {
 class CProbeThread : public CAlertableEventThread {
 public:
     CProbeThread() = default;
-    explicit CProbeThread(boost::shared_ptr<FXEvent>& ptrEvent) : CAlertableEventThread(ptrEvent) {}
+    explicit CProbeThread(boost::shared_ptr<FXEvent> &ptrEvent) : CAlertableEventThread(ptrEvent) {}
     ~CProbeThread() override { StopBeforeDestruction(); }
 
     std::shared_ptr<CHookLog> m_ptrLog = std::make_shared<CHookLog>();
@@ -101,7 +101,7 @@ public:
     }
 
 private:
-    void Enter(const char* szHook) {
+    void Enter(const char *szHook) {
         if (m_ptrLog->m_bInHook.exchange(true)) {
             m_ptrLog->m_bOverlap = true;
         }
@@ -109,7 +109,7 @@ private:
         m_ptrLog->m_vecHooks.push_back(szHook);
     }
     void Leave() { m_ptrLog->m_bInHook = false; }
-    static void Call(const std::function<void()>& fn) {
+    static void Call(const std::function<void()> &fn) {
         if (fn) {
             fn();
         }
@@ -154,7 +154,7 @@ TEST(EventThreadTest, OneSetWakesEveryWaitingWorkerAndEachSetIsSeen) {
     }
     auto allWaitingAfter = [&](int nEvents) {
         return WaitUntil([&] {
-            for (auto& ptrWorker : vecWorkers) {
+            for (auto &ptrWorker : vecWorkers) {
                 if (ptrWorker->m_ptrLog->m_nEvents < nEvents || !ptrWorker->m_ptrLog->m_bWaiting) {
                     return false;
                 }
@@ -172,7 +172,7 @@ TEST(EventThreadTest, OneSetWakesEveryWaitingWorkerAndEachSetIsSeen) {
         ptrEvent->Set();
     }
     EXPECT_TRUE(allWaitingAfter(2));
-    for (auto& ptrWorker : vecWorkers) {
+    for (auto &ptrWorker : vecWorkers) {
         EXPECT_LE(ptrWorker->m_ptrLog->m_nEvents.load(), 1 + kWorkers);
         EXPECT_FALSE(ptrWorker->Stop(true).IsError());
     }
@@ -188,13 +188,13 @@ TEST(EventThreadTest, SetOneWakesOneWaitingThreadAndIsSeenByABusyOne) {
     }
     auto totalEvents = [&] {
         int nTotal = 0;
-        for (auto& ptrWorker : vecWorkers) {
+        for (auto &ptrWorker : vecWorkers) {
             nTotal += ptrWorker->m_ptrLog->m_nEvents.load();
         }
         return nTotal;
     };
     ASSERT_TRUE(WaitUntil([&] {
-        for (auto& ptrWorker : vecWorkers) {
+        for (auto &ptrWorker : vecWorkers) {
             if (!ptrWorker->m_ptrLog->m_bWaiting) {
                 return false;
             }
@@ -212,7 +212,7 @@ TEST(EventThreadTest, SetOneWakesOneWaitingThreadAndIsSeenByABusyOne) {
         ptrEvent->SetOne();
     }
     EXPECT_TRUE(WaitUntil([&] { return totalEvents() >= 1 + kWorkers; }));
-    for (auto& ptrWorker : vecWorkers) {
+    for (auto &ptrWorker : vecWorkers) {
         EXPECT_FALSE(ptrWorker->Stop(true).IsError());
     }
 }
@@ -241,10 +241,10 @@ TEST(EventThreadTest, SetWhileBusyIsSeenAtTheNextWait) {
 
 TEST(EventThreadTest, SetBeforeTheFirstWaitIsNotLost) {
     struct Case {
-        const char* szName;
+        const char *szName;
         bool bSetBeforeStart;
     };
-    for (const Case& c : {Case{"set before Start", true}, Case{"set during OnStart", false}}) {
+    for (const Case &c : {Case{"set before Start", true}, Case{"set during OnStart", false}}) {
         boost::shared_ptr<FXEvent> ptrEvent(new FXEvent(0));
         CProbeThread worker(ptrEvent);
         if (c.bSetBeforeStart) {
@@ -263,9 +263,8 @@ TEST(EventThreadTest, StopTrueJoinsAndNoHookRunsAfterIt) {
     worker.SetTimeout(CTimeInterval::FromMilliseconds(2));
     ASSERT_FALSE(worker.Start().IsError());
     ptrEvent->Set();
-    ASSERT_TRUE(WaitUntil([&] {
-        return worker.m_ptrLog->m_nEvents >= 1 && worker.m_ptrLog->m_nTimeouts >= 2;
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return worker.m_ptrLog->m_nEvents >= 1 && worker.m_ptrLog->m_nTimeouts >= 2; }));
 
     EXPECT_FALSE(worker.Stop(true).IsError());
     const std::vector<std::string> vecHooks = worker.m_ptrLog->Hooks();
@@ -310,27 +309,27 @@ TEST(EventThreadTest, StopFalseOnlyRequestsTheStop) {
 
 TEST(EventThreadTest, StopFromTheThreadsOwnHookEndsItWithoutJoiningItself) {
     struct Case {
-        const char* szName;
-        std::function<void(CProbeThread&)> fnArrange;
+        const char *szName;
+        std::function<void(CProbeThread &)> fnArrange;
         int nWaits;
     };
     const Case cases[] = {
         {"InternalStop in OnStart",
-         [](CProbeThread& t) { t.m_fnOnStart = [&t] { t.InternalStop(); }; }, 0},
+         [](CProbeThread &t) { t.m_fnOnStart = [&t] { t.InternalStop(); }; }, 0},
         {"Stop(true) in OnEvent",
-         [](CProbeThread& t) {
+         [](CProbeThread &t) {
              t.m_fnOnEvent = [&t] { EXPECT_FALSE(t.Stop(true).IsError()); };
              t.m_fnOnStart = [&t] { t.SetEvent(); };
          },
          1},
         {"Stop(false) in OnTimeout",
-         [](CProbeThread& t) {
+         [](CProbeThread &t) {
              t.SetTimeout(CTimeInterval::FromMilliseconds(5));
              t.m_fnOnTimeout = [&t] { t.Stop(false); };
          },
          1},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         CProbeThread thread;
         c.fnArrange(thread);
         ASSERT_FALSE(thread.Start().IsError()) << c.szName;
@@ -409,9 +408,8 @@ TEST(EventThreadTest, StoppingOneWorkerLeavesTheOthersWaiting) {
     CProbeThread other(ptrEvent);
     ASSERT_FALSE(stopped.Start().IsError());
     ASSERT_FALSE(other.Start().IsError());
-    ASSERT_TRUE(WaitUntil([&] {
-        return stopped.m_ptrLog->m_bWaiting.load() && other.m_ptrLog->m_bWaiting.load();
-    }));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return stopped.m_ptrLog->m_bWaiting.load() && other.m_ptrLog->m_bWaiting.load(); }));
 
     EXPECT_FALSE(stopped.Stop(true).IsError());
     EXPECT_EQ(stopped.m_ptrLog->m_nStops.load(), 1);
@@ -466,9 +464,9 @@ TEST(EventThreadTest, EventWaitSeesEachSetOncePerThread) {
     EXPECT_EQ(result.get(), 0u);
 }
 
-void* RecordArgument(void* pArgument) {
+void *RecordArgument(void *pArgument) {
     SleepMs(20);
-    static_cast<std::atomic<int>*>(pArgument)->fetch_add(1);
+    static_cast<std::atomic<int> *>(pArgument)->fetch_add(1);
     return nullptr;
 }
 

@@ -110,12 +110,14 @@ TEST(FileOpsTest, WholeFilesAndTheSizeCap) {
 
 TEST(FileOpsTest, CountLines) {
     idxtest::TempDir dir;
-    const std::pair<std::string, uint64_t> cases[] = {
-        {"", 0},        {"a", 1},
-        {"a\n", 1},     {"a\nb", 2},
-        {"\n\n", 2},    {std::string(70000, 'x') + "\ny", 2},
-        {std::string(65536, '\n'), 65536}};
-    for (const auto& c : cases) {
+    const std::pair<std::string, uint64_t> cases[] = {{"", 0},
+                                                      {"a", 1},
+                                                      {"a\n", 1},
+                                                      {"a\nb", 2},
+                                                      {"\n\n", 2},
+                                                      {std::string(70000, 'x') + "\ny", 2},
+                                                      {std::string(65536, '\n'), 65536}};
+    for (const auto &c : cases) {
         std::string strPath = dir.WriteFile("lines.txt", c.first);
         uint64_t nCount = 99;
         ASSERT_FALSE(FXFile::CountLines(strPath, nCount).IsError());

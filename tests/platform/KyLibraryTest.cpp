@@ -9,11 +9,11 @@ TEST(KyLibraryTest, LoadsALibraryAndFindsItsEntryPoint) {
     CKyError error = library.Load("libc.so.6");
     ASSERT_FALSE(error.IsError()) << error.AsString();
     EXPECT_TRUE(library.IsLoaded());
-    void* pAddress = nullptr;
+    void *pAddress = nullptr;
     error = library.GetAddress("strlen", pAddress);
     ASSERT_FALSE(error.IsError()) << error.AsString();
     ASSERT_NE(pAddress, nullptr);
-    auto pStrlen = reinterpret_cast<size_t (*)(const char*)>(pAddress);
+    auto pStrlen = reinterpret_cast<size_t (*)(const char *)>(pAddress);
     EXPECT_EQ(pStrlen("seven.."), 7u);
 
     EXPECT_TRUE(library.Load("libm.so.6").IsError()); // one library per loader
@@ -23,7 +23,7 @@ TEST(KyLibraryTest, LoadsALibraryAndFindsItsEntryPoint) {
 
 TEST(KyLibraryTest, FailuresNameTheLibraryOrTheSymbol) {
     CKyLibrary library(false);
-    void* pAddress = &library;
+    void *pAddress = &library;
     CKyError error = library.GetAddress("strlen", pAddress);
     EXPECT_TRUE(error.IsError());
     EXPECT_EQ(pAddress, nullptr);

@@ -22,7 +22,7 @@ class RecordingWriter : public CLogWriterInterface {
 public:
     explicit RecordingWriter(int nLevel) : m_nLevel(nLevel) {}
     int GetLogLevel() const override { return m_nLevel; }
-    void WriteLogV(int, const char*, int, const char* szFormat, va_list args) override {
+    void WriteLogV(int, const char *, int, const char *szFormat, va_list args) override {
         std::string strText = FXFormatV(szFormat, args);
         std::lock_guard<std::mutex> guard(m_lock);
         m_vecLines.push_back(strText);
@@ -61,7 +61,7 @@ TEST(LogWriterTest, LevelAndLinesFollowTheCurrentTarget) {
     const Case cases[] = {
         {3, 3, true}, {3, 4, false}, {0, -1, true}, {7, 7, true}, {INT_MIN, 0, false},
     };
-    for (const Case& c : cases) {
+    for (const Case &c : cases) {
         SCOPED_TRACE(FXFormat("target %d, line %d", c.nTargetLevel, c.nLineLevel));
         boost::shared_ptr<RecordingWriter> ptrTarget;
         if (c.nTargetLevel != INT_MIN) {
@@ -110,7 +110,7 @@ TEST(LogWriterTest, CapturesComeAndGoWhileWorkersLog) {
         }
     }
     bStop.store(true);
-    for (std::thread& worker : vecWorkers) {
+    for (std::thread &worker : vecWorkers) {
         worker.join();
     }
 

@@ -38,32 +38,31 @@ public:
     CTestHttpServer() {
         m_server.set_keep_alive_timeout(1);
         m_server.set_tcp_nodelay(true); // no delayed-ACK stalls between header and body writes
-        m_server.Post("/echo", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Post("/echo", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             res.set_content(req.body, "application/octet-stream");
         });
-        m_server.Get("/admin/ping", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Get("/admin/ping", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             res.set_content("{\"status\":\"OK\"}", "application/json");
         });
-        m_server.Post(R"(/status/(\d+))",
-                      [this](const httplib::Request& req, httplib::Response& res) {
-                          Record(req);
-                          res.status = std::stoi(req.matches[1].str());
-                          res.set_content("answer with status " + req.matches[1].str(),
-                                          "text/plain");
-                      });
-        m_server.Post("/big", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Post(
+            R"(/status/(\d+))", [this](const httplib::Request &req, httplib::Response &res) {
+                Record(req);
+                res.status = std::stoi(req.matches[1].str());
+                res.set_content("answer with status " + req.matches[1].str(), "text/plain");
+            });
+        m_server.Post("/big", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             res.set_content(std::string(5000, 'x'), "text/plain");
         });
-        m_server.Post("/slow", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Post("/slow", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             std::unique_lock<std::mutex> lock(m_lock);
             m_cvReleased.wait_for(lock, std::chrono::seconds(5), [this] { return m_bReleased; });
             res.set_content("late", "text/plain");
         });
-        m_server.Post("/search", [this](const httplib::Request& req, httplib::Response& res) {
+        m_server.Post("/search", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             res.set_content("<results>" + req.body + "</results>", "text/xml");
         });
@@ -81,7 +80,7 @@ public:
         m_thread.join();
     }
 
-    std::string Url(const std::string& strPath) const {
+    std::string Url(const std::string &strPath) const {
         return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
     }
 
@@ -97,9 +96,10 @@ public:
     }
 
 private:
-    void Record(const httplib::Request& req) {
-        SRecordedRequest recorded{req.method, req.path, req.body, {},
-                                  req.get_header_value("User-Agent"), req.remote_port};
+    void Record(const httplib::Request &req) {
+        SRecordedRequest recorded{
+            req.method,     req.path, req.body, {}, req.get_header_value("User-Agent"),
+            req.remote_port};
         auto range = req.headers.equal_range("Content-Type");
         for (auto it = range.first; it != range.second; ++it) {
             recorded.vecContentTypes.push_back(it->second);
@@ -124,14 +124,14 @@ protected:
         ASSERT_TRUE(m_curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1));
     }
 
-    bool Post(const std::string& strPath, const std::string& strBody) {
+    bool Post(const std::string &strPath, const std::string &strBody) {
         return m_curl.TQLibCurlSendHttpReq2(1, m_server.Url(strPath), strBody.data(),
                                             strBody.size(), false, "testclient", false);
     }
 
-    std::string Answer(bool* pbPresent = nullptr) {
+    std::string Answer(bool *pbPresent = nullptr) {
         size_t nLength = 12345;
-        const char* szAnswer = m_curl.GetHttpResponse(nLength, false);
+        const char *szAnswer = m_curl.GetHttpResponse(nLength, false);
         if (pbPresent) {
             *pbPresent = szAnswer != nullptr;
         }
@@ -154,7 +154,7 @@ TEST_F(TQLibCurlTest, PostDeliversBodiesExactlyAndReturnsAnswer) {
     }
     const std::string bodies[] = {std::string("head\0middle\0\xff\x01tail", 19), std::string(),
                                   strLarge};
-    for (const std::string& strBody : bodies) {
+    for (const std::string &strBody : bodies) {
         SCOPED_TRACE(strBody.size());
         ASSERT_TRUE(Post("/echo", strBody)) << m_curl.GetLastErrorText();
         EXPECT_EQ(m_curl.GetHttpErrorCode(), 200);
@@ -177,9 +177,9 @@ TEST_F(TQLibCurlTest, OnlyTwoHundredsSucceedAndEveryAnswerIsReadable) {
     struct {
         int nStatus;
         bool bSuccess;
-    } cases[] = {{200, true}, {201, true}, {202, true}, {299, true}, {301, false},
+    } cases[] = {{200, true},  {201, true},  {202, true},  {299, true}, {301, false},
                  {400, false}, {404, false}, {500, false}, {503, false}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.nStatus);
         std::string strStatus = std::to_string(c.nStatus);
         EXPECT_EQ(Post("/status/" + strStatus, "<add/>"), c.bSuccess);
@@ -196,8 +196,7 @@ TEST_F(TQLibCurlTest, NoConnectionGivesStatusZeroAndNoAnswer) {
     ASSERT_EQ(m_curl.GetHttpErrorCode(), 500); // a status of an earlier request must not linger
 
     idxtest::RefusingPort refusing;
-    EXPECT_FALSE(m_curl.TQLibCurlSendHttpReq2(1, refusing.Url("/echo"), "x", 1, false, "c",
-                                              false));
+    EXPECT_FALSE(m_curl.TQLibCurlSendHttpReq2(1, refusing.Url("/echo"), "x", 1, false, "c", false));
     EXPECT_EQ(m_curl.GetHttpErrorCode(), 0);
     bool bPresent = true;
     Answer(&bPresent);
@@ -217,10 +216,10 @@ TEST_F(TQLibCurlTest, AppendedLinesReplaceTheDefaultOfTheSameName) {
         {{"x-www-form-urlencoded"}, "application/x-www-form-urlencoded"},
         {{"X-Other: 1"}, "text/xml"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.strExpected);
         m_curl.TQLibCurlFreeHttpHeaderList();
-        for (const std::string& strLine : c.vecAppended) {
+        for (const std::string &strLine : c.vecAppended) {
             ASSERT_TRUE(m_curl.TQLibCurlAppendHeader(0, strLine));
         }
         ASSERT_TRUE(Post("/echo", "<commit />"));
@@ -254,11 +253,11 @@ TEST_F(TQLibCurlTest, MalformedHeaderLinesAreRefused) {
 
 TEST_F(TQLibCurlTest, GetRequestAndDynamicTppmCheckLeaveTheirAnswers) {
     bool bUseDynamicTppm = true;
-    ASSERT_TRUE(m_curl.TQLibCurlDynamiceTppmCheck(m_server.Url("/admin/ping"), "client",
-                                                  bUseDynamicTppm));
+    ASSERT_TRUE(
+        m_curl.TQLibCurlDynamiceTppmCheck(m_server.Url("/admin/ping"), "client", bUseDynamicTppm));
     EXPECT_FALSE(bUseDynamicTppm);
     size_t nLength = 0;
-    const char* szAnswer = m_curl.GetHttpResponse(nLength, true);
+    const char *szAnswer = m_curl.GetHttpResponse(nLength, true);
     ASSERT_NE(szAnswer, nullptr);
     EXPECT_STREQ(szAnswer, "{\"status\":\"OK\"}");
 
@@ -267,14 +266,14 @@ TEST_F(TQLibCurlTest, GetRequestAndDynamicTppmCheckLeaveTheirAnswers) {
     EXPECT_EQ(Answer(), "{\"status\":\"OK\"}");
     std::vector<SRecordedRequest> vecRequests = m_server.Requests();
     ASSERT_EQ(vecRequests.size(), 2u);
-    for (const SRecordedRequest& request : vecRequests) {
+    for (const SRecordedRequest &request : vecRequests) {
         EXPECT_EQ(request.strMethod, "GET");
         EXPECT_EQ(request.strUserAgent, "client");
     }
 
     idxtest::RefusingPort refusing;
-    EXPECT_FALSE(m_curl.TQLibCurlDynamiceTppmCheck(refusing.Url("/admin/ping"), "client",
-                                                   bUseDynamicTppm));
+    EXPECT_FALSE(
+        m_curl.TQLibCurlDynamiceTppmCheck(refusing.Url("/admin/ping"), "client", bUseDynamicTppm));
     EXPECT_EQ(m_curl.GetHttpResponse(nLength, true), nullptr);
 }
 
@@ -358,7 +357,7 @@ TEST(TqCurlReadStreamTest, DownloadStoresTheAnswerOrFailsWithoutAFile) {
         std::string strUrl;
         std::string strNeedle;
     } cases[] = {{server.Url("/missing"), "404"}, {server.Url("/status/500"), "500"}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.strUrl);
         std::string strFailed = dir / "failed.xml";
         error = stream.Download(strFailed, c.strUrl, strRequest);

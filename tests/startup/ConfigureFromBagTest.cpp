@@ -31,7 +31,7 @@ struct Translation {
         state.m_ptrOptionsBag = ptrBag;
     }
 
-    CTransmitterOptions& Options() { return *state.m_ptrOptions; }
+    CTransmitterOptions &Options() { return *state.m_ptrOptions; }
 
     // The four engine addresses that a file-system job must have.
     void WriteEngineAddresses() {
@@ -46,7 +46,7 @@ struct Translation {
     CBagPtr ptrBag;
 };
 
-bool IsWin32(const CKyError& error, uint32_t nNumber) {
+bool IsWin32(const CKyError &error, uint32_t nNumber) {
     return error.IsError() && FXErrorUtil::IsWin32(error, nNumber);
 }
 
@@ -57,8 +57,8 @@ protected:
 
 TEST_F(ConfigureFromBagTest, KeysAreTheAgreedTexts) {
     const struct {
-        const char* szMember;
-        const char* szKey;
+        const char *szMember;
+        const char *szKey;
     } keys[] = {
         {BagId::idIsVMContentIndexing, "isVMContentIndexing:Transmitter"},
         {BagId::idIsSPContentIndexing, "isSPContentIndexing:Transmitter"},
@@ -122,7 +122,7 @@ TEST_F(ConfigureFromBagTest, KeysAreTheAgreedTexts) {
         {BagId::idIsRoot, "IsRoot:Transmitter"},
     };
     std::set<std::string> setSeen;
-    for (const auto& key : keys) {
+    for (const auto &key : keys) {
         EXPECT_STREQ(key.szKey, key.szMember);
         EXPECT_TRUE(setSeen.insert(key.szMember).second) << "duplicate key " << key.szMember;
     }
@@ -156,7 +156,7 @@ TEST_F(ConfigureFromBagTest, EmptyBagOfAFileSystemJobFailsOnTheUpdateUrl) {
 }
 
 TEST_F(ConfigureFromBagTest, EachEngineAddressIsMandatoryInFileSystemMode) {
-    const char* const szAddresses[] = {BagId::idUpdateUrl, BagId::idBaseSolrUrl,
+    const char *const szAddresses[] = {BagId::idUpdateUrl, BagId::idBaseSolrUrl,
                                        BagId::idCompleteSolrUrl, BagId::idAuditSolrUrl};
     for (int nMissing = 0; nMissing < 4; ++nMissing) {
         Translation t;
@@ -193,14 +193,14 @@ TEST_F(ConfigureFromBagTest, WebServiceModesNeedNoEngineAddress) {
     const struct {
         bool bVM;
         bool bSP;
-        const char* szVMLine;
-        const char* szSPLine;
+        const char *szVMLine;
+        const char *szSPLine;
     } cases[] = {
         {true, false, "VM Content Indexing Job:[True]", "SharePoint Content Indexing Job:[False]"},
         {false, true, "VM Content Indexing Job:[False]", "SharePoint Content Indexing Job:[True]"},
         {true, true, "VM Content Indexing Job:[True]", "SharePoint Content Indexing Job:[True]"},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Translation t;
         t.ptrBag->Write(BagId::idIsVMContentIndexing, c.bVM);
         t.ptrBag->Write(BagId::idIsSPContentIndexing, c.bSP);
@@ -221,7 +221,7 @@ TEST_F(ConfigureFromBagTest, WebServiceModesNeedNoEngineAddress) {
 
 TEST_F(ConfigureFromBagTest, FileSystemBagFillsTheRecord) {
     Translation t;
-    CBag& bag = *t.ptrBag;
+    CBag &bag = *t.ptrBag;
     t.WriteEngineAddresses();
     bag.Write(BagId::idAuditingContext, true);
     bag.Write(BagId::idServer, std::string("idxhost"));
@@ -257,7 +257,7 @@ TEST_F(ConfigureFromBagTest, FileSystemBagFillsTheRecord) {
     bag.WriteAny(BagId::idExcludePaths, std::list<std::string>{"/tmp"});
 
     ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
-    const CTransmitterOptions& o = t.Options();
+    const CTransmitterOptions &o = t.Options();
     EXPECT_TRUE(t.state.IsDataConfiguredFromBag());
     EXPECT_EQ("http://127.0.0.1:8983/solr/core/", o.GetBaseSolrUrl());
     EXPECT_EQ("http://127.0.0.1:8983/solr", o.GetRestAPISolrUrl());
@@ -295,7 +295,7 @@ TEST_F(ConfigureFromBagTest, FileSystemBagFillsTheRecord) {
 
 TEST_F(ConfigureFromBagTest, VirtualMachineBagFillsItsKeys) {
     Translation t;
-    CBag& bag = *t.ptrBag;
+    CBag &bag = *t.ptrBag;
     VirtualServer::VMCatalogOptions catalog;
     catalog.setstring(28, 64, "http://127.0.0.1:81/svc");
     bag.Write(BagId::idIsVMContentIndexing, true);
@@ -307,7 +307,7 @@ TEST_F(ConfigureFromBagTest, VirtualMachineBagFillsItsKeys) {
     bag.WriteAny(BagId::idExcludePaths, std::list<std::string>{"/mnt/vm/0/pagefile.sys"});
 
     ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
-    CTransmitterOptions& o = t.Options();
+    CTransmitterOptions &o = t.Options();
     EXPECT_EQ("vm-one", o.GetVMName());
     EXPECT_EQ("4223-aa", o.GetVMGUID());
     EXPECT_EQ((StringMap{{"/mnt/vm/0", "C:"}}), o.GetVmMountPathVol());
@@ -319,8 +319,8 @@ TEST_F(ConfigureFromBagTest, FilterSetsFollowTheJobMode) {
     enum Mode { eFileSystem, eVM, eSP };
     const struct {
         Mode eMode;
-        const char* szInclude;
-        const char* szExclude;
+        const char *szInclude;
+        const char *szExclude;
         std::set<std::string> setInclude;
         std::set<std::string> setExclude;
     } cases[] = {
@@ -331,7 +331,7 @@ TEST_F(ConfigureFromBagTest, FilterSetsFollowTheJobMode) {
         {eFileSystem, "abc.", nullptr, {""}, {}},
         {eSP, "*.doc", "*.bak", {}, {}},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Translation t;
         if (c.eMode == eFileSystem) {
             t.WriteEngineAddresses();
@@ -407,7 +407,7 @@ TEST_F(ConfigureFromBagTest, AbortEventFromTheBagAbortsTheRecord) {
         {boost::shared_ptr<FXEvent>(), false},
         {std::string("not an event"), false},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Translation t;
         t.WriteEngineAddresses();
         t.ptrBag->WriteAny(BagId::idAbortEvent, c.value);
@@ -422,13 +422,13 @@ TEST_F(ConfigureFromBagTest, AbortEventFromTheBagAbortsTheRecord) {
 TEST_F(ConfigureFromBagTest, WrongTypeUnderAnUntypedKeyIsInvalidParameterNamingTheKey) {
     const struct {
         bool bVMMode;
-        const char* szKey;
+        const char *szKey;
     } cases[] = {
         {false, BagId::idSchemaFields}, {true, BagId::idSchemaFields},
         {true, BagId::idVMMountPaths},  {true, BagId::idVMCatalogOptions},
         {true, BagId::idExcludePaths},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Translation t;
         t.WriteEngineAddresses();
         t.ptrBag->Write(BagId::idIsVMContentIndexing, c.bVMMode);
@@ -476,7 +476,7 @@ TEST_F(ConfigureFromBagTest, IndexLogTranslationOfAnEmptyBagSucceeds) {
 
 TEST_F(ConfigureFromBagTest, IndexLogBagFillsTheRecord) {
     Translation t(eIDX_Transmitter_BlkLvl);
-    CBag& bag = *t.ptrBag;
+    CBag &bag = *t.ptrBag;
     bag.Write(BagId::idSubClientDir, std::string("/var/idx/sub"));
     bag.Write(BagId::idClientName, std::string("client1"));
     bag.Write(BagId::idAppId, static_cast<unsigned long long>(12)); // written 64-bit
@@ -505,7 +505,7 @@ TEST_F(ConfigureFromBagTest, IndexLogBagFillsTheRecord) {
 
     idxtest::LogCapture capture(7);
     ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
-    const CTransmitterOptions& o = t.Options();
+    const CTransmitterOptions &o = t.Options();
     EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
     EXPECT_EQ("/var/idx/sub", o.GetSubClientDir());
     EXPECT_EQ("client1", o.GetClientName());

@@ -20,8 +20,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t nSize = sizeof(address);
         if (m_nSocket >= 0 &&
-            bind(m_nSocket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-            getsockname(m_nSocket, reinterpret_cast<sockaddr*>(&address), &nSize) == 0) {
+            bind(m_nSocket, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
+            getsockname(m_nSocket, reinterpret_cast<sockaddr *>(&address), &nSize) == 0) {
             m_nPort = ntohs(address.sin_port);
         }
     }
@@ -30,11 +30,11 @@ public:
             close(m_nSocket);
         }
     }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
+    RefusingPort(const RefusingPort &) = delete;
+    RefusingPort &operator=(const RefusingPort &) = delete;
 
     int Port() const { return m_nPort; }
-    std::string Url(const std::string& strPath) const {
+    std::string Url(const std::string &strPath) const {
         return "http://127.0.0.1:" + std::to_string(m_nPort) + strPath;
     }
 

@@ -9,7 +9,7 @@
 namespace idxtest {
 
 TempDir::TempDir() {
-    const char* szBase = getenv("TMPDIR");
+    const char *szBase = getenv("TMPDIR");
     std::string strTemplate = std::string(szBase && *szBase ? szBase : "/tmp") + "/idxtest-XXXXXX";
     if (!mkdtemp(strTemplate.data())) {
         throw std::runtime_error("mkdtemp failed for " + strTemplate);
@@ -22,7 +22,8 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(m_strPath, ec);
 }
 
-std::string TempDir::WriteFile(const std::string& strRelative, const std::string& strContent) const {
+std::string TempDir::WriteFile(const std::string &strRelative,
+                               const std::string &strContent) const {
     std::filesystem::path path = std::filesystem::path(m_strPath) / strRelative;
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
@@ -30,7 +31,7 @@ std::string TempDir::WriteFile(const std::string& strRelative, const std::string
     return path.string();
 }
 
-std::string ReadWholeFile(const std::string& strPath) {
+std::string ReadWholeFile(const std::string &strPath) {
     std::ifstream in(strPath, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();

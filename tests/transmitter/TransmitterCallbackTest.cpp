@@ -21,16 +21,16 @@ typedef std::vector<std::string> Names;
 // A callback over fresh job clients, with a job manager reset for each test.
 class TransmitterCallbackTest : public ::testing::Test {
 protected:
-    CTransmitterCallback& Callback(long long llStep) {
+    CTransmitterCallback &Callback(long long llStep) {
         m_ptrCallback = boost::make_shared<CTransmitterCallback>(
             boost::make_shared<FXAccessToken>("tester"), &m_jobCtrl, &m_bkpJob, llStep);
         return *m_ptrCallback;
     }
 
     // The reports of one kind, as the JSON the job manager recorded.
-    std::vector<nlohmann::json> Events(const std::string& strName) const {
+    std::vector<nlohmann::json> Events(const std::string &strName) const {
         std::vector<nlohmann::json> vecFound;
-        for (const std::string& strEvent : m_jobManager.Snapshot().vecEvents) {
+        for (const std::string &strEvent : m_jobManager.Snapshot().vecEvents) {
             nlohmann::json event = nlohmann::json::parse(strEvent);
             if (event.value("event", "") == strName) {
                 vecFound.push_back(event);
@@ -60,7 +60,7 @@ TEST_F(TransmitterCallbackTest, BaseCallbackDoesNothingAndSucceeds) {
 }
 
 TEST_F(TransmitterCallbackTest, ProgressIsReportedOncePerStep) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     for (int i = 0; i < 4; ++i) {
         EXPECT_FALSE(callback.UpdateProgress(200, 0, 1).IsError());
     }
@@ -89,9 +89,9 @@ TEST_F(TransmitterCallbackTest, StepDecidesHowOftenTheJobHearsOfProgress) {
         int nCalls;
         int nExpectedUpdates;
     } cases[] = {{0, 5, 5}, {-3, 5, 5}, {1, 5, 5}, {2, 5, 2}, {100, 250, 2}, {1000, 999, 0}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         idxtest::JobManager::Reset();
-        CTransmitterCallback& callback = Callback(c.llStep);
+        CTransmitterCallback &callback = Callback(c.llStep);
         for (int i = 0; i < c.nCalls; ++i) {
             callback.UpdateProgress(1, 10, 0);
         }
@@ -116,7 +116,7 @@ TEST_F(TransmitterCallbackTest, DefaultConstructedCallbackHasNoJob) {
 }
 
 TEST_F(TransmitterCallbackTest, FailuresAloneWaitForTheFinalFlush) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     EXPECT_FALSE(callback.UpdateProgress(0, 0, 20).IsError());
     EXPECT_TRUE(m_jobManager.EventNames().empty());
 
@@ -129,7 +129,7 @@ TEST_F(TransmitterCallbackTest, FailuresAloneWaitForTheFinalFlush) {
 }
 
 TEST_F(TransmitterCallbackTest, SecondFinalFlushDoesNotReportTheSameNumbersAgain) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     callback.UpdateProgress(150, 4096, 2);
     EXPECT_FALSE(callback.UpdateAndLogJobStatistics().IsError());
     idxtest::JobManagerSnapshot first = m_jobManager.Snapshot();
@@ -153,7 +153,7 @@ TEST_F(TransmitterCallbackTest, SecondFinalFlushDoesNotReportTheSameNumbersAgain
 }
 
 TEST_F(TransmitterCallbackTest, RefusedBytesAreOfferedAgainWithTheNextReport) {
-    CTransmitterCallback& callback = Callback(10);
+    CTransmitterCallback &callback = Callback(10);
     m_jobManager.RefuseUnCompBytes(true);
     idxtest::LogCapture capture(1);
     callback.UpdateProgress(10, 100, 0);
@@ -172,7 +172,7 @@ TEST_F(TransmitterCallbackTest, RefusedBytesAreOfferedAgainWithTheNextReport) {
 }
 
 TEST_F(TransmitterCallbackTest, RefusedJobUpdateIsAnErrorLine) {
-    CTransmitterCallback& callback = Callback(1);
+    CTransmitterCallback &callback = Callback(1);
     m_jobManager.RefuseUpdateInfo(true);
     idxtest::LogCapture capture(0);
     EXPECT_FALSE(callback.UpdateProgress(1, 0, 0).IsError());
@@ -181,7 +181,7 @@ TEST_F(TransmitterCallbackTest, RefusedJobUpdateIsAnErrorLine) {
 }
 
 TEST_F(TransmitterCallbackTest, ConcurrentProgressLosesNothing) {
-    CTransmitterCallback& callback = Callback(100);
+    CTransmitterCallback &callback = Callback(100);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&] {
@@ -190,7 +190,7 @@ TEST_F(TransmitterCallbackTest, ConcurrentProgressLosesNothing) {
             }
         });
     }
-    for (auto& thread : threads) {
+    for (auto &thread : threads) {
         thread.join();
     }
     idxtest::JobManagerSnapshot job = m_jobManager.Snapshot();
@@ -207,7 +207,7 @@ TEST_F(TransmitterCallbackTest, ConcurrentProgressLosesNothing) {
 }
 
 TEST_F(TransmitterCallbackTest, PendingReasonCarriesItsTextAndIsClearedOnce) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     const std::string strReason = "Index server unreachable (status 590), 100% of posts failed %s";
     idxtest::LogCapture capture(0);
     EXPECT_FALSE(callback.SetJobPendingReason(590, strReason).IsError());
@@ -247,7 +247,7 @@ TEST_F(TransmitterCallbackTest, PendingReasonWithoutAJobIsAnErrorLine) {
 }
 
 TEST_F(TransmitterCallbackTest, QuitFlagIsAskedOnEveryCall) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     EXPECT_FALSE(callback.IsQuitFlagSet());
     m_jobManager.SetQuitFlag(true);
     EXPECT_TRUE(callback.IsQuitFlagSet());
@@ -262,7 +262,7 @@ TEST_F(TransmitterCallbackTest, QuitFlagIsAskedOnEveryCall) {
 }
 
 TEST_F(TransmitterCallbackTest, InitializeThreadTracesAtLevelOne) {
-    CTransmitterCallback& callback = Callback(1000);
+    CTransmitterCallback &callback = Callback(1000);
     {
         idxtest::LogCapture capture(1);
         EXPECT_FALSE(callback.InitializeThread().IsError());
@@ -277,7 +277,7 @@ TEST_F(TransmitterCallbackTest, InitializeThreadTracesAtLevelOne) {
 TEST_F(TransmitterCallbackTest, AuditCallbackIsKeptForTheJob) {
     auto ptrAck = boost::make_shared<CFSSolrAckCallbackInterface>();
     {
-        CTransmitterCallback& callback = Callback(1000);
+        CTransmitterCallback &callback = Callback(1000);
         callback.SetAuditCallback(ptrAck);
         EXPECT_EQ(2, ptrAck.use_count());
         callback.SetAuditCallback(boost::shared_ptr<CFSSolrAckCallbackInterface>());

@@ -77,7 +77,7 @@ TEST(TransmitterOptionsTest, BatchSizeNeverDropsBelowOne) {
         int nGiven;
         int nExpected;
     } cases[] = {{0, 1}, {-5, 1}, {1, 1}, {std::numeric_limits<int>::min(), 1}, {250, 250}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         CTransmitterOptions options;
         options.SetMaxItemsPerTransaction(c.nGiven);
         EXPECT_EQ(c.nExpected, options.GetMaxItemsPerTransaction()) << "given " << c.nGiven;
@@ -100,8 +100,8 @@ TEST(TransmitterOptionsTest, IdentifiersKeepTheirDecimalText) {
 
 TEST(TransmitterOptionsTest, RestApiUrlEndsAtTheFirstSolrOfThePath) {
     const struct {
-        const char* szBase;
-        const char* szRest;
+        const char *szBase;
+        const char *szRest;
         int nPosition;
     } cases[] = {
         {"http://127.0.0.1:8983/solr/core1/", "http://127.0.0.1:8983/solr", 22},
@@ -114,7 +114,7 @@ TEST(TransmitterOptionsTest, RestApiUrlEndsAtTheFirstSolrOfThePath) {
         {"http://host/SOLR/core", "http://host/SOLR/core", -1},
         {"", "", -1},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         idxtest::LogCapture capture(4);
         CTransmitterOptions options;
         options.SetBaseSolrUrl(c.szBase);
@@ -123,7 +123,7 @@ TEST(TransmitterOptionsTest, RestApiUrlEndsAtTheFirstSolrOfThePath) {
         std::string strLine =
             "bReplaced:" + std::to_string(c.nPosition) + " REST API URL:" + c.szRest;
         size_t nExact = 0;
-        for (const auto& line : capture.Lines()) {
+        for (const auto &line : capture.Lines()) {
             nExact += (line.nLevel == 4 && line.strText == strLine) ? 1 : 0;
         }
         EXPECT_EQ(1u, nExact) << strLine;
@@ -217,7 +217,7 @@ TEST(TransmitterOptionsTest, ConcurrentAbortTestsAskTheJobOneAtATime) {
             }
         });
     }
-    for (auto& thread : threads) {
+    for (auto &thread : threads) {
         thread.join();
     }
     EXPECT_FALSE(ptrCallback->m_bOverlapped.load());
