@@ -21,6 +21,7 @@
 #include "platform/ItemLookup.h"
 #include "platform/LogWriter.h"
 #include "platform/StringFormat.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -135,8 +136,18 @@ std::string CSolrTransmitterThread::MakeHashSHA512(const std::string &strContent
 }
 
 CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstItems) {
+    CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+    for (const CItemPtr &ptrItem : lstItems) {
+        batch.Add(ptrItem);
+    }
+    lstItems.clear();
+    return SendItemsWithContent(batch);
+}
+
+CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
     CTransmitterOptions &options = *m_ptrOptions;
-    const int64_t llBatchSize = static_cast<int64_t>(lstItems.size());
+    const int64_t llBatchSize = static_cast<int64_t>(batch.GetSize());
+    const int64_t llFailedBefore = batch.GetFailedCount();
     int64_t llBytes = 0;
     const bool bCloudMode = options.IsCloudMode();
     const std::string strErrorField = bCloudMode ? "Err" : "err";
@@ -153,23 +164,26 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
         strExtractUrl += '?';
     }
 
-    std::list<CItemPtr> lstMetadata;
-    std::vector<std::string> vecFailed;
+    // Items bound for the metadata request are owned by their own batch from the moment they
+    // are moved there: should this call end early, they are recorded as failed, not lost.
+    CItemBatch metadata(*m_ptrSolrTransmitterPrivate,
+                        "the batch ended before its metadata request was sent");
 
-    while (!lstItems.empty()) {
+    while (!batch.IsEmpty()) {
         if (options.IsAborted()) {
             if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
                 IDX_LOG(4, "Received Quit flag. Exiting TransmitterThread");
             }
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
+            // What was not taken is not indexed.
+            batch.FailAll("the transmitter was aborted before they were sent");
             break;
         }
-        CItemPtr ptrItem = lstItems.front();
-        lstItems.pop_front();
+        const CItemPtr ptrItem = batch.Front();
         const std::string &strPath = ptrItem->GetPath();
 
         if (ptrItem->IsFolder()) {
-            lstMetadata.push_back(ptrItem);
+            batch.MoveFrontTo(metadata);
             continue;
         }
         CAnalyticsItemInterface *pAnalytics = GetAnalyticsItem(ptrItem);
@@ -178,9 +192,12 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
                 IDX_LOG(3, "Skipping Content push as the item is a stub. Item [%s]",
                         strPath.c_str());
             }
-            lstMetadata.push_back(ptrItem);
+            batch.MoveFrontTo(metadata);
             continue;
         }
+        // A deleted item has no content left to read: it goes out with an empty body and the
+        // hash of the empty text, its document saying it was deleted.
+        const bool bDeleted = pAnalytics && pAnalytics->IsItemDeleted();
 
         std::string strDocument;
         std::string strContent;
@@ -211,6 +228,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
                                      ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
                                      : BuildItemDataAnalytics(ptrItem, strDocument);
                 if (error.IsError()) {
+                    batch.FailAll("building the content document failed, error=" +
+                                  error.AsString());
                     return error.Push(FXLOC);
                 }
 
@@ -219,6 +238,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
                     IDX_LOG_ERROR("Skipping item, filtered by size, Size = %llu bytes, Item = %s",
                                   static_cast<unsigned long long>(ullSize), strPath.c_str());
                     bToMetadata = true;
+                } else if (bDeleted) {
+                    strDocument += CreateField("FileContentHash", MakeHashSHA512(std::string()));
                 } else if (options.IsOptimizeContentPush()) {
                     strContent = kOptimizedPushMarker;
                     llBytes += static_cast<int64_t>(ullSize);
@@ -258,7 +279,7 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
             }
         }
         if (bToMetadata) {
-            lstMetadata.push_back(ptrItem);
+            batch.MoveFrontTo(metadata);
             continue;
         }
         if (bReadError) {
@@ -276,32 +297,20 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
                 IDX_LOG_ERROR("Failed to push meta data for failed item Error %s",
                               retryError.AsString().c_str());
             }
-        }
-        if (bReadError || postError.IsError()) {
-            vecFailed.push_back(strPath);
-        }
-    }
-
-    // Only after an abort: what was not taken is not indexed.
-    while (!lstItems.empty()) {
-        vecFailed.push_back(lstItems.front()->GetPath());
-        lstItems.pop_front();
-    }
-
-    if (!vecFailed.empty()) {
-        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-        CKyError error = m_ptrSolrTransmitterPrivate->AddItemToSolrFailures(vecFailed);
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Failed to add items to solr failures file, Error=%s",
-                          error.AsString().c_str());
+            batch.FailFront("the content request failed, error=" + postError.AsString());
+        } else if (bReadError) {
+            batch.FailFront("the file's content could not be read");
+        } else {
+            batch.SentFront();
         }
     }
+    batch.RecordFailures();
 
-    const int64_t llMetadataItems = static_cast<int64_t>(lstMetadata.size());
-    if (!lstMetadata.empty()) {
+    const int64_t llMetadataItems = static_cast<int64_t>(metadata.GetSize());
+    if (!metadata.IsEmpty()) {
         m_bPushOnlyMetaData = true;
         m_bXmlFieldMode = true;
-        CKyError error = SendItems(lstMetadata);
+        CKyError error = SendItems(metadata);
         if (error.IsError()) {
             IDX_LOG_ERROR("Failed to send meta data items to solr, Error=%s",
                           error.AsString().c_str());
@@ -311,7 +320,7 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstIt
 
     CSolrTransmitterCallbackPtr ptrCallback = options.GetCallback();
     if (ptrCallback) {
-        const int64_t llFailed = static_cast<int64_t>(vecFailed.size());
+        const int64_t llFailed = batch.GetFailedCount() - llFailedBefore;
         ptrCallback->UpdateProgress(llBatchSize - llFailed - llMetadataItems, llBytes, llFailed);
     }
     return CKyError::Success();

@@ -13,6 +13,7 @@
 #include "foundation/HandleOwners.h"
 #include "platform/LogWriter.h"
 #include "platform/StringFormat.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -26,26 +27,29 @@ const uint32_t kErrorInvalidFunction = 1;
 } // namespace
 
 CKyError CSolrTransmitterThread::SendItems(std::list<CItemPtr> &lstItems) {
+    CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+    for (const CItemPtr &ptrItem : lstItems) {
+        batch.Add(ptrItem);
+    }
+    lstItems.clear();
+    return SendItems(batch);
+}
+
+CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
     CAutoTimeCounter sendTimer(m_ptrSendItemsTimer.get());
     const CTransmitterOptions &options = *m_ptrOptions;
 
     std::string strBody = "<add>";
-    const int64_t llBatchSize = static_cast<int64_t>(lstItems.size());
+    const int64_t llBatchSize = static_cast<int64_t>(batch.GetSize());
     if (m_bPushOnlyMetaData) {
         m_bXmlFieldMode = true;
     }
 
-    std::vector<std::string> vecNames;
-    vecNames.reserve(lstItems.size());
-    uint32_t nItemsTaken = 0;
     const bool bWithCrc = options.IsPushMetaDataWithCRC();
 
-    while (!lstItems.empty()) {
-        CItemPtr ptrItem = lstItems.front();
-        lstItems.pop_front();
-        ++nItemsTaken;
-        vecNames.push_back(ptrItem->GetPath());
-
+    // The items stay in the batch until the answer settles them: whatever ends this call early
+    // (a failed build, an exception) leaves them to the batch, which records them as failed.
+    for (const CItemPtr &ptrItem : batch.GetItems()) {
         const std::string strExtension = GetFileExtension(ptrItem->GetPath());
         // Only files are archives: a folder named like one holds nothing to unpack.
         if (bWithCrc && !ptrItem->IsFolder() && IsCompressedItem(strExtension)) {
@@ -65,6 +69,7 @@ CKyError CSolrTransmitterThread::SendItems(std::list<CItemPtr> &lstItems) {
                              ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
                              : BuildItemDataAnalytics(ptrItem, strDocument);
         if (error.IsError()) {
+            batch.FailAll("building the update document failed, error=" + error.AsString());
             return error.Push(FXLOC);
         }
         strBody += strDocument;
@@ -89,15 +94,14 @@ CKyError CSolrTransmitterThread::SendItems(std::list<CItemPtr> &lstItems) {
 
     int64_t llFailed = 0;
     if (postError.IsError()) {
-        CKyError error = m_ptrSolrTransmitterPrivate->AddItemToSolrFailures(vecNames);
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Failed to add items to solr failures file, error=%s",
-                          error.AsString().c_str());
-        }
+        batch.FailAll("the update request failed, error=" + postError.AsString());
+        batch.RecordFailures();
         llFailed = llBatchSize;
+    } else {
+        batch.SentAll();
     }
 
-    m_llTransmittedItems += nItemsTaken;
+    m_llTransmittedItems += llBatchSize;
     m_llTransmittedPackets += 1;
 
     CSolrTransmitterCallbackPtr ptrCallback = options.GetCallback();
@@ -172,5 +176,11 @@ CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::strin
 CKyError CSolrTransmitterThread::SendAuditItems(std::list<CItemPtr> & /*lstItems*/) {
     // Monitored events reach the audit core through the job's own channel; batches in the
     // auditing context are left as they are.
+    return CKyError::Success();
+}
+
+CKyError CSolrTransmitterThread::SendAuditItems(CItemBatch &batch) {
+    // The job's own channel carries these items (see above): nothing is left to send here.
+    batch.SentAll();
     return CKyError::Success();
 }

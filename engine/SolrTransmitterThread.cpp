@@ -12,6 +12,7 @@
 #include "platform/LogWriter.h"
 #include "platform/TQLibCurl.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -198,9 +199,11 @@ void CSolrTransmitterThread::OnEvent() {
 
     const int nMaxItems = m_ptrOptions->GetMaxItemsPerTransaction();
     for (;;) {
-        std::list<CItemPtr> lstItems;
-        m_ptrSolrTransmitterPrivate->GetQueuedItems(lstItems, nMaxItems);
-        if (lstItems.empty()) {
+        // The batch owns what it takes until each item is sent or failed; whatever it still
+        // holds when it goes (an error, an exception, an abort) is recorded as failed.
+        CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+        batch.TakeFromQueue(nMaxItems);
+        if (batch.IsEmpty()) {
             // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
             // idle worker that is still between its last batch and its wait.
             return;
@@ -208,36 +211,43 @@ void CSolrTransmitterThread::OnEvent() {
 
         CKyError error;
         try {
-            if (m_ptrOptions->IsVMContentIndexing()) {
-                error = SendVMItemsToWebService(lstItems);
-            } else if (m_ptrOptions->IsSPContentIndexing()) {
-                error = SendSPItemsToWebService(lstItems);
-            } else if (m_ptrOptions->IsAuditingContext() &&
-                       !m_ptrOptions->GetAuditSolrUrl().empty()) {
-                error = SendAuditItems(lstItems);
-            } else if (m_ptrOptions->IsPushOnlyMetaData()) {
-                error = SendItems(lstItems);
-            } else {
-                error = SendItemsWithContent(lstItems);
-            }
+            error = SendBatch(batch);
         } catch (...) {
             // An exception out of a sender (no memory for a document or a file's content, the
             // job's own callback) is that batch's error like any other. Left to the thread
-            // framework it would end this worker without a word: its batch lost, the queue no
-            // longer drained and, once it is full, the job's thread waiting for ever.
+            // framework it would end this worker without a word: the queue no longer drained
+            // and, once it is full, the job's thread waiting for ever.
             error = ErrorFromCaughtException(FXLOC);
-            m_ptrSolrTransmitterPrivate->RecordItemsAsFailed(lstItems);
+            batch.SetReason("an exception ended the sender (the error is logged as \"Send "
+                            "failed\")");
         }
         if (error.IsError()) {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
         }
 
         if (IsAbortedOrLog(*m_ptrOptions)) {
+            batch.SetReason("the transmitter was aborted before they were sent");
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
             SetIdle(true);
             return;
         }
     }
+}
+
+CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
+    if (m_ptrOptions->IsVMContentIndexing()) {
+        return SendVMItemsToWebService(batch);
+    }
+    if (m_ptrOptions->IsSPContentIndexing()) {
+        return SendSPItemsToWebService(batch);
+    }
+    if (m_ptrOptions->IsAuditingContext() && !m_ptrOptions->GetAuditSolrUrl().empty()) {
+        return SendAuditItems(batch);
+    }
+    if (m_ptrOptions->IsPushOnlyMetaData()) {
+        return SendItems(batch);
+    }
+    return SendItemsWithContent(batch);
 }
 
 void CSolrTransmitterThread::OnStop() {

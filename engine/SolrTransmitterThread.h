@@ -29,6 +29,7 @@
 #include "transmitter/IdxTransmitterThread.h"
 
 class TQLibCurl;
+class CItemBatch;
 class CFilterSet;
 
 namespace TQLX_ContentIndexing {
@@ -70,6 +71,8 @@ public:
     // this build: the set-up fails with 50 so that virtual-machine and collaboration-site jobs end
     // at their start, and the two senders record their batch as failed.
     CKyError InitializeWebServiceHandler(int nMode, std::string strUrl, int nApplicationType);
+    CKyError SendVMItemsToWebService(CItemBatch &batch);
+    CKyError SendSPItemsToWebService(CItemBatch &batch);
     CKyError SendVMItemsToWebService(std::list<CItemPtr> &lstItems);
     CKyError SendSPItemsToWebService(std::list<CItemPtr> &lstItems);
 
@@ -156,13 +159,19 @@ public:
         std::vector<boost::shared_ptr<class CFSSolrAckRecord>> &vecAcknowledgements,
         std::string &strDocument);
 
-    // Metadata sender (documents/MetadataSender.cpp). Takes every item off the list and posts
-    // them as one "<add>" request; a failed post puts every item's path into the failures file.
+    // The senders take the batch that owns the items (transmitter/ItemBatch.h) and settle each
+    // item they handle as sent or failed; what they leave is the batch's to record. The forms
+    // that take a plain list hand it to a batch of their own first and leave the list empty.
+    //
+    // Metadata sender (documents/MetadataSender.cpp). Posts every item of the batch as one
+    // "<add>" request; a failed post fails every item (the failures file lists their paths).
+    CKyError SendItems(CItemBatch &batch);
     CKyError SendItems(std::list<CItemPtr> &lstItems);
     // With the push-metadata-with-CRC option: the CRC-32 of a regular file's bytes as "%X".
     // Without it: success, strCrc untouched.
     CKyError GetCRC32(const std::string &strPath, std::string &strCrc);
-    // Success; the batch is left as it is.
+    // Success: the auditing context's items reach the audit core through the job's own channel.
+    CKyError SendAuditItems(CItemBatch &batch);
     CKyError SendAuditItems(std::list<CItemPtr> &lstItems);
 
     // Archive-member documents: the archive's own document and one per member file.
@@ -176,7 +185,9 @@ public:
     // Content push sender (documents/ContentPushSender.cpp). Every qualifying file of the batch
     // is posted with its bytes to the extract URL, its metadata as literal parameters; the other
     // items go out together through SendItems at the end. A failed push or a file that cannot
-    // be read is sent with content-indexing status 16 and lands in the failures file.
+    // be read is sent with content-indexing status 16 and lands in the failures file. A deleted
+    // item is not read: it is posted with an empty body and the hash of the empty text.
+    CKyError SendItemsWithContent(CItemBatch &batch);
     CKyError SendItemsWithContent(std::list<CItemPtr> &lstItems);
     // SHA-512 of the bytes as 128 upper-case hexadecimal digits; any length is hashed whole.
     static std::string MakeHashSHA512(const std::string &strContent);
@@ -191,6 +202,9 @@ public:
     // ---- end of document builder ----
 
 protected:
+    // Hands the batch to the sender the job's mode selects.
+    CKyError SendBatch(CItemBatch &batch);
+
     // True while a failed request may still be retried: the worker is not asked to stop and the
     // transmitter is not aborted.
     bool MayRetry();

@@ -143,12 +143,7 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
     case kStatusEmptyAnswer: {
         // Only a job that has queued something is known to need the engine: a failing
         // start-up request (ping, clear) must fail at once.
-        int64_t llItemsQueued = 0;
-        {
-            auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockQueue, true);
-            llItemsQueued = m_ptrSolrTransmitterPrivate->m_llItemsQueued;
-        }
-        if (llItemsQueued <= 0) {
+        if (m_ptrSolrTransmitterPrivate->GetItemsQueued() <= 0) {
             break;
         }
         const int64_t llCount = ++m_llConsecutiveFailures;

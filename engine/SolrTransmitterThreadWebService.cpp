@@ -9,17 +9,27 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 
 namespace {
 
-CKyError RecordBatchAsFailed(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
-    const size_t nItems = lstItems.size();
-    state.RecordItemsAsFailed(lstItems);
+CKyError FailBatch(CItemBatch &batch) {
+    const size_t nItems = batch.GetSize();
+    batch.FailAll("the web-service plug-in is not available");
     return FXErrorUtil::ErrorWin32(FXLOC, 50,
                                    "Web-service plug-in is not available, %zu items "
                                    "not indexed",
                                    nItems);
+}
+
+CKyError FailList(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstItems) {
+    CItemBatch batch(state);
+    for (const CItemPtr &ptrItem : lstItems) {
+        batch.Add(ptrItem);
+    }
+    lstItems.clear();
+    return FailBatch(batch);
 }
 
 } // namespace
@@ -33,10 +43,20 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
 
 CKyError CSolrTransmitterThread::SendVMItemsToWebService(std::list<CItemPtr> &lstItems) {
     CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
-    return RecordBatchAsFailed(*m_ptrSolrTransmitterPrivate, lstItems);
+    return FailList(*m_ptrSolrTransmitterPrivate, lstItems);
 }
 
 CKyError CSolrTransmitterThread::SendSPItemsToWebService(std::list<CItemPtr> &lstItems) {
     CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
-    return RecordBatchAsFailed(*m_ptrSolrTransmitterPrivate, lstItems);
+    return FailList(*m_ptrSolrTransmitterPrivate, lstItems);
+}
+
+CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
+    CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
+    return FailBatch(batch);
+}
+
+CKyError CSolrTransmitterThread::SendSPItemsToWebService(CItemBatch &batch) {
+    CAutoTimeCounter timer(m_ptrSendVMItemsTimer.get());
+    return FailBatch(batch);
 }

@@ -18,6 +18,10 @@
 #include "platform/LogWriter.h"
 #include "platform/SyncHandles.h"
 
+// Names, at a field's declaration, the lock that every reader and writer of the field holds:
+// "int64_t m_llCount IDX_GUARDED_BY(m_lock);". It expands to nothing; it is there for the reader.
+#define IDX_GUARDED_BY(lock)
+
 // The low 32 bits of the calling thread's pthread_self() value; stable for the thread's life.
 inline uint32_t GetCurrentThreadId() {
     return static_cast<uint32_t>(static_cast<uint64_t>(pthread_self()) & 0xFFFFFFFFu);

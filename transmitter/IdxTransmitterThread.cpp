@@ -35,7 +35,7 @@ void IIdxTransmitterThread::ClearCommitFlag() {
 
 CIdxTransmitterThread::CIdxTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                                              CTransmitterOptionsPtr ptrOptions)
-    : IIdxTransmitterThread(ptrSolrTransmitterPrivate->m_ptrItemQueuedEvent),
+    : IIdxTransmitterThread(ptrSolrTransmitterPrivate->GetItemQueuedEvent()),
       m_ptrSolrTransmitterPrivate(ptrSolrTransmitterPrivate), m_ptrOptions(ptrOptions),
       m_bIdle(true) {}
 
@@ -104,7 +104,13 @@ CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &s
     // slots already sees it and is refused.
     m_ptrOptions->SetAborted(true);
 
-    CKyError clearError = m_ptrSolrTransmitterPrivate->ClearQueuedItems();
+    // What is still queued will not be sent now: it is recorded as failed, with the abort's
+    // reason.
+    std::string strClearReason = "a transmitter thread aborted, error=" + error.AsString();
+    if (!strReason.empty()) {
+        strClearReason += ", reason=" + strReason;
+    }
+    CKyError clearError = m_ptrSolrTransmitterPrivate->ClearQueuedItems(strClearReason);
     if (clearError.IsError()) {
         IDX_LOG(1, " Failed to clear the queued items list, error= %s",
                 clearError.AsString().c_str());

@@ -136,7 +136,8 @@ int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
     return m_llFailedItemCount;
 }
 
-void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems) {
+void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems,
+                                                  const std::string &strReason) {
     if (lstItems.empty()) {
         return;
     }
@@ -148,6 +149,17 @@ void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems)
         }
     }
     lstItems.clear();
+    RecordItemsAsFailed(vecNames, strReason);
+}
+
+void CSolrTransmitterPrivate::RecordItemsAsFailed(const std::vector<std::string> &vecNames,
+                                                  const std::string &strReason) {
+    if (vecNames.empty()) {
+        return;
+    }
+    // The reason and the first name go to the log; the names go to the failures file.
+    IDX_LOG_ERROR("%zu items not indexed, recorded as failed, reason=[%s], first item=[%s]",
+                  vecNames.size(), strReason.c_str(), vecNames.front().c_str());
     SetPushDataToSolrFailed(true);
     CKyError error = AddItemToSolrFailures(vecNames);
     if (error.IsError()) {

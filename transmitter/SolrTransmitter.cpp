@@ -79,12 +79,10 @@ CKyError CSolrTransmitter::Start() try {
         return error.Push(FXLOC);
     }
 
-    boost::shared_ptr<TqSemaphore> ptrSemaphore =
-        boost::make_shared_nothrow<TqSemaphore>(state.m_nMaxQueueSize);
-    if (!ptrSemaphore) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+    error = state.Queue().Create(state.m_nMaxQueueSize);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
     }
-    state.m_ptrQueueSemaphore = ptrSemaphore;
 
     for (int32_t i = 0; i < state.m_nTransmitterThreads; ++i) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
@@ -170,12 +168,9 @@ CKyError CSolrTransmitter::Abort(bool bFlag) try {
     }
 
     // One slot back per item removed: a job thread blocked on the full queue wakes, sees the
-    // abort flag set above and is refused.
-    auto_lock lock(&state.m_lockQueue, true);
-    while (!state.m_lstQueuedItems.empty()) {
-        state.m_lstQueuedItems.pop_front();
-        state.m_ptrQueueSemaphore->release(1);
-    }
+    // abort flag set above and is refused. The removed items were never sent: they are
+    // recorded as failed.
+    state.ClearQueuedItems("the job aborted the transmitter");
     return CKyError::Success();
 } catch (...) {
     return ErrorFromCaughtException(FXLOC);

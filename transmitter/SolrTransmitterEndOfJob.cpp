@@ -67,18 +67,19 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
         // The time-out is tested before the idle test: a queue that stays empty while a worker
         // is busy does not count as a change either.
         if (CTimeStamp::Now() - tsLastChange > timeout) {
-            auto_lock lock(&state.m_lockQueue, true);
             IDX_LOG_ERROR(
                 "Queue size has not decreased in 600 seconds, abandoning wait, QueueSize=[%zu]",
-                state.m_lstQueuedItems.size());
+                state.GetQueueLength());
             break;
         }
 
         {
-            // The worker list is read here without its own lock: only Start and Stop change it,
-            // and both run on this same thread.
-            auto_lock lock(&state.m_lockQueue, true);
-            if (state.m_lstQueuedItems.empty()) {
+            // The length is read before the workers' idle flags: a worker marks itself idle only
+            // after it found the queue empty, so an empty queue followed by all workers idle
+            // means every item was taken and settled. The worker list is read here without its
+            // own lock: only Start and Stop change it, and both run on this same thread.
+            const size_t nLength = state.GetQueueLength();
+            if (nLength == 0) {
                 bool bAllIdle = true;
                 for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
                     if (!ptrWorker->IsTransmitterIdle()) {
@@ -92,8 +93,8 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
                 }
             }
             // Growth counts as a change too: the job may still be queueing.
-            if (state.m_lstQueuedItems.size() != nLastLength) {
-                nLastLength = state.m_lstQueuedItems.size();
+            if (nLength != nLastLength) {
+                nLastLength = nLength;
                 tsLastChange = CTimeStamp::Now();
             }
         }
@@ -101,6 +102,7 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
         {
             auto_lock lock(&state.m_lockWorkers, true);
             if (state.m_lstWorkers.empty()) {
+                // What is queued stays queued: Stop records it as failed.
                 return FXErrorUtil::ErrorWin32(
                     FXLOC, 1359,
                     "Cannot wait for queued items when no transmitter threads exist to process "
@@ -198,6 +200,9 @@ CKyError CSolrTransmitter::Stop() try {
         }
 
         lstReleased.swap(state.m_lstWorkers);
+        // With every worker ended, whatever is still queued will never be sent; it is recorded
+        // while the failures file is still open.
+        state.ClearQueuedItems("the transmitter stopped before they were sent");
         state.CloseSolrFailuresFile();
 
         if (result.IsError()) {
@@ -234,12 +239,7 @@ CKyError CSolrTransmitter::Stop() try {
 
 CKyError CSolrTransmitter::Commit() try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    int64_t llItemsQueued = 0;
-    {
-        auto_lock lock(&state.m_lockQueue, true);
-        llItemsQueued = state.m_llItemsQueued;
-    }
-    if (llItemsQueued == 0) {
+    if (state.GetItemsQueued() == 0) {
         return CKyError::Success();
     }
 

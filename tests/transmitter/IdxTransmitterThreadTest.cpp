@@ -23,7 +23,7 @@ class IdxTransmitterThreadTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_ptrState = boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
-        m_ptrState->m_ptrQueueSemaphore = boost::make_shared<TqSemaphore>(10);
+        m_ptrState->Queue().Create(10);
     }
 
     TestTransmitterThreadPtr MakeWorker() {
@@ -78,7 +78,7 @@ TEST_F(IdxTransmitterThreadTest, AbortThreadMarksTheTransmitterAndEmptiesTheQueu
     EXPECT_TRUE(m_ptrState->m_ptrOptions->IsAborted());
     EXPECT_TRUE(ptrWorker->IsStopRequested());
     EXPECT_EQ(0u, m_ptrState->GetQueueLength());
-    EXPECT_EQ(10, CountFreeSlots(*m_ptrState->m_ptrQueueSemaphore));
+    EXPECT_EQ(10, CountFreeSlots(*m_ptrState->Queue().GetFreeSlotsForTest()));
     EXPECT_EQ(1u,
               capture.CountAtLevel("Aborting solr transmission, error: " + error.AsString(), 1));
     // A blocked job thread would now be refused.

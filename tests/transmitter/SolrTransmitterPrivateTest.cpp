@@ -27,7 +27,7 @@ CSolrTransmitterPrivatePtr MakeStartedState(int nCapacity) {
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
     ptrState->m_nMaxQueueSize = nCapacity;
-    ptrState->m_ptrQueueSemaphore = boost::make_shared<TqSemaphore>(nCapacity);
+    ptrState->Queue().Create(nCapacity);
     return ptrState;
 }
 
@@ -50,14 +50,14 @@ TEST(SolrTransmitterPrivateTest, NewStateHoldsTheDocumentedDefaults) {
     EXPECT_FALSE(state.IsQueueCreated());
     EXPECT_FALSE(state.IsDataConfiguredFromBag());
     EXPECT_TRUE(state.m_ptrOptions);
-    EXPECT_TRUE(state.m_ptrItemQueuedEvent);
-    EXPECT_EQ(state.m_ptrItemQueuedEvent, state.GetItemQueuedEvent());
+    EXPECT_TRUE(state.GetItemQueuedEvent());
+    EXPECT_EQ(state.Queue().GetItemQueuedEvent(), state.GetItemQueuedEvent());
     EXPECT_TRUE(state.m_ptrCollectSecurityInfoTimer);
     EXPECT_TRUE(state.m_ptrQueueFullWaitTimer);
     EXPECT_TRUE(state.m_ptrGetQueuedItemsTimer);
     EXPECT_TRUE(state.m_ptrAdditionalPropertiesTimer);
     EXPECT_FALSE(state.m_ptrGuidGenerationTimer);
-    EXPECT_EQ(0, state.m_llItemsQueued);
+    EXPECT_EQ(0, state.GetItemsQueued());
     EXPECT_EQ(0, state.GetFailedItemCount());
 }
 
@@ -67,7 +67,7 @@ TEST(SolrTransmitterPrivateTest, QueueingBeforeStartIsRefusedWithoutTouchingTheQ
     EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774));
     EXPECT_NE(std::string::npos, error.AsString().find("Transmitter was not started"));
     EXPECT_EQ(0u, state.GetQueueLength());
-    EXPECT_EQ(0, state.m_llItemsQueued);
+    EXPECT_EQ(0, state.GetItemsQueued());
 }
 
 TEST(SolrTransmitterPrivateTest, CallBeyondCapacityBlocksUntilOneItemIsTaken) {
@@ -90,18 +90,19 @@ TEST(SolrTransmitterPrivateTest, CallBeyondCapacityBlocksUntilOneItemIsTaken) {
     ASSERT_EQ(std::future_status::ready, blocked.wait_for(kCompletes));
     EXPECT_FALSE(blocked.get().IsError());
     EXPECT_EQ(3u, ptrState->GetQueueLength());
-    EXPECT_EQ(4, ptrState->m_llItemsQueued);
+    EXPECT_EQ(4, ptrState->GetItemsQueued());
 }
 
 TEST(SolrTransmitterPrivateTest, AbortedQueueRefusesAtOnceAndCountsNothing) {
     CSolrTransmitterPrivatePtr ptrState = MakeStartedState(2);
     ptrState->m_ptrOptions->SetAborted(true);
-    // Even with the queue full, the refusal does not wait for a slot.
-    ptrState->m_ptrQueueSemaphore = boost::make_shared<TqSemaphore>(0);
+    // Even with no free slot left, the refusal does not wait for one.
+    ptrState->Queue().GetFreeSlotsForTest()->wait();
+    ptrState->Queue().GetFreeSlotsForTest()->wait();
 
     CKyError error = ptrState->AddToQueue(MakeTestItem("/a"));
     EXPECT_TRUE(FXErrorUtil::IsWin32(error, 995));
-    EXPECT_EQ(0, ptrState->m_llItemsQueued);
+    EXPECT_EQ(0, ptrState->GetItemsQueued());
     EXPECT_EQ(0u, ptrState->GetQueueLength());
 }
 
@@ -128,7 +129,7 @@ TEST(SolrTransmitterPrivateTest, EveryCallerBlockedOnAFullQueueIsRefusedWhenItIs
         EXPECT_TRUE(FXErrorUtil::IsWin32(blocked.get(), 995));
     }
     EXPECT_EQ(0u, ptrState->GetQueueLength());
-    EXPECT_EQ(1, ptrState->m_llItemsQueued);
+    EXPECT_EQ(1, ptrState->GetItemsQueued());
 }
 
 namespace {
@@ -169,14 +170,14 @@ TEST(SolrTransmitterPrivateTest, AnAbortTestThatThrowsIsAnErrorAndLeavesNoSlotTa
         EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1359));
         EXPECT_NE(std::string::npos, error.AsString().find("quit query lost its connection"));
         EXPECT_EQ(0u, ptrState->GetQueueLength());
-        EXPECT_EQ(0, ptrState->m_llItemsQueued);
+        EXPECT_EQ(0, ptrState->GetItemsQueued());
 
         // The only slot is free again: the next item goes in without waiting.
-        EXPECT_EQ(1, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+        EXPECT_EQ(1, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
         auto next = std::async(std::launch::async,
                                [&] { return ptrState->AddToQueue(MakeTestItem("/next")); });
         if (next.wait_for(kCompletes) != std::future_status::ready) {
-            ptrState->m_ptrQueueSemaphore->release(1); // let the blocked call end
+            ptrState->Queue().GetFreeSlotsForTest()->release(1); // let the blocked call end
             ADD_FAILURE() << "the queue lost its only slot";
         }
         EXPECT_FALSE(next.get().IsError());
@@ -196,7 +197,7 @@ TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {
         for (int i = 0; i < 5; ++i) {
             ASSERT_FALSE(ptrState->AddToQueue(MakeTestItem("/i" + std::to_string(i))).IsError());
         }
-        ASSERT_EQ(0, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+        ASSERT_EQ(0, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
 
         // The caller's list is emptied first, whatever the limit.
         std::list<CItemPtr> lstTaken = {MakeTestItem("/stale")};
@@ -209,7 +210,7 @@ TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {
         }
         EXPECT_EQ(5u - c.nExpectedTaken, ptrState->GetQueueLength());
         EXPECT_EQ(static_cast<int>(c.nExpectedTaken),
-                  CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+                  CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
     }
 }
 
@@ -218,7 +219,7 @@ TEST(SolrTransmitterPrivateTest, GetQueuedItemsOnAnEmptyQueueEmptiesTheCallersLi
     std::list<CItemPtr> lstTaken = {MakeTestItem("/stale"), MakeTestItem("/stale2")};
     ASSERT_FALSE(ptrState->GetQueuedItems(lstTaken, 10).IsError());
     EXPECT_TRUE(lstTaken.empty());
-    EXPECT_EQ(4, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+    EXPECT_EQ(4, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
 }
 
 TEST(SolrTransmitterPrivateTest, ClearQueuedItemsGivesBackExactlyOneSlotPerItem) {
@@ -230,8 +231,8 @@ TEST(SolrTransmitterPrivateTest, ClearQueuedItemsGivesBackExactlyOneSlotPerItem)
         }
         ASSERT_FALSE(ptrState->ClearQueuedItems().IsError());
         EXPECT_EQ(0u, ptrState->GetQueueLength());
-        EXPECT_EQ(10, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
-        EXPECT_EQ(nQueued, ptrState->m_llItemsQueued);
+        EXPECT_EQ(10, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
+        EXPECT_EQ(nQueued, ptrState->GetItemsQueued());
     }
 }
 
@@ -315,6 +316,6 @@ TEST(SolrTransmitterPrivateTest, ConcurrentProducersAndConsumersLoseNothing) {
         consumer.join();
     }
     EXPECT_EQ(nProducers * nPerProducer, nTaken.load());
-    EXPECT_EQ(nProducers * nPerProducer, ptrState->m_llItemsQueued);
-    EXPECT_EQ(4, CountFreeSlots(*ptrState->m_ptrQueueSemaphore));
+    EXPECT_EQ(nProducers * nPerProducer, ptrState->GetItemsQueued());
+    EXPECT_EQ(4, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
 }

@@ -430,7 +430,7 @@ TEST_F(SolrTransmitterQueueTest, AbortedTransmitterRefusesEveryFormAtOnce) {
             EXPECT_TRUE(capture.Lines().empty());
         }
     }
-    EXPECT_EQ(1, m_ptrTransmitter->State().m_llItemsQueued);
+    EXPECT_EQ(1, m_ptrTransmitter->State().GetItemsQueued());
 }
 
 TEST_F(SolrTransmitterQueueTest, NeverStartedTransmitterRefusesEveryForm) {
@@ -457,7 +457,7 @@ TEST_F(SolrTransmitterQueueTest, NeverStartedTransmitterRefusesEveryForm) {
         EXPECT_TRUE(HasText(error, "Transmitter was not started"));
     }
     EXPECT_TRUE(m_stubs.FilterPaths().empty());
-    EXPECT_EQ(0, m_ptrTransmitter->State().m_llItemsQueued);
+    EXPECT_EQ(0, m_ptrTransmitter->State().GetItemsQueued());
 }
 
 TEST_F(SolrTransmitterQueueTest, PathQueueingBlocksOnAFullQueueUntilAnItemIsTaken) {

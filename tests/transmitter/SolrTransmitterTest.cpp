@@ -114,7 +114,7 @@ TEST_F(SolrTransmitterTest, QueueSizeBelowOneIsRefusedButZeroWorkersAreAllowed) 
     EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(0).IsError());
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     EXPECT_EQ(0, ptrTransmitter->FactoryCalls());
-    EXPECT_EQ(1, CountFreeSlots(*ptrTransmitter->State().m_ptrQueueSemaphore));
+    EXPECT_EQ(1, CountFreeSlots(*ptrTransmitter->State().Queue().GetFreeSlotsForTest()));
 }
 
 TEST_F(SolrTransmitterTest, StartWithDefaultsMakesOneStartedWorker) {
@@ -126,18 +126,19 @@ TEST_F(SolrTransmitterTest, StartWithDefaultsMakesOneStartedWorker) {
     ASSERT_EQ(1u, vecWorkers.size());
     EXPECT_EQ(1, vecWorkers[0]->StartCount());
     EXPECT_TRUE(vecWorkers[0]->IsRunning());
-    EXPECT_EQ(100, CountFreeSlots(*ptrTransmitter->State().m_ptrQueueSemaphore));
+    EXPECT_EQ(100, CountFreeSlots(*ptrTransmitter->State().Queue().GetFreeSlotsForTest()));
 }
 
 TEST_F(SolrTransmitterTest, SecondStartWhileRunningChangesNothing) {
     auto ptrTransmitter = MakeTransmitter();
     ptrTransmitter->SetNumberofTransmitterThreads(2);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    boost::shared_ptr<TqSemaphore> ptrSemaphore = ptrTransmitter->State().m_ptrQueueSemaphore;
+    boost::shared_ptr<TqSemaphore> ptrSemaphore =
+        ptrTransmitter->State().Queue().GetFreeSlotsForTest();
 
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     EXPECT_EQ(2, ptrTransmitter->FactoryCalls());
-    EXPECT_EQ(ptrSemaphore, ptrTransmitter->State().m_ptrQueueSemaphore);
+    EXPECT_EQ(ptrSemaphore, ptrTransmitter->State().Queue().GetFreeSlotsForTest());
     for (const TestTransmitterThreadPtr &ptrWorker : ptrTransmitter->Workers()) {
         EXPECT_EQ(1, ptrWorker->StartCount());
     }
@@ -146,7 +147,8 @@ TEST_F(SolrTransmitterTest, SecondStartWhileRunningChangesNothing) {
 TEST_F(SolrTransmitterTest, StartAfterStopRunsTheWholeSequenceAgain) {
     auto ptrTransmitter = MakeTransmitter();
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    boost::shared_ptr<TqSemaphore> ptrFirstSemaphore = ptrTransmitter->State().m_ptrQueueSemaphore;
+    boost::shared_ptr<TqSemaphore> ptrFirstSemaphore =
+        ptrTransmitter->State().Queue().GetFreeSlotsForTest();
     boost::weak_ptr<idxtest::TestTransmitterThread> weakFirst =
         ptrTransmitter->WeakWorkers().front();
 
@@ -157,7 +159,7 @@ TEST_F(SolrTransmitterTest, StartAfterStopRunsTheWholeSequenceAgain) {
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     // Two starts, and the one-shot worker through which Stop sends the folder statistics.
     EXPECT_EQ(3, ptrTransmitter->FactoryCalls());
-    EXPECT_NE(ptrFirstSemaphore, ptrTransmitter->State().m_ptrQueueSemaphore);
+    EXPECT_NE(ptrFirstSemaphore, ptrTransmitter->State().Queue().GetFreeSlotsForTest());
     ASSERT_EQ(1u, ptrTransmitter->Workers().size());
     EXPECT_TRUE(ptrTransmitter->Workers()[0]->IsRunning());
 }
@@ -166,9 +168,9 @@ TEST_F(SolrTransmitterTest, ZeroWorkersLeaveTheListEmptySoAnotherStartRunsAgain)
     auto ptrTransmitter = MakeTransmitter();
     ptrTransmitter->SetNumberofTransmitterThreads(0);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    boost::shared_ptr<TqSemaphore> ptrFirst = ptrTransmitter->State().m_ptrQueueSemaphore;
+    boost::shared_ptr<TqSemaphore> ptrFirst = ptrTransmitter->State().Queue().GetFreeSlotsForTest();
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    EXPECT_NE(ptrFirst, ptrTransmitter->State().m_ptrQueueSemaphore);
+    EXPECT_NE(ptrFirst, ptrTransmitter->State().Queue().GetFreeSlotsForTest());
 }
 
 TEST_F(SolrTransmitterTest, FailedWorkerAllocationEndsStartWithTheWorkersMadeSoFar) {
@@ -276,12 +278,12 @@ TEST_F(SolrTransmitterTest, AbortEmptiesTheQueueGivingBackOneSlotPerItem) {
         ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/q")).IsError());
     }
     CSolrTransmitterPrivate &state = ptrTransmitter->State();
-    EXPECT_EQ(70, CountFreeSlots(*state.m_ptrQueueSemaphore));
+    EXPECT_EQ(70, CountFreeSlots(*state.Queue().GetFreeSlotsForTest()));
 
     EXPECT_FALSE(ptrTransmitter->Abort(false).IsError());
     EXPECT_TRUE(ptrTransmitter->IsAborted());
     EXPECT_EQ(0u, state.GetQueueLength());
-    EXPECT_EQ(100, CountFreeSlots(*state.m_ptrQueueSemaphore));
+    EXPECT_EQ(100, CountFreeSlots(*state.Queue().GetFreeSlotsForTest()));
     // Workers already stopped are asked again without harm.
     EXPECT_FALSE(ptrTransmitter->Abort(true).IsError());
     for (const TestTransmitterThreadPtr &ptrWorker : ptrTransmitter->Workers()) {

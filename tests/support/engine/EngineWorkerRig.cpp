@@ -39,8 +39,7 @@ OneShotRig::OneShotRig(const EngineStub &stub)
 }
 
 void OneShotRig::MarkItemsQueued(int64_t llItems) {
-    auto_lock lock(&ptrState->m_lockQueue, true);
-    ptrState->m_llItemsQueued += llItems;
+    ptrState->Queue().SetItemsQueuedForTest(ptrState->GetItemsQueued() + llItems);
 }
 
 CKyError RecordingCallback::InitializeThread() {

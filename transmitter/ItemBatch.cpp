@@ -1,0 +1,97 @@
+#include "transmitter/ItemBatch.h"
+
+#include <utility>
+
+#include "platform/LogWriter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+
+CItemBatch::CItemBatch(CSolrTransmitterPrivate &state, std::string strReason)
+    : m_state(state), m_strReason(std::move(strReason)), m_llSent(0), m_llFailed(0) {}
+
+CItemBatch::~CItemBatch() {
+    try {
+        if (!m_lstHeld.empty()) {
+            FailAll(m_strReason);
+        }
+        RecordFailures();
+    } catch (...) {
+        // Only the names' copies can throw here (no memory): the items are counted and the
+        // flag set so that the job still learns that something failed.
+        try {
+            m_state.SetPushDataToSolrFailed(true);
+            IDX_LOG_ERROR("Failed to record %zu failed items", m_vecFailedNames.size());
+        } catch (...) {
+        }
+    }
+}
+
+void CItemBatch::TakeFromQueue(int nMaxItems) {
+    if (!m_lstHeld.empty()) {
+        return;
+    }
+    m_state.GetQueuedItems(m_lstHeld, nMaxItems);
+}
+
+void CItemBatch::Add(const CItemPtr &ptrItem) {
+    m_lstHeld.push_back(ptrItem);
+}
+
+void CItemBatch::SentFront() {
+    m_lstHeld.pop_front();
+    ++m_llSent;
+}
+
+void CItemBatch::FailFrontSilently() {
+    const CItemPtr &ptrItem = m_lstHeld.front();
+    if (ptrItem) {
+        m_vecFailedNames.push_back(ptrItem->GetPath());
+    }
+    m_lstHeld.pop_front();
+    ++m_llFailed;
+}
+
+void CItemBatch::NoteFailureReason(const std::string &strReason) {
+    // Names wait together under one reason: a new reason writes the waiting ones first, so that
+    // the log gives every failed item its own reason.
+    if (!m_vecFailedNames.empty() && strReason != m_strFailedReason) {
+        RecordFailures();
+    }
+    m_strFailedReason = strReason;
+}
+
+void CItemBatch::FailFront(const std::string &strReason) {
+    NoteFailureReason(strReason);
+    FailFrontSilently();
+}
+
+void CItemBatch::MoveFrontTo(CItemBatch &other) {
+    // Added to the other owner before it leaves this one: an allocation failure in between
+    // leaves the item held here, never nowhere.
+    other.m_lstHeld.push_back(m_lstHeld.front());
+    m_lstHeld.pop_front();
+}
+
+void CItemBatch::SentAll() {
+    m_llSent += static_cast<int64_t>(m_lstHeld.size());
+    m_lstHeld.clear();
+}
+
+void CItemBatch::FailAll(const std::string &strReason) {
+    if (m_lstHeld.empty()) {
+        return;
+    }
+    NoteFailureReason(strReason);
+    m_vecFailedNames.reserve(m_vecFailedNames.size() + m_lstHeld.size());
+    while (!m_lstHeld.empty()) {
+        FailFrontSilently();
+    }
+}
+
+void CItemBatch::RecordFailures() {
+    if (m_vecFailedNames.empty()) {
+        return;
+    }
+    std::vector<std::string> vecNames;
+    vecNames.swap(m_vecFailedNames);
+    m_state.RecordItemsAsFailed(vecNames, m_strFailedReason);
+}

@@ -1,0 +1,75 @@
+// The owner of the items a worker took off the queue.
+//
+// A batch holds each taken item until it is settled: marked sent (accepted by the engine, the
+// index server or the plug-in) or failed. Whatever is still held when the batch is destroyed --
+// at the normal end, after an error, an exception, an abort or a stop -- is failed with the
+// batch's reason, and every failed item is written to the failures file, so no path out of a
+// sender can lose an item. Senders never write their own "what is left" path: they settle what
+// they handled and let the batch take care of the rest.
+//
+// A batch is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "platform/Item.h"
+#include "transmitter/TransmitterTypes.h"
+
+class CItemBatch {
+public:
+    // strReason is what the log gives for items still held at the end.
+    explicit CItemBatch(CSolrTransmitterPrivate &state,
+                        std::string strReason = "the batch ended before they were sent");
+    // Fails what is still held and records every failed item. Never throws.
+    ~CItemBatch();
+    CItemBatch(const CItemBatch &) = delete;
+    CItemBatch &operator=(const CItemBatch &) = delete;
+
+    // Takes at most nMaxItems of the oldest queued items; never waits. The batch must be empty.
+    void TakeFromQueue(int nMaxItems);
+    // Holds one more item (a queued item handed on from another owner).
+    void Add(const CItemPtr &ptrItem);
+
+    bool IsEmpty() const { return m_lstHeld.empty(); }
+    // Items still held, not yet settled.
+    size_t GetSize() const { return m_lstHeld.size(); }
+    const std::list<CItemPtr> &GetItems() const { return m_lstHeld; }
+    // The oldest held item; the batch must not be empty.
+    const CItemPtr &Front() const { return m_lstHeld.front(); }
+
+    // The reason given to items still held when the batch ends.
+    void SetReason(const std::string &strReason) { m_strReason = strReason; }
+
+    // Settling the oldest held item.
+    void SentFront();
+    void FailFront(const std::string &strReason);
+    // Hands the oldest held item to another batch, which owns it from then on.
+    void MoveFrontTo(CItemBatch &other);
+
+    // Settling every held item at once.
+    void SentAll();
+    void FailAll(const std::string &strReason);
+
+    int64_t GetSentCount() const { return m_llSent; }
+    int64_t GetFailedCount() const { return m_llFailed; }
+
+    // Writes the items failed so far to the failures file now (the destructor does it for what
+    // is left). Held items are not touched.
+    void RecordFailures();
+
+private:
+    void NoteFailureReason(const std::string &strReason);
+    void FailFrontSilently();
+
+    CSolrTransmitterPrivate &m_state;
+    std::string m_strReason;
+    std::list<CItemPtr> m_lstHeld;
+    // Names of failed items not yet written, all failed for the same reason.
+    std::vector<std::string> m_vecFailedNames;
+    std::string m_strFailedReason;
+    int64_t m_llSent;
+    int64_t m_llFailed;
+};
