@@ -8,6 +8,7 @@
 
 #include "foundation/Locks.h"
 #include "platform/testing/LogCapture.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -66,6 +67,9 @@ TEST_F(IdxTransmitterThreadTest, FirstErrorStaysAndGetErrorIsAnIndependentCopy) 
 }
 
 TEST_F(IdxTransmitterThreadTest, AbortThreadMarksTheTransmitterAndEmptiesTheQueue) {
+    idxtest::TempDir dir;
+    m_ptrState->m_ptrOptions->SetSubClientDir(dir.Path());
+    ASSERT_FALSE(m_ptrState->OpenSolrFailuresFile().IsError());
     Queue(4);
     TestTransmitterThreadPtr ptrWorker = MakeWorker();
     idxtest::LogCapture capture(1);
@@ -81,6 +85,12 @@ TEST_F(IdxTransmitterThreadTest, AbortThreadMarksTheTransmitterAndEmptiesTheQueu
     EXPECT_EQ(10, CountFreeSlots(*m_ptrState->Queue().GetFreeSlotsForTest()));
     EXPECT_EQ(1u,
               capture.CountAtLevel("Aborting solr transmission, error: " + error.AsString(), 1));
+    // The four items were never sent: they count as failed, with the abort's reason logged.
+    EXPECT_EQ(4, m_ptrState->GetFailedItemCount());
+    EXPECT_TRUE(m_ptrState->IfPushDataToSolrFailed());
+    EXPECT_TRUE(capture.Contains("4 items not indexed, recorded as failed, reason=[a transmitter "
+                                 "thread aborted, error=" +
+                                 error.AsString() + ", reason=engine is gone]"));
     // A blocked job thread would now be refused.
     EXPECT_TRUE(FXErrorUtil::IsWin32(m_ptrState->AddToQueue(MakeTestItem("/late")), 995));
 }

@@ -714,3 +714,53 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     EXPECT_EQ(vecExpected, vecTimerLines);
     EXPECT_FALSE(capture.Contains("CollectSecurityInfo"));
 }
+
+// Every way the end of a job or an abort can remove queued items: none of them is lost, each is
+// in the failures file and counted, and the log says why.
+TEST_F(SolrTransmitterEndOfJobTest, ItemsRemovedFromTheQueueUnsentAreRecordedAsFailed) {
+    struct Case {
+        const char *szName;
+        std::function<void(JournalTransmitter &, ScriptedCallback &)> fnRemove;
+        const char *szReason;
+    };
+    const Case cases[] = {
+        {"the job aborts", [](JournalTransmitter &t, ScriptedCallback &) { t.Abort(true); },
+         "the job aborted the transmitter"},
+        {"the quit flag ends the wait",
+         [](JournalTransmitter &t, ScriptedCallback &callback) {
+             callback.m_bQuit = true;
+             EXPECT_TRUE(FXErrorUtil::IsWin32(t.WaitForQueueToEmpty(), 1359));
+             callback.m_bQuit = false;
+         },
+         "the job aborted the transmitter"},
+        {"the queue time-out ends the wait",
+         [](JournalTransmitter &t, ScriptedCallback &) {
+             t.State().m_nQueueTimeoutInMins = 1;
+             EXPECT_TRUE(FXErrorUtil::IsWin32(t.WaitForQueueToEmpty(), 258));
+         },
+         "the job aborted the transmitter"},
+        {"Stop ends the workers first", [](JournalTransmitter &t, ScriptedCallback &) { t.Stop(); },
+         "the transmitter stopped before they were sent"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        TempDir dir;
+        auto ptrTransmitter = MakeTransmitter(1);
+        ptrTransmitter->State().m_ptrOptions->SetSubClientDir(dir.Path());
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        QueuePaused(*ptrTransmitter, 5);
+        idxtest::LogCapture capture(0);
+
+        c.fnRemove(*ptrTransmitter, *m_ptrCallback);
+
+        EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
+        EXPECT_EQ(5, ptrTransmitter->GetFailedItemCount());
+        EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+        EXPECT_EQ(1u, capture.CountAtLevel("5 items not indexed, recorded as failed, reason=[" +
+                                               std::string(c.szReason) + "]",
+                                           -1));
+        ptrTransmitter->State().CloseSolrFailuresFile();
+        EXPECT_EQ("/q/0\n/q/1\n/q/2\n/q/3\n/q/4\n",
+                  idxtest::ReadWholeFile(dir / "SolrScanFailures.tqf"));
+    }
+}

@@ -1,0 +1,151 @@
+// The batch that owns taken items: whatever leaves a batch unsettled, its items end in the
+// failures file and the failed count, and settled items are recorded exactly once.
+#include "transmitter/ItemBatch.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "platform/testing/LogCapture.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestTransmitter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterOptions.h"
+
+using idxtest::MakeTestItem;
+
+namespace {
+
+class ItemBatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_ptrState = boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
+        m_ptrState->m_ptrOptions->SetSubClientDir(m_dir.Path());
+        ASSERT_FALSE(m_ptrState->Queue().Create(10).IsError());
+        ASSERT_FALSE(m_ptrState->OpenSolrFailuresFile().IsError());
+    }
+
+    void Queue(int nItems) {
+        for (int i = 0; i < nItems; ++i) {
+            ASSERT_FALSE(m_ptrState->AddToQueue(MakeTestItem("/i" + std::to_string(i))).IsError());
+        }
+    }
+
+    std::string FailuresFile() {
+        m_ptrState->CloseSolrFailuresFile();
+        return idxtest::ReadWholeFile(m_dir / "SolrScanFailures.tqf");
+    }
+
+    idxtest::TempDir m_dir;
+    CSolrTransmitterPrivatePtr m_ptrState;
+};
+
+} // namespace
+
+TEST_F(ItemBatchTest, WhatLeavesABatchUnsettledIsRecordedOnce) {
+    struct Case {
+        const char *szName;
+        std::function<void(CItemBatch &)> fnWork;
+        const char *szFailures;
+        int64_t llSent;
+    };
+    const Case cases[] = {
+        {"every item sent", [](CItemBatch &b) { b.SentAll(); }, "", 3},
+        {"nothing settled", [](CItemBatch &) {}, "/i0\n/i1\n/i2\n", 0},
+        {"first failed, rest sent",
+         [](CItemBatch &b) {
+             b.FailFront("refused");
+             b.SentAll();
+         },
+         "/i0\n", 2},
+        {"first sent, then the sender gave up",
+         [](CItemBatch &b) {
+             b.SentFront();
+             b.FailAll("gave up");
+         },
+         "/i1\n/i2\n", 1},
+        {"failures written early are not written again",
+         [](CItemBatch &b) {
+             b.FailFront("refused");
+             b.RecordFailures();
+             b.SentFront();
+         },
+         "/i0\n/i2\n", 1},
+        {"an exception in the middle",
+         [](CItemBatch &b) {
+             b.SentFront();
+             throw std::runtime_error("sender failed");
+         },
+         "/i1\n/i2\n", 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        SetUp();
+        Queue(3);
+        int64_t llSent = -1;
+        try {
+            CItemBatch batch(*m_ptrState);
+            batch.TakeFromQueue(20);
+            ASSERT_EQ(3u, batch.GetSize());
+            struct Counts {
+                CItemBatch &batch;
+                int64_t &llSent;
+                ~Counts() { llSent = batch.GetSentCount(); }
+            } counts{batch, llSent};
+            c.fnWork(batch);
+        } catch (const std::runtime_error &) {
+        }
+        EXPECT_EQ(c.llSent, llSent);
+        const std::string strFailures = FailuresFile();
+        EXPECT_EQ(c.szFailures, strFailures);
+        const int64_t llLines =
+            static_cast<int64_t>(std::count(strFailures.begin(), strFailures.end(), '\n'));
+        EXPECT_EQ(llLines, m_ptrState->GetFailedItemCount());
+        EXPECT_EQ(llLines > 0, m_ptrState->IfPushDataToSolrFailed());
+        EXPECT_EQ(llSent + llLines, 3);
+    }
+}
+
+TEST_F(ItemBatchTest, TakingFreesSlotsAndAnItemHandedOnBelongsToTheOtherBatch) {
+    Queue(4);
+    idxtest::LogCapture capture(0);
+    {
+        CItemBatch metadata(*m_ptrState, "metadata request not sent");
+        {
+            CItemBatch batch(*m_ptrState);
+            batch.TakeFromQueue(3);
+            EXPECT_EQ(3u, batch.GetSize());
+            EXPECT_EQ(1u, m_ptrState->GetQueueLength());
+            EXPECT_EQ(9, idxtest::CountFreeSlots(*m_ptrState->Queue().GetFreeSlotsForTest()));
+            batch.MoveFrontTo(metadata);
+            batch.SentAll();
+        }
+        // The item handed on is still owned: it is not in the file yet.
+        EXPECT_EQ(0, m_ptrState->GetFailedItemCount());
+        EXPECT_EQ(1u, metadata.GetSize());
+    }
+    EXPECT_EQ("/i0\n", FailuresFile());
+    EXPECT_EQ(1u,
+              capture.CountAtLevel(
+                  "1 items not indexed, recorded as failed, reason=[metadata request not sent], "
+                  "first item=[/i0]",
+                  -1));
+}
+
+TEST_F(ItemBatchTest, EachReasonIsLoggedWithItsOwnItems) {
+    Queue(3);
+    idxtest::LogCapture capture(0);
+    {
+        CItemBatch batch(*m_ptrState, "left over");
+        batch.TakeFromQueue(3);
+        batch.FailFront("first reason");
+        batch.FailFront("second reason");
+    }
+    EXPECT_TRUE(capture.Contains("reason=[first reason], first item=[/i0]"));
+    EXPECT_TRUE(capture.Contains("reason=[second reason], first item=[/i1]"));
+    EXPECT_TRUE(capture.Contains("reason=[left over], first item=[/i2]"));
+    EXPECT_EQ("/i0\n/i1\n/i2\n", FailuresFile());
+}
