@@ -14,6 +14,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -457,6 +458,52 @@ TEST_F(ContentPushSenderTest, AnAbortBeforeTheFirstItemRecordsTheWholeBatchAsFai
     EXPECT_EQ(FailuresFileLines(), (std::vector<std::string>{strFirst, strSecond}));
     EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
     EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(0, 0, 2)});
+}
+
+// A job whose quit query throws from its nth call on.
+class ThrowingQuitQuery : public ProgressCallback {
+public:
+    explicit ThrowingQuitQuery(int nThrowFrom) : m_nThrowFrom(nThrowFrom) {}
+    bool IsQuitFlagSet() override {
+        if (++m_nQueries >= m_nThrowFrom) {
+            throw std::runtime_error("quit query refused");
+        }
+        return false;
+    }
+
+private:
+    const int m_nThrowFrom;
+    int m_nQueries = 0;
+};
+
+TEST_F(ContentPushSenderTest, AFolderSetAsideIsNotLostWhenTheQuitQueryThrowsOnTheNextItem) {
+    // The folder goes to the metadata list first; the quit query then throws before the file.
+    Options().SetCallback(boost::make_shared<ThrowingQuitQuery>(2));
+    const std::string strFolder = m_dir.WriteFile("folder/keep", "x");
+    const std::string strFile = m_dir.WriteFile("file.txt", "content");
+    std::list<CItemPtr> lstBatch = {Item(strFolder.substr(0, strFolder.size() - 5)), Item(strFile)};
+    EXPECT_THROW(Worker().SendItemsWithContent(lstBatch), std::runtime_error);
+
+    EXPECT_TRUE(m_stub.Requests().empty());
+    EXPECT_EQ(FailuresFileLines(),
+              (std::vector<std::string>{strFolder.substr(0, strFolder.size() - 5), strFile}));
+    EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(2, m_set.ptrState->GetFailedItemCount());
+}
+
+TEST_F(ContentPushSenderTest, ADeletionIsPushedEmptyWithItsOwnStatusAndIsNoFailure) {
+    const std::string strPath = m_dir / "deleted.txt"; // no such file: it was deleted
+    CItemPtr ptrItem = idxtest::MakeDeletedItem(strPath, Options());
+    ASSERT_FALSE(Send({ptrItem}).IsError());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_EQ(vecExtract[0].strBody, "");
+    EXPECT_EQ(vecExtract[0].Param("literal.cistate"), "3334");
+    EXPECT_EQ(vecExtract[0].Param("literal.FileContentHash"), kEmptySha512);
+    EXPECT_TRUE(FailuresFileLines().empty());
+    EXPECT_FALSE(m_set.ptrState->IfPushDataToSolrFailed());
+    EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(1, 0, 0)});
 }
 
 TEST(ReadRegularFileContentTest, TheContentTakesOneBufferOfTheFilesSize) {

@@ -1,0 +1,243 @@
+// Zero loss, end to end: whatever path a batch takes out of a worker (the engine accepts it,
+// refuses it, stays down until the retries run out, the job aborts or quits, the job's own code
+// or a sender throws), every queued item ends either in the engine or in the failures file.
+// Each case queues items on an index-engine transmitter pointed at the engine stand-in and
+// counts: documents the engine holds + lines of the failures file = items queued.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <boost/make_shared.hpp>
+
+#include "platform/testing/LogCapture.h"
+#include "platform/testing/PlatformSettings.h"
+#include "platform/testing/VirtualClock.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
+
+namespace {
+
+using idxtest::EngineRoute;
+using idxtest::EngineStub;
+
+// A job that can quit, and whose progress report or quit query (asked by the workers) can throw.
+class FaultyJobCallback : public idxtest::RecordingCallback {
+public:
+    CKyError UpdateProgress(long long llItems, long long llBytes, long long llFailed) override {
+        if (m_nThrowOnProgress > 0 && ++m_nProgress == m_nThrowOnProgress) {
+            throw std::runtime_error("progress report refused");
+        }
+        return RecordingCallback::UpdateProgress(llItems, llBytes, llFailed);
+    }
+    bool IsQuitFlagSet() override {
+        if (std::this_thread::get_id() != m_idJobThread && m_nThrowOnWorkerQuery > 0 &&
+            ++m_nWorkerQueries == m_nThrowOnWorkerQuery) {
+            throw std::runtime_error("quit query refused");
+        }
+        return m_bQuit.load();
+    }
+
+    const std::thread::id m_idJobThread = std::this_thread::get_id();
+    std::atomic<bool> m_bQuit{false};
+    int m_nThrowOnProgress = 0;
+    int m_nThrowOnWorkerQuery = 0;
+    std::atomic<int> m_nProgress{0};
+    std::atomic<int> m_nWorkerQueries{0};
+};
+
+// An item whose folder test throws, as a broken item object of the job would.
+class ThrowingItem : public CItem {
+public:
+    explicit ThrowingItem(const std::string &strPath) { SetPath(strPath); }
+    bool IsFolder() const override { throw std::runtime_error("item refused"); }
+};
+
+std::string BaseName(const std::string &strPath) {
+    const size_t nSlash = strPath.find_last_of('/');
+    return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+}
+
+// Names (last path component) listed in a failures file.
+std::multiset<std::string> FailedNames(const std::string &strFile) {
+    std::multiset<std::string> setNames;
+    std::ifstream file(strFile);
+    for (std::string strLine; std::getline(file, strLine);) {
+        setNames.insert(BaseName(strLine));
+    }
+    return setNames;
+}
+
+class ZeroLossTest : public ::testing::Test {
+public:
+    ZeroLossTest() : m_log(0) { g_bEventSent.store(false); }
+    ~ZeroLossTest() override { g_bEventSent.store(false); }
+
+    std::unique_ptr<idxtest::EngineTransmitter> MakeTransmitter(bool bContentPush) {
+        auto ptrTransmitter = std::make_unique<idxtest::EngineTransmitter>();
+        idxtest::PointOptionsAtStub(ptrTransmitter->Options(), m_stub);
+        ptrTransmitter->Options().SetSubClientDir(m_dir.Path());
+        ptrTransmitter->Options().SetMaxItemsPerTransaction(5);
+        ptrTransmitter->Options().SetPushOnlyMetaData(!bContentPush);
+        ptrTransmitter->Options().SetIncludeFiltersSet({"txt"});
+        EXPECT_FALSE(ptrTransmitter->SetCallback(m_ptrCallback).IsError());
+        EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(2).IsError());
+        return ptrTransmitter;
+    }
+
+    // Queues one file (or, every tenth, a folder) and notes its name when the transmitter took
+    // it.
+    void Queue(idxtest::EngineTransmitter &transmitter, const idxtest::TempDir &dir, int nIndex) {
+        const std::string strName = "n" + std::to_string(nIndex);
+        std::string strPath;
+        if (nIndex % 10 == 0) {
+            strPath = dir.WriteFile("tree/" + strName + "/keep", "x");
+            strPath = strPath.substr(0, strPath.size() - 5);
+        } else {
+            strPath = dir.WriteFile("tree/" + strName + ".txt", "content " + strName);
+        }
+        if (!transmitter.BuildAndAddToQueue(strPath, 1, nIndex, false, false).IsError()) {
+            m_setQueued.insert(BaseName(strPath));
+        }
+    }
+    void QueueThrowingItem(idxtest::EngineTransmitter &transmitter) {
+        if (!transmitter.AddToQueue(boost::make_shared<ThrowingItem>("/broken/bad.txt"))
+                 .IsError()) {
+            m_setQueued.insert("bad.txt");
+        }
+    }
+
+    idxtest::PlatformSettingsScope m_settings;
+    idxtest::VirtualClock m_clock;
+    idxtest::LogCapture m_log;
+    idxtest::TempDir m_dir;
+    EngineStub m_stub;
+    boost::shared_ptr<FaultyJobCallback> m_ptrCallback = boost::make_shared<FaultyJobCallback>();
+    std::set<std::string> m_setQueued;
+};
+
+enum Outcome { kNone, kSome, kEither };
+
+void ExpectOutcome(Outcome eExpected, size_t nFound) {
+    if (eExpected != kEither) {
+        EXPECT_EQ(eExpected == kSome, nFound > 0) << nFound;
+    }
+}
+
+} // namespace
+
+TEST_F(ZeroLossTest, EveryPathOutOfABatchEndsInTheEngineOrTheFailuresFile) {
+    struct Case {
+        const char *szName;
+        bool bContentPush;
+        // Set up before the items are queued (engine scripts, settings, the job's faults).
+        std::function<void(ZeroLossTest &)> fnBefore;
+        // Runs after the first half of the items is queued.
+        std::function<void(idxtest::EngineTransmitter &, ZeroLossTest &)> fnMiddle;
+        // Whether the engine holds some items, and whether some are in the failures file:
+        // kEither where it depends on how far the workers got when the fault came.
+        Outcome eInEngine;
+        Outcome eFailed;
+    };
+    const auto nothing = [](ZeroLossTest &) {};
+    const auto nothingMiddle = [](idxtest::EngineTransmitter &, ZeroLossTest &) {};
+    const Case cases[] = {
+        {"the engine accepts everything", false, nothing, nothingMiddle, kSome, kNone},
+        {"the engine refuses every update", false,
+         [](ZeroLossTest &t) { t.m_stub.FailNext(EngineRoute::Update, -1, 400); }, nothingMiddle,
+         kNone, kSome},
+        {"the engine stays down until the retries run out (non-resilient)", false,
+         [](ZeroLossTest &t) {
+             idxtest::SetPlatformSetting("FileSystemAgent", "nResilientScan", "0");
+             t.m_stub.DropNext(EngineRoute::Update, -1);
+         },
+         nothingMiddle, kNone, kSome},
+        {"the engine fails some requests", false,
+         [](ZeroLossTest &t) {
+             t.m_stub.FailNext(EngineRoute::Update, 2, 500);
+             t.m_stub.DropNext(EngineRoute::Update, 2);
+         },
+         nothingMiddle, kSome, kSome},
+        {"the job aborts in the middle", false, nothing,
+         [](idxtest::EngineTransmitter &transmitter, ZeroLossTest &) { transmitter.Abort(true); },
+         kSome, kEither},
+        {"the job's quit flag is set in the middle", false, nothing,
+         [](idxtest::EngineTransmitter &, ZeroLossTest &t) { t.m_ptrCallback->m_bQuit = true; },
+         kSome, kEither},
+        {"the job's progress report throws", false,
+         [](ZeroLossTest &t) { t.m_ptrCallback->m_nThrowOnProgress = 2; }, nothingMiddle, kSome,
+         kNone},
+        {"an item throws in the sender", false, nothing,
+         [](idxtest::EngineTransmitter &transmitter, ZeroLossTest &t) {
+             t.QueueThrowingItem(transmitter);
+         },
+         kSome, kSome},
+        {"content push: the quit query throws after a folder was set aside", true,
+         [](ZeroLossTest &t) { t.m_ptrCallback->m_nThrowOnWorkerQuery = 3; }, nothingMiddle, kSome,
+         kEither},
+        {"content push: the engine refuses every content request", true,
+         [](ZeroLossTest &t) { t.m_stub.FailNext(EngineRoute::Extract, -1, 400); }, nothingMiddle,
+         kSome, kSome},
+        {"content push: an item throws in the sender", true, nothing,
+         [](idxtest::EngineTransmitter &transmitter, ZeroLossTest &t) {
+             t.QueueThrowingItem(transmitter);
+         },
+         kSome, kSome},
+    };
+    const int nItems = 40;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        m_stub.ClearScripts();
+        m_stub.ClearDocuments();
+        idxtest::ResetPlatformSettings();
+        m_ptrCallback = boost::make_shared<FaultyJobCallback>();
+        m_setQueued.clear();
+        idxtest::TempDir dir;
+        c.fnBefore(*this);
+
+        {
+            auto ptrTransmitter = MakeTransmitter(c.bContentPush);
+            ptrTransmitter->Options().SetSubClientDir(dir.Path());
+            ASSERT_FALSE(ptrTransmitter->Start().IsError());
+            for (int i = 0; i < nItems; ++i) {
+                if (i == nItems / 2) {
+                    c.fnMiddle(*ptrTransmitter, *this);
+                }
+                Queue(*ptrTransmitter, dir, i);
+            }
+            // Always succeeds; the log says what failed.
+            EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+            EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
+            EXPECT_EQ(static_cast<int64_t>(FailedNames(dir / "SolrBackupFailures.tqf").size()),
+                      ptrTransmitter->GetFailedItemCount());
+        }
+
+        std::multiset<std::string> setInEngine;
+        for (const auto &entry : m_stub.Documents()) {
+            setInEngine.insert(entry.second.Value("FileName"));
+        }
+        const std::multiset<std::string> setFailed = FailedNames(dir / "SolrBackupFailures.tqf");
+        EXPECT_FALSE(m_setQueued.empty());
+        ExpectOutcome(c.eInEngine, setInEngine.size());
+        ExpectOutcome(c.eFailed, setFailed.size());
+
+        // Every queued item is in one of the two places, and nothing else is.
+        std::set<std::string> setAccounted(setInEngine.begin(), setInEngine.end());
+        setAccounted.insert(setFailed.begin(), setFailed.end());
+        EXPECT_EQ(m_setQueued, setAccounted);
+        // No item is listed twice, and only a content request that failed and was then sent
+        // as metadata (with its failed status) is in both places.
+        EXPECT_EQ(setFailed.size(),
+                  std::set<std::string>(setFailed.begin(), setFailed.end()).size());
+        if (!c.bContentPush) {
+            EXPECT_EQ(setInEngine.size() + setFailed.size(), m_setQueued.size());
+        }
+    }
+}
