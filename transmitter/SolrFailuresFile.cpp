@@ -74,10 +74,11 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
     if (strPath.empty() || strPath[0] != '/') {
         std::error_code ec;
         std::filesystem::path pathAbsolute = std::filesystem::absolute(strPath, ec);
-        IDX_LOG(0,
-                "Subclient folder [%s] is not an absolute path, the solr failures file is in the "
-                "working folder: [%s]",
-                strFolder.c_str(), ec ? strPath.c_str() : pathAbsolute.c_str());
+        IDX_LOG(
+            0,
+            "Subclient folder [%s] is not an absolute path, the solr failures file goes under the "
+            "working folder: [%s]",
+            strFolder.c_str(), ec ? strPath.c_str() : pathAbsolute.c_str());
     }
 
     auto_fileptr fpOpened;
