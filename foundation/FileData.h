@@ -95,11 +95,19 @@ public:
     // The status record; valid when getStatusState() is 1 after getFileInfo().
     const struct stat &getStatus() const { return m_status; }
 
-    // Used by the enumeration: makes the record describe entry, listed in strFolder.
+    // Used by the enumeration: makes the record describe entry, listed in strFolder. The system
+    // hands out an entry only d_reclen bytes long, often less than a whole struct dirent, so the
+    // entry is taken field by field and its name up to its terminating zero, never copied whole.
     void SetFromEntry(const std::string &strFolder, const struct dirent &entry) {
-        m_dirEntry = entry;
+        memset(&m_dirEntry, 0, sizeof(m_dirEntry));
+        m_dirEntry.d_ino = entry.d_ino;
+        m_dirEntry.d_off = entry.d_off;
+        m_dirEntry.d_reclen = entry.d_reclen;
+        m_dirEntry.d_type = entry.d_type;
+        size_t nNameLength = strnlen(entry.d_name, sizeof(m_dirEntry.d_name) - 1);
+        memcpy(m_dirEntry.d_name, entry.d_name, nNameLength);
         m_strParent = strFolder;
-        m_strName = entry.d_name;
+        m_strName.assign(m_dirEntry.d_name, nNameLength);
         m_eFileNameMode = eParentAndName;
         m_nStatusState = 0;
         m_nErrNo = 0;

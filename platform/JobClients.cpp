@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/Clock.h"
 #include "platform/JobManagerStore.h"
@@ -31,10 +32,16 @@ void CJobManagerStore::AppendEventLocked(CJobManagerRecord &record, nlohmann::js
     event["jobId"] = record.llJobId;
     event["timeMs"] = (CTimeStamp::Now().GetTicks() - CTimeStamp::kUnixEpochTicks) / 10000;
     std::string strLine = ToJsonLine(event);
-    record.vecEvents.push_back(strLine);
 
+    // An operator's job may report millions of times: with a file named, the file is the record.
+    // Without one, tests read the latest reports from memory, kept within a fixed number.
     const char *szFile = getenv("IDX_JOB_EVENTS");
     if (szFile == nullptr || *szFile == '\0') {
+        if (record.dqEvents.size() >= kMaxEventsKept) {
+            record.dqEvents.pop_front();
+            ++record.llDroppedEvents;
+        }
+        record.dqEvents.push_back(std::move(strLine));
         return;
     }
     strLine.push_back('\n');

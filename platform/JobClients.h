@@ -3,10 +3,11 @@
 // job token and the restart string through the backup-job client (which is also the job's
 // TQJobClient and EvEvent); the running job's id and its task options for the search export.
 //
-// Every client reports to the one job manager of the process (platform/JobManagerStore.h). It
-// keeps what it was told in memory for tests (platform/testing/JobManager.h) and, when the
-// environment variable IDX_JOB_EVENTS names a file, appends each report there as one JSON object
-// a line. Clients belong to the job; the library only borrows them and never deletes one.
+// Every client reports to the one job manager of the process (platform/JobManagerStore.h). When
+// the environment variable IDX_JOB_EVENTS names a file, it appends each report there as one JSON
+// object a line; otherwise it keeps the latest reports in memory for tests
+// (platform/testing/JobManager.h). Clients belong to the job; the library only borrows them and
+// never deletes one.
 #pragma once
 
 #include <cstdint>

@@ -3,7 +3,9 @@
 // platform; tests reach it through platform/testing/JobManager.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -38,8 +40,10 @@ struct CJobManagerRecord {
     int nPendingCausesSet = 0;
     int nPendingCausesReset = 0;
 
-    // Every report, as the JSON object written to the events file.
-    std::vector<std::string> vecEvents;
+    // The latest reports (at most CJobManagerStore::kMaxEventsKept), each the JSON object the
+    // events file would get; kept only while no events file is named.
+    std::deque<std::string> dqEvents;
+    long long llDroppedEvents = 0; // older reports let go to keep the bound
     long long llLastSequence = 0;
 
     // Answers scripted by tests.
@@ -53,14 +57,18 @@ class CJobManagerStore {
 public:
     static CJobManagerStore &Instance();
 
+    // Enough for any one test to read all it caused; a long job stays within a few megabytes.
+    static constexpr size_t kMaxEventsKept = 10000;
+
     // Runs fn on the record under the store's lock and returns what it returns.
     template <class Fn> auto With(Fn fn) {
         std::lock_guard<std::mutex> guard(m_lock);
         return fn(m_record);
     }
 
-    // Numbers and stamps one report ("event" names the client call), keeps it in the record and
-    // appends it to the events file, if any. Called from within With, on its record.
+    // Numbers and stamps one report ("event" names the client call) and appends it to the events
+    // file, if one is named, or else keeps it in the record's bounded list. Called from within
+    // With, on its record.
     void AppendEventLocked(CJobManagerRecord &record, nlohmann::json event);
 
     void Reset();

@@ -66,12 +66,12 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         CKyError error;
 
         bool bVMContentIndexing = false;
-        if (!bag.Read(BagId::idIsVMContentIndexing, bVMContentIndexing).IsError()) {
+        if (ReadBagTyped(bag, BagId::idIsVMContentIndexing, bVMContentIndexing)) {
             options.SetVMContentIndexing(bVMContentIndexing);
         }
         IDX_LOG(0, "VM Content Indexing Job:[%s]", bVMContentIndexing ? "True" : "False");
         bool bSPContentIndexing = false;
-        if (!bag.Read(BagId::idIsSPContentIndexing, bSPContentIndexing).IsError()) {
+        if (ReadBagTyped(bag, BagId::idIsSPContentIndexing, bSPContentIndexing)) {
             options.SetSPContentIndexing(bSPContentIndexing);
         }
         IDX_LOG(0, "SharePoint Content Indexing Job:[%s]", bSPContentIndexing ? "True" : "False");
@@ -179,6 +179,14 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         boost::shared_ptr<FXEvent> ptrAbortEvent;
         if (!bag.Read<FXEvent>(BagId::idAbortEvent, ptrAbortEvent, 0).IsError()) {
             options.SetAbortEvent(ptrAbortEvent);
+        } else {
+            // An empty event pointer is no event; only a value of another type is a mistake.
+            boost::any stored;
+            if (!bag.ReadAny(BagId::idAbortEvent, stored).IsError() &&
+                boost::any_cast<boost::shared_ptr<FXEvent>>(&stored) == nullptr) {
+                LogWrongBagType(bag, BagId::idAbortEvent,
+                                CBag::TypeName(boost::any(boost::shared_ptr<FXEvent>())));
+            }
         }
 
         if (bVMMode) {

@@ -1,9 +1,10 @@
 // Reading one option-bag value into the option record, shared by the two option translations.
 //
 // A value that cannot be read leaves the record as it was: the record's starting value is the
-// default of every optional key. The values held through the bag's untyped store (maps, lists,
-// message records) are cast here, and a value of another type is an error that names the key
-// rather than an exception out of the transmitter's Start.
+// default of every optional key. A value of another type than the key's is logged, since the
+// job that wrote it will not get what it asked for. The values held through the bag's untyped store
+// (maps, lists, message records) are cast here, and a value of another type is an error that names
+// the key rather than an exception out of the transmitter's Start.
 #pragma once
 
 #include <string>
@@ -12,12 +13,34 @@
 
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
+#include "platform/LogWriter.h"
+
+// After a typed read of szKey failed: a key that is there holds a value of another type than
+// szAsked. The job meant to set it, yet the record keeps its default, so the log says so; an
+// absent key is the ordinary way to take the default and says nothing.
+inline void LogWrongBagType(const CBag &bag, const char *szKey, const std::string &strAsked) {
+    boost::any stored;
+    if (bag.ReadAny(szKey, stored).IsError()) {
+        return;
+    }
+    IDX_LOG(0, "Option [%s] holds a value of type [%s], not [%s]; its default is kept", szKey,
+            CBag::TypeName(stored).c_str(), strAsked.c_str());
+}
+
+// Reads szKey as T; on a failed read logs a value of another type (LogWrongBagType).
+template <typename T> bool ReadBagTyped(const CBag &bag, const char *szKey, T &value) {
+    if (bag.Read(szKey, value).IsError()) {
+        LogWrongBagType(bag, szKey, CBag::TypeName(boost::any(T{})));
+        return false;
+    }
+    return true;
+}
 
 // Calls fnSetter with the value when the bag holds the key under a type readable as T.
 template <typename T, typename TSetter>
 bool ReadBagValue(const CBag &bag, const char *szKey, TSetter fnSetter) {
     T value{};
-    if (bag.Read(szKey, value).IsError()) {
+    if (!ReadBagTyped(bag, szKey, value)) {
         return false;
     }
     fnSetter(value);

@@ -2,7 +2,10 @@
 // of a backup phase), appending the names of items that failed, closing.
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <new>
+#include <string>
+#include <system_error>
 
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
@@ -17,6 +20,24 @@ const char kScanFailuresFile[] = "SolrScanFailures.tqf";
 const char kBackupFailuresFile[] = "SolrBackupFailures.tqf";
 const char kScanPhaseFailuresFile[] = "scan_Failures.tqf";
 const int kCountBufferSize = 65536;
+
+// The earlier attempt may have been cut off in the middle of a line: a name appended after it
+// must start a line of its own rather than be joined to the cut one. The stream is open in "a+",
+// so it may be read anywhere while every write still goes to the end.
+void EndLastLine(FILE *pFile, const std::string &strPath) {
+    if (fseek(pFile, -1, SEEK_END) != 0) {
+        return; // an empty file has no last line
+    }
+    int nLast = fgetc(pFile);
+    // Between a read and a write the stream must be positioned again.
+    if (fseek(pFile, 0, SEEK_END) != 0 || nLast == EOF || nLast == '\n') {
+        return;
+    }
+    if (fputc('\n', pFile) == EOF) {
+        IDX_LOG_ERROR("Failed to end the last line of solr failures file [%s], error=%d",
+                      strPath.c_str(), errno);
+    }
+}
 
 } // namespace
 
@@ -48,6 +69,18 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
         llEarlierFailures += CountLines(strScanList);
     }
 
+    // Without a subclient folder the file lands in the process's working folder, where nobody
+    // would look for it: say where it is.
+    if (strPath.empty() || strPath[0] != '/') {
+        std::error_code ec;
+        std::filesystem::path pathAbsolute = std::filesystem::absolute(strPath, ec);
+        IDX_LOG(
+            0,
+            "Subclient folder [%s] is not an absolute path, the solr failures file goes under the "
+            "working folder: [%s]",
+            strFolder.c_str(), ec ? strPath.c_str() : pathAbsolute.c_str());
+    }
+
     auto_fileptr fpOpened;
     CKyError error = FXFile::tqfopen(fpOpened, strPath, strMode.c_str());
     if (error.IsError()) {
@@ -56,6 +89,10 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
                           "Failed to open solr failures file [%s] for writing, Solr failures "
                           "will not be tracked",
                           strPath.c_str());
+    }
+
+    if (!m_ptrOptions->IsScanPhase()) {
+        EndLastLine(fpOpened.get(), strPath);
     }
 
     {

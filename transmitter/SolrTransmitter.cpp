@@ -199,6 +199,12 @@ CKyError CSolrTransmitter::SetNumberofTransmitterThreads(int nThreads) {
         return FXErrorUtil::ErrorWin32(
             FXLOC, 774, "Transmitter threads cannot be changed after transmitter has started");
     }
+    // A negative count is no number of workers, only a mistake that would leave every queued
+    // item to the failures file. 0 stays as it always was: Start makes no worker.
+    if (nThreads < 0) {
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, 87, "Transmitter threads must not be negative, given [%d]", nThreads);
+    }
     state.m_nTransmitterThreads = nThreads;
     return CKyError::Success();
 }

@@ -69,7 +69,8 @@ public:
     // Not owned; allowed at any time.
     virtual void SetBackupJobClient(TQBkpJobClient *pBackupJobClient);
 
-    // Setters, refused with 774 once Start has made the free-slot semaphore.
+    // Setters, refused with 774 once Start has made the free-slot semaphore. A queue size below 1
+    // and a negative worker count are refused with 87.
     CKyError SetMaxQueueSize(int nMaxQueueSize);
     CKyError SetNumberofTransmitterThreads(int nThreads);
     CKyError SetCallback(CSolrTransmitterCallbackPtr ptrCallback);

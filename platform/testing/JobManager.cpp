@@ -24,6 +24,10 @@ void JobManager::Reset() {
     CJobManagerStore::Instance().Reset();
 }
 
+size_t JobManager::MaxEventsKept() {
+    return CJobManagerStore::kMaxEventsKept;
+}
+
 JobManagerSnapshot JobManager::Snapshot() const {
     return WithRecord([](CJobManagerRecord &record) {
         JobManagerSnapshot snapshot;
@@ -42,7 +46,8 @@ JobManagerSnapshot JobManager::Snapshot() const {
         snapshot.vecPendingCauseArguments = record.vecPendingCauseArguments;
         snapshot.nPendingCausesSet = record.nPendingCausesSet;
         snapshot.nPendingCausesReset = record.nPendingCausesReset;
-        snapshot.vecEvents = record.vecEvents;
+        snapshot.vecEvents.assign(record.dqEvents.begin(), record.dqEvents.end());
+        snapshot.llDroppedEvents = record.llDroppedEvents;
         return snapshot;
     });
 }

@@ -7,6 +7,7 @@
 // no pending cause and no restart string. The events file (IDX_JOB_EVENTS) is never truncated.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,12 @@ struct JobManagerSnapshot {
     int nPendingCausesSet = 0;
     int nPendingCausesReset = 0;
 
-    // Every report in order, each the JSON object also written to the events file.
+    // The latest reports in order (at most JobManager::MaxEventsKept()), each the JSON object
+    // the events file would get. With an events file named (IDX_JOB_EVENTS) the file alone
+    // keeps them and this stays empty.
     std::vector<std::string> vecEvents;
+    // Older reports let go to keep vecEvents within its bound.
+    long long llDroppedEvents = 0;
 };
 
 class JobManager {
@@ -66,6 +71,8 @@ public:
     void RefuseRestartString(bool bRefuse);
 
     static void Reset();
+    // How many of the latest reports the job manager keeps in memory.
+    static size_t MaxEventsKept();
 };
 
 } // namespace idxtest

@@ -1,6 +1,8 @@
 #include "foundation/FileData.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +131,38 @@ TEST(FileDataTest, StatusIsReadOnlyOnce) {
     ASSERT_EQ(rmdir(strFolder.c_str()), 0);
     EXPECT_TRUE(present.isDirectory());
     EXPECT_EQ(present.getStatusState(), 1);
+}
+
+// The system hands out directory entries only as long as their record length: a short name's
+// entry ends well before a whole struct dirent would. Taking one must stay inside it.
+TEST(FileDataTest, EntryIsTakenWithinItsRecordLength) {
+    const char *const names[] = {"a", "short.txt", ".."};
+    for (const char *szName : names) {
+        size_t nRecordLength = offsetof(struct dirent, d_name) + strlen(szName) + 1;
+        nRecordLength = (nRecordLength + 7) & ~static_cast<size_t>(7);
+        ASSERT_LT(nRecordLength, sizeof(struct dirent));
+        // Heap memory of exactly the record's length, so that a read past it is caught.
+        char *pRecord = static_cast<char *>(malloc(nRecordLength));
+        ASSERT_NE(pRecord, nullptr);
+        memset(pRecord, 0, nRecordLength);
+        struct dirent *pEntry = reinterpret_cast<struct dirent *>(pRecord);
+        pEntry->d_ino = 4242;
+        pEntry->d_reclen = static_cast<unsigned short>(nRecordLength);
+        pEntry->d_type = DT_REG;
+        memcpy(pEntry->d_name, szName, strlen(szName) + 1);
+
+        CFileData data;
+        data.SetFromEntry("/folder", *pEntry);
+        free(pRecord);
+
+        EXPECT_EQ(data.getFileNameAsString(), szName);
+        EXPECT_EQ(data.getParent(), "/folder");
+        EXPECT_EQ(data.getFileNameMode(), CFileData::eParentAndName);
+        EXPECT_STREQ(data.getDirEntry().d_name, szName);
+        EXPECT_EQ(data.getDirEntry().d_ino, 4242u);
+        EXPECT_EQ(data.getDirEntry().d_type, DT_REG);
+        EXPECT_EQ(data.getStatusState(), 0);
+    }
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
+#include <string>
 #include <unistd.h>
 
 #include "tests/support/TempDir.h"
@@ -37,6 +39,38 @@ TEST(FileOpsTest, EnumerationListsEveryEntryAndEndsWith18) {
 
     find.reset(nullptr);
     EXPECT_TRUE(FXErrorUtil::IsWin32(FXFile::TQFindNextFile(find, data), 6));
+}
+
+// A folder of several thousand entries fills many of the system's listing buffers, so some
+// entries end right at a buffer's end: every one must be taken from within its own record.
+TEST(FileOpsTest, EnumerationOfALargeFolderListsEveryNameOnce) {
+    idxtest::TempDir dir;
+    const int kEntries = 3000;
+    std::set<std::string> setExpected = {".", ".."};
+    for (int i = 0; i < kEntries; ++i) {
+        // Names from a few characters up to the longest a name may be (255 bytes).
+        std::string strName = std::to_string(i) + "-";
+        strName.append(static_cast<size_t>((i * 37) % 250), static_cast<char>('a' + i % 26));
+        std::string strPath = dir / strName;
+        int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(nFd, 0) << strPath;
+        close(nFd);
+        setExpected.insert(strName);
+    }
+    ASSERT_EQ(setExpected.size(), static_cast<size_t>(kEntries) + 2);
+
+    std::set<std::string> setListed;
+    auto_find_handle find;
+    FXFile::CFileData data;
+    CKyError error = FXFile::TQFindFirstFile(find, dir.Path(), data);
+    while (!error.IsError()) {
+        EXPECT_TRUE(setListed.insert(data.getFileNameAsString()).second)
+            << data.getFileNameAsString();
+        EXPECT_EQ(data.getFileNameAsString(), data.getDirEntry().d_name);
+        error = FXFile::TQFindNextFile(find, data);
+    }
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 18)) << error.AsString();
+    EXPECT_EQ(setListed, setExpected);
 }
 
 TEST(FileOpsTest, EnumerationOfMissingFolderFails) {

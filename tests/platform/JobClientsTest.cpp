@@ -213,12 +213,10 @@ TEST_F(JobClientsTest, EveryReportIsAppendedToTheEventsFileAsOneJsonLine) {
     std::vector<nlohmann::json> vecLines = ParseLines(idxtest::ReadWholeFile(strFile));
     ASSERT_EQ(vecLines.size(), 6u);
     EXPECT_EQ(vecLines[0]["event"], "earlier");
-    std::vector<std::string> vecInMemory = m_jobManager.Snapshot().vecEvents;
-    ASSERT_EQ(vecInMemory.size(), 5u);
-    for (size_t i = 0; i < vecInMemory.size(); ++i) {
-        EXPECT_EQ(vecLines[i + 1], nlohmann::json::parse(vecInMemory[i]));
-        EXPECT_EQ(vecLines[i + 1]["seq"], static_cast<int>(i + 1));
-        EXPECT_TRUE(vecLines[i + 1].contains("timeMs"));
+    for (size_t i = 1; i < vecLines.size(); ++i) {
+        EXPECT_EQ(vecLines[i]["seq"], static_cast<int>(i));
+        EXPECT_EQ(vecLines[i]["jobId"], 1);
+        EXPECT_TRUE(vecLines[i].contains("timeMs"));
     }
     EXPECT_EQ(vecLines[1]["event"], "addFilesIndexed");
     EXPECT_EQ(vecLines[1]["count"], 3);
@@ -264,6 +262,46 @@ TEST_F(JobClientsTest, ReportsFromManyThreadsAllCount) {
     EXPECT_EQ(snapshot.vecEvents.size(), 2u * kThreads * kCallsPerThread + 1);
     EXPECT_EQ(nlohmann::json::parse(snapshot.vecEvents.back())["seq"],
               2 * kThreads * kCallsPerThread + 1);
+}
+
+// A job of millions of items reports without end: what is kept in memory for tests stays within
+// a fixed number of the latest reports, and says how many older ones it let go.
+TEST_F(JobClientsTest, KeptReportsAreBoundedToTheLatest) {
+    const size_t nKept = idxtest::JobManager::MaxEventsKept();
+    ASSERT_GT(nKept, 0u);
+    const size_t nExtra = 5;
+    for (size_t i = 0; i < nKept + nExtra; ++i) {
+        m_bkpClient.addFilesIndexed(1);
+    }
+    idxtest::JobManagerSnapshot snapshot = m_jobManager.Snapshot();
+    ASSERT_EQ(snapshot.vecEvents.size(), nKept);
+    EXPECT_EQ(snapshot.llDroppedEvents, static_cast<long long>(nExtra));
+    EXPECT_EQ(nlohmann::json::parse(snapshot.vecEvents.front())["seq"], nExtra + 1);
+    EXPECT_EQ(nlohmann::json::parse(snapshot.vecEvents.back())["seq"], nKept + nExtra);
+    // The counts themselves lose nothing.
+    EXPECT_EQ(snapshot.llOfferedFilesIndexed, static_cast<long long>(nKept + nExtra));
+}
+
+// With an events file the file is the record: nothing piles up in memory.
+TEST_F(JobClientsTest, ReportsGoOnlyToTheEventsFileWhenOneIsNamed) {
+    idxtest::TempDir dir;
+    std::string strFile = dir / "job-events.jsonl";
+    ScopedEventsFile events(strFile);
+
+    const int kReports = 50;
+    for (int i = 0; i < kReports; ++i) {
+        m_bkpClient.addFilesIndexed(1);
+    }
+    EXPECT_TRUE(m_bkpClient.updateInfo(false, nullptr));
+
+    idxtest::JobManagerSnapshot snapshot = m_jobManager.Snapshot();
+    EXPECT_TRUE(snapshot.vecEvents.empty());
+    EXPECT_EQ(snapshot.llDroppedEvents, 0);
+    EXPECT_EQ(snapshot.llFilesIndexed, kReports);
+    std::vector<nlohmann::json> vecLines = ParseLines(idxtest::ReadWholeFile(strFile));
+    ASSERT_EQ(vecLines.size(), static_cast<size_t>(kReports) + 1);
+    EXPECT_EQ(vecLines.back()["event"], "updateInfo");
+    EXPECT_EQ(vecLines.back()["seq"], kReports + 1);
 }
 
 TEST(JobManagerTest, ResetsOnConstructionAndDestruction) {

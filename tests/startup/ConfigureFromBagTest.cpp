@@ -1,5 +1,6 @@
 // The option-bag translations: the option bag's keys, the index-engine translation with its job
 // modes, mandatory addresses, filter sets and platform settings, and the index-log translation.
+#include <functional>
 #include <list>
 #include <map>
 #include <set>
@@ -438,6 +439,53 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderAnUntypedKeyIsInvalidParameterNamingT
         EXPECT_NE(std::string::npos, error.AsString().find(c.szKey)) << error.AsString();
         EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
     }
+}
+
+// The job meant to set these: the default stays, and the log says which key was not taken.
+TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsLogged) {
+    const struct {
+        eIDX_Transmitter_Type eType;
+        const char *szKey;
+        boost::any value;
+        const char *szFound;
+        std::function<bool(CTransmitterOptions &)> fnDefaultKept;
+    } cases[] = {
+        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32",
+         [](CTransmitterOptions &o) { return o.IsScanPhase(); }},
+        {eIDX_Transmitter_Solr, BagId::idIsVMContentIndexing, std::string("true"), "std::string",
+         [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
+        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string",
+         [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
+        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32",
+         [](CTransmitterOptions &o) { return o.GetSubClientDir().empty(); }},
+        {eIDX_Transmitter_Solr, BagId::idAbortEvent, std::string("not an event"), "std::string",
+         [](CTransmitterOptions &o) { return !o.IsAborted(); }},
+        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string",
+         [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
+        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double",
+         [](CTransmitterOptions &o) { return o.GetMaxCollectFileID() == 0; }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szKey);
+        Translation t(c.eType);
+        t.WriteEngineAddresses();
+        t.ptrBag->WriteAny(c.szKey, c.value);
+        idxtest::LogCapture capture(0);
+        ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
+        EXPECT_TRUE(c.fnDefaultKept(t.Options()));
+        EXPECT_EQ(1u, capture.CountAtLevel(std::string("Option [") + c.szKey +
+                                               "] holds a value of type [" + c.szFound + "]",
+                                           0));
+    }
+
+    // An integer of another width is read as it is, and an absent key is no news.
+    Translation t;
+    t.WriteEngineAddresses();
+    t.ptrBag->Write(BagId::idJobId, int32_t(42));
+    idxtest::LogCapture capture(0);
+    ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
+    EXPECT_EQ(42, t.Options().GetJobId());
+    EXPECT_FALSE(capture.Contains("holds a value of type"));
 }
 
 TEST_F(ConfigureFromBagTest, SecondTranslationOfTheSameBagGivesTheSameRecord) {

@@ -1,4 +1,8 @@
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include <string>
 #include <thread>
@@ -83,6 +87,94 @@ TEST(SolrFailuresFileTest, BackupPhaseCountsEarlierFailuresAndAppends) {
     EXPECT_EQ(4, ptrState->GetFailedItemCount());
     ptrState->CloseSolrFailuresFile();
     EXPECT_EQ("/b/1\n/b/2\n/b/3\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+}
+
+TEST(SolrFailuresFileTest, BackupPhaseAppendsOnALineOfItsOwn) {
+    struct Case {
+        const char *szName;
+        const char *szEarlier;
+        int64_t llEarlier;
+        const char *szAfter;
+    };
+    const Case cases[] = {
+        {"empty", "", 0, "/b/3\n"},
+        {"terminated", "/b/1\n/b/2\n", 2, "/b/1\n/b/2\n/b/3\n"},
+        {"unterminated", "/b/1\n/b/2", 2, "/b/1\n/b/2\n/b/3\n"},
+        {"unterminated-only-line", "/b/1", 1, "/b/1\n/b/3\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        TempDir dir;
+        dir.WriteFile("SolrBackupFailures.tqf", c.szEarlier);
+        CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), false);
+        ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+        EXPECT_EQ(c.llEarlier, ptrState->GetFailedItemCount());
+
+        ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/b/3"}).IsError());
+        EXPECT_EQ(c.llEarlier + 1, ptrState->GetFailedItemCount());
+        ptrState->CloseSolrFailuresFile();
+        EXPECT_EQ(c.szAfter, ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+
+        // A later attempt counts the same lines and adds no empty one.
+        CSolrTransmitterPrivatePtr ptrNext = MakeState(dir.Path(), false);
+        ASSERT_FALSE(ptrNext->OpenSolrFailuresFile().IsError());
+        EXPECT_EQ(c.llEarlier + 1, ptrNext->GetFailedItemCount());
+        ptrNext->CloseSolrFailuresFile();
+        EXPECT_EQ(c.szAfter, ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+    }
+}
+
+// Runs in the given folder while it lives, then returns to the folder it started in.
+class ScopedWorkingFolder {
+public:
+    explicit ScopedWorkingFolder(const std::string &strFolder) {
+        char szOld[PATH_MAX];
+        m_bSaved = getcwd(szOld, sizeof(szOld)) != nullptr;
+        m_strOld = m_bSaved ? szOld : "";
+        m_bEntered = chdir(strFolder.c_str()) == 0;
+    }
+    ~ScopedWorkingFolder() {
+        if (m_bSaved && chdir(m_strOld.c_str()) != 0) {
+            ADD_FAILURE() << "cannot return to " << m_strOld;
+        }
+    }
+    bool Entered() const { return m_bEntered; }
+
+private:
+    bool m_bSaved = false;
+    bool m_bEntered = false;
+    std::string m_strOld;
+};
+
+TEST(SolrFailuresFileTest, FailuresFileInTheWorkingFolderIsNamedInTheLog) {
+    TempDir dir;
+    char szReal[PATH_MAX];
+    ASSERT_NE(nullptr, realpath(dir.Path().c_str(), szReal));
+    const std::string strWorking = szReal;
+    ScopedWorkingFolder working(strWorking);
+    ASSERT_TRUE(working.Entered());
+
+    const struct {
+        bool bScanPhase;
+        const char *szFile;
+    } cases[] = {{true, "SolrScanFailures.tqf"}, {false, "SolrBackupFailures.tqf"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szFile);
+        CSolrTransmitterPrivatePtr ptrState = MakeState("", c.bScanPhase);
+        idxtest::LogCapture capture(0);
+        ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+        ptrState->CloseSolrFailuresFile();
+
+        // Where it always went, and now said where that is.
+        EXPECT_TRUE(FileExists(strWorking + "/" + c.szFile));
+        EXPECT_EQ(1u, capture.CountAtLevel("[" + strWorking + "/" + c.szFile + "]", 0));
+    }
+
+    // A subclient folder of its own says nothing of the kind.
+    CSolrTransmitterPrivatePtr ptrState = MakeState(strWorking, true);
+    idxtest::LogCapture capture(0);
+    ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    EXPECT_FALSE(capture.Contains("working folder"));
 }
 
 TEST(SolrFailuresFileTest, CountLinesCountsOneLinePerStartedPiece) {

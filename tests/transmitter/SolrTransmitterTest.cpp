@@ -117,6 +117,20 @@ TEST_F(SolrTransmitterTest, QueueSizeBelowOneIsRefusedButZeroWorkersAreAllowed) 
     EXPECT_EQ(1, CountFreeSlots(*ptrTransmitter->State().Queue().GetFreeSlotsForTest()));
 }
 
+// No worker would ever take a queued item, so every item would end in the failures file.
+TEST_F(SolrTransmitterTest, NegativeWorkerCountIsRefused) {
+    auto ptrTransmitter = MakeTransmitter();
+    for (int nThreads : {-1, -2, -1000}) {
+        SCOPED_TRACE(nThreads);
+        CKyError error = ptrTransmitter->SetNumberofTransmitterThreads(nThreads);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
+        EXPECT_TRUE(HasText(error, "[" + std::to_string(nThreads) + "]"));
+        EXPECT_EQ(1, ptrTransmitter->State().m_nTransmitterThreads);
+    }
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    EXPECT_EQ(1, ptrTransmitter->FactoryCalls());
+}
+
 TEST_F(SolrTransmitterTest, StartWithDefaultsMakesOneStartedWorker) {
     auto ptrTransmitter = MakeTransmitter();
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
