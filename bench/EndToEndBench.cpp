@@ -44,13 +44,13 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "platform/Bag.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "tests/support/documents/DocumentTestSupport.h"
 #include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineStubProcess.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
