@@ -25,10 +25,10 @@
 #include "platform/Bag.h"
 #include "platform/JobClients.h"
 #include "platform/PlatformInfo.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "tests/support/engine/EngineStubProcess.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/TransmitterCallback.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 
 namespace fs = std::filesystem;
 typedef SXTransmitterConfigurationBagId BagId;

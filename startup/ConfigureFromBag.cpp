@@ -19,8 +19,8 @@
 #include "platform/MessageRecords.h"
 #include "platform/PlatformInfo.h"
 #include "startup/ConfigureFromBagHelpers.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "platform/LogWriter.h"
 #include "platform/ManagementData.h"
 #include "startup/ConfigureFromBagHelpers.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {

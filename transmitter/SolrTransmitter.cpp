@@ -2,9 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
-#include "engine/SolrTransmitterThread.h"
 #include "foundation/Locks.h"
-#include "foundation/MakeSharedNothrow.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
@@ -114,42 +112,6 @@ CKyError CSolrTransmitter::Start() try {
     return CKyError::Success();
 } catch (...) {
     return ErrorFromCaughtException(FXLOC);
-}
-
-IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
-    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    const int32_t nType = static_cast<int32_t>(state.m_eTransmitterType);
-    IIdxTransmitterThreadPtr ptrWorker;
-
-    switch (nType) {
-    case eIDX_Transmitter_Solr:
-        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
-                                                                       state.m_ptrOptions);
-        break;
-    // The index-log worker classes are not part of this library yet: their types get no worker,
-    // so Start fails with 14 rather than run them on a worker of another kind.
-    case eIDX_Transmitter_LogWriter:
-        IDX_LOG(2, "Instantiating LogWriter thread");
-        break;
-    case eIDX_Transmitter_VSA:
-        IDX_LOG(2, "Instantiating VSA LogWriter thread");
-        break;
-    case eIDX_Transmitter_BlkLvl:
-        IDX_LOG(2, "Instantiating block level LogWriter thread");
-        break;
-    case eIDX_Transmitter_FSDirect:
-        IDX_LOG(2, "Instantiating FS Direct LogWriter thread");
-        break;
-    case eIDX_Transmitter_LiveCrawl:
-        IDX_LOG(2, "Instantiating LogWriter Live Crawl thread");
-        break;
-    default:
-        IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);
-        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
-                                                                       state.m_ptrOptions);
-        break;
-    }
-    return ptrWorker;
 }
 
 CKyError CSolrTransmitter::Abort(bool bFlag) try {

@@ -52,7 +52,9 @@ public:
     // Queues a ready item unchanged.
     virtual CKyError AddToQueue(CItemPtr ptrItem);
 
-    // One-shot engine requests, on a worker made for the call and never started.
+    // One-shot engine requests, on a worker made for the call and never started; defined with
+    // the engine worker (engine/SolrTransmitterRestart.cpp), as are IsSolrEngineRunning and
+    // GetRestartString.
     virtual CKyError ClearDataSource(const std::string &strDataSource);
     virtual CKyError PruneAuditSource(const std::string &strEventTime, const std::string &strAppId);
     virtual CKyError SyncAuditAndMainSource(int32_t nEventBits, const std::string &strAppId);
@@ -63,7 +65,7 @@ public:
     virtual CKyError WaitAndCommit();
 
     // A new, unstarted worker of the class the transmitter type selects; empty when it cannot be
-    // made.
+    // made. Defined with the workers it makes (engine/TransmitterWorkerFactory.cpp).
     virtual IIdxTransmitterThreadPtr GetIdxTransmitterThreadObj();
 
     // Not owned; allowed at any time.

@@ -14,10 +14,10 @@
 #include "platform/LogWriter.h"
 #include "platform/StubQueries.h"
 #include "platform/XHSMLowLevel.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {

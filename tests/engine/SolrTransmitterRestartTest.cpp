@@ -17,11 +17,11 @@
 #include "platform/testing/JobManager.h"
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/VirtualClock.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
 #include "tests/support/engine/EngineStub.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 using idxtest::EngineRequest;

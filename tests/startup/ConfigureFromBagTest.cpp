@@ -16,8 +16,8 @@
 #include "platform/MessageRecords.h"
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/PlatformSettings.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {

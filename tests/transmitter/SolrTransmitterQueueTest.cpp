@@ -9,10 +9,10 @@
 #include "platform/ItemLookup.h"
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/StubControl.h"
-#include "startup/TransmitterConfigurationBagId.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
 using idxtest::MakeTestItem;

@@ -11,7 +11,6 @@
 #include <boost/weak_ptr.hpp>
 #include <gtest/gtest.h>
 
-#include "engine/SolrTransmitterThread.h"
 #include "foundation/Locks.h"
 #include "platform/JobClients.h"
 #include "platform/testing/LogCapture.h"
@@ -237,42 +236,6 @@ TEST_F(SolrTransmitterTest, DisabledFailureLoggingStartsWithoutAFile) {
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     EXPECT_EQ(1u, capture.CountAtLevel("Failure logging is disabled.", 0));
     EXPECT_EQ("", ptrTransmitter->GetSolrFailureReason());
-}
-
-TEST_F(SolrTransmitterTest, FactoryMakesTheWorkerOfTheType) {
-    struct Case {
-        int nType;
-        bool bEngineWorker;
-        const char *szLine;
-        int nLevel;
-    };
-    const Case cases[] = {
-        {0, true, nullptr, 0},
-        {1, false, "Instantiating LogWriter thread", 2},
-        {2, false, "Instantiating VSA LogWriter thread", 2},
-        {3, false, "Instantiating block level LogWriter thread", 2},
-        {4, false, "Instantiating FS Direct LogWriter thread", 2},
-        {5, false, "Instantiating LogWriter Live Crawl thread", 2},
-        {7, true, "Unknown transmitter type [7], defaulting to Solr transmitter", -1},
-        {-1, true, "Unknown transmitter type [-1], defaulting to Solr transmitter", -1},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.nType);
-        CSolrTransmitter transmitter(static_cast<eIDX_Transmitter_Type>(c.nType));
-        idxtest::LogCapture capture(7);
-        IIdxTransmitterThreadPtr ptrWorker = transmitter.GetIdxTransmitterThreadObj();
-
-        EXPECT_EQ(c.bEngineWorker,
-                  boost::dynamic_pointer_cast<CSolrTransmitterThread>(ptrWorker) != nullptr);
-        if (ptrWorker) {
-            EXPECT_FALSE(ptrWorker->IsRunning());
-        }
-        if (c.szLine) {
-            EXPECT_EQ(1u, capture.CountAtLevel(c.szLine, c.nLevel));
-        } else {
-            EXPECT_TRUE(capture.Lines().empty());
-        }
-    }
 }
 
 TEST_F(SolrTransmitterTest, AbortBeforeStartDoesNothing) {
@@ -506,31 +469,5 @@ TEST_F(SolrTransmitterTest, ExceptionsInsideAnOperationComeBackAsItsError) {
 
         ptrTransmitter->m_bThrow = false;
         ptrCallback->m_bThrow = false;
-    }
-}
-
-TEST_F(SolrTransmitterTest, DefaultEngineWorkerRecordsWhatItTakesAsFailures) {
-    // The base factory: type 0 gets the engine worker, which cannot reach an engine and so
-    // reports every item it drains in the failures file.
-    struct Exposed : CSolrTransmitter {
-        CSolrTransmitterPrivate &State() { return *m_ptrSolrTransmitterPrivate; }
-    };
-    TempDir dir;
-    Exposed transmitter;
-    transmitter.State().m_ptrOptions->SetSubClientDir(dir.Path());
-    transmitter.SetNumberofTransmitterThreads(2);
-    ASSERT_FALSE(transmitter.Start().IsError());
-    for (int i = 0; i < 5; ++i) {
-        ASSERT_FALSE(transmitter.AddToQueue(MakeTestItem("/e" + std::to_string(i))).IsError());
-    }
-    for (int i = 0; i < 1000 && transmitter.GetFailedItemCount() < 5; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_EQ(5, transmitter.GetFailedItemCount());
-    EXPECT_TRUE(transmitter.IfPushDataToSolrFailed());
-    ASSERT_FALSE(transmitter.Stop().IsError());
-    std::string strContent = idxtest::ReadWholeFile(dir / "SolrScanFailures.tqf");
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_NE(std::string::npos, strContent.find("/e" + std::to_string(i) + "\n"));
     }
 }

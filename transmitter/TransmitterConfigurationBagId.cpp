@@ -1,5 +1,5 @@
 // The option-bag key texts.
-#include "startup/TransmitterConfigurationBagId.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
 
 const char *const SXTransmitterConfigurationBagId::idIsVMContentIndexing =
     "isVMContentIndexing:Transmitter";

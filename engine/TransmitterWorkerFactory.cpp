@@ -1,0 +1,46 @@
+// The worker factory of the transmitter: which worker class serves which transmitter type. It
+// lives with the workers it makes, so that the transmitter itself knows them only through their
+// common base.
+#include <cstdint>
+
+#include "engine/SolrTransmitterThread.h"
+#include "foundation/MakeSharedNothrow.h"
+#include "platform/LogWriter.h"
+#include "transmitter/SolrTransmitter.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+
+IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    const int32_t nType = static_cast<int32_t>(state.m_eTransmitterType);
+    IIdxTransmitterThreadPtr ptrWorker;
+
+    switch (nType) {
+    case eIDX_Transmitter_Solr:
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
+                                                                       state.m_ptrOptions);
+        break;
+    // The index-log worker classes are not part of this library yet: their types get no worker,
+    // so Start fails with 14 rather than run them on a worker of another kind.
+    case eIDX_Transmitter_LogWriter:
+        IDX_LOG(2, "Instantiating LogWriter thread");
+        break;
+    case eIDX_Transmitter_VSA:
+        IDX_LOG(2, "Instantiating VSA LogWriter thread");
+        break;
+    case eIDX_Transmitter_BlkLvl:
+        IDX_LOG(2, "Instantiating block level LogWriter thread");
+        break;
+    case eIDX_Transmitter_FSDirect:
+        IDX_LOG(2, "Instantiating FS Direct LogWriter thread");
+        break;
+    case eIDX_Transmitter_LiveCrawl:
+        IDX_LOG(2, "Instantiating LogWriter Live Crawl thread");
+        break;
+    default:
+        IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
+                                                                       state.m_ptrOptions);
+        break;
+    }
+    return ptrWorker;
+}
