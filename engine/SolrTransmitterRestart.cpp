@@ -219,11 +219,7 @@ CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
 
         // The index-log translation never marks the state as configured, so without this test
         // it would rewrite the option record under running workers, which read it unlocked.
-        bool bHasWorkers = false;
-        {
-            auto_lock lock(&state.m_lockWorkers, true);
-            bHasWorkers = !state.m_lstWorkers.empty();
-        }
+        const bool bHasWorkers = !state.GetWorkers().empty();
         if (!state.IsDataConfiguredFromBag() && !bHasWorkers) {
             CKyError error = state.ConfigureFromBag();
             if (error.IsError()) {

@@ -21,11 +21,11 @@ CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
       m_ptrCollectSecurityInfoTimer(boost::make_shared<CTimeCounter>("CollectSecurityInfo")),
       m_ptrQueueFullWaitTimer(boost::make_shared<CTimeCounter>("AddToQueue Queue-full wait")),
       m_ptrGetQueuedItemsTimer(boost::make_shared<CTimeCounter>("GetQueuedItems")),
-      m_bSendPartialData(false), m_bStubFiltersInitialized(false), m_pBackupJobClient(nullptr),
-      m_nCollectID(0xFFFFFFFFu), m_llCollectOffset(-1), m_nDisableSolrPerfThread(0),
+      m_bSendPartialData(false), m_pBackupJobClient(nullptr), m_nCollectID(0xFFFFFFFFu),
+      m_llCollectOffset(-1), m_nDisableSolrPerfThread(0),
       m_ptrAdditionalPropertiesTimer(boost::make_shared<CTimeCounter>("Additionalproperties")),
-      m_bFolderStatsSent(false), m_queue(m_ptrOptions), m_bPushDataToSolrFailed(false),
-      m_llFailedItemCount(0) {}
+      m_bFolderStatsSent(false), m_bStubFiltersInitialized(false), m_queue(m_ptrOptions),
+      m_bPushDataToSolrFailed(false), m_llFailedItemCount(0) {}
 
 CSolrTransmitterPrivate::~CSolrTransmitterPrivate() = default;
 
@@ -72,6 +72,11 @@ CSolrTransmitterCallbackPtr CSolrTransmitterPrivate::GetCallback() {
 
 boost::shared_ptr<FXEvent> CSolrTransmitterPrivate::GetItemQueuedEvent() {
     return m_queue.GetItemQueuedEvent();
+}
+
+std::list<IIdxTransmitterThreadPtr> CSolrTransmitterPrivate::GetWorkers() const {
+    auto_lock lock(&m_lockWorkers, true);
+    return m_lstWorkers;
 }
 
 bool CSolrTransmitterPrivate::IsDataConfiguredFromBag() const {

@@ -62,6 +62,9 @@ public:
     boost::shared_ptr<FXEvent> GetItemQueuedEvent();
     bool IsDataConfiguredFromBag() const;
 
+    // A copy of the worker list, taken under its lock (the facade changes the list itself).
+    std::list<IIdxTransmitterThreadPtr> GetWorkers() const;
+
     // True once Start has made the queue's free slots; it stays until destruction.
     bool IsQueueCreated() const { return m_queue.IsCreated(); }
 
@@ -88,21 +91,16 @@ public:
     CBagPtr m_ptrOptionsBag;                  // none
     eIDX_Transmitter_Type m_eTransmitterType; // none
     int32_t m_nMaxQueueSize;                  // none
-    FXCriticalSection m_lockStubFilters;
-    uint32_t m_nQueueTimeoutInMins; // none
-    int32_t m_nTransmitterThreads;  // none
-    FXCriticalSection m_lockWorkers;
-    std::list<IIdxTransmitterThreadPtr> m_lstWorkers IDX_GUARDED_BY(m_lockWorkers);
-    CTransmitterOptionsPtr m_ptrOptions; // the record's own
-    bool m_bDataConfiguredFromBag;       // none
+    uint32_t m_nQueueTimeoutInMins;           // none
+    int32_t m_nTransmitterThreads;            // none
+    CTransmitterOptionsPtr m_ptrOptions;      // the record's own
+    bool m_bDataConfiguredFromBag;            // none
     boost::shared_ptr<CTimeCounter> m_ptrCollectSecurityInfoTimer;
     boost::shared_ptr<CTimeCounter> m_ptrQueueFullWaitTimer;
     boost::shared_ptr<CTimeCounter> m_ptrGetQueuedItemsTimer;
     boost::shared_ptr<CTimeCounter> m_ptrGuidGenerationTimer; // made by whoever measures it
     std::vector<std::string> m_vecFieldsToPush;               // none
     bool m_bSendPartialData;                                  // none
-    boost::shared_ptr<CStubbingFilterInterface> m_ptrStubFilter IDX_GUARDED_BY(m_lockStubFilters);
-    bool m_bStubFiltersInitialized IDX_GUARDED_BY(m_lockStubFilters);
     boost::shared_ptr<CSolrPeriodicCommitThread> m_ptrPeriodicCommitThread; // none
     TQBkpJobClient *m_pBackupJobClient;                                     // none; not owned
     uint32_t m_nCollectID;                                                  // none
@@ -112,6 +110,15 @@ public:
     bool m_bFolderStatsSent; // none
 
 private:
+    // The facade starts, stops and aborts the workers under the worker-list lock and sets the
+    // stub filter up once under its lock.
+    friend class CSolrTransmitter;
+
+    mutable FXCriticalSection m_lockWorkers;
+    std::list<IIdxTransmitterThreadPtr> m_lstWorkers IDX_GUARDED_BY(m_lockWorkers);
+    FXCriticalSection m_lockStubFilters;
+    boost::shared_ptr<CStubbingFilterInterface> m_ptrStubFilter IDX_GUARDED_BY(m_lockStubFilters);
+    bool m_bStubFiltersInitialized IDX_GUARDED_BY(m_lockStubFilters);
     // The queue: after the option record, whose abort flag and batch size it reads.
     CSolrItemQueue m_queue;
     mutable FXCriticalSection m_lockPushFailed;

@@ -444,7 +444,7 @@ TEST_F(SolrTransmitterRestartTest, WaitAndCommitEndsAJobWithOneCommitAndOneFolde
 
         EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
         EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
-        EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+        EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
         EXPECT_EQ(1, m_engine.CommitCount());
         EXPECT_EQ(1u, m_engine.Requests(EngineRoute::FolderStats).size());
         EXPECT_TRUE(ptrTransmitter->State().m_bFolderStatsSent);

@@ -54,12 +54,11 @@ protected:
     }
 
     boost::shared_ptr<CSolrTransmitterThread> WorkerOf(idxtest::EngineTransmitter &transmitter) {
-        auto_lock lock(&transmitter.State().m_lockWorkers, true);
-        if (transmitter.State().m_lstWorkers.empty()) {
+        const std::list<IIdxTransmitterThreadPtr> lstWorkers = transmitter.State().GetWorkers();
+        if (lstWorkers.empty()) {
             return boost::shared_ptr<CSolrTransmitterThread>();
         }
-        return boost::dynamic_pointer_cast<CSolrTransmitterThread>(
-            transmitter.State().m_lstWorkers.front());
+        return boost::dynamic_pointer_cast<CSolrTransmitterThread>(lstWorkers.front());
     }
 
     std::string File(int nIndex) {

@@ -456,7 +456,7 @@ TEST_F(SolrTransmitterEndOfJobTest, StopAsksEveryWorkerInOrderAndReturnsTheFirst
     EXPECT_EQ(300 * kTicksPerMillisecond, idxtest::VirtualClock::Ticks() - llBefore);
     EXPECT_EQ(3, ptrTransmitter->m_nFactoryCalls);
     EXPECT_FALSE(ptrTransmitter->State().m_bFolderStatsSent);
-    EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+    EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
     for (const auto &weakWorker : vecWeak) {
         EXPECT_TRUE(weakWorker.expired());
     }
@@ -481,7 +481,7 @@ TEST_F(SolrTransmitterEndOfJobTest, StopOfAnAbortedTransmitterReadsNoWorkerError
     EXPECT_EQ(vecExpected, ptrTransmitter->m_journal.Calls());
     EXPECT_EQ(llBefore, idxtest::VirtualClock::Ticks());
     EXPECT_FALSE(capture.Contains("Transmitter thread returned failure"));
-    EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+    EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
 }
 
 TEST_F(SolrTransmitterEndOfJobTest, StopRemovesTheTempFolderAndClosesTheFailuresFile) {
@@ -540,7 +540,7 @@ TEST_F(SolrTransmitterEndOfJobTest, FolderStatisticsAreSentAtMostOncePerTransmit
             EXPECT_TRUE(FXErrorUtil::IsWin32(first, c.nFirstError));
         }
         // Whatever the statistics did, the workers are gone and the file is closed.
-        EXPECT_TRUE(state.m_lstWorkers.empty());
+        EXPECT_TRUE(state.GetWorkers().empty());
         EXPECT_TRUE(state.AddItemToSolrFailures({"/x"}).IsError());
         EXPECT_EQ(c.nFirstError == 0 && c.nRequestsAfterTwo == 1, state.m_bFolderStatsSent);
 
@@ -578,7 +578,7 @@ TEST_F(SolrTransmitterEndOfJobTest, LiveCrawlStopReportsTheStoredFailureReason) 
                   "[Error] Solrtransmitter encountered failure previously[" + strReason + "]", -1));
     EXPECT_EQ(1u, capture.CountAtLevel(
                       "[Error] Solrtransmitter encountered failure [" + strReason + "]", -1));
-    EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+    EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
 }
 
 TEST_F(SolrTransmitterEndOfJobTest, CommitAsksAFreshWorkerOnlyWhenSomethingWasQueued) {
@@ -663,7 +663,7 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitDrainsStopsAndCommitsAndAlwaysS
 
         EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
         EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
-        EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+        EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
         EXPECT_EQ(2u, ptrTransmitter->m_journal.Count("Stop(true)"));
         EXPECT_EQ(1u, ptrTransmitter->m_journal.Count("SendComputeFolderStats"));
         EXPECT_EQ(1u, ptrTransmitter->m_journal.Count("SendCommit"));

@@ -167,7 +167,7 @@ TEST_F(SolrTransmitterTest, StartAfterStopRunsTheWholeSequenceAgain) {
 
     ASSERT_FALSE(ptrTransmitter->Stop().IsError());
     EXPECT_TRUE(weakFirst.expired());
-    EXPECT_TRUE(ptrTransmitter->State().m_lstWorkers.empty());
+    EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
 
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     // Two starts, and the one-shot worker through which Stop sends the folder statistics.
@@ -193,7 +193,7 @@ TEST_F(SolrTransmitterTest, FailedWorkerAllocationEndsStartWithTheWorkersMadeSoF
 
     CKyError error = ptrTransmitter->Start();
     EXPECT_TRUE(FXErrorUtil::IsWin32(error, 14));
-    EXPECT_EQ(2u, ptrTransmitter->State().m_lstWorkers.size());
+    EXPECT_EQ(2u, ptrTransmitter->State().GetWorkers().size());
     // No failures file was opened.
     EXPECT_TRUE(ptrTransmitter->State().AddItemToSolrFailures({"/x"}).IsError());
     // With workers listed, a further Start succeeds at once.
@@ -366,7 +366,7 @@ TEST_F(SolrTransmitterTest, StopJoinsTheWorkersAndClosesTheFailuresFile) {
     ASSERT_FALSE(state.AddItemToSolrFailures({"/failed"}).IsError());
 
     ASSERT_FALSE(ptrTransmitter->Stop().IsError());
-    EXPECT_TRUE(state.m_lstWorkers.empty());
+    EXPECT_TRUE(state.GetWorkers().empty());
     for (const auto &weakWorker : ptrTransmitter->WeakWorkers()) {
         EXPECT_TRUE(weakWorker.expired());
     }
