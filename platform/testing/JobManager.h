@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
+
 namespace idxtest {
 
 // What the job shows and what it was told, at one moment.
@@ -40,7 +42,7 @@ struct JobManagerSnapshot {
     std::vector<std::string> vecEvents;
 };
 
-class JobManager {
+class IDX_EXPORT JobManager {
 public:
     JobManager();
     ~JobManager();
