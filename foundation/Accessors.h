@@ -9,6 +9,7 @@
 #include <string>
 #include <type_traits>
 
+#include "foundation/Export.h"
 #include "foundation/HandleOwners.h"
 
 // Each cast names the type it takes as its template argument and returns that value converted to
@@ -54,7 +55,7 @@ template <typename TFrom> constexpr unsigned long long toULLong(TFrom value) {
 
 // The framework's exception. The text is copied, so a message built on the fly stays valid for
 // as long as the exception lives.
-class TqException : public std::exception {
+class IDX_EXPORT TqException : public std::exception {
 public:
     explicit TqException(const char *szMessage) : m_strMessage(szMessage ? szMessage : "") {}
     explicit TqException(std::string strMessage) : m_strMessage(std::move(strMessage)) {}

@@ -13,7 +13,9 @@
 
 #include <boost/shared_ptr.hpp>
 
-class CKyCRC32 {
+#include "foundation/Export.h"
+
+class IDX_EXPORT CKyCRC32 {
 public:
     CKyCRC32() { Reset(); }
     ~CKyCRC32() {}
@@ -42,7 +44,7 @@ struct TqcBucketBlock {
     TqcBucketBlock &operator=(const TqcBucketBlock &) = delete;
 };
 
-class TqcBucket {
+class IDX_EXPORT TqcBucket {
 public:
     static constexpr int kInlineCapacity = 64;
 
@@ -66,7 +68,7 @@ private:
     boost::shared_ptr<TqcBucketBlock> m_ptrBlock;
 };
 
-class TqcHash {
+class IDX_EXPORT TqcHash {
 public:
     virtual ~TqcHash() {}
 
@@ -86,7 +88,7 @@ protected:
     int32_t m_nLength; // digest length in bytes
 };
 
-class TqcSHA512 : public TqcHash {
+class IDX_EXPORT TqcSHA512 : public TqcHash {
 public:
     TqcSHA512();
     ~TqcSHA512() override;
@@ -102,7 +104,7 @@ private:
     std::unique_ptr<Private> m_ptrPrivate;
 };
 
-class CMd5 {
+class IDX_EXPORT CMd5 {
 public:
     static constexpr size_t kDigestLength = 16;
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "foundation/Export.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/KyError.h"
 #include "foundation/StringHelpers.h"
@@ -125,40 +126,43 @@ private:
 };
 
 // Opens a stdio stream (fopen modes) into file; what file held before is released.
-CKyError tqfopen(auto_fileptr &file, const std::string &strPath, const char *szMode);
+IDX_EXPORT CKyError tqfopen(auto_fileptr &file, const std::string &strPath, const char *szMode);
 // Opens or creates a file (open(2) flags, e.g. O_RDONLY or O_WRONLY | O_CREAT | O_TRUNC) into
 // handle. The descriptor is not inherited by child processes.
-CKyError TQCreateFile(auto_handle &handle, const std::string &strPath, int nFlags,
-                      mode_t nMode = 0644);
+IDX_EXPORT CKyError TQCreateFile(auto_handle &handle, const std::string &strPath, int nFlags,
+                                 mode_t nMode = 0644);
 // Reads until nSize bytes are in or the file ends; nBytesRead < nSize only at the end of file.
-CKyError TQReadFile(const auto_handle &handle, void *pBuffer, size_t nSize, size_t &nBytesRead);
+IDX_EXPORT CKyError TQReadFile(const auto_handle &handle, void *pBuffer, size_t nSize,
+                               size_t &nBytesRead);
 // Writes all nSize bytes.
-CKyError TQWriteFile(const auto_handle &handle, const void *pBuffer, size_t nSize);
+IDX_EXPORT CKyError TQWriteFile(const auto_handle &handle, const void *pBuffer, size_t nSize);
 
 // Starts listing strFolder (every entry, "." and ".." included, in the order the system gives)
 // and fills data with the first entry. TQFindNextFile fills the next one and ends with
 // Win32 error 18 (no more files). The listed records are in mode 1 with the folder as parent.
-CKyError TQFindFirstFile(auto_find_handle &find, const std::string &strFolder, CFileData &data);
-CKyError TQFindNextFile(auto_find_handle &find, CFileData &data);
+IDX_EXPORT CKyError TQFindFirstFile(auto_find_handle &find, const std::string &strFolder,
+                                    CFileData &data);
+IDX_EXPORT CKyError TQFindNextFile(auto_find_handle &find, CFileData &data);
 
 // Creates a folder; bRecursive creates the missing parents too. An existing folder is success.
-CKyError CreateDirectory(const std::string &strPath, bool bRecursive);
+IDX_EXPORT CKyError CreateDirectory(const std::string &strPath, bool bRecursive);
 // Removes a folder with everything in it, without following symbolic links; a path that does
 // not exist is success. A file or symbolic link given as the path is removed itself.
-CKyError RemoveDirectoryTree(const std::string &strPath);
-CKyError DeleteFile(const std::string &strPath);
+IDX_EXPORT CKyError RemoveDirectoryTree(const std::string &strPath);
+IDX_EXPORT CKyError DeleteFile(const std::string &strPath);
 
 // These follow symbolic links, unlike CFileData.
-bool Exists(const std::string &strPath);
-bool IsDirectory(const std::string &strPath);
-CKyError GetFileSize(const std::string &strPath, uint64_t &nSize);
+IDX_EXPORT bool Exists(const std::string &strPath);
+IDX_EXPORT bool IsDirectory(const std::string &strPath);
+IDX_EXPORT CKyError GetFileSize(const std::string &strPath, uint64_t &nSize);
 
 // Reads a whole file into strContent; a file larger than nMaxBytes is refused with Win32 error
 // 223 (file too large) and strContent is left empty.
-CKyError ReadWholeFile(const std::string &strPath, std::string &strContent, uint64_t nMaxBytes);
+IDX_EXPORT CKyError ReadWholeFile(const std::string &strPath, std::string &strContent,
+                                  uint64_t nMaxBytes);
 // Writes strContent as the whole file (created or truncated).
-CKyError WriteWholeFile(const std::string &strPath, const std::string &strContent);
+IDX_EXPORT CKyError WriteWholeFile(const std::string &strPath, const std::string &strContent);
 // Number of lines; a last line without a line end counts, an empty file has none.
-CKyError CountLines(const std::string &strPath, uint64_t &nCount);
+IDX_EXPORT CKyError CountLines(const std::string &strPath, uint64_t &nCount);
 
 } // namespace FXFile

@@ -11,6 +11,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
+
 // Where an error is made or passed: bare source file name, pretty-function text, line.
 struct FXCodeLocation {
     FXCodeLocation(const char *szFile, const char *szFunction, int nLine)
@@ -46,7 +48,7 @@ private:
     int m_nValue;
 };
 
-class CKyError {
+class IDX_EXPORT CKyError {
 public:
     CKyError() : m_nCode(0) {}
     CKyError(const CKyError &other) = default;
@@ -83,7 +85,7 @@ private:
 
 // The framework's error factories and tests. The code of a made error packs a domain
 // (Windows-style number, errno, framework result) and the number into a negative value.
-class FXErrorUtil {
+class IDX_EXPORT FXErrorUtil {
 public:
     static CKyError ErrorWin32(const FXCodeLocation &location, uint32_t nNumber);
     static CKyError ErrorWin32(const FXCodeLocation &location, uint32_t nNumber,

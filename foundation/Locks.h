@@ -14,6 +14,7 @@
 #include <boost/interprocess/exceptions.hpp>
 #include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/TimeValues.h"
 #include "platform/LogWriter.h"
 #include "platform/SyncHandles.h"
@@ -35,7 +36,7 @@ public:
 // Something that can be locked by one thread at a time. The owner is informational only: it is
 // the thread that last took the lock, cleared on every release (also a release of one level of
 // a lock still held recursively).
-class FXLockableResource {
+class IDX_EXPORT FXLockableResource {
 public:
     FXLockableResource() : m_nLockOwner(0) {}
     virtual ~FXLockableResource() = default;
@@ -68,7 +69,7 @@ inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
 // lock: TryLock answers false, and Lock passes the exception on, since returning from Lock
 // without the lock would run the caller's critical section unprotected and have it release a
 // lock it never took.
-class FXCriticalSection : public FXLockableResource {
+class IDX_EXPORT FXCriticalSection : public FXLockableResource {
 public:
     FXCriticalSection() = default;
 

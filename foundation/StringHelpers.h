@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <vector>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 // Case-insensitive comparison of zero-terminated strings: negative, 0 or positive.
@@ -18,7 +19,7 @@ inline int _stricmp(const char *szFirst, const char *szSecond) {
     return strcasecmp(szFirst, szSecond);
 }
 
-class FXString {
+class IDX_EXPORT FXString {
 public:
     static bool MatchesNoCase(const std::string &strFirst, const std::string &strSecond) {
         return _stricmp(strFirst.c_str(), strSecond.c_str()) == 0;
@@ -60,7 +61,7 @@ public:
     static bool IsNumeric(const std::string &strText);
 };
 
-class FXPath {
+class IDX_EXPORT FXPath {
 public:
     static CKyError AppendTrailingDelimiter(std::string &strPath) {
         return Append(strPath, "/", 0);

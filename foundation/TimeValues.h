@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/Export.h"
+
 class CTimeInterval {
 public:
     CTimeInterval() : m_llTicks(0) {}
@@ -40,7 +42,7 @@ private:
     int64_t m_llTicks;
 };
 
-class CTimeStamp {
+class IDX_EXPORT CTimeStamp {
 public:
     static constexpr int64_t kFilled = INT64_MAX;
     static constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
@@ -128,5 +130,6 @@ inline BCalendarTimeOutputFormat operator|(BCalendarTimeOutputFormat::ZONE_FLAGS
 }
 
 // Splits a millisecond count; negative counts give all zeros.
-void ConvertMilliSecondsToHrsMinsSecs(const int64_t &llMilliseconds, uint32_t &nHours,
-                                      uint32_t &nMinutes, uint32_t &nSeconds, uint32_t &nMsecs);
+IDX_EXPORT void ConvertMilliSecondsToHrsMinsSecs(const int64_t &llMilliseconds, uint32_t &nHours,
+                                                 uint32_t &nMinutes, uint32_t &nSeconds,
+                                                 uint32_t &nMsecs);

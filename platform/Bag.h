@@ -20,6 +20,7 @@
 #include <boost/any.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 class CBag;
@@ -27,7 +28,7 @@ typedef boost::shared_ptr<CBag> CBagPtr;
 
 class FXEvent;
 
-class CBag {
+class IDX_EXPORT CBag {
 public:
     // Read flags: bit 0 makes the value optional, so that an absent key reads as success.
     enum EReadFlags : uint32_t { eReadOptional = 0x1 };

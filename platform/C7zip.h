@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 // One member as ListFilesInArchive reports it.
@@ -28,7 +29,7 @@ public:
     std::string m_strHash;    // CRC-32 of the member's content, "%X"
 };
 
-class C7zip {
+class IDX_EXPORT C7zip {
 public:
     // Which kinds of archive a component reads. A compressed single file (gz, bz2, xz) that does
     // not hold a tar archive is one member named after the archive without its last extension.

@@ -9,13 +9,14 @@
 #include <mutex>
 #include <string>
 
+#include "foundation/Export.h"
 #include "foundation/TimeValues.h"
 
 // Sleeps for the given number of milliseconds (or advances the virtual clock).
-void KYSLEEP_InTeRnAl(uint32_t nMilliseconds);
+IDX_EXPORT void KYSLEEP_InTeRnAl(uint32_t nMilliseconds);
 
 // Accumulating timer: a total and a number of samples. Safe to use from several threads.
-class CTimeCounter {
+class IDX_EXPORT CTimeCounter {
 public:
     CTimeCounter() = default;
     explicit CTimeCounter(const std::string &strName) : m_strName(strName) {}
@@ -40,7 +41,7 @@ private:
 };
 
 // A calendar time, from a time stamp.
-class CCalendarTime {
+class IDX_EXPORT CCalendarTime {
 public:
     explicit CCalendarTime(const CTimeStamp &ts) : m_ts(ts) {}
     // Value 1 of the format flags (zone 0) gives "YYYY-MM-DDTHH:MM:SSZ" in UTC; every other

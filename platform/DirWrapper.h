@@ -9,6 +9,8 @@
 #include <dirent.h>
 #include <string>
 
+#include "foundation/Export.h"
+
 struct DIR_Wrapper {
     DIR *m_pDir = nullptr;
     std::string m_strFolder; // as given to the enumeration; the parent of every listed entry
@@ -16,4 +18,4 @@ struct DIR_Wrapper {
 
 // Closes the listing and frees the handle; 0, or -1 with errno when closedir failed. A null
 // handle is ignored.
-int CloseDirAndChangeDir(DIR_Wrapper *pWrapper);
+IDX_EXPORT int CloseDirAndChangeDir(DIR_Wrapper *pWrapper);

@@ -22,6 +22,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 #include "foundation/TimeValues.h"
 #include "platform/SyncHandles.h"
@@ -29,7 +30,7 @@
 // Broadcast event. Each thread keeps its own view of it: a Set wakes every thread that waits on
 // it, and a thread that was busy when the event was set sees that Set at its next wait (several
 // Sets seen at once count as one). A thread that never waited before sees every earlier Set.
-class FXEvent {
+class IDX_EXPORT FXEvent {
 public:
     // The flags are kept for the owner; no value changes the behaviour.
     explicit FXEvent(unsigned int nFlags = 0);
@@ -62,7 +63,7 @@ private:
     std::unordered_map<uint64_t, uint64_t> m_mapSeen;
 };
 
-class CAlertableEventThread {
+class IDX_EXPORT CAlertableEventThread {
 public:
     // Waits on the given event, shared with other threads; an empty pointer gets an own event.
     explicit CAlertableEventThread(boost::shared_ptr<FXEvent> &ptrEvent);
@@ -137,7 +138,7 @@ private:
 
 // A plain joinable thread that runs one function with one argument. Not thread-safe itself: one
 // controlling thread creates and joins it.
-class TqThread {
+class IDX_EXPORT TqThread {
 public:
     typedef void *(*TqThreadEntry)(void *pArgument);
 

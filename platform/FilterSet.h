@@ -17,6 +17,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 // The state of a pattern in a set: a pattern in state 1 (the one the library adds) brings what
@@ -35,7 +36,7 @@ private:
     uint32_t m_nValue;
 };
 
-class CFilterSet {
+class IDX_EXPORT CFilterSet {
 public:
     explicit CFilterSet(bool bCaseSensitive = false) : m_bCaseSensitive(bCaseSensitive) {}
     CFilterSet(const CFilterSet &) = delete;

@@ -15,11 +15,12 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/TimeValues.h"
 #include "platform/Bag.h"
 
 // A record attached to an item under a number; the item owns it.
-class CItemInterface {
+class IDX_EXPORT CItemInterface {
 public:
     virtual ~CItemInterface();
 };
@@ -36,7 +37,7 @@ public:
     enum : uint32_t { eSelectedForAccess = 0x10 };
 };
 
-class CItem {
+class IDX_EXPORT CItem {
 public:
     // The item bag is always made here; the work-unit bag may stay empty.
     explicit CItem(CBagPtr ptrWorkUnitBag = CBagPtr());
@@ -142,7 +143,7 @@ enum LiveCrawlAgentType : int32_t {
 // What a live-crawl producer attaches to each item (interface 4): where the item stands in its
 // collect file, whether it was deleted, and the agent's own record, which this record does not
 // own (the agent's handler takes it over).
-class CLiveCrawlInterface : public CItemInterface {
+class IDX_EXPORT CLiveCrawlInterface : public CItemInterface {
 public:
     CLiveCrawlInterface() = default;
     CLiveCrawlInterface(bool bItemDeleted, LiveCrawlAgentType eAgentType, void *pInterfaceInstance,

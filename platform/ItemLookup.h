@@ -15,13 +15,14 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/FileData.h"
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
 #include "platform/Item.h"
 
 // What the job tells about a change of an item's permissions or owner, carried with the item.
-class CAnalyticsItemAddInfo {
+class IDX_EXPORT CAnalyticsItemAddInfo {
 public:
     CAnalyticsItemAddInfo() = default;
     virtual ~CAnalyticsItemAddInfo() = default;
@@ -60,7 +61,7 @@ typedef boost::shared_ptr<CAnalyticsItemAddInfo> CAnalyticsItemAddInfoPtr;
 // The analytics record of an item (interface number 3). The marks are plain values set by the
 // queueing calls before the item is queued and only read afterwards; owner and security
 // information are filled by ProcessSecurityInformation.
-class CAnalyticsItemInterface : public CItemInterface {
+class IDX_EXPORT CAnalyticsItemInterface : public CItemInterface {
 public:
     CAnalyticsItemInterface() = default;
 
@@ -140,7 +141,7 @@ private:
 // Unix permissions are never inherited, so inheritance never reads as broken. Nothing is read,
 // and nothing fails, for a deleted or failed item or one whose lookup could not read its status.
 // The status the lookup read is used; an item made otherwise is read from its path.
-class CAnalyticsItemUnix : public CAnalyticsItemInterface {
+class IDX_EXPORT CAnalyticsItemUnix : public CAnalyticsItemInterface {
 public:
     // Keeps the item's path; holds no reference to the item, which will own this record.
     explicit CAnalyticsItemUnix(const CItemPtr &ptrItem);
@@ -165,7 +166,7 @@ private:
 // and parent path come from the record. Times, size, size on disk, mode and attributes come
 // from the record's status (read then, unless the record already holds one); a status that
 // cannot be read, or an all-zero one, leaves them all 0.
-class CFindFirstItem : public CItem {
+class IDX_EXPORT CFindFirstItem : public CItem {
 public:
     CFindFirstItem(CBagPtr ptrWorkUnitBag, const std::string &strPath,
                    const std::string &strVirtualPath, const FXFile::CFileData &fileData);
@@ -181,7 +182,7 @@ private:
 };
 
 // Looks paths up on the local file system.
-class CBasicPathEnumerator {
+class IDX_EXPORT CBasicPathEnumerator {
 public:
     CBasicPathEnumerator() = default;
 

@@ -17,8 +17,10 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/Export.h"
+
 // The job's access token: who the job runs as. The library keeps it and never looks inside.
-class FXAccessToken {
+class IDX_EXPORT FXAccessToken {
 public:
     FXAccessToken() = default;
     explicit FXAccessToken(std::string strUserName) : m_strUserName(std::move(strUserName)) {}
@@ -30,7 +32,7 @@ private:
 
 // The job's acknowledgement callback. The library stores one for the job and calls none of its
 // operations.
-class CFSSolrAckCallbackInterface {
+class IDX_EXPORT CFSSolrAckCallbackInterface {
 public:
     virtual ~CFSSolrAckCallbackInterface() = default;
 };
@@ -40,7 +42,7 @@ public:
 enum JMRestartLookupType : int32_t { JM_RESTART_LOOKUP_JOB = 0 };
 
 // Answers only the job's quit flag and its id.
-class TQJobCtrlClient {
+class IDX_EXPORT TQJobCtrlClient {
 public:
     TQJobCtrlClient() = default;
     virtual ~TQJobCtrlClient() = default;
@@ -53,7 +55,7 @@ public:
 // The job's event record: texts gathered with operator<< become the arguments of the next
 // critical event the job raises (TQJobClient::setPendingCauseAndCriticalEvent), which consumes
 // them.
-class EvEvent {
+class IDX_EXPORT EvEvent {
 public:
     // The type number of a text argument.
     enum : int { kTextArgument = 11 };
@@ -83,7 +85,7 @@ private:
 
 // The task record of a job: the options the job was started with (option 120008 is the name of
 // the user who started it).
-class EvTask {
+class IDX_EXPORT EvTask {
 public:
     enum : int { kOptionStartedByUser = 120008 };
 
@@ -98,7 +100,7 @@ private:
 };
 
 // The job's own client: its token, its pending cause and the restart string it keeps.
-class TQJobClient : public EvEvent {
+class IDX_EXPORT TQJobClient : public EvEvent {
 public:
     TQJobClient() = default;
 
@@ -124,7 +126,7 @@ private:
 
 // The backup job's client. Counts and the restart string are offered first and reach the job
 // manager's view of the job with updateInfo.
-class TQBkpJobClient : public TQJobClient {
+class IDX_EXPORT TQBkpJobClient : public TQJobClient {
 public:
     TQBkpJobClient() = default;
 

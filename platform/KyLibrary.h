@@ -3,9 +3,10 @@
 
 #include <string>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
-class CKyLibrary {
+class IDX_EXPORT CKyLibrary {
 public:
     // With bUnloadOnDestroy false the library stays loaded after the loader is gone, for code
     // whose objects and functions are used long after the look-up.

@@ -12,6 +12,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 #include "foundation/MakeSharedNothrow.h"
 
@@ -20,7 +21,7 @@
 class CKyXNodePrivate;
 class CKyXDocumentPrivate;
 
-class CKyXNode {
+class IDX_EXPORT CKyXNode {
 public:
     CKyXNode() = default;
     explicit CKyXNode(boost::shared_ptr<CKyXNodePrivate> ptrPrivate)
@@ -53,7 +54,7 @@ private:
 };
 
 // One result of an XPath selection.
-class CKyXPathNode {
+class IDX_EXPORT CKyXPathNode {
 public:
     CKyXPathNode() = default;
     explicit CKyXPathNode(boost::shared_ptr<CKyXNodePrivate> ptrPrivate)
@@ -71,7 +72,7 @@ private:
     boost::shared_ptr<CKyXNodePrivate> m_ptrPrivate;
 };
 
-class CKyXPathNodeSet {
+class IDX_EXPORT CKyXPathNodeSet {
 public:
     size_t size() const { return m_vecNodes.size(); }
     bool empty() const { return m_vecNodes.empty(); }
@@ -86,7 +87,7 @@ private:
     std::vector<CKyXPathNode> m_vecNodes;
 };
 
-class CKyXDocument {
+class IDX_EXPORT CKyXDocument {
 public:
     // Texts longer than this are refused rather than parsed.
     static constexpr size_t kMaxTextSize = 64u * 1024u * 1024u;

@@ -12,7 +12,9 @@
 
 #include <boost/shared_ptr.hpp>
 
-class CLogWriterInterface {
+#include "foundation/Export.h"
+
+class IDX_EXPORT CLogWriterInterface {
 public:
     virtual ~CLogWriterInterface() = default;
 
@@ -31,7 +33,7 @@ using CLogWriterInterfacePtr = boost::shared_ptr<CLogWriterInterface>;
 // A writer that passes every line on to a target that can be replaced while other threads log.
 // The level check reads a copy of the target's level (taken when the target is installed), so a
 // line whose level is off costs one relaxed atomic load and no lock.
-class CRedirectableLogWriter : public CLogWriterInterface {
+class IDX_EXPORT CRedirectableLogWriter : public CLogWriterInterface {
 public:
     explicit CRedirectableLogWriter(CLogWriterInterfacePtr ptrTarget);
 
@@ -54,7 +56,7 @@ private:
 // Owned by the hosting process; set up from the environment on first use, as a redirectable
 // writer in front of the file writer. IDX_LOG reads it without a lock, so the pointer itself is
 // only replaced before any thread logs; to send lines elsewhere later, redirect the writer.
-extern CLogWriterInterfacePtr g_ptrLogWriter;
+extern IDX_EXPORT CLogWriterInterfacePtr g_ptrLogWriter;
 
 #define IDX_LOG(nLevel, ...)                                                                       \
     do {                                                                                           \
@@ -66,7 +68,7 @@ extern CLogWriterInterfacePtr g_ptrLogWriter;
 #define IDX_LOG_ERROR(...) IDX_LOG(-1, __VA_ARGS__)
 
 // Scoped function trace: logs entry and exit of a long operation when the level is high enough.
-class TQDebugFunction {
+class IDX_EXPORT TQDebugFunction {
 public:
     TQDebugFunction(const char *szFunction, int nLevel = 5);
     ~TQDebugFunction();

@@ -13,16 +13,19 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
+
 // The mangled form of a host name with its client name and two numbers.
-std::string MangleHostName(const std::string &strHostName, const std::string &strClientName,
-                           int nPort = 0, int nFlags = 0);
+IDX_EXPORT std::string MangleHostName(const std::string &strHostName,
+                                      const std::string &strClientName, int nPort = 0,
+                                      int nFlags = 0);
 
 // Splits a mangled host name. 0 on success. A text without "*" is a plain host name: it is both
 // the host name and the client name, with both numbers 0, and is also success. Anything else
 // that is not a mangled name (a bad escape, a wrong number of parts, a number out of range) gives
 // 87 and clears the outputs.
-int DemangleHostName(const char *szMangled, std::string &strHostName, std::string &strClientName,
-                     int &nPort, int &nFlags);
+IDX_EXPORT int DemangleHostName(const char *szMangled, std::string &strHostName,
+                                std::string &strClientName, int &nPort, int &nFlags);
 
 // What the management server holds for one client.
 struct TQClientInfo {
@@ -34,7 +37,7 @@ struct TQClientInfo {
 };
 
 // A client of the installation. Getters answer 0 and take a reserved last argument (null).
-class TQClient {
+class IDX_EXPORT TQClient {
 public:
     // The client of that name; its host name is its name. The flag and the number are reserved.
     TQClient(const std::string &strName, bool bReserved, unsigned long ulReserved);
@@ -61,7 +64,7 @@ struct SubclientInfo {
     bool bPreserveAccessTime = false;
 };
 
-class Subclient {
+class IDX_EXPORT Subclient {
 public:
     explicit Subclient(SubclientInfo info) : m_info(std::move(info)) {}
     virtual ~Subclient() = default;
@@ -80,7 +83,7 @@ private:
 
 // The application a job protects: its client and its subclient. Either may be missing (the
 // getters then answer null). The objects live as long as the application.
-class ApplicationId {
+class IDX_EXPORT ApplicationId {
 public:
     ApplicationId(boost::shared_ptr<TQClient> ptrClient, boost::shared_ptr<Subclient> ptrSubclient)
         : m_ptrClient(std::move(ptrClient)), m_ptrSubclient(std::move(ptrSubclient)) {}

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-class CNMessageBase {
+#include "foundation/Export.h"
+
+class IDX_EXPORT CNMessageBase {
 public:
     CNMessageBase(int32_t nFamily, int32_t nType) : m_nFamily(nFamily), m_nType(nType) {}
     CNMessageBase(const CNMessageBase &) = default;
@@ -61,7 +63,7 @@ namespace VirtualServer {
 
 // A virtual-machine job's catalogue options (family 26, type 127). Fields the library reads: the
 // integer at tag 63 (the web-service mode) and the text at index 28, tag 64 (the web-service URL).
-class VMCatalogOptions : public CNMessageBase {
+class IDX_EXPORT VMCatalogOptions : public CNMessageBase {
 public:
     enum : int32_t { kFamily = 26, kType = 127 };
     VMCatalogOptions() : CNMessageBase(kFamily, kType) {}

@@ -11,25 +11,26 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 // The object GUID of the item at strPath. Trailing delimiters (chDelimiter) are not part of the
 // name, so "/a/b/" and "/a/b" give one key; with bIgnoreCase the path is compared without regard
 // to ASCII case. Never fails for a non-empty path; an empty path is error 87 and leaves strGuid
 // untouched.
-CKyError GetObjectGuid(const std::string &strPath, bool bIgnoreCase, char chDelimiter,
-                       std::string &strGuid);
+IDX_EXPORT CKyError GetObjectGuid(const std::string &strPath, bool bIgnoreCase, char chDelimiter,
+                                  std::string &strGuid);
 
 // The version GUID of one version of the item at strPath: the path (normalised as for
 // GetObjectGuid), the application GUID, the modification and status-change times in Unix
 // seconds, the size and the caller's flags all go into the name, so a change of any of them
 // gives a new value. nReserved must be 0 (no option is defined). Error 87 and strGuid untouched
 // for an empty path or a non-zero nReserved.
-CKyError GetVersionGuid(const std::string &strPath, const std::string &strAppGuid,
-                        int64_t llModificationTime, int64_t llChangeTime, uint64_t ullSize,
-                        uint32_t nFlags, bool bIgnoreCase, char chDelimiter, std::string &strGuid,
-                        uint32_t nReserved);
+IDX_EXPORT CKyError GetVersionGuid(const std::string &strPath, const std::string &strAppGuid,
+                                   int64_t llModificationTime, int64_t llChangeTime,
+                                   uint64_t ullSize, uint32_t nFlags, bool bIgnoreCase,
+                                   char chDelimiter, std::string &strGuid, uint32_t nReserved);
 
 // A new random (version 4) UUID in the same text form. Each call makes its own generator over a
 // freshly seeded Mersenne twister, so calls from different threads share nothing.
-std::string GenerateRandomGuid();
+IDX_EXPORT std::string GenerateRandomGuid();

@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <string>
 
-class TQPlatformInfo {
+#include "foundation/Export.h"
+
+class IDX_EXPORT TQPlatformInfo {
 public:
     TQPlatformInfo() = default;
 

@@ -4,5 +4,7 @@
 #include <cstdarg>
 #include <string>
 
-std::string FXFormatV(const char *szFormat, va_list args);
-std::string FXFormat(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));
+#include "foundation/Export.h"
+
+IDX_EXPORT std::string FXFormatV(const char *szFormat, va_list args);
+IDX_EXPORT std::string FXFormat(const char *szFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -10,11 +10,12 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 #include "platform/Item.h"
 #include "platform/XHSMLowLevel.h"
 
-class CStubbingFilterInterface {
+class IDX_EXPORT CStubbingFilterInterface {
 public:
     virtual ~CStubbingFilterInterface() = default;
 
@@ -26,7 +27,7 @@ public:
 typedef boost::shared_ptr<CStubbingFilterInterface> CStubbingFilterInterfacePtr;
 
 // The stub filter of a Unix file system, made from the first path a job queues.
-class CStubbingFilterUnix : public CStubbingFilterInterface {
+class IDX_EXPORT CStubbingFilterUnix : public CStubbingFilterInterface {
 public:
     explicit CStubbingFilterUnix(const std::string &strPath);
 
@@ -40,7 +41,7 @@ private:
     std::string m_strPath;
 };
 
-class CXHSMServiceHelper {
+class IDX_EXPORT CXHSMServiceHelper {
 public:
     // Whether the archiver's stubbing driver is loaded on this host.
     static bool IsFSFDriverLoaded();

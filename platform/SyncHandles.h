@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "foundation/Export.h"
 #include "platform/Clock.h"
 
 // Results of the platform's waits.
@@ -52,7 +53,7 @@ bool TqTimedWait(std::condition_variable &cv, std::unique_lock<std::mutex> &lock
 }
 
 // Recursive in-process lock.
-class TqCriticalSectionH {
+class IDX_EXPORT TqCriticalSectionH {
 public:
     TqCriticalSectionH() = default;
     TqCriticalSectionH(const TqCriticalSectionH &) = delete;
@@ -68,7 +69,7 @@ private:
 };
 
 // Counting semaphore. A count at or below 0 makes waits block until releases raise it above 0.
-class TqSemaphoreH {
+class IDX_EXPORT TqSemaphoreH {
 public:
     explicit TqSemaphoreH(int32_t nCount) : m_llCount(nCount) {}
     TqSemaphoreH(const TqSemaphoreH &) = delete;
@@ -88,7 +89,7 @@ private:
 
 // Event. A set stays pending until a wait sees it; with bAutoReset true the first wait that sees
 // it also clears it, with false it stays set for every later wait.
-class TqEventH {
+class IDX_EXPORT TqEventH {
 public:
     explicit TqEventH(bool bAutoReset) : m_bAutoReset(bAutoReset) {}
     TqEventH(const TqEventH &) = delete;

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
-class TQLibCurl {
+class IDX_EXPORT TQLibCurl {
 public:
     // libcurl's write-callback form: receives the answer bytes, returns how many it took.
     typedef size_t (*TQLibCurlWriteCallback)(char *pData, size_t nSize, size_t nCount,
@@ -108,7 +109,7 @@ private:
 };
 
 // Posts a request text and stores the answer in a file.
-class TqCurlReadStream {
+class IDX_EXPORT TqCurlReadStream {
 public:
     // Success only when the answer came with a 2xx status and is completely in the file; on
     // failure no file is left behind and the error names the URL and the status.

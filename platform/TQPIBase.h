@@ -3,7 +3,9 @@
 
 #include <string>
 
-class TQPI_Base {
+#include "foundation/Export.h"
+
+class IDX_EXPORT TQPI_Base {
 public:
     TQPI_Base() = default;
 

@@ -13,11 +13,12 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 
 class TqJsonDocument;
 
-class TqJson {
+class IDX_EXPORT TqJson {
 public:
     // Texts longer than this are refused rather than parsed.
     static constexpr size_t kMaxTextSize = 64u * 1024u * 1024u;

@@ -10,7 +10,9 @@
 
 #include <string>
 
-class FXWideString {
+#include "foundation/Export.h"
+
+class IDX_EXPORT FXWideString {
 public:
     static constexpr wchar_t kReplacementCharacter = 0xFFFD;
 

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
 #include "foundation/Locks.h"
 
-class CXHSMLowLevel {
+class IDX_EXPORT CXHSMLowLevel {
 public:
     explicit CXHSMLowLevel(std::string strMountPoint) : m_strMountPoint(std::move(strMountPoint)) {}
     virtual ~CXHSMLowLevel();
@@ -35,7 +36,7 @@ private:
     std::string m_strLastError;
 };
 
-class CXHSMMntTab {
+class IDX_EXPORT CXHSMMntTab {
 public:
     void AddMountPoint(const std::string &strMountPoint);
     // The longest mount point that holds the path; empty when none does or the path is not
@@ -47,7 +48,7 @@ private:
 };
 
 // The low-level objects made so far, one per mount point, made on first use.
-class CXHSMLowLevelCtx {
+class IDX_EXPORT CXHSMLowLevelCtx {
 public:
     // Members are made in order: the map, the lock (which throws when its handle cannot be
     // made), the mount table; then the mode is stored.

@@ -14,6 +14,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
 #include "platform/Item.h"
@@ -26,7 +27,7 @@ class CAnalyticsItemAddInfo;
 class CStubbingFilterInterface;
 typedef boost::shared_ptr<CAnalyticsItemAddInfo> CAnalyticsItemAddInfoPtr;
 
-class CSolrTransmitter {
+class IDX_EXPORT CSolrTransmitter {
 public:
     explicit CSolrTransmitter(eIDX_Transmitter_Type eType = eIDX_Transmitter_Solr);
     // Runs the end of a job once more (wait, stop, commit; errors only logged) and makes sure no

@@ -12,6 +12,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "foundation/KyError.h"
 #include "foundation/Locks.h"
 #include "transmitter/TransmitterTypes.h"
@@ -23,13 +24,13 @@ class TQBkpJobClient;
 class CFSSolrAckCallbackInterface;
 
 // The smallest abort interface: something that can be asked whether the work is to stop.
-class CAbortOperationCheck {
+class IDX_EXPORT CAbortOperationCheck {
 public:
     virtual ~CAbortOperationCheck() {}
     virtual bool IsAborted() { return false; }
 };
 
-class CSolrTransmitterCallback : public CAbortOperationCheck {
+class IDX_EXPORT CSolrTransmitterCallback : public CAbortOperationCheck {
 public:
     CSolrTransmitterCallback() {}
     ~CSolrTransmitterCallback() override;
@@ -53,7 +54,7 @@ protected:
 // Reports to the job manager through the job's clients, which the job owns and keeps alive for
 // as long as the callback can be called. Progress is reported in steps of
 // m_llItemCountUpdateInterval items so the job manager is not called for every batch.
-class CTransmitterCallback : public CSolrTransmitterCallback {
+class IDX_EXPORT CTransmitterCallback : public CSolrTransmitterCallback {
 public:
     CTransmitterCallback();
     CTransmitterCallback(boost::shared_ptr<FXAccessToken> ptrAccessToken,

@@ -8,7 +8,9 @@
 // "MaxCollectFileID" without a suffix.
 #pragma once
 
-struct SXTransmitterConfigurationBagId {
+#include "foundation/Export.h"
+
+struct IDX_EXPORT SXTransmitterConfigurationBagId {
     // Keys read by the index-engine translation, in the order it reads them.
     static const char *const idIsVMContentIndexing;
     static const char *const idIsSPContentIndexing;

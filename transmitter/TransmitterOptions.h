@@ -16,6 +16,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/Export.h"
 #include "platform/MessageRecords.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterTypes.h"
@@ -26,7 +27,7 @@ class FXEvent;
 // The backup level of a job, as the job manager numbers it (32 bits).
 typedef int32_t TQBkpLevel;
 
-class CTransmitterOptions {
+class IDX_EXPORT CTransmitterOptions {
 public:
     CTransmitterOptions();
     ~CTransmitterOptions();

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
+
 namespace idxtest {
 
 enum class TestArchiveKind {
@@ -33,7 +35,7 @@ struct TestArchiveMember {
 };
 
 // Writes the archive at strPath; an empty text on success, else what failed.
-std::string WriteTestArchive(const std::string &strPath, TestArchiveKind eKind,
-                             const std::vector<TestArchiveMember> &vecMembers);
+IDX_EXPORT std::string WriteTestArchive(const std::string &strPath, TestArchiveKind eKind,
+                                        const std::vector<TestArchiveMember> &vecMembers);
 
 } // namespace idxtest

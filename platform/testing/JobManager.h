@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
+
 namespace idxtest {
 
 // What the job shows and what it was told, at one moment.
@@ -45,7 +47,7 @@ struct JobManagerSnapshot {
     long long llDroppedEvents = 0;
 };
 
-class JobManager {
+class IDX_EXPORT JobManager {
 public:
     JobManager();
     ~JobManager();

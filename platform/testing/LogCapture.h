@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
 #include "platform/LogWriter.h"
 
 namespace idxtest {
@@ -19,7 +20,7 @@ struct CapturedLogLine {
     std::string strText;
 };
 
-class LogCapture {
+class IDX_EXPORT LogCapture {
 public:
     explicit LogCapture(int nLevel = 7);
     ~LogCapture();

@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Export.h"
+
 namespace idxtest {
 
-class StubControl {
+class IDX_EXPORT StubControl {
 public:
     StubControl();
     ~StubControl();

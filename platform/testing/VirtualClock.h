@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "foundation/Export.h"
+
 namespace idxtest {
 
-class VirtualClock {
+class IDX_EXPORT VirtualClock {
 public:
     VirtualClock();
     ~VirtualClock();
