@@ -7,6 +7,7 @@
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
 #include "foundation/StringHelpers.h"
+#include "foundation/TextEncoding.h"
 #include "platform/LogWriter.h"
 #include "platform/WideStrings.h"
 
@@ -56,26 +57,8 @@ std::string NameAttributeValue(const std::string &strName) {
     if (bPlain) {
         return strName;
     }
-    std::string strValue;
-    for (char ch : CSolrTransmitterThread::StripIllegalXmlCharacters(strName)) {
-        switch (ch) {
-        case '"':
-            strValue += "&quot;";
-            break;
-        case '<':
-            strValue += "&lt;";
-            break;
-        case '>':
-            strValue += "&gt;";
-            break;
-        case '&':
-            strValue += "&amp;";
-            break;
-        default:
-            strValue.push_back(ch);
-        }
-    }
-    return strValue;
+    return CTextEncoding::XmlEscape(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
+                                    CTextEncoding::eXmlMarkupAndQuote);
 }
 
 // The opening tag CreateField writes for a field with the given attribute.
@@ -207,22 +190,8 @@ std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string 
 }
 
 std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
-    static const char kHexDigits[] = "0123456789abcdef";
-    std::string strResult;
-    strResult.reserve(strValue.size() * 3);
-    for (char ch : strValue) {
-        unsigned char byte = static_cast<unsigned char>(ch);
-        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '_' || byte == '.' ||
-            byte == '~') {
-            strResult.push_back(ch);
-        } else {
-            strResult.push_back('%');
-            strResult.push_back(kHexDigits[byte >> 4]);
-            strResult.push_back(kHexDigits[byte & 0x0F]);
-        }
-    }
-    return strResult;
+    return CTextEncoding::PercentEncode(strValue, CTextEncoding::kUnreservedMarks,
+                                        CTextEncoding::eLowerHex);
 }
 
 void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
@@ -266,14 +235,7 @@ std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
     md5.Update(strText);
     unsigned char abDigest[CMd5::kDigestLength];
     md5.Final(abDigest);
-    static const char kHexDigits[] = "0123456789ABCDEF";
-    std::string strHash;
-    strHash.reserve(2 * CMd5::kDigestLength);
-    for (unsigned char byte : abDigest) {
-        strHash.push_back(kHexDigits[byte >> 4]);
-        strHash.push_back(kHexDigits[byte & 0x0F]);
-    }
-    return strHash;
+    return CTextEncoding::Hex(abDigest, sizeof(abDigest), CTextEncoding::eUpperHex);
 }
 
 std::string CSolrTransmitterThread::GetFileExtension(const std::string &strText) {
