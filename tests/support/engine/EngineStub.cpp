@@ -692,6 +692,14 @@ void EngineStub::Impl::LogRefused(const httplib::Request &req, httplib::Response
 }
 
 Answer EngineStub::Impl::Serve(const EngineRequest &request) {
+    // Parameters are decoded as UTF-8 before any handler sees them; one that does not decode
+    // fails the whole request.
+    for (size_t i = 0; i < request.vecParams.size(); ++i) {
+        if (!IsValidUtf8(request.vecParams[i].first) || !IsValidUtf8(request.vecParams[i].second)) {
+            return XmlError(400, "Invalid UTF-8 in request parameter " + std::to_string(i + 1) +
+                                     " after percent-decoding");
+        }
+    }
     bool bPost = request.strMethod == "POST";
     switch (request.eRoute) {
     case EngineRoute::Update:
