@@ -71,6 +71,22 @@ std::string OpeningTag(const std::string &strName, const char *szAttribute) {
     return strTag;
 }
 
+// A name or value as it stands in a literal parameter. The engine decodes parameters as UTF-8
+// and refuses the whole request when one does not decode, which would leave the item without
+// even its metadata: bytes that are not UTF-8 become U+FFFD first, as in the XML form.
+std::string LiteralText(const std::string &strText) {
+    if (FXWideString::IsValidUtf8(strText)) {
+        return CSolrTransmitterThread::Urlencode(strText);
+    }
+    return CSolrTransmitterThread::Urlencode(
+        FXWideString::ToString(FXWideString::ToWstring(strText)));
+}
+
+// What CreateField writes in front of the value of a literal parameter.
+std::string LiteralParameter(const std::string &strName) {
+    return kLiteralPrefix + LiteralText(strName) + "=";
+}
+
 // Position after the CDATA sections that start at nPos (the value of a field), or npos when a
 // section is not closed. Each section's content holds no "]]>", so its first "]]>" ends it.
 size_t SkipCDataSections(const std::string &strDocument, size_t nPos) {
@@ -112,11 +128,7 @@ std::string CSolrTransmitterThread::CreateField(const std::string &strName,
     if (!m_bXmlFieldMode) {
         // The name is encoded like the value: a "&" or "=" in a configured name must not split
         // the parameter. Plain names stay as they are.
-        std::string strField = kLiteralPrefix;
-        strField += Urlencode(strName);
-        strField += '=';
-        strField += Urlencode(strValue);
-        return strField;
+        return LiteralParameter(strName) + LiteralText(strValue);
     }
     std::string strField = OpeningTag(strName, UpdateAttribute(strName));
     strField += GenerateCData(strValue);
@@ -217,7 +229,7 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
         return;
     }
 
-    const std::string strParameter = kLiteralPrefix + Urlencode(strName) + "=";
+    const std::string strParameter = LiteralParameter(strName);
     size_t nFound = strDocument.find(strParameter);
     if (nFound == std::string::npos) {
         return;
@@ -227,7 +239,7 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
     if (nValueEnd == std::string::npos) {
         nValueEnd = strDocument.size();
     }
-    strDocument.replace(nValueStart, nValueEnd - nValueStart, Urlencode(strValue));
+    strDocument.replace(nValueStart, nValueEnd - nValueStart, LiteralText(strValue));
 }
 
 std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {

@@ -125,6 +125,45 @@ TEST(FieldSyntaxTest, UrlencodeKeepsOnlyUnreservedBytes) {
     }
 }
 
+TEST(FieldSyntaxTest, LiteralParametersCarryOnlyUtf8) {
+    // Bytes that are not UTF-8 become U+FFFD (bytes EF BF BD) before they are percent-encoded,
+    // in the name and in the value, as the XML form filters them; valid text stays as it is.
+    const std::string kReplacement = "%ef%bf%bd";
+    struct LiteralCase {
+        std::string strName;
+        std::string strValue;
+        std::string strExpected;
+    };
+    const std::vector<LiteralCase> vecCases = {
+        {"FileName", "inv\xFF\xFE.txt",
+         "&literal.FileName=inv" + kReplacement + kReplacement + ".txt"},
+        {"FileName", "caf\xE9", "&literal.FileName=caf" + kReplacement},
+        {"FileName", "\xC0\xAF", "&literal.FileName=" + kReplacement + kReplacement},
+        {"FileName", "a\xE2\x82", "&literal.FileName=a" + kReplacement + kReplacement},
+        {"FileName",
+         "stra\xC3\x9F"
+         "e",
+         "&literal.FileName=stra%c3%9fe"},
+        {"FileName", "\xEF\xBF\xBE", "&literal.FileName=%ef%bf%be"},
+        {"Name\xFF", "v", "&literal.Name" + kReplacement + "=v"},
+    };
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
+    for (const LiteralCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, set.ptrWorker->CreateField(test.strName, test.strValue))
+            << test.strValue;
+    }
+
+    // The rewrite finds a parameter by the name CreateField wrote and writes its new value the
+    // same way.
+    std::string strDocument = set.ptrWorker->CreateField("contentid", "k") +
+                              set.ptrWorker->CreateField("Name\xFF", "old") +
+                              set.ptrWorker->CreateField("FileName", "f");
+    set.ptrWorker->ChangeFieldValue(strDocument, "Name\xFF", "new\xFE");
+    EXPECT_EQ("&literal.contentid=k&literal.Name" + kReplacement + "=new" + kReplacement +
+                  "&literal.FileName=f",
+              strDocument);
+}
+
 struct FilterCase {
     std::string strName;
     std::string strValue;
