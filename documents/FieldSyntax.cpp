@@ -209,12 +209,16 @@ std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
 void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
                                               std::string strValue) const {
     if (m_bPushOnlyMetaData) {
-        std::string strTag = OpeningTag(strName, kAttributeSet);
-        size_t nTag = FindTagOutsideCData(strDocument, strTag);
-        if (nTag == std::string::npos) {
-            strTag = OpeningTag(strName, kAttributeAdd);
-            nTag = FindTagOutsideCData(strDocument, strTag);
+        // Only the tag CreateField writes for this very name: two names can share the text of
+        // the name attribute (a control character is filtered out of one) and differ in their
+        // attribute, and the other one's field is not this one. The key has no attribute and is
+        // never rewritten.
+        const char *szAttribute = UpdateAttribute(strName);
+        if (*szAttribute == '\0') {
+            return;
         }
+        const std::string strTag = OpeningTag(strName, szAttribute);
+        const size_t nTag = FindTagOutsideCData(strDocument, strTag);
         if (nTag == std::string::npos) {
             return;
         }

@@ -326,6 +326,51 @@ TEST(FieldSyntaxTest, ChangeFieldValueWritesHostileValuesAsCreateFieldDoes) {
     }
 }
 
+TEST(FieldSyntaxTest, ChangeFieldValueTakesTheFieldWrittenForThatName) {
+    // The control character is filtered out of the second name, so both fields carry the name
+    // attribute "FileModifiedByTime"; only the first is an accumulating field and gets "add".
+    const std::string kAdding = "FileModifiedByTime";
+    const std::string kSetting = "\x04"
+                                 "FileModifiedByTime";
+    struct ChangeCase {
+        std::string strFirst;  // name of the first field, value "first"
+        std::string strSecond; // name of the second field, value "second"
+        std::string strChanged;
+        std::vector<std::string> vecExpected; // the two values afterwards
+    };
+    const std::vector<ChangeCase> vecCases = {
+        {kAdding, kSetting, kAdding, {"changed", "second"}},
+        {kAdding, kSetting, kSetting, {"first", "changed"}},
+        {kSetting, kAdding, kAdding, {"first", "changed"}},
+        {kSetting, kAdding, kSetting, {"changed", "second"}},
+    };
+    idxtest::DocumentWorkerSet xml = idxtest::MakeDocumentWorker(true);
+    idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
+    for (const ChangeCase &test : vecCases) {
+        SCOPED_TRACE(test.strFirst == kAdding ? "adding field first" : "setting field first");
+        SCOPED_TRACE(test.strChanged == kAdding ? "changing the adding field"
+                                                : "changing the setting field");
+        std::string strDocument = xml.ptrWorker->CreateField("contentid", "k") +
+                                  xml.ptrWorker->CreateField(test.strFirst, "first") +
+                                  xml.ptrWorker->CreateField(test.strSecond, "second");
+        xml.ptrWorker->ChangeFieldValue(strDocument, test.strChanged, "changed");
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
+        ASSERT_EQ(3u, fields.size());
+        EXPECT_EQ(test.vecExpected,
+                  (std::vector<std::string>{fields[1].strValue, fields[2].strValue}));
+        EXPECT_EQ(test.strFirst == kAdding ? "add" : "set", fields[1].strUpdate);
+
+        std::string strParameters = literal.ptrWorker->CreateField(test.strFirst, "first") +
+                                    literal.ptrWorker->CreateField(test.strSecond, "second");
+        literal.ptrWorker->ChangeFieldValue(strParameters, test.strChanged, "changed");
+        EXPECT_EQ(literal.ptrWorker->CreateField(test.strFirst, test.vecExpected[0]) +
+                      literal.ptrWorker->CreateField(test.strSecond, test.vecExpected[1]),
+                  strParameters);
+    }
+}
+
 TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
     CSolrTransmitterThread &worker = *set.ptrWorker;
