@@ -79,6 +79,27 @@ CKyError MakeArchiveComponent(const std::string &strUpperExtension, std::string 
     return CKyError::Success();
 }
 
+// Appends the archive's own document: its metadata, marked compound, with the CRC-32 of the
+// archive file when there is one. A CRC that cannot be computed leaves the field out rather than
+// empty, as for a member: an empty "set" would wipe the hash the engine holds for the archive.
+void AppendArchiveDocument(CSolrTransmitterThread &worker, const CItemPtr &ptrItem,
+                           std::string &strDocument) {
+    strDocument += "<doc>";
+    std::string strArchiveDocument;
+    worker.BuildItemDataAnalytics(ptrItem, strArchiveDocument);
+    strDocument += strArchiveDocument;
+    strDocument += worker.CreateField("IsCompound", "1");
+    std::string strCrc;
+    CKyError error = worker.GetCRC32(ptrItem->GetFullyQualifiedItemName(), strCrc);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
+    }
+    if (!strCrc.empty()) {
+        strDocument += worker.CreateField("FileContentHash", strCrc);
+    }
+    strDocument += "</doc>";
+}
+
 } // namespace
 
 CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
@@ -90,27 +111,13 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
     // The member's path field: "FilePath" in cloud mode, "Url" otherwise.
     const char *szPathField = options.IsCloudMode() ? "FilePath" : "Url";
 
-    // The archive's own document.
-    strDocument += "<doc>";
-    std::string strArchiveDocument;
-    BuildItemDataAnalytics(ptrItem, strArchiveDocument);
-    strDocument += strArchiveDocument;
-    strDocument += CreateField("IsCompound", "1");
-    std::string strCrc;
-    CKyError error = GetCRC32(strArchiveFile, strCrc);
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
-    }
-    if (!strCrc.empty()) {
-        strDocument += CreateField("FileContentHash", strCrc);
-    }
-    strDocument += "</doc>";
+    AppendArchiveDocument(*this, ptrItem, strDocument);
 
     const std::string strUpperExtension = FXString::ToUpper(strExtension);
     std::string strHome;
     int nFormat = 0;
     boost::shared_ptr<C7zip> ptrZip;
-    error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    CKyError error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
     if (error.IsError()) {
         error.Push(FXLOC,
                    "Failed to initialize 7zip object, base directory=%s, compression "
@@ -247,24 +254,13 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
     const std::string &strArchivePath = ptrItem->GetPath();
     const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
 
-    strDocument += "<doc>";
-    std::string strArchiveDocument;
-    BuildItemDataAnalytics(ptrItem, strArchiveDocument);
-    strDocument += strArchiveDocument;
-    strDocument += CreateField("IsCompound", "1");
-    std::string strCrc;
-    CKyError error = GetCRC32(strArchiveFile, strCrc);
-    if (error.IsError()) {
-        IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
-    }
-    strDocument += CreateField("FileContentHash", strCrc);
-    strDocument += "</doc>";
+    AppendArchiveDocument(*this, ptrItem, strDocument);
 
     const std::string strUpperExtension = FXString::ToUpper(strExtension);
     std::string strHome;
     int nFormat = 0;
     boost::shared_ptr<C7zip> ptrZip;
-    error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    CKyError error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
     if (error.IsError()) {
         error.Push(FXLOC,
                    "Failed to initalize 7zip object, base directory=[%s], compression "

@@ -18,6 +18,7 @@
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/StringHelpers.h"
+#include "foundation/TextEncoding.h"
 #include "platform/ItemLookup.h"
 #include "platform/LogWriter.h"
 #include "platform/StringFormat.h"
@@ -124,15 +125,8 @@ std::string CSolrTransmitterThread::MakeHashSHA512(const std::string &strContent
         nDone += nSlice;
     }
     TqcBucket digest = sha.finish();
-    static const char kHexDigits[] = "0123456789ABCDEF";
-    std::string strHash;
-    strHash.reserve(2 * static_cast<size_t>(digest.getSize()));
-    const unsigned char *pBytes = digest.getData();
-    for (int i = 0; i < digest.getSize(); ++i) {
-        strHash.push_back(kHexDigits[pBytes[i] >> 4]);
-        strHash.push_back(kHexDigits[pBytes[i] & 0x0F]);
-    }
-    return strHash;
+    return CTextEncoding::Hex(digest.getData(), static_cast<size_t>(digest.getSize()),
+                              CTextEncoding::eUpperHex);
 }
 
 CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstItems) {

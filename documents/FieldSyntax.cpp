@@ -7,6 +7,7 @@
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
 #include "foundation/StringHelpers.h"
+#include "foundation/TextEncoding.h"
 #include "platform/LogWriter.h"
 #include "platform/WideStrings.h"
 
@@ -56,26 +57,8 @@ std::string NameAttributeValue(const std::string &strName) {
     if (bPlain) {
         return strName;
     }
-    std::string strValue;
-    for (char ch : CSolrTransmitterThread::StripIllegalXmlCharacters(strName)) {
-        switch (ch) {
-        case '"':
-            strValue += "&quot;";
-            break;
-        case '<':
-            strValue += "&lt;";
-            break;
-        case '>':
-            strValue += "&gt;";
-            break;
-        case '&':
-            strValue += "&amp;";
-            break;
-        default:
-            strValue.push_back(ch);
-        }
-    }
-    return strValue;
+    return CTextEncoding::XmlEscape(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
+                                    CTextEncoding::eXmlMarkupAndQuote);
 }
 
 // The opening tag CreateField writes for a field with the given attribute.
@@ -86,6 +69,22 @@ std::string OpeningTag(const std::string &strName, const char *szAttribute) {
     strTag += szAttribute;
     strTag += '>';
     return strTag;
+}
+
+// A name or value as it stands in a literal parameter. The engine decodes parameters as UTF-8
+// and refuses the whole request when one does not decode, which would leave the item without
+// even its metadata: bytes that are not UTF-8 become U+FFFD first, as in the XML form.
+std::string LiteralText(const std::string &strText) {
+    if (FXWideString::IsValidUtf8(strText)) {
+        return CSolrTransmitterThread::Urlencode(strText);
+    }
+    return CSolrTransmitterThread::Urlencode(
+        FXWideString::ToString(FXWideString::ToWstring(strText)));
+}
+
+// What CreateField writes in front of the value of a literal parameter.
+std::string LiteralParameter(const std::string &strName) {
+    return kLiteralPrefix + LiteralText(strName) + "=";
 }
 
 // Position after the CDATA sections that start at nPos (the value of a field), or npos when a
@@ -129,11 +128,7 @@ std::string CSolrTransmitterThread::CreateField(const std::string &strName,
     if (!m_bXmlFieldMode) {
         // The name is encoded like the value: a "&" or "=" in a configured name must not split
         // the parameter. Plain names stay as they are.
-        std::string strField = kLiteralPrefix;
-        strField += Urlencode(strName);
-        strField += '=';
-        strField += Urlencode(strValue);
-        return strField;
+        return LiteralParameter(strName) + LiteralText(strValue);
     }
     std::string strField = OpeningTag(strName, UpdateAttribute(strName));
     strField += GenerateCData(strValue);
@@ -207,33 +202,23 @@ std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string 
 }
 
 std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
-    static const char kHexDigits[] = "0123456789abcdef";
-    std::string strResult;
-    strResult.reserve(strValue.size() * 3);
-    for (char ch : strValue) {
-        unsigned char byte = static_cast<unsigned char>(ch);
-        if ((byte >= '0' && byte <= '9') || (byte >= 'A' && byte <= 'Z') ||
-            (byte >= 'a' && byte <= 'z') || byte == '-' || byte == '_' || byte == '.' ||
-            byte == '~') {
-            strResult.push_back(ch);
-        } else {
-            strResult.push_back('%');
-            strResult.push_back(kHexDigits[byte >> 4]);
-            strResult.push_back(kHexDigits[byte & 0x0F]);
-        }
-    }
-    return strResult;
+    return CTextEncoding::PercentEncode(strValue, CTextEncoding::kUnreservedMarks,
+                                        CTextEncoding::eLowerHex);
 }
 
 void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
                                               std::string strValue) const {
     if (m_bPushOnlyMetaData) {
-        std::string strTag = OpeningTag(strName, kAttributeSet);
-        size_t nTag = FindTagOutsideCData(strDocument, strTag);
-        if (nTag == std::string::npos) {
-            strTag = OpeningTag(strName, kAttributeAdd);
-            nTag = FindTagOutsideCData(strDocument, strTag);
+        // Only the tag CreateField writes for this very name: two names can share the text of
+        // the name attribute (a control character is filtered out of one) and differ in their
+        // attribute, and the other one's field is not this one. The key has no attribute and is
+        // never rewritten.
+        const char *szAttribute = UpdateAttribute(strName);
+        if (*szAttribute == '\0') {
+            return;
         }
+        const std::string strTag = OpeningTag(strName, szAttribute);
+        const size_t nTag = FindTagOutsideCData(strDocument, strTag);
         if (nTag == std::string::npos) {
             return;
         }
@@ -248,7 +233,7 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
         return;
     }
 
-    const std::string strParameter = kLiteralPrefix + Urlencode(strName) + "=";
+    const std::string strParameter = LiteralParameter(strName);
     size_t nFound = strDocument.find(strParameter);
     if (nFound == std::string::npos) {
         return;
@@ -258,7 +243,7 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
     if (nValueEnd == std::string::npos) {
         nValueEnd = strDocument.size();
     }
-    strDocument.replace(nValueStart, nValueEnd - nValueStart, Urlencode(strValue));
+    strDocument.replace(nValueStart, nValueEnd - nValueStart, LiteralText(strValue));
 }
 
 std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
@@ -266,14 +251,7 @@ std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
     md5.Update(strText);
     unsigned char abDigest[CMd5::kDigestLength];
     md5.Final(abDigest);
-    static const char kHexDigits[] = "0123456789ABCDEF";
-    std::string strHash;
-    strHash.reserve(2 * CMd5::kDigestLength);
-    for (unsigned char byte : abDigest) {
-        strHash.push_back(kHexDigits[byte >> 4]);
-        strHash.push_back(kHexDigits[byte & 0x0F]);
-    }
-    return strHash;
+    return CTextEncoding::Hex(abDigest, sizeof(abDigest), CTextEncoding::eUpperHex);
 }
 
 std::string CSolrTransmitterThread::GetFileExtension(const std::string &strText) {

@@ -3,6 +3,7 @@
 // PostItems2, so it gets the handle set-up, the failure policy and the push-failed flag.
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/StringHelpers.h"
+#include "foundation/TextEncoding.h"
 #include "platform/LogWriter.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -14,51 +15,14 @@ const char *const kFormHeaderLine = "Content-Type: application/x-www-form-urlenc
 // Values placed inside the XML of a delete query: escaped so that a name can never close the
 // query element or add an element of its own.
 std::string XmlEscape(const std::string &strValue) {
-    std::string strEscaped;
-    strEscaped.reserve(strValue.size());
-    for (char c : strValue) {
-        switch (c) {
-        case '&':
-            strEscaped += "&amp;";
-            break;
-        case '<':
-            strEscaped += "&lt;";
-            break;
-        case '>':
-            strEscaped += "&gt;";
-            break;
-        case '"':
-            strEscaped += "&quot;";
-            break;
-        case '\'':
-            strEscaped += "&apos;";
-            break;
-        default:
-            strEscaped += c;
-            break;
-        }
-    }
-    return strEscaped;
+    return CTextEncoding::XmlEscape(strValue, CTextEncoding::eXmlMarkupAndQuotes);
 }
 
 // Form encoding of one value: everything but the unreserved characters as %XX, so that the "&"
 // and "=" of a URL's query cannot split the form.
 std::string FormEncode(const std::string &strValue) {
-    static const char szHex[] = "0123456789ABCDEF";
-    std::string strEncoded;
-    strEncoded.reserve(strValue.size() * 3);
-    for (char c : strValue) {
-        const unsigned char uc = static_cast<unsigned char>(c);
-        if ((uc >= 'A' && uc <= 'Z') || (uc >= 'a' && uc <= 'z') || (uc >= '0' && uc <= '9') ||
-            uc == '-' || uc == '_' || uc == '.' || uc == '~') {
-            strEncoded += c;
-        } else {
-            strEncoded += '%';
-            strEncoded += szHex[uc >> 4];
-            strEncoded += szHex[uc & 0x0F];
-        }
-    }
-    return strEncoded;
+    return CTextEncoding::PercentEncode(strValue, CTextEncoding::kUnreservedMarks,
+                                        CTextEncoding::eUpperHex);
 }
 
 // The folder-statistics URL of an update URL: "/solr" becomes "/solr/rest" and everything from

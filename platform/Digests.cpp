@@ -1,6 +1,7 @@
 // The framework half of the digests: CRC-32 over zlib, SHA-512 and MD5 over libcrypto's EVP
 // interface, and the storage of TqcBucket.
 #include "foundation/Crc32.h"
+#include "foundation/TextEncoding.h"
 
 #include <cstring>
 
@@ -119,11 +120,5 @@ void CMd5::Final(unsigned char abDigest[kDigestLength]) {
 std::string CMd5::FinalHex() {
     unsigned char abDigest[kDigestLength];
     Final(abDigest);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string strHex;
-    for (unsigned char b : abDigest) {
-        strHex += kDigits[b >> 4];
-        strHex += kDigits[b & 0x0F];
-    }
-    return strHex;
+    return CTextEncoding::Hex(abDigest, sizeof(abDigest), CTextEncoding::eLowerHex);
 }

@@ -5,63 +5,21 @@
 #include <cstdlib>
 #include <vector>
 
+#include "foundation/TextEncoding.h"
+
 namespace {
 
 const char kSeparator = '*';
 
-bool IsPlain(unsigned char ch) {
-    return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-           ch == '.' || ch == '_' || ch == '-';
-}
-
+// Host and client names go between separators: everything but letters, digits and "._-" is
+// escaped, in upper-case hexadecimal.
 std::string Escape(const std::string &strText) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string strEscaped;
-    strEscaped.reserve(strText.size());
-    for (unsigned char ch : strText) {
-        if (IsPlain(ch)) {
-            strEscaped.push_back(static_cast<char>(ch));
-        } else {
-            strEscaped.push_back('%');
-            strEscaped.push_back(kHex[ch >> 4]);
-            strEscaped.push_back(kHex[ch & 0x0F]);
-        }
-    }
-    return strEscaped;
-}
-
-int HexValue(char ch) {
-    if (ch >= '0' && ch <= '9') {
-        return ch - '0';
-    }
-    if (ch >= 'A' && ch <= 'F') {
-        return ch - 'A' + 10;
-    }
-    if (ch >= 'a' && ch <= 'f') {
-        return ch - 'a' + 10;
-    }
-    return -1;
+    return CTextEncoding::PercentEncode(strText, CTextEncoding::kUnreservedMarksWithoutTilde,
+                                        CTextEncoding::eUpperHex);
 }
 
 bool Unescape(const std::string &strEscaped, std::string &strText) {
-    strText.clear();
-    for (size_t i = 0; i < strEscaped.size(); ++i) {
-        if (strEscaped[i] != '%') {
-            strText.push_back(strEscaped[i]);
-            continue;
-        }
-        if (i + 2 >= strEscaped.size()) {
-            return false;
-        }
-        int nHigh = HexValue(strEscaped[i + 1]);
-        int nLow = HexValue(strEscaped[i + 2]);
-        if (nHigh < 0 || nLow < 0) {
-            return false;
-        }
-        strText.push_back(static_cast<char>((nHigh << 4) | nLow));
-        i += 2;
-    }
-    return true;
+    return CTextEncoding::PercentDecode(strEscaped, strText);
 }
 
 bool ParseInt(const std::string &strText, int &nValue) {

@@ -393,6 +393,46 @@ TEST_F(ArchiveMemberDocumentsTest, TheListingBuilderDescribesMembersWithoutUnpac
     EXPECT_FALSE(fs::exists(m_strSubClient + "/Temp"));
 }
 
+TEST_F(ArchiveMemberDocumentsTest, BothBuildersOpenWithTheSameArchiveDocument) {
+    const std::string strArchive = m_dir / "both.zip";
+    ASSERT_EQ(idxtest::WriteTestArchive(strArchive, TestArchiveKind::Zip,
+                                        {FileMember("inner.txt", "inner")}),
+              "");
+    const std::string strFifo = m_dir / "unreadable.zip";
+    ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
+    Worker().m_bXmlFieldMode = true;
+    typedef CKyError (CSolrTransmitterThread::*Builder)(const CItemPtr &, const std::string &,
+                                                        std::string &);
+    const std::vector<std::pair<std::string, std::string>> vecCases = {
+        {strArchive, CrcText(idxtest::ReadWholeFile(strArchive))},
+        // No CRC: the field is left out, not sent empty.
+        {strFifo, "<absent>"},
+    };
+    for (const auto &test : vecCases) {
+        SCOPED_TRACE(test.first);
+        std::vector<std::string> vecOpenings;
+        for (Builder builder : {&CSolrTransmitterThread::BuildCompressedItem2,
+                                &CSolrTransmitterThread::BuildCompressedItem}) {
+            std::string strBody;
+            (Worker().*builder)(Item(test.first), "zip", strBody);
+            const size_t nEnd = strBody.find("</doc>");
+            ASSERT_NE(nEnd, std::string::npos) << strBody;
+            vecOpenings.push_back(strBody.substr(0, nEnd + 6));
+            std::vector<FieldList> vecDocs;
+            std::string strError;
+            ASSERT_TRUE(idxtest::ParseUpdateBody("<add>" + vecOpenings.back() + "</add>", vecDocs,
+                                                 strError))
+                << strError;
+            ASSERT_EQ(vecDocs.size(), 1u);
+            EXPECT_EQ(Value(vecDocs[0], "IsCompound"), "1");
+            EXPECT_EQ(Value(vecDocs[0], "FileContentHash"), test.second);
+            EXPECT_EQ(idxtest::CountFields(vecDocs[0], "FileContentHash"),
+                      test.second == "<absent>" ? 0u : 1u);
+        }
+        EXPECT_EQ(vecOpenings[0], vecOpenings[1]);
+    }
+}
+
 } // namespace
 
 namespace {

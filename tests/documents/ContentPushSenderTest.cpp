@@ -237,6 +237,27 @@ TEST_F(ContentPushSenderTest, PushesTheExactBytesWithTheirHashAndTheLiteralParam
     EXPECT_FALSE(m_set.ptrState->IfPushDataToSolrFailed());
 }
 
+TEST_F(ContentPushSenderTest, ANameThatIsNotUtf8IsPushedWithReplacementCharacters) {
+    // The engine decodes parameters as UTF-8: the raw bytes would get the push refused.
+    const std::string strName = "inv\xFF\xFE.txt";
+    const std::string strShown = "inv\xEF\xBF\xBD\xEF\xBF\xBD.txt";
+    const std::string strPath = m_dir.WriteFile(strName, "content");
+    ASSERT_FALSE(Send({Item(strPath)}).IsError());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_EQ(vecExtract[0].nStatus, 200) << vecExtract[0].strBody;
+    EXPECT_NE(vecExtract[0].strQuery.find("&literal.FileName=inv%ef%bf%bd%ef%bf%bd.txt&"),
+              std::string::npos);
+    auto document = m_stub.Document(vecExtract[0].Param("literal.contentid"));
+    ASSERT_TRUE(document.has_value());
+    EXPECT_EQ(document->strContent, "content");
+    EXPECT_EQ(document->Value("FileName"), strShown);
+    EXPECT_EQ(document->Value("Url"), m_dir / strShown);
+    EXPECT_TRUE(FailuresFileLines().empty());
+    EXPECT_FALSE(m_set.ptrState->IfPushDataToSolrFailed());
+}
+
 TEST_F(ContentPushSenderTest, ItemsWithoutAContentPushGoOutTogetherAsOneMetadataRequest) {
     Options().SetMaxFileSizePushContent(100);
     Options().SetMinFileSizePushContent(2);

@@ -97,25 +97,71 @@ TEST(FieldSyntaxTest, LiteralFieldIsUrlEncodedAndUnfiltered) {
 }
 
 TEST(FieldSyntaxTest, UrlencodeKeepsOnlyUnreservedBytes) {
-    std::string strAll;
-    for (int i = 0; i < 256; ++i) {
-        strAll.push_back(static_cast<char>(i));
-    }
-    const std::string strEncoded = CSolrTransmitterThread::Urlencode(strAll);
-    std::string strExpected;
-    const char *szHex = "0123456789abcdef";
-    for (int i = 0; i < 256; ++i) {
-        const bool bKeep = (i >= '0' && i <= '9') || (i >= 'A' && i <= 'Z') ||
-                           (i >= 'a' && i <= 'z') || i == '-' || i == '_' || i == '.' || i == '~';
-        if (bKeep) {
-            strExpected.push_back(static_cast<char>(i));
-        } else {
-            strExpected += '%';
-            strExpected += szHex[i >> 4];
-            strExpected += szHex[i & 15];
+    // Every byte value, sixteen to a row: the row's first byte and the row's encoded text.
+    const std::vector<std::pair<int, std::string>> vecRows = {
+        {0x00, "%00%01%02%03%04%05%06%07%08%09%0a%0b%0c%0d%0e%0f"},
+        {0x10, "%10%11%12%13%14%15%16%17%18%19%1a%1b%1c%1d%1e%1f"},
+        {0x20, "%20%21%22%23%24%25%26%27%28%29%2a%2b%2c-.%2f"},
+        {0x30, "0123456789%3a%3b%3c%3d%3e%3f"},
+        {0x40, "%40ABCDEFGHIJKLMNO"},
+        {0x50, "PQRSTUVWXYZ%5b%5c%5d%5e_"},
+        {0x60, "%60abcdefghijklmno"},
+        {0x70, "pqrstuvwxyz%7b%7c%7d~%7f"},
+        {0x80, "%80%81%82%83%84%85%86%87%88%89%8a%8b%8c%8d%8e%8f"},
+        {0x90, "%90%91%92%93%94%95%96%97%98%99%9a%9b%9c%9d%9e%9f"},
+        {0xA0, "%a0%a1%a2%a3%a4%a5%a6%a7%a8%a9%aa%ab%ac%ad%ae%af"},
+        {0xB0, "%b0%b1%b2%b3%b4%b5%b6%b7%b8%b9%ba%bb%bc%bd%be%bf"},
+        {0xC0, "%c0%c1%c2%c3%c4%c5%c6%c7%c8%c9%ca%cb%cc%cd%ce%cf"},
+        {0xD0, "%d0%d1%d2%d3%d4%d5%d6%d7%d8%d9%da%db%dc%dd%de%df"},
+        {0xE0, "%e0%e1%e2%e3%e4%e5%e6%e7%e8%e9%ea%eb%ec%ed%ee%ef"},
+        {0xF0, "%f0%f1%f2%f3%f4%f5%f6%f7%f8%f9%fa%fb%fc%fd%fe%ff"},
+    };
+    for (const auto &row : vecRows) {
+        std::string strBytes;
+        for (int i = row.first; i < row.first + 16; ++i) {
+            strBytes.push_back(static_cast<char>(i));
         }
+        EXPECT_EQ(row.second, CSolrTransmitterThread::Urlencode(strBytes)) << "row " << row.first;
     }
-    EXPECT_EQ(strExpected, strEncoded);
+}
+
+TEST(FieldSyntaxTest, LiteralParametersCarryOnlyUtf8) {
+    // Bytes that are not UTF-8 become U+FFFD (bytes EF BF BD) before they are percent-encoded,
+    // in the name and in the value, as the XML form filters them; valid text stays as it is.
+    const std::string kReplacement = "%ef%bf%bd";
+    struct LiteralCase {
+        std::string strName;
+        std::string strValue;
+        std::string strExpected;
+    };
+    const std::vector<LiteralCase> vecCases = {
+        {"FileName", "inv\xFF\xFE.txt",
+         "&literal.FileName=inv" + kReplacement + kReplacement + ".txt"},
+        {"FileName", "caf\xE9", "&literal.FileName=caf" + kReplacement},
+        {"FileName", "\xC0\xAF", "&literal.FileName=" + kReplacement + kReplacement},
+        {"FileName", "a\xE2\x82", "&literal.FileName=a" + kReplacement + kReplacement},
+        {"FileName",
+         "stra\xC3\x9F"
+         "e",
+         "&literal.FileName=stra%c3%9fe"},
+        {"FileName", "\xEF\xBF\xBE", "&literal.FileName=%ef%bf%be"},
+        {"Name\xFF", "v", "&literal.Name" + kReplacement + "=v"},
+    };
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
+    for (const LiteralCase &test : vecCases) {
+        EXPECT_EQ(test.strExpected, set.ptrWorker->CreateField(test.strName, test.strValue))
+            << test.strValue;
+    }
+
+    // The rewrite finds a parameter by the name CreateField wrote and writes its new value the
+    // same way.
+    std::string strDocument = set.ptrWorker->CreateField("contentid", "k") +
+                              set.ptrWorker->CreateField("Name\xFF", "old") +
+                              set.ptrWorker->CreateField("FileName", "f");
+    set.ptrWorker->ChangeFieldValue(strDocument, "Name\xFF", "new\xFE");
+    EXPECT_EQ("&literal.contentid=k&literal.Name" + kReplacement + "=new" + kReplacement +
+                  "&literal.FileName=f",
+              strDocument);
 }
 
 struct FilterCase {
@@ -277,6 +323,51 @@ TEST(FieldSyntaxTest, ChangeFieldValueWritesHostileValuesAsCreateFieldDoes) {
                   idxtest::FieldNames(fields));
         EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue), fields[1].strValue);
         EXPECT_EQ("member", fields[2].strValue);
+    }
+}
+
+TEST(FieldSyntaxTest, ChangeFieldValueTakesTheFieldWrittenForThatName) {
+    // The control character is filtered out of the second name, so both fields carry the name
+    // attribute "FileModifiedByTime"; only the first is an accumulating field and gets "add".
+    const std::string kAdding = "FileModifiedByTime";
+    const std::string kSetting = "\x04"
+                                 "FileModifiedByTime";
+    struct ChangeCase {
+        std::string strFirst;  // name of the first field, value "first"
+        std::string strSecond; // name of the second field, value "second"
+        std::string strChanged;
+        std::vector<std::string> vecExpected; // the two values afterwards
+    };
+    const std::vector<ChangeCase> vecCases = {
+        {kAdding, kSetting, kAdding, {"changed", "second"}},
+        {kAdding, kSetting, kSetting, {"first", "changed"}},
+        {kSetting, kAdding, kAdding, {"first", "changed"}},
+        {kSetting, kAdding, kSetting, {"changed", "second"}},
+    };
+    idxtest::DocumentWorkerSet xml = idxtest::MakeDocumentWorker(true);
+    idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
+    for (const ChangeCase &test : vecCases) {
+        SCOPED_TRACE(test.strFirst == kAdding ? "adding field first" : "setting field first");
+        SCOPED_TRACE(test.strChanged == kAdding ? "changing the adding field"
+                                                : "changing the setting field");
+        std::string strDocument = xml.ptrWorker->CreateField("contentid", "k") +
+                                  xml.ptrWorker->CreateField(test.strFirst, "first") +
+                                  xml.ptrWorker->CreateField(test.strSecond, "second");
+        xml.ptrWorker->ChangeFieldValue(strDocument, test.strChanged, "changed");
+        FieldList fields;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
+        ASSERT_EQ(3u, fields.size());
+        EXPECT_EQ(test.vecExpected,
+                  (std::vector<std::string>{fields[1].strValue, fields[2].strValue}));
+        EXPECT_EQ(test.strFirst == kAdding ? "add" : "set", fields[1].strUpdate);
+
+        std::string strParameters = literal.ptrWorker->CreateField(test.strFirst, "first") +
+                                    literal.ptrWorker->CreateField(test.strSecond, "second");
+        literal.ptrWorker->ChangeFieldValue(strParameters, test.strChanged, "changed");
+        EXPECT_EQ(literal.ptrWorker->CreateField(test.strFirst, test.vecExpected[0]) +
+                      literal.ptrWorker->CreateField(test.strSecond, test.vecExpected[1]),
+                  strParameters);
     }
 }
 

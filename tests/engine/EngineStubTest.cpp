@@ -249,6 +249,35 @@ TEST_F(EngineStubTest, ExtractStoresTheLiteralsAndTheRawBytes) {
     EXPECT_EQ(400, res->status);
 }
 
+TEST_F(EngineStubTest, ParametersThatAreNotUtf8AfterDecodingAreRefused) {
+    struct ParameterCase {
+        std::string strQuery;
+        int nStatus;
+    };
+    const std::vector<ParameterCase> vecCases = {
+        {"?literal.contentid=k1&literal.FileName=inv%ff%fe.txt", 400},
+        {"?literal.contentid=k2&literal.FileName%c3=x", 400},
+        {"?literal.contentid=k3&literal.FileName=%c3%28", 400},
+        {"?literal.contentid=k4&literal.FileName=inv%ef%bf%bd%ef%bf%bd.txt", 200},
+        {"?literal.contentid=k5&literal.FileName=stra%c3%9fe", 200},
+    };
+    for (const ParameterCase &test : vecCases) {
+        auto res = m_client.Post((PathOf(m_stub.ExtractUrl()) + test.strQuery).c_str(), "bytes",
+                                 "application/octet-stream");
+        ASSERT_TRUE(res) << test.strQuery;
+        EXPECT_EQ(test.nStatus, res->status) << test.strQuery;
+    }
+    EXPECT_EQ(2u, m_stub.DocumentCount());
+    auto doc = m_stub.Document("k4");
+    ASSERT_TRUE(doc);
+    EXPECT_EQ("inv\xEF\xBF\xBD\xEF\xBF\xBD.txt", doc->Value("FileName"));
+    ASSERT_TRUE(m_stub.Document("k5"));
+    // Every route decodes its parameters the same way.
+    auto res = Get(m_stub.SelectUrl() + "?q=%ff&wt=json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(400, res->status);
+}
+
 TEST_F(EngineStubTest, SelectAnswersTheRestartQueryFormAsTypedJson) {
     m_stub.PutDocument(
         {{"contentid", "a"}, {"JobId", "77"}, {"CollectId", "1"}, {"CollectOffset", "100"}});

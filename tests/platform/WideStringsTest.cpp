@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Utf8Text.h"
+
 namespace {
 
 struct DecodeCase {
@@ -41,7 +43,7 @@ TEST(WideStringsTest, DecodingTable) {
         EXPECT_EQ(test.wstrExpected, FXWideString::ToWstring(test.strBytes)) << test.szName;
         EXPECT_EQ(test.bValid, FXWideString::IsValidUtf8(test.strBytes)) << test.szName;
         const std::string strBack = FXWideString::ToString(FXWideString::ToWstring(test.strBytes));
-        EXPECT_TRUE(FXWideString::IsValidUtf8(strBack)) << test.szName;
+        EXPECT_TRUE(idxtest::IsValidUtf8(strBack)) << test.szName;
         if (test.bValid) {
             EXPECT_EQ(test.strBytes, strBack) << test.szName;
         }

@@ -84,41 +84,6 @@ CItemPtr MakeDeletedItem(const std::string &strPath, const CTransmitterOptions &
     return ptrItem;
 }
 
-std::string XmlTextProblem(const std::string &strText) {
-    const auto *p = reinterpret_cast<const unsigned char *>(strText.data());
-    const size_t n = strText.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned int c = p[i];
-        const size_t nLen = c < 0x80           ? 1
-                            : (c >> 5) == 0x6  ? 2
-                            : (c >> 4) == 0xE  ? 3
-                            : (c >> 3) == 0x1E ? 4
-                                               : 0;
-        bool bValid = nLen != 0 && i + nLen <= n;
-        unsigned int nCode = nLen == 1   ? c
-                             : nLen == 2 ? (c & 0x1F)
-                             : nLen == 3 ? (c & 0x0F)
-                                         : (c & 0x07);
-        for (size_t k = 1; bValid && k < nLen; ++k) {
-            bValid = (p[i + k] & 0xC0) == 0x80;
-            nCode = (nCode << 6) | (p[i + k] & 0x3F);
-        }
-        static const unsigned int s_nMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!bValid || nCode < s_nMinimum[nLen] || nCode > 0x10FFFF ||
-            (nCode >= 0xD800 && nCode <= 0xDFFF)) {
-            return "invalid UTF-8 at offset " + std::to_string(i);
-        }
-        const bool bXmlChar = nCode == 0x9 || nCode == 0xA || nCode == 0xD ||
-                              (nCode >= 0x20 && nCode <= 0xD7FF) ||
-                              (nCode >= 0xE000 && nCode <= 0xFFFD) || nCode >= 0x10000;
-        if (!bXmlChar) {
-            return "character not allowed in XML at offset " + std::to_string(i);
-        }
-        i += nLen;
-    }
-    return std::string();
-}
-
 namespace {
 
 bool ReadFields(const pugi::xml_node &nodeDoc, FieldList &fields, std::string &strError) {

@@ -11,6 +11,7 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "platform/ItemLookup.h"
+#include "tests/support/Utf8Text.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -73,9 +74,6 @@ struct DocumentField {
     std::string strValue;
 };
 typedef std::vector<DocumentField> FieldList;
-
-// "" when the bytes are UTF-8 holding only XML 1.0 characters, else what is wrong and where.
-std::string XmlTextProblem(const std::string &strText);
 
 // Parses "<add>" with its "<doc>" elements strictly; false with a reason on anything else
 // (also text or elements other than "doc" and "field", or a field without a name).

@@ -1,5 +1,6 @@
 #include "tests/support/engine/EngineStub.h"
 
+#include "tests/support/Utf8Text.h"
 #include "tests/support/engine/EngineQuery.h"
 
 #include <httplib.h>
@@ -88,12 +89,6 @@ std::string PercentDecode(const std::string &strText) {
     return strOut;
 }
 
-std::string FormatHex(unsigned int nValue, int nDigits) {
-    char szText[16];
-    snprintf(szText, sizeof szText, "%0*X", nDigits, nValue);
-    return szText;
-}
-
 std::vector<std::pair<std::string, std::string>> ParseForm(const std::string &strText) {
     std::vector<std::pair<std::string, std::string>> vecOut;
     size_t nPos = 0;
@@ -119,42 +114,8 @@ std::vector<std::pair<std::string, std::string>> ParseForm(const std::string &st
 // Checks that the bytes are UTF-8 and every character is allowed in XML 1.0, as a conforming
 // parser does before it looks at the markup.
 bool CheckXmlText(const std::string &strText, std::string &strError) {
-    const auto *p = reinterpret_cast<const unsigned char *>(strText.data());
-    size_t n = strText.size();
-    for (size_t i = 0; i < n;) {
-        unsigned int c = p[i];
-        size_t nLen = c < 0x80           ? 1
-                      : (c >> 5) == 0x6  ? 2
-                      : (c >> 4) == 0xE  ? 3
-                      : (c >> 3) == 0x1E ? 4
-                                         : 0;
-        bool bValid = nLen != 0 && i + nLen <= n;
-        unsigned int nCode = nLen == 1   ? c
-                             : nLen == 2 ? (c & 0x1F)
-                             : nLen == 3 ? (c & 0x0F)
-                                         : (c & 0x07);
-        for (size_t k = 1; bValid && k < nLen; ++k) {
-            bValid = (p[i + k] & 0xC0) == 0x80;
-            nCode = (nCode << 6) | (p[i + k] & 0x3F);
-        }
-        static const unsigned int s_nMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!bValid || nCode < s_nMinimum[nLen] || nCode > 0x10FFFF ||
-            (nCode >= 0xD800 && nCode <= 0xDFFF)) {
-            strError =
-                "Invalid UTF-8 byte 0x" + FormatHex(c, 2) + " at offset " + std::to_string(i);
-            return false;
-        }
-        bool bXmlChar = nCode == 0x9 || nCode == 0xA || nCode == 0xD ||
-                        (nCode >= 0x20 && nCode <= 0xD7FF) ||
-                        (nCode >= 0xE000 && nCode <= 0xFFFD) || nCode >= 0x10000;
-        if (!bXmlChar) {
-            strError = "Illegal XML character U+" + FormatHex(nCode, 4) + " at offset " +
-                       std::to_string(i);
-            return false;
-        }
-        i += nLen;
-    }
-    return true;
+    strError = XmlTextProblem(strText);
+    return strError.empty();
 }
 
 bool IsBlank(const char *szText) {
@@ -731,6 +692,14 @@ void EngineStub::Impl::LogRefused(const httplib::Request &req, httplib::Response
 }
 
 Answer EngineStub::Impl::Serve(const EngineRequest &request) {
+    // Parameters are decoded as UTF-8 before any handler sees them; one that does not decode
+    // fails the whole request.
+    for (size_t i = 0; i < request.vecParams.size(); ++i) {
+        if (!IsValidUtf8(request.vecParams[i].first) || !IsValidUtf8(request.vecParams[i].second)) {
+            return XmlError(400, "Invalid UTF-8 in request parameter " + std::to_string(i + 1) +
+                                     " after percent-decoding");
+        }
+    }
     bool bPost = request.strMethod == "POST";
     switch (request.eRoute) {
     case EngineRoute::Update:
