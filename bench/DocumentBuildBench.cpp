@@ -51,7 +51,8 @@ void BM_BuildItemDataAnalytics(benchmark::State &state) {
     CItemPtr ptrItem = MakeItem();
     for (auto _ : state) {
         std::string strDocument;
-        worker.ptrWorker->BuildItemDataAnalytics(ptrItem, strDocument);
+        worker.ptrWorker->BuildItemDataAnalytics(
+            ptrItem, state.range(0) != 0 ? EFieldForm::eXml : EFieldForm::eLiteral, strDocument);
         benchmark::DoNotOptimize(strDocument);
     }
     state.SetItemsProcessed(state.iterations());

@@ -86,16 +86,16 @@ void AppendArchiveDocument(CSolrTransmitterThread &worker, const CItemPtr &ptrIt
                            std::string &strDocument) {
     strDocument += "<doc>";
     std::string strArchiveDocument;
-    worker.BuildItemDataAnalytics(ptrItem, strArchiveDocument);
+    worker.BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strArchiveDocument);
     strDocument += strArchiveDocument;
-    strDocument += worker.CreateField("IsCompound", "1");
+    strDocument += worker.CreateField("IsCompound", "1", EFieldForm::eXml);
     std::string strCrc;
     CKyError error = worker.GetCRC32(ptrItem->GetFullyQualifiedItemName(), strCrc);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
     }
     if (!strCrc.empty()) {
-        strDocument += worker.CreateField("FileContentHash", strCrc);
+        strDocument += worker.CreateField("FileContentHash", strCrc, EFieldForm::eXml);
     }
     strDocument += "</doc>";
 }
@@ -208,10 +208,13 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                     ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
 
                     std::string strMemberDocument;
-                    BuildItemDataAnalytics(ptrMember, strMemberDocument);
-                    ChangeFieldValue(strMemberDocument, szPathField, strMemberPath);
-                    ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath);
-                    ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember);
+                    BuildItemDataAnalytics(ptrMember, EFieldForm::eXml, strMemberDocument);
+                    ChangeFieldValue(strMemberDocument, szPathField, strMemberPath,
+                                     EFieldForm::eXml);
+                    ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath,
+                                     EFieldForm::eXml);
+                    ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember,
+                                     EFieldForm::eXml);
                     strDocument += "<doc>";
                     strDocument += strMemberDocument;
                     std::string strMemberCrc;
@@ -221,7 +224,8 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                                       crcError.AsString().c_str());
                     }
                     if (!strMemberCrc.empty()) {
-                        strDocument += CreateField("FileContentHash", strMemberCrc);
+                        strDocument +=
+                            CreateField("FileContentHash", strMemberCrc, EFieldForm::eXml);
                     }
                     strDocument += "</doc>";
                 }
@@ -310,12 +314,12 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
         ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
 
         std::string strMemberDocument;
-        BuildItemDataAnalytics(ptrMember, strMemberDocument);
-        ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath);
-        ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember);
+        BuildItemDataAnalytics(ptrMember, EFieldForm::eXml, strMemberDocument);
+        ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath, EFieldForm::eXml);
+        ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember, EFieldForm::eXml);
         strDocument += "<doc>";
         strDocument += strMemberDocument;
-        strDocument += CreateField("FileContentHash", member.m_strHash);
+        strDocument += CreateField("FileContentHash", member.m_strHash, EFieldForm::eXml);
         strDocument += "</doc>";
     }
 

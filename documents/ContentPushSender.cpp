@@ -33,6 +33,9 @@ const uint32_t kErrorInvalidFunction = 1;
 const uint32_t kErrorNotEnoughMemory = 14;
 const uint32_t kErrorOperationAborted = 995;
 
+// The content documents travel as the extract request's parameters.
+const EFieldForm kLiteral = EFieldForm::eLiteral;
+
 const char kContentHeaderLine[] = "Content-Type: application/octet-stream";
 const char kOptimizedPushMarker[] = "%OPTIMIZED_LOCAL_NODE_PUSH%";
 const char kNoExtension[] = "%noext%";
@@ -216,11 +219,10 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
             }
 
             if (!bToMetadata) {
-                m_bXmlFieldMode = false;
                 IDX_LOG(3, "Pushing Content for File [%s]", strPath.c_str());
                 CKyError error = ShouldSendPartialData()
-                                     ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
-                                     : BuildItemDataAnalytics(ptrItem, strDocument);
+                                     ? BuildPartialItemDataAnalytics(ptrItem, kLiteral, strDocument)
+                                     : BuildItemDataAnalytics(ptrItem, kLiteral, strDocument);
                 if (error.IsError()) {
                     batch.FailAll("building the content document failed, error=" +
                                   error.AsString());
@@ -233,7 +235,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                                   static_cast<unsigned long long>(ullSize), strPath.c_str());
                     bToMetadata = true;
                 } else if (bDeleted) {
-                    strDocument += CreateField("FileContentHash", MakeHashSHA512(std::string()));
+                    strDocument +=
+                        CreateField("FileContentHash", MakeHashSHA512(std::string()), kLiteral);
                 } else if (options.IsOptimizeContentPush()) {
                     strContent = kOptimizedPushMarker;
                     llBytes += static_cast<int64_t>(ullSize);
@@ -267,7 +270,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                         bToMetadata = true;
                     } else {
                         llBytes += static_cast<int64_t>(strContent.size());
-                        strDocument += CreateField("FileContentHash", MakeHashSHA512(strContent));
+                        strDocument +=
+                            CreateField("FileContentHash", MakeHashSHA512(strContent), kLiteral);
                     }
                 }
             }
@@ -277,15 +281,15 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
             continue;
         }
         if (bReadError) {
-            ChangeFieldValue(strDocument, strStatusField, kStateFailed);
-            ChangeFieldValue(strDocument, strErrorField, kReadErrorText);
+            ChangeFieldValue(strDocument, strStatusField, kStateFailed, kLiteral);
+            ChangeFieldValue(strDocument, strErrorField, kReadErrorText, kLiteral);
         }
 
         std::string strUrl = strExtractUrl + strDocument;
         CKyError postError = PostItems2(strUrl, strContent, kContentHeaderLine);
         if (postError.IsError()) {
             IDX_LOG_ERROR("Retrying metadata push for failed item: Item=[%s]", strPath.c_str());
-            ChangeFieldValue(strUrl, strStatusField, kStateFailed);
+            ChangeFieldValue(strUrl, strStatusField, kStateFailed, kLiteral);
             CKyError retryError = PostItems2(strUrl, std::string(), kContentHeaderLine);
             if (retryError.IsError()) {
                 IDX_LOG_ERROR("Failed to push meta data for failed item Error %s",
@@ -302,14 +306,11 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
 
     const int64_t llMetadataItems = static_cast<int64_t>(metadata.GetSize());
     if (!metadata.IsEmpty()) {
-        m_bPushOnlyMetaData = true;
-        m_bXmlFieldMode = true;
         CKyError error = SendItems(metadata);
         if (error.IsError()) {
             IDX_LOG_ERROR("Failed to send meta data items to solr, Error=%s",
                           error.AsString().c_str());
         }
-        m_bPushOnlyMetaData = false;
     }
 
     CSolrTransmitterCallbackPtr ptrCallback = options.GetCallback();

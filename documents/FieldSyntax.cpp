@@ -124,8 +124,9 @@ size_t FindTagOutsideCData(const std::string &strDocument, const std::string &st
 } // namespace
 
 std::string CSolrTransmitterThread::CreateField(const std::string &strName,
-                                                const std::string &strValue) const {
-    if (!m_bXmlFieldMode) {
+                                                const std::string &strValue,
+                                                EFieldForm eForm) const {
+    if (eForm == EFieldForm::eLiteral) {
         // The name is encoded like the value: a "&" or "=" in a configured name must not split
         // the parameter. Plain names stay as they are.
         return LiteralParameter(strName) + LiteralText(strValue);
@@ -207,8 +208,8 @@ std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
 }
 
 void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
-                                              std::string strValue) const {
-    if (m_bPushOnlyMetaData) {
+                                              std::string strValue, EFieldForm eForm) const {
+    if (eForm == EFieldForm::eXml) {
         // Only the tag CreateField writes for this very name: two names can share the text of
         // the name attribute (a control character is filtered out of one) and differ in their
         // attribute, and the other one's field is not this one. The key has no attribute and is

@@ -1,5 +1,6 @@
 // The metadata document of one file, folder or deleted item (and the change-event document of a
-// permission or owner change), written field by field through CreateField.
+// permission or owner change), written field by field through CreateField in the form the sender
+// gives.
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -122,8 +123,11 @@ CAnalyticsItemInterface *CSolrTransmitterThread::GetAnalyticsItem(const CItemPtr
     return pAnalytics;
 }
 
-CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
+CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
                                                         std::string &strDocument) {
+    const auto Field = [this, eForm](const std::string &strName, const std::string &strValue) {
+        return CreateField(strName, strValue, eForm);
+    };
     CAutoTimeCounter buildTimer(m_ptrBuildItemsTimer.get());
     const CTransmitterOptions &options = *m_ptrOptions;
     const CItem &item = *ptrItem;
@@ -219,99 +223,95 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
     const std::string &strName = item.GetName();
 
     std::string &doc = strDocument;
-    doc += CreateField("contentid", strContentId);
-    doc += CreateField("AccessTime", CalendarText(item.GetAccessTime()));
-    doc += CreateField("ClientId", options.GetClientIdString());
-    doc += CreateField("ApplicationId", options.GetApplicationNumberString());
-    doc += CreateField("CreatedTime", CalendarText(item.GetCreationTime()));
-    doc += CreateField(szVersionKeyField, strVersionKey);
-    doc += CreateField("DocumentType", szDocumentType);
-    doc += CreateField("FileExtension", strExtension);
-    doc += CreateField("FileName", strName);
-    doc += CreateField("FileNameModifiedTimeHash", MakeHash(strName + "-" + strModificationTime));
-    doc += CreateField("FolderName", strFolder);
-    doc += CreateField("JobId", options.GetJobIdString());
-    doc += CreateField("ModifiedTime", CalendarText(item.GetModificationTime()));
-    doc += CreateField("ModifiedTimeAsStr", strModificationTime);
-    doc +=
-        CreateField("ChangeTimeAsInt",
-                    FXFormat("%lld", static_cast<long long>(item.GetCreationTime().AsUnixTime())));
-    doc += CreateField("Size", strSize);
-    doc += CreateField("SizeOnDisk", strSizeOnDisk);
-    doc += CreateField("FileNameModifiedTimeSizeHash",
-                       MakeHash(strName + "-" + strModificationTime + "-" + strSize));
-    doc += CreateField("Source", strSource);
-    doc += CreateField("ShareName", strShare);
-    doc += CreateField(szPathField, strPathText);
+    doc += Field("contentid", strContentId);
+    doc += Field("AccessTime", CalendarText(item.GetAccessTime()));
+    doc += Field("ClientId", options.GetClientIdString());
+    doc += Field("ApplicationId", options.GetApplicationNumberString());
+    doc += Field("CreatedTime", CalendarText(item.GetCreationTime()));
+    doc += Field(szVersionKeyField, strVersionKey);
+    doc += Field("DocumentType", szDocumentType);
+    doc += Field("FileExtension", strExtension);
+    doc += Field("FileName", strName);
+    doc += Field("FileNameModifiedTimeHash", MakeHash(strName + "-" + strModificationTime));
+    doc += Field("FolderName", strFolder);
+    doc += Field("JobId", options.GetJobIdString());
+    doc += Field("ModifiedTime", CalendarText(item.GetModificationTime()));
+    doc += Field("ModifiedTimeAsStr", strModificationTime);
+    doc += Field("ChangeTimeAsInt",
+                 FXFormat("%lld", static_cast<long long>(item.GetCreationTime().AsUnixTime())));
+    doc += Field("Size", strSize);
+    doc += Field("SizeOnDisk", strSizeOnDisk);
+    doc += Field("FileNameModifiedTimeSizeHash",
+                 MakeHash(strName + "-" + strModificationTime + "-" + strSize));
+    doc += Field("Source", strSource);
+    doc += Field("ShareName", strShare);
+    doc += Field(szPathField, strPathText);
 
     if (pAnalytics != nullptr) {
-        doc += CreateField("NotQualifiedForArchiving",
-                           FXFormat("%d", pAnalytics->IsSkippedForArchiving() ? 1 : 0));
-        doc += CreateField("IsStub", FXFormat("%d", pAnalytics->IsStub() ? 1 : 0));
+        doc += Field("NotQualifiedForArchiving",
+                     FXFormat("%d", pAnalytics->IsSkippedForArchiving() ? 1 : 0));
+        doc += Field("IsStub", FXFormat("%d", pAnalytics->IsStub() ? 1 : 0));
         if (!options.IsPushOnlyMetaData() && !options.IsScanPhase()) {
-            doc += CreateField("CollectId", FXFormat("%u", pAnalytics->GetCollectID()));
-            doc += CreateField(
-                "CollectOffset",
-                FXFormat("%lld", static_cast<long long>(pAnalytics->GetCollectOffset())));
+            doc += Field("CollectId", FXFormat("%u", pAnalytics->GetCollectID()));
+            doc += Field("CollectOffset",
+                         FXFormat("%lld", static_cast<long long>(pAnalytics->GetCollectOffset())));
         }
     }
 
     if ((bCollectSecurity || bCollectOwner) && pAnalytics != nullptr &&
         !pAnalytics->IsItemDeleted()) {
         CAutoTimeCounter ownerTimer(m_ptrOwnerAndAclTimer.get());
-        doc += CreateField("OwnerName",
-                           bChangeEvent ? ptrAddInfo->GetOwnerName() : pAnalytics->GetOwnerName());
-        doc += CreateField(szOwnerIdField, bChangeEvent ? std::string() : pAnalytics->GetOwnerId());
+        doc += Field("OwnerName",
+                     bChangeEvent ? ptrAddInfo->GetOwnerName() : pAnalytics->GetOwnerName());
+        doc += Field(szOwnerIdField, bChangeEvent ? std::string() : pAnalytics->GetOwnerId());
         if (bCollectSecurity) {
             for (const auto &field : pAnalytics->GetSecurityFields()) {
-                doc += CreateField(field.first, field.second);
+                doc += Field(field.first, field.second);
             }
         }
         if (bChangeEvent) {
             if (!ptrAddInfo->GetPermissionsBeforeChange().empty()) {
-                doc += CreateField("PermissionsBeforeChange",
-                                   ptrAddInfo->GetPermissionsBeforeChange());
-                doc += CreateField("PermissionsAfterChange", pAnalytics->GetPermissions());
-                doc += CreateField("PermissionChangeRequested",
-                                   ptrAddInfo->GetPermissionChangeRequest());
+                doc += Field("PermissionsBeforeChange", ptrAddInfo->GetPermissionsBeforeChange());
+                doc += Field("PermissionsAfterChange", pAnalytics->GetPermissions());
+                doc += Field("PermissionChangeRequested", ptrAddInfo->GetPermissionChangeRequest());
             }
             if (!ptrAddInfo->GetOwnerBeforeChange().empty()) {
-                doc += CreateField("OwnerBeforeChange", ptrAddInfo->GetOwnerBeforeChange());
-                doc += CreateField("OwnerChangeRequested", ptrAddInfo->GetOwnerChangeRequest());
+                doc += Field("OwnerBeforeChange", ptrAddInfo->GetOwnerBeforeChange());
+                doc += Field("OwnerChangeRequested", ptrAddInfo->GetOwnerChangeRequest());
             }
         } else {
             IDX_LOG(4, "File [%s] security info  [ %s ]", item.GetFullyQualifiedItemName().c_str(),
                     pAnalytics->GetPermissions().c_str());
-            doc += CreateField("Permissions", pAnalytics->GetPermissions());
+            doc += Field("Permissions", pAnalytics->GetPermissions());
         }
         if (bFolder) {
             const bool bBroken = pAnalytics->IsPermissionsInheritanceBroken();
             IDX_LOG(4, "File [%s], IsPermissionsBroken_b = %d",
                     item.GetFullyQualifiedItemName().c_str(), bBroken ? 1 : 0);
-            doc += CreateField("IsPermissionsBroken_b", bBroken ? "1" : "0");
+            doc += Field("IsPermissionsBroken_b", bBroken ? "1" : "0");
         }
     }
 
     // Exactly one status per document. An item without an analytics record cannot give the
     // owner and security information the job asked for, which makes its document incomplete.
     if (pAnalytics != nullptr && pAnalytics->IsItemDeleted()) {
-        doc += CreateField(szStateField, kStateDeleted);
-        doc += CreateField(szErrorField, std::string());
+        doc += Field(szStateField, kStateDeleted);
+        doc += Field(szErrorField, std::string());
     } else if (pAnalytics != nullptr && pAnalytics->IsItemFailed()) {
-        doc += CreateField(szStateField, kStateFailed);
-        doc += CreateField(szErrorField, ItemErrorText(pAnalytics->GetErrorCode()));
+        doc += Field(szStateField, kStateFailed);
+        doc += Field(szErrorField, ItemErrorText(pAnalytics->GetErrorCode()));
     } else if (bChangeEvent && !ptrAddInfo->GetErrorText().empty()) {
-        doc += CreateField(szErrorField, ptrAddInfo->GetErrorText());
+        doc += Field(szErrorField, ptrAddInfo->GetErrorText());
     } else if (pAnalytics == nullptr && (bCollectSecurity || bCollectOwner)) {
-        doc += CreateField(szStateField, kStateFailed);
-        doc += CreateField(szErrorField, kNoSecurityInformation);
+        doc += Field(szStateField, kStateFailed);
+        doc += Field(szErrorField, kNoSecurityInformation);
     } else {
-        doc += CreateField(szStateField, kStateIndexed);
-        doc += CreateField(szErrorField, std::string());
+        doc += Field(szStateField, kStateIndexed);
+        doc += Field(szErrorField, std::string());
     }
 
     for (const auto &field : options.GetSchemaFieldsMap()) {
-        doc += CreateField(field.first, field.second);
+        doc += Field(field.first, field.second);
     }
     return CKyError::Success();
 }

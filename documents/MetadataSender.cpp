@@ -41,10 +41,6 @@ CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
 
     std::string strBody = "<add>";
     const int64_t llBatchSize = static_cast<int64_t>(batch.GetSize());
-    if (m_bPushOnlyMetaData) {
-        m_bXmlFieldMode = true;
-    }
-
     const bool bWithCrc = options.IsPushMetaDataWithCRC();
 
     // The items stay in the batch until the answer settles them: whatever ends this call early
@@ -66,8 +62,8 @@ CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
         strBody += "<doc>";
         std::string strDocument;
         CKyError error = ShouldSendPartialData()
-                             ? BuildPartialItemDataAnalytics(ptrItem, strDocument)
-                             : BuildItemDataAnalytics(ptrItem, strDocument);
+                             ? BuildPartialItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument)
+                             : BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument);
         if (error.IsError()) {
             batch.FailAll("building the update document failed, error=" + error.AsString());
             return error.Push(FXLOC);
@@ -81,7 +77,7 @@ CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
                 IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
             }
             if (!strCrc.empty()) {
-                strBody += CreateField("FileContentHash", strCrc);
+                strBody += CreateField("FileContentHash", strCrc, EFieldForm::eXml);
             }
         }
         strBody += "</doc>";

@@ -19,6 +19,7 @@ bool CSolrTransmitterThread::ShouldSendPartialData() const {
 }
 
 CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &ptrItem,
+                                                               EFieldForm eForm,
                                                                std::string &strDocument) {
     const CTransmitterOptions &options = *m_ptrOptions;
     const bool bCollectSecurity = options.IsCollectSecurityInfo();
@@ -28,31 +29,31 @@ CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &p
     // update must reach the item's existing document, never make a new one.
     std::string strContentId;
     GetObjectGuid(MakeKeyPath(ptrItem->GetPath()), false, '/', strContentId);
-    strDocument += CreateField("contentid", strContentId);
+    strDocument += CreateField("contentid", strContentId, eForm);
 
     const char *szOwnerIdField = options.IsCloudMode() ? "OwnerID" : "OwnerSID";
 
     for (const std::string &strGroup : m_ptrSolrTransmitterPrivate->m_vecFieldsToPush) {
         if (FXString::CompareNoCase(strGroup, kGroupDocumentType) == 0) {
-            strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1");
+            strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1", eForm);
         } else if (FXString::CompareNoCase(strGroup, kGroupSecurityInfo) == 0 &&
                    (bCollectSecurity || bCollectOwner)) {
             CAnalyticsItemInterface *pAnalytics = GetAnalyticsItem(ptrItem);
             if (pAnalytics == nullptr) {
                 continue;
             }
-            strDocument += CreateField("OwnerName", pAnalytics->GetOwnerName());
-            strDocument += CreateField(szOwnerIdField, pAnalytics->GetOwnerId());
+            strDocument += CreateField("OwnerName", pAnalytics->GetOwnerName(), eForm);
+            strDocument += CreateField(szOwnerIdField, pAnalytics->GetOwnerId(), eForm);
             if (bCollectSecurity) {
                 for (const auto &field : pAnalytics->GetSecurityFields()) {
-                    strDocument += CreateField(field.first, field.second);
+                    strDocument += CreateField(field.first, field.second, eForm);
                 }
                 CAnalyticsItemAddInfoPtr ptrAddInfo = pAnalytics->GetAdditionalInfo();
                 if (ptrAddInfo) {
                     strDocument += CreateField("PermissionsBeforeChange",
-                                               ptrAddInfo->GetPermissionsBeforeChange());
+                                               ptrAddInfo->GetPermissionsBeforeChange(), eForm);
                 }
-                strDocument += CreateField("Permissions", pAnalytics->GetPermissions());
+                strDocument += CreateField("Permissions", pAnalytics->GetPermissions(), eForm);
             }
         }
     }

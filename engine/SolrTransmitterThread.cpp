@@ -57,15 +57,13 @@ CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSol
                                                CTransmitterOptionsPtr ptrOptions)
     : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
       m_llConsecutiveFailures(0), m_ptrCurl(boost::make_shared<TQLibCurl>()),
-      m_bPushOnlyMetaData(m_ptrOptions->IsPushOnlyMetaData()),
       m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_setCompressedExtensions{"7Z",  "ZIP",
                                                                                      "TGZ", "GZ",
                                                                                      "BZ2", "TBZ2",
                                                                                      "XZ",  "TXZ"},
-      m_bXmlFieldMode(m_bPushOnlyMetaData), m_bUseDynamicTppm(false), m_llTransmittedItems(0),
-      m_llTransmittedPackets(0) {
+      m_bUseDynamicTppm(false), m_llTransmittedItems(0), m_llTransmittedPackets(0) {
     m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes);
 }
 

@@ -30,6 +30,11 @@
 
 class TQLibCurl;
 class CItemBatch;
+
+// How a document's fields are written: XML field elements for the update handler, or the extract
+// handler's "&literal." parameters. Each sender knows the form of what it posts and passes it to
+// the builders; no worker state selects it.
+enum class EFieldForm { eXml, eLiteral };
 class CFilterSet;
 
 namespace TQLX_ContentIndexing {
@@ -116,12 +121,14 @@ public:
     CKyError GetPerformanceCounters(SolrThreadPerfCounters &counters);
 
     // ---- Document builder (documents/): senders and builders ----
-    // Field syntax (documents/FieldSyntax.cpp). CreateField writes the XML form while
-    // m_bXmlFieldMode is set (a field element whose value is filtered and wrapped in CDATA
-    // sections that no value can close) and the extract handler's "&literal." form otherwise.
-    // Plain names are written as they are; a name holding markup characters is escaped in the
-    // XML form and URL-encoded in the literal form, so no name can break a document either.
-    std::string CreateField(const std::string &strName, const std::string &strValue) const;
+    // Field syntax (documents/FieldSyntax.cpp). CreateField writes one field in the form given:
+    // a field element whose value is filtered and wrapped in CDATA sections that no value can
+    // close, or an "&literal." parameter whose name and value have bytes that are not UTF-8
+    // turned into U+FFFD and are then percent-encoded. Plain names are written as they are; a
+    // name holding markup characters is escaped in the XML form and encoded in the literal form,
+    // so no name can break a document either.
+    std::string CreateField(const std::string &strName, const std::string &strValue,
+                            EFieldForm eForm) const;
     // Filters first, then divides every "]]>" between two sections. An empty value gives "".
     static std::string GenerateCData(const std::string &strValue);
     // Drops what XML 1.0 cannot carry (C0 controls but tab, line feed and carriage return; DEL;
@@ -130,11 +137,11 @@ public:
     static std::string StripIllegalXmlCharacters(const std::string &strValue);
     // Percent-encodes every byte but letters, digits and "-_.~" (lower-case hexadecimal).
     static std::string Urlencode(const std::string &strValue);
-    // Rewrites the value of the first field of exactly that name in a document CreateField built,
-    // in the form m_bPushOnlyMetaData selects; the new value is written as CreateField writes
-    // values. A document without the field stays as it is.
+    // Rewrites the value of the first field CreateField wrote for exactly that name in that
+    // form; the new value is written as CreateField writes values. A document without the field
+    // stays as it is.
     void ChangeFieldValue(std::string &strDocument, const std::string &strName,
-                          std::string strValue) const;
+                          std::string strValue, EFieldForm eForm) const;
     // MD5 of the bytes as 32 upper-case hexadecimal digits.
     static std::string MakeHash(const std::string &strText);
     // What follows the last "." of the whole text, upper-cased; empty without a ".".
@@ -143,7 +150,8 @@ public:
 
     // Item metadata document (documents/ItemMetadataDocument.cpp). Appends the item's fields to
     // strDocument; always succeeds.
-    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument);
+    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
+                                    std::string &strDocument);
     // The item's analytics record (owned by the item) after it processed its security
     // information; null when the item has none.
     class CAnalyticsItemInterface *GetAnalyticsItem(const CItemPtr &ptrItem);
@@ -152,7 +160,8 @@ public:
 
     // Partial-update document (documents/PartialUpdateDocument.cpp).
     bool ShouldSendPartialData() const;
-    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument);
+    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
+                                           std::string &strDocument);
     // Writes nothing: the auditing context has no documents of its own here.
     CKyError BuildAuditItemDataAnalytics(
         const CItemPtr &ptrItem,
@@ -174,7 +183,8 @@ public:
     CKyError SendAuditItems(CItemBatch &batch);
     CKyError SendAuditItems(std::list<CItemPtr> &lstItems);
 
-    // Archive-member documents: the archive's own document and one per member file.
+    // Archive-member documents: the archive's own document and one per member file, as XML
+    // documents of an update request.
     CKyError BuildCompressedItem2(const CItemPtr &ptrItem, const std::string &strExtension,
                                   std::string &strDocument);
     // The same documents from the archive's listing instead of its unpacked files (members get
@@ -224,15 +234,11 @@ protected:
     boost::shared_ptr<CTimeCounter> m_ptrReadContentTimer;
     boost::shared_ptr<CTimeCounter> m_ptrGenerateCRC32Timer;
     boost::shared_ptr<CTimeCounter> m_ptrSendVMItemsTimer;
-    // The worker's own copy of the push-only-metadata option (the content sender switches it).
-    bool m_bPushOnlyMetaData;
     boost::shared_ptr<CFilterSet> m_ptrIncludeFilters;
     boost::shared_ptr<CFilterSet> m_ptrExcludeFilters;
     boost::shared_ptr<CFilterSet> m_ptrExcludePaths;
     // Upper-case extensions of the files treated as archives.
     std::set<std::string> m_setCompressedExtensions;
-    // True: document fields are written as XML elements; false: as extract-handler parameters.
-    bool m_bXmlFieldMode;
     bool m_bUseDynamicTppm;
     boost::shared_ptr<CTimeCounter> m_ptrChangeTimeTimer;
     boost::shared_ptr<CTimeCounter> m_ptrOwnerAndAclTimer;

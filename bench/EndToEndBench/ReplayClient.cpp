@@ -46,7 +46,7 @@ bool BuildFullBatches(const BenchConfig &config, const CBagPtr &ptrBag, const st
         }
         ptrItem->SetSelectedForAccess(true);
         std::string strDocument;
-        error = builder.BuildItemDataAnalytics(ptrItem, strDocument);
+        error = builder.BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument);
         if (error.IsError()) {
             fprintf(stderr, "EndToEndBench: building a document failed: %s\n",
                     error.AsString().c_str());

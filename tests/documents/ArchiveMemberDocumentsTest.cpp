@@ -373,7 +373,7 @@ TEST_F(ArchiveMemberDocumentsTest, TheListingBuilderDescribesMembersWithoutUnpac
                   strArchive, TestArchiveKind::TarGz,
                   {FileMember("x/one.txt", "one"), FileMember("two.txt", "second")}),
               "");
-    Worker().m_bXmlFieldMode = true;
+    Worker().m_eForm = EFieldForm::eXml;
     std::string strBody;
     CKyError error = Worker().BuildCompressedItem(Item(strArchive), "tgz", strBody);
     ASSERT_FALSE(error.IsError()) << error.AsString();
@@ -400,7 +400,7 @@ TEST_F(ArchiveMemberDocumentsTest, BothBuildersOpenWithTheSameArchiveDocument) {
               "");
     const std::string strFifo = m_dir / "unreadable.zip";
     ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
-    Worker().m_bXmlFieldMode = true;
+    Worker().m_eForm = EFieldForm::eXml;
     typedef CKyError (CSolrTransmitterThread::*Builder)(const CItemPtr &, const std::string &,
                                                         std::string &);
     const std::vector<std::pair<std::string, std::string>> vecCases = {

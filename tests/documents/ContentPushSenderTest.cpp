@@ -151,11 +151,8 @@ protected:
     // The literal parameters the metadata builder writes for the item, as the sender writes
     // them before its hash parameter.
     std::string LiteralDocument(const CItemPtr &ptrItem) {
-        const bool bXml = Worker().m_bXmlFieldMode;
-        Worker().m_bXmlFieldMode = false;
         std::string strDocument;
-        Worker().BuildItemDataAnalytics(ptrItem, strDocument);
-        Worker().m_bXmlFieldMode = bXml;
+        Worker().BuildItemDataAnalytics(ptrItem, EFieldForm::eLiteral, strDocument);
         return strDocument;
     }
 
@@ -309,10 +306,6 @@ TEST_F(ContentPushSenderTest, ItemsWithoutAContentPushGoOutTogetherAsOneMetadata
     EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(3, 14 + 100 + 2, 0)});
     // Reading content is timed once for every file that is neither a folder nor a stub.
     EXPECT_EQ(Worker().m_ptrReadContentTimer->GetTotalSamples(), 7u);
-    // After the metadata request the worker writes XML fields again; its push-only copy is
-    // cleared.
-    EXPECT_TRUE(Worker().m_bXmlFieldMode);
-    EXPECT_FALSE(Worker().m_bPushOnlyMetaData);
 }
 
 TEST_F(ContentPushSenderTest, AFileThatGrewBeyondTheUpperBoundGoesAsMetadata) {

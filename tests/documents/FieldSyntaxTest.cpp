@@ -270,7 +270,7 @@ TEST(FieldSyntaxTest, HostileValuesStayInsideTheirField) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    CSolrTransmitterThread &worker = *set.ptrWorker;
+    idxtest::DocumentWorker &worker = *set.ptrWorker;
     const std::string strDocument =
         worker.CreateField("contentid", "k") + worker.CreateField("Url", "/old]]>path") +
         worker.CreateField("FolderName", "/f") + worker.CreateField("Url", "/second") +
@@ -310,7 +310,7 @@ TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueWritesHostileValuesAsCreateFieldDoes) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    CSolrTransmitterThread &worker = *set.ptrWorker;
+    idxtest::DocumentWorker &worker = *set.ptrWorker;
     for (const std::string &strValue : HostileValues()) {
         std::string strDocument = worker.CreateField("contentid", "k") +
                                   worker.CreateField("Url", "/archive.zip") +
@@ -373,7 +373,7 @@ TEST(FieldSyntaxTest, ChangeFieldValueTakesTheFieldWrittenForThatName) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    CSolrTransmitterThread &worker = *set.ptrWorker;
+    idxtest::DocumentWorker &worker = *set.ptrWorker;
     // A name holding the exact opening tag of a later field must not be taken for that field.
     std::string strDocument =
         worker.CreateField("FileName", "<field name=\"Url\" update=\"set\"><![CDATA[trap") +
@@ -389,7 +389,7 @@ TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueLiteralForm) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
-    CSolrTransmitterThread &worker = *set.ptrWorker;
+    idxtest::DocumentWorker &worker = *set.ptrWorker;
     const std::string strDocument = "http://h/x?wt=xml" + worker.CreateField("contentid", "k") +
                                     worker.CreateField("Url", "/a b") +
                                     worker.CreateField("FileName", "f") +

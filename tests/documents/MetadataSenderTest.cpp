@@ -125,11 +125,8 @@ TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
     const std::string strGone = m_dir / "gone.txt";
     std::list<CItemPtr> lstItems = {Item(strFile), Item(strFolder),
                                     idxtest::MakeDeletedItem(strGone, Options())};
-    Worker().m_bXmlFieldMode = false;
-
     ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
     EXPECT_TRUE(lstItems.empty());
-    EXPECT_TRUE(Worker().m_bXmlFieldMode);
     EXPECT_EQ(1u, Worker().m_ptrSendItemsTimer->GetTotalSamples());
     EXPECT_EQ(3u, Worker().m_ptrBuildItemsTimer->GetTotalSamples());
 

@@ -28,6 +28,7 @@ DocumentWorkerSet MakeDocumentWorker(bool bPushOnlyMetaData) {
     set.ptrOptions = set.ptrState->m_ptrOptions;
     set.ptrOptions->SetPushOnlyMetaData(bPushOnlyMetaData);
     set.ptrWorker = boost::make_shared<DocumentWorker>(set.ptrState, set.ptrOptions);
+    set.ptrWorker->m_eForm = bPushOnlyMetaData ? EFieldForm::eXml : EFieldForm::eLiteral;
     return set;
 }
 

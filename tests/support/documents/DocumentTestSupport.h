@@ -22,8 +22,6 @@ class DocumentWorker : public CSolrTransmitterThread {
 public:
     using CSolrTransmitterThread::CSolrTransmitterThread;
 
-    using CSolrTransmitterThread::m_bPushOnlyMetaData;
-    using CSolrTransmitterThread::m_bXmlFieldMode;
     using CSolrTransmitterThread::m_llTransmittedItems;
     using CSolrTransmitterThread::m_llTransmittedPackets;
     using CSolrTransmitterThread::m_ptrBuildItemsTimer;
@@ -36,10 +34,33 @@ public:
 
     // Makes the builder's timers, as the start hook does.
     void MakeTimers();
+
+    // The builders in the form of the test's job (see MakeDocumentWorker), for tests that look
+    // at one form at a time.
+    using CSolrTransmitterThread::BuildItemDataAnalytics;
+    using CSolrTransmitterThread::BuildPartialItemDataAnalytics;
+    using CSolrTransmitterThread::ChangeFieldValue;
+    using CSolrTransmitterThread::CreateField;
+    std::string CreateField(const std::string &strName, const std::string &strValue) const {
+        return CreateField(strName, strValue, m_eForm);
+    }
+    void ChangeFieldValue(std::string &strDocument, const std::string &strName,
+                          const std::string &strValue) const {
+        ChangeFieldValue(strDocument, strName, strValue, m_eForm);
+    }
+    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument) {
+        return BuildItemDataAnalytics(ptrItem, m_eForm, strDocument);
+    }
+    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument) {
+        return BuildPartialItemDataAnalytics(ptrItem, m_eForm, strDocument);
+    }
+
+    EFieldForm m_eForm = EFieldForm::eXml;
 };
 
 // A shared state, its option record and a worker on them, never started. The push-only option
-// (and so the field form) is set before the worker is made.
+// is set before the worker is made, and the test's field form follows it (XML for a metadata-only
+// job, literal parameters for a content-push job).
 struct DocumentWorkerSet {
     CSolrTransmitterPrivatePtr ptrState;
     CTransmitterOptionsPtr ptrOptions;
