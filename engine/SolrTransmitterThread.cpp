@@ -2,6 +2,8 @@
 // filters, timers), the batch loop and the stop.
 #include "engine/SolrTransmitterThread.h"
 
+#include <curl/curl.h>
+
 #include <string>
 #include <vector>
 
