@@ -5,6 +5,7 @@
 // one-shot requests (clear, prune, sync, ping) run on the caller's thread on an index-engine
 // worker made for the call and never started; the running workers are not involved.
 #include <cstdint>
+#include <curl/curl.h>
 #include <exception>
 #include <limits>
 #include <new>

@@ -2,6 +2,8 @@
 // filters, timers), the batch loop and the stop.
 #include "engine/SolrTransmitterThread.h"
 
+#include <curl/curl.h>
+
 #include <string>
 #include <vector>
 
@@ -32,9 +34,9 @@ const int32_t kVMUrlIndex = 28;
 const int32_t kVMUrlTag = 64;
 
 // The engine answers a worker's requests with a short status document (an error page with a
-// stack trace at worst). Anything larger is refused by the handle rather than held, copied and
-// parsed, so that a misdirected URL or a broken proxy cannot make every worker hold hundreds of
-// megabytes; the request then counts as failed.
+// stack trace at worst). The handle keeps no more than this of an answer, so that a misdirected
+// URL or a broken proxy cannot make every worker hold hundreds of megabytes; a longer answer is
+// cut there and the request counts by its HTTP status.
 const size_t kMaxEngineAnswerBytes = 1024 * 1024;
 
 // The abort test of the batch loop. It asks the job's quit query, the job's own code: an
@@ -64,7 +66,10 @@ CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSol
                                                                                      "BZ2", "TBZ2",
                                                                                      "XZ",  "TXZ"},
       m_bUseDynamicTppm(false), m_llTransmittedItems(0), m_llTransmittedPackets(0) {
-    m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes);
+    m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes, true);
+    m_ptrCurl->SetCancelCheck([this](const TQLibCurl::STransferState &state) {
+        return ShouldGiveUpTransfer(state.bStarting, state.llElapsedMs, state.llIdleMs);
+    });
 }
 
 CSolrTransmitterThread::~CSolrTransmitterThread() {

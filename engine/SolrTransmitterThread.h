@@ -86,12 +86,17 @@ public:
     // final failure sets the transmitter's push-failed flag and returns 400 "http post failed"
     // for HTTP status 400, success for status 595 and 774 "http post failed" otherwise. An empty
     // URL, or one of 65536 bytes or more, is never sent: 87 (naming the length), push-failed
-    // flag set.
+    // flag set; so is a URL the HTTP client cannot use (unknown scheme, malformed), 87 naming
+    // it, without retries. An update, extract or commit answered 200 with an empty body is the
+    // empty answer (999). A request in flight when the worker is asked to stop or the
+    // transmitter is aborted (the job's quit flag included) is given up within about a second:
+    // final failure, 774 (see ShouldGiveUpTransfer for requests made after that).
     CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
                         const std::string &strHeaderLine);
     // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
     // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
-    // engine answer gives its status element (an answer without one keeps the HTTP status).
+    // engine answer gives its status element (an answer without one, or whose status is not a
+    // decimal number of 32 bits, keeps the HTTP status).
     CKyError ParseResult(const std::string &strAnswer, uint32_t &nStatus, std::string &strMessage);
     // The text of the first node the XPath selects (empty when none). pbFound, when given, tells
     // whether any node was selected.
@@ -222,6 +227,24 @@ protected:
     // when it ended early.
     bool WaitBeforeRetry(uint32_t nMilliseconds);
 
+    // The HTTP handle's cancel check (SolrTransmitterThreadHttp.cpp), on the posting thread.
+    // - A request in flight when the end comes (this worker's stop, the transmitter's abort, the
+    //   job's quit flag, polled about once a second) is given up within a second: at once when
+    //   nothing moves, half a second later at most while an answer or a body is still on its
+    //   way (an answer arriving just then is still taken).
+    // - A request made after the end is still sent, so that an engine that answers gets it (a
+    //   one-shot request of the end of a job after an abort, a stopping worker's remaining
+    //   batches), but given up once it has gone two seconds without moving a byte, so that a
+    //   stalled engine cannot hold the end of a job.
+    // - A running worker sends nothing once the transmitter is aborted, as its batch loop takes
+    //   nothing more then.
+    bool ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs);
+    // The option record's abort test; an exception out of the job's quit query counts as "not
+    // aborted".
+    bool IsAbortedQuietly();
+    // Update, extract and commit requests: their answer always has a body.
+    bool ExpectsEngineAnswer(const std::string &strUrl) const;
+
     // Fields, in declaration order. All are used on the worker's own thread only, except the
     // counters-ready flag, the timers and the two totals, which the performance thread reads.
     std::atomic<bool> m_bCountersReady;
@@ -247,6 +270,12 @@ protected:
     std::atomic<int64_t> m_llTransmittedPackets;
     boost::shared_ptr<CTimeCounter> m_ptrSendItemsTimer;
     boost::shared_ptr<CTimeCounter> m_ptrBuildItemsTimer;
+
+    // The transfer watch (ShouldGiveUpTransfer), used on the posting thread only.
+    bool m_bEndedBeforeTransfer = false;
+    bool m_bAbortSeen = false;
+    int64_t m_llLastAbortPollMs = 0; // time into the request of the last full abort test
+    int64_t m_llEndSeenAtMs = -1;    // time into the request when the end was seen; -1: not yet
 
     // Set by the first start of any worker; read and set by several starting workers at once.
     static std::atomic<bool> m_bCurlWrapperloaded;

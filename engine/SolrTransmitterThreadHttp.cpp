@@ -1,6 +1,7 @@
 // The index-engine worker's one HTTP path: post, read the answer into a status, let the failure
 // policy decide on a retry, and report the final outcome.
-#include <cstdlib>
+#include <cstdint>
+#include <vector>
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/MakeSharedNothrow.h"
@@ -22,7 +23,142 @@ const uint32_t kStatusBadRequest = 400;
 const uint32_t kStatusCompletedWithErrors = 595;
 const uint32_t kStatusEmptyAnswer = 999;
 
+// A request in flight when the end of the work is asked for is given up once it has moved no
+// byte for this long, or this long after the end was seen at the latest: an answer that is
+// arriving is still taken, a stalled one is not waited for.
+const int64_t kInFlightIdleLimitMs = 200;
+const int64_t kInFlightGraceMs = 500;
+// A request made after the end was asked for is given up once it has moved no byte for this
+// long: an engine that answers still gets it, a stalled one cannot hold the job.
+const int64_t kIdleLimitAfterEndMs = 2000;
+// How often a transfer asks the abort test, which asks the job's own quit query.
+const int64_t kAbortPollMs = 900;
+
+// Longest piece of an outside text (a status element) that a log line quotes.
+const size_t kMaxQuotedBytes = 64;
+
+// The URL without its query, which literal parameters are added to.
+std::string UrlPath(const std::string &strUrl) {
+    return strUrl.substr(0, strUrl.find('?'));
+}
+
+// The engine's status element: a decimal number of at most 32 bits, blanks around it allowed.
+// Anything else (a sign, other characters, no digits, a larger number) is not a status.
+bool ReadStatusElement(const std::string &strText, uint32_t &nStatus) {
+    const size_t nFirst = strText.find_first_not_of(" \t\r\n");
+    if (nFirst == std::string::npos) {
+        return false;
+    }
+    const size_t nLast = strText.find_last_not_of(" \t\r\n");
+    uint64_t ullValue = 0;
+    for (size_t i = nFirst; i <= nLast; ++i) {
+        const char c = strText[i];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        ullValue = ullValue * 10 + static_cast<uint64_t>(c - '0');
+        if (ullValue > UINT32_MAX) {
+            return false;
+        }
+    }
+    nStatus = static_cast<uint32_t>(ullValue);
+    return true;
+}
+
+bool HasAttributeValue(const CKyXNode &node, const char *szName, const char *szValue) {
+    std::string strValue;
+    return node.GetAttribute(szName, strValue) && strValue == szValue;
+}
+
+// The text of the first str element named "msg" (document order) that lies below an lst element
+// named "error", as the XPath .//lst[@name="error"]//str[@name="msg"] selects it, in one pass
+// over the document: the XPath searches below every nested error list again, which costs the
+// square of the answer's size for an answer of nested lists.
+CKyError FindEngineErrorMessage(const CKyXDocumentPtr &ptrDocument, std::string &strMessage) {
+    strMessage.clear();
+    struct SPending {
+        CKyXNode node;
+        bool bBelowErrorList;
+    };
+    std::vector<SPending> vecPending;
+    CKyXNode root = ptrDocument->GetRoot();
+    if (root.IsEmpty()) {
+        return CKyError::Success();
+    }
+    vecPending.push_back({root, false});
+    while (!vecPending.empty()) {
+        SPending pending = vecPending.back();
+        vecPending.pop_back();
+        const std::string strName = pending.node.GetName();
+        if (pending.bBelowErrorList && strName == "str" &&
+            HasAttributeValue(pending.node, "name", "msg")) {
+            return pending.node.GetText(strMessage);
+        }
+        const bool bBelow = pending.bBelowErrorList ||
+                            (strName == "lst" && HasAttributeValue(pending.node, "name", "error"));
+        std::vector<CKyXNode> vecChildren = pending.node.GetChildren();
+        // Last child first, so that the first child is taken next: document order.
+        for (auto it = vecChildren.rbegin(); it != vecChildren.rend(); ++it) {
+            vecPending.push_back({*it, bBelow});
+        }
+    }
+    return CKyError::Success();
+}
+
 } // namespace
+
+bool CSolrTransmitterThread::IsAbortedQuietly() {
+    try {
+        return m_ptrOptions->IsAborted();
+    } catch (...) {
+        return false;
+    }
+}
+
+bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs,
+                                                  int64_t llIdleMs) {
+    if (bStarting) {
+        // The job's quit query is not asked here: a request that ends within a second asks the
+        // job nothing more than it did before.
+        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+        m_llLastAbortPollMs = 0;
+        m_llEndSeenAtMs = -1;
+        m_bEndedBeforeTransfer = m_bAbortSeen || IsStopRequested();
+        return m_bAbortSeen && IsRunning();
+    }
+    // The stop request and the transmitter's abort flag are read on every call; the full abort
+    // test asks the job's quit query, so it runs only about once a second (the abort is sticky:
+    // once seen, it stays).
+    if (!m_bAbortSeen) {
+        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+    }
+    if (!m_bAbortSeen && llElapsedMs - m_llLastAbortPollMs >= kAbortPollMs) {
+        m_llLastAbortPollMs = llElapsedMs;
+        m_bAbortSeen = IsAbortedQuietly();
+    }
+    if (!IsStopRequested() && !m_bAbortSeen) {
+        return false;
+    }
+    if (m_bEndedBeforeTransfer) {
+        return llIdleMs >= kIdleLimitAfterEndMs;
+    }
+    if (m_llEndSeenAtMs < 0) {
+        m_llEndSeenAtMs = llElapsedMs;
+    }
+    return llIdleMs >= kInFlightIdleLimitMs || llElapsedMs - m_llEndSeenAtMs >= kInFlightGraceMs;
+}
+
+bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) const {
+    const std::string strPath = UrlPath(strUrl);
+    for (const std::string *pUrl :
+         {&m_ptrOptions->GetCompleteSolrUrl(), &m_ptrOptions->GetCompleteSolrExtractUrl(),
+          &m_ptrOptions->GetAuditSolrUrl()}) {
+        if (!pUrl->empty() && UrlPath(*pUrl) == strPath) {
+            return true;
+        }
+    }
+    return false;
+}
 
 CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std::string &strBody,
                                             const std::string &strHeaderLine) {
@@ -58,23 +194,54 @@ CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std
     }
 
     const std::string &strClientName = m_ptrOptions->GetSolrClientName();
+    const bool bExpectsAnswer = ExpectsEngineAnswer(strUrl);
     std::string strAnswer;
     std::string strMessage;
     for (;;) {
         bool bRetry = false;
         IDX_LOG(6, "Making http request, url=[%s]", strUrl.c_str());
         // The body goes straight from the caller's text: a content push may be large.
-        const bool bSendFailed = !m_ptrCurl->TQLibCurlSendHttpReq2(
+        bool bSendFailed = !m_ptrCurl->TQLibCurlSendHttpReq2(
             1, strUrl, strBody.data(), strBody.size(), false, strClientName, m_bUseDynamicTppm);
         size_t nAnswerLength = 0;
         const char *pAnswer = m_ptrCurl->GetHttpResponse(nAnswerLength, false);
+        if (!pAnswer) {
+            nAnswerLength = 0;
+        }
         uint32_t nStatus = static_cast<uint32_t>(m_ptrCurl->GetHttpErrorCode());
         IDX_LOG(6, "http response=[%s], URL=[%s]", pAnswer ? pAnswer : "", strUrl.c_str());
 
-        // A 200 answer is never parsed, so the answer is only copied when it will be read.
+        const TQLibCurl::EFailure eFailure =
+            bSendFailed ? m_ptrCurl->GetLastFailure() : TQLibCurl::EFailure::eNone;
+        if (eFailure == TQLibCurl::EFailure::eCancelled) {
+            IDX_LOG_ERROR("http post given up, the transmitter is aborted or the worker is "
+                          "stopping, Request=[%s], error=%s",
+                          strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
+            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                           "http post failed: given up, the transmitter is "
+                                           "aborted or the worker is stopping");
+        }
+        if (eFailure == TQLibCurl::EFailure::eUnusableUrl) {
+            // No wait mends the URL itself: its batch is failed now rather than retried until
+            // the queue times out.
+            IDX_LOG_ERROR("http post failed, the URL cannot be used, Request=[%s], error=%s",
+                          strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
+            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            return FXErrorUtil::ErrorWin32(FXLOC, 87, "URL [%s] cannot be used: %s", strUrl.c_str(),
+                                           m_ptrCurl->GetLastErrorText().c_str());
+        }
+
         strMessage.clear();
-        if (nStatus != kStatusOk) {
-            strAnswer.assign(pAnswer ? pAnswer : "", pAnswer ? nAnswerLength : 0);
+        if (!bSendFailed && nStatus == kStatusOk && nAnswerLength == 0 && bExpectsAnswer) {
+            // The engine answers every update, extract and commit with a status document: no
+            // body means that nothing is known to have been done.
+            bSendFailed = true;
+            nStatus = kStatusEmptyAnswer;
+            IDX_LOG(6, "Empty response to solr post request");
+        } else if (nStatus != kStatusOk) {
+            // A 200 answer is never parsed, so the answer is only copied when it will be read.
+            strAnswer.assign(pAnswer ? pAnswer : "", nAnswerLength);
             CKyError parseError = ParseResult(strAnswer, nStatus, strMessage);
             if (parseError.IsError()) {
                 IDX_LOG_ERROR("Failed to parse http response, error=%s",
@@ -88,6 +255,11 @@ CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std
 
         IDX_LOG_ERROR("http post failed, Request=[%s], retCode=[%lu]", strUrl.c_str(),
                       static_cast<unsigned long>(nStatus));
+        if (eFailure != TQLibCurl::EFailure::eNone) {
+            IDX_LOG_ERROR("HTTP client error=[%s], HTTP status=[%lld], Request=[%s]",
+                          m_ptrCurl->GetLastErrorText().c_str(),
+                          static_cast<long long>(m_ptrCurl->GetHttpErrorCode()), strUrl.c_str());
+        }
         HandleHttpError(nStatus, strMessage, bRetry);
 
         if (bRetry && !MayRetry()) {
@@ -183,14 +355,21 @@ CKyError CSolrTransmitterThread::ParseResult(const std::string &strAnswer, uint3
         IDX_LOG(6, "No status element in the answer, keeping status=[%u]", nStatus);
         return CKyError::Success();
     }
-    nStatus = static_cast<uint32_t>(strtoul(strStatus.c_str(), nullptr, 10));
+    uint32_t nEngineStatus = 0;
+    if (!ReadStatusElement(strStatus, nEngineStatus)) {
+        // A wrapped number would turn an error into a success (4294967296 reads as 0) or into
+        // another code: the answer is malformed, and only its HTTP status is known.
+        IDX_LOG(1, "Malformed status element [%s] in the answer, keeping status=[%u]",
+                strStatus.substr(0, kMaxQuotedBytes).c_str(), nStatus);
+        return CKyError::Success();
+    }
+    nStatus = nEngineStatus;
     if (nStatus == 0) {
         return CKyError::Success();
     }
 
     std::string strEngineMessage;
-    error = SelectNodeGetText(ptrDocument, ".//lst[@name=\"error\"]//str[@name=\"msg\"]",
-                              strEngineMessage);
+    error = FindEngineErrorMessage(ptrDocument, strEngineMessage);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }

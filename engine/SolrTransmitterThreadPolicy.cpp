@@ -134,6 +134,10 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         break;
 
     case kStatusFleetServerDown:
+        // Counted as 592 is, so that a retry limit ends an unbroken run of these too.
+        if (nResilientScanRetryCount != 0) {
+            ++m_llConsecutiveFailures;
+        }
         IDX_LOG(1, "Fleetserver is not reachable or services are down");
         strReason = "Fleetserver is not reachable or services are down. ";
         bHandled = true;

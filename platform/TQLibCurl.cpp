@@ -1,17 +1,23 @@
 // libcurl behind TQLibCurl and TqCurlReadStream.
 #include "platform/TQLibCurl.h"
 
+#include <curl/curl.h>
 #include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
+#include <type_traits>
 
 #include "platform/LogWriter.h"
 #include "platform/StringFormat.h"
+
+static_assert(std::is_same<curl_off_t, int64_t>::value,
+              "the progress callback is declared with int64_t for curl_off_t");
 
 namespace {
 
@@ -73,12 +79,27 @@ bool SameHeaderName(const std::string &strLineA, const std::string &strLineB) {
     return strcasecmp(strNameA.c_str(), strNameB.c_str()) == 0;
 }
 
+int64_t SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Failures that no retry can mend: the URL itself is what the client cannot use.
+bool IsUnusableUrl(CURLcode eResult) {
+    return eResult == CURLE_UNSUPPORTED_PROTOCOL || eResult == CURLE_URL_MALFORMAT ||
+           eResult == CURLE_NOT_BUILT_IN;
+}
+
 } // namespace
 
 TQLibCurl::TQLibCurl()
     : m_pCurl(nullptr), m_pHeaderList(nullptr), m_pWriteCallback(nullptr), m_pWriteContext(nullptr),
-      m_bHasAnswer(false), m_bAnswerTooLarge(false), m_nMaxAnswerBytes(kDefaultMaxAnswerBytes),
-      m_llHttpStatus(0) {
+      m_bHasAnswer(false), m_bAnswerTooLarge(false), m_bAnswerCut(false),
+      m_bCutLongerAnswers(false), m_nMaxAnswerBytes(kDefaultMaxAnswerBytes), m_llHttpStatus(0),
+      m_eLastFailure(EFailure::eNone), m_bCancelled(false), m_llBytesMoved(0), m_llStartMs(0),
+      m_llLastMoveMs(0) {
+    static_assert(kCurlErrorBytes >= CURL_ERROR_SIZE, "libcurl's error buffer size grew");
     m_szCurlError[0] = '\0';
 }
 
@@ -150,22 +171,21 @@ bool TQLibCurl::TQLibCurlInit(const std::string &strDefaultHeaderLine, bool bKee
     }
 }
 
-bool TQLibCurl::TQLibCurlSetAdditionalOptionsIntValue(CURLoption eOption, long nValue) {
+bool TQLibCurl::TQLibCurlSetAdditionalOptionsIntValue(long nOption, long nValue) {
     if (!m_pCurl) {
         m_strLastError = "curl handle not initialised";
         return false;
     }
     // libcurl numbers its integer options below CURLOPTTYPE_OBJECTPOINT; anything else expects
     // a pointer or a 64-bit offset and must not be handed a long.
-    if (eOption <= 0 || eOption >= CURLOPTTYPE_OBJECTPOINT) {
-        m_strLastError =
-            FXFormat("curl option %d does not take an integer", static_cast<int>(eOption));
+    if (nOption <= 0 || nOption >= CURLOPTTYPE_OBJECTPOINT) {
+        m_strLastError = FXFormat("curl option %ld does not take an integer", nOption);
         return false;
     }
-    CURLcode eResult = curl_easy_setopt(m_pCurl, eOption, nValue);
+    CURLcode eResult = curl_easy_setopt(m_pCurl, static_cast<CURLoption>(nOption), nValue);
     if (eResult != CURLE_OK) {
-        m_strLastError = FXFormat("failed to set curl option %d: %s", static_cast<int>(eOption),
-                                  curl_easy_strerror(eResult));
+        m_strLastError =
+            FXFormat("failed to set curl option %ld: %s", nOption, curl_easy_strerror(eResult));
         return false;
     }
     return true;
@@ -225,16 +245,51 @@ const char *TQLibCurl::GetHttpResponse(size_t &nLength, bool bAfterCheck) {
 size_t TQLibCurl::OnAnswerBytes(char *pData, size_t nSize, size_t nCount, void *pContext) {
     TQLibCurl *pThis = static_cast<TQLibCurl *>(pContext);
     size_t nBytes = nSize * nCount;
-    if (nBytes > pThis->m_nMaxAnswerBytes - pThis->m_strAnswer.size()) {
-        pThis->m_bAnswerTooLarge = true;
-        return 0; // ends the transfer with CURLE_WRITE_ERROR
-    }
+    const size_t nRoom = pThis->m_nMaxAnswerBytes - pThis->m_strAnswer.size();
     try {
+        if (nBytes > nRoom) {
+            // Either way the transfer ends here (a short count is CURLE_WRITE_ERROR): an answer
+            // that does not stop must not hold the request for ever.
+            if (pThis->m_bCutLongerAnswers) {
+                pThis->m_strAnswer.append(pData, nRoom);
+                pThis->m_bAnswerCut = true;
+            } else {
+                pThis->m_bAnswerTooLarge = true;
+            }
+            return 0;
+        }
         pThis->m_strAnswer.append(pData, nBytes);
     } catch (...) {
         return 0;
     }
     return nBytes;
+}
+
+bool TQLibCurl::AskCancelCheck(const STransferState &state) {
+    try {
+        if (m_fnCancelCheck && m_fnCancelCheck(state)) {
+            m_bCancelled = true;
+            return true;
+        }
+    } catch (...) {
+        // A check that cannot answer gives nothing up; the request's own limits still hold.
+    }
+    return false;
+}
+
+int TQLibCurl::OnTransferProgress(void *pContext, int64_t /*llDownTotal*/, int64_t llDownNow,
+                                  int64_t /*llUpTotal*/, int64_t llUpNow) {
+    TQLibCurl *pThis = static_cast<TQLibCurl *>(pContext);
+    const int64_t llNowMs = SteadyMilliseconds();
+    if (llDownNow + llUpNow != pThis->m_llBytesMoved) {
+        pThis->m_llBytesMoved = llDownNow + llUpNow;
+        pThis->m_llLastMoveMs = llNowMs;
+    }
+    // A non-zero result ends the transfer with CURLE_ABORTED_BY_CALLBACK.
+    return pThis->AskCancelCheck(
+               {false, llNowMs - pThis->m_llStartMs, llNowMs - pThis->m_llLastMoveMs})
+               ? 1
+               : 0;
 }
 
 void TQLibCurl::ClearAnswer() {
@@ -245,6 +300,7 @@ void TQLibCurl::ClearAnswer() {
     m_strAnswer.clear();
     m_bHasAnswer = false;
     m_bAnswerTooLarge = false;
+    m_bAnswerCut = false;
 }
 
 bool TQLibCurl::BuildHeaderList() {
@@ -280,6 +336,11 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
         ClearAnswer();
         m_llHttpStatus = 0;
         m_szCurlError[0] = '\0';
+        m_eLastFailure = EFailure::eLocal;
+        m_bCancelled = false;
+        m_llBytesMoved = 0;
+        m_llStartMs = SteadyMilliseconds();
+        m_llLastMoveMs = m_llStartMs;
         if (!m_pCurl) {
             m_strLastError = "curl handle not initialised";
             return false;
@@ -303,8 +364,25 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
         } else if (bOk) {
             bOk = curl_easy_setopt(m_pCurl, CURLOPT_HTTPGET, 1L) == CURLE_OK;
         }
+        if (bOk && m_fnCancelCheck) {
+            bOk = curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION,
+                                   &TQLibCurl::OnTransferProgress) == CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, this) == CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+        } else if (bOk) {
+            bOk = curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 1L) == CURLE_OK;
+        }
         if (!bOk) {
             m_strLastError = FXFormat("failed to prepare the request: %s", m_szCurlError);
+            return false;
+        }
+
+        // A request asked to end before it starts is not sent at all.
+        if (m_fnCancelCheck && AskCancelCheck({true, 0, 0})) {
+            m_eLastFailure = EFailure::eCancelled;
+            m_strLastError = "request cancelled before it was sent";
+            IDX_LOG(6, "HTTP request not sent, url=[%s], error=%s", strUrl.c_str(),
+                    m_strLastError.c_str());
             return false;
         }
 
@@ -312,21 +390,44 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
         long nStatus = 0;
         curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &nStatus);
         m_llHttpStatus = nStatus;
-        if (eResult != CURLE_OK) {
-            m_strLastError =
-                m_bAnswerTooLarge
-                    ? FXFormat("answer larger than %zu bytes refused", m_nMaxAnswerBytes)
-                    : std::string(*m_szCurlError ? m_szCurlError : curl_easy_strerror(eResult));
+        // A cut answer ended the transfer on purpose: the exchange counts by its status.
+        const bool bCut = m_bAnswerCut && eResult == CURLE_WRITE_ERROR && nStatus != 0;
+        if (eResult != CURLE_OK && !bCut) {
+            if (m_bCancelled || eResult == CURLE_ABORTED_BY_CALLBACK) {
+                m_eLastFailure = EFailure::eCancelled;
+            } else if (IsUnusableUrl(eResult)) {
+                m_eLastFailure = EFailure::eUnusableUrl;
+            } else {
+                m_eLastFailure = EFailure::eTransport;
+            }
+            if (m_bAnswerTooLarge) {
+                m_strLastError =
+                    FXFormat("answer larger than %zu bytes refused", m_nMaxAnswerBytes);
+            } else if (m_eLastFailure == EFailure::eCancelled) {
+                m_strLastError = "request cancelled while in progress";
+            } else if (*m_szCurlError) {
+                m_strLastError = FXFormat("%s (curl error %d: %s)", m_szCurlError,
+                                          static_cast<int>(eResult), curl_easy_strerror(eResult));
+            } else {
+                m_strLastError = FXFormat("curl error %d: %s", static_cast<int>(eResult),
+                                          curl_easy_strerror(eResult));
+            }
             ClearAnswer();
             IDX_LOG(6, "HTTP request failed, url=[%s], status=[%ld], error=%s", strUrl.c_str(),
                     nStatus, m_strLastError.c_str());
             return false;
         }
         m_bHasAnswer = true;
+        if (bCut) {
+            IDX_LOG(2, "HTTP answer cut to its first %zu bytes, url=[%s], status=[%ld]",
+                    m_strAnswer.size(), strUrl.c_str(), nStatus);
+        }
         if (nStatus < 200 || nStatus > 299) {
+            m_eLastFailure = EFailure::eHttpStatus;
             m_strLastError = FXFormat("HTTP status %ld", nStatus);
             return false;
         }
+        m_eLastFailure = EFailure::eNone;
         m_strLastError.clear();
         return true;
     } catch (const std::exception &e) {

@@ -3,21 +3,45 @@
 // file. A handle is used by one thread at a time; it keeps its connection open between requests.
 #pragma once
 
-#include <curl/curl.h>
-
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "foundation/Export.h"
 #include "foundation/KyError.h"
 
+// libcurl stays inside the implementation; callers that pass option numbers by name include
+// <curl/curl.h> themselves.
+struct curl_slist;
+
 class IDX_EXPORT TQLibCurl {
 public:
     // libcurl's write-callback form: receives the answer bytes, returns how many it took.
     typedef size_t (*TQLibCurlWriteCallback)(char *pData, size_t nSize, size_t nCount,
                                              void *pContext);
+
+    // What a cancel check is told of the request in flight.
+    struct STransferState {
+        bool bStarting;      // the request is about to be sent: once per request, first
+        int64_t llElapsedMs; // since the request began
+        int64_t llIdleMs;    // since it last sent or received a byte (or began)
+    };
+    // Consulted while a request runs: once before it is sent, then about once a second while
+    // nothing moves (more often while bytes do). True gives the request up at once (before it
+    // starts, nothing is sent). It runs on the thread of the request.
+    typedef std::function<bool(const STransferState &)> TQLibCurlCancelCheck;
+
+    // Why the last request did not succeed.
+    enum class EFailure {
+        eNone,        // it succeeded
+        eHttpStatus,  // an answer came, with a status outside 2xx
+        eTransport,   // no complete answer: no connection, TLS, time-out, dropped, ...
+        eUnusableUrl, // the URL can never be used: unknown or disabled scheme, malformed URL
+        eCancelled,   // the cancel check gave the transfer up
+        eLocal,       // the handle refused the request before sending it
+    };
 
     // Answers larger than this are refused rather than kept in memory (SetMaxAnswerSize).
     static constexpr size_t kDefaultMaxAnswerBytes = 256u * 1024u * 1024u;
@@ -44,7 +68,7 @@ public:
 
     // Sets an integer option by libcurl number (CURLOPT_NOSIGNAL, CURLOPT_TIMEOUT_MS, ...);
     // it stays for every later request. Options that do not take an integer are refused.
-    bool TQLibCurlSetAdditionalOptionsIntValue(CURLoption eOption, long nValue);
+    bool TQLibCurlSetAdditionalOptionsIntValue(long nOption, long nValue);
 
     // Probes the engine with a GET of its ping URL and decides whether requests go through the
     // dynamic-TPPM route. This platform only knows the direct connection, so the flag is always
@@ -63,11 +87,13 @@ public:
     // "application/". Empty lines and lines with CR or LF are refused.
     bool TQLibCurlAppendHeader(int nHeaderType, const std::string &strHeaderLine);
 
-    // Sends one request and blocks until the exchange ends. nRequestType 1 is a POST of
-    // nLength bytes at pBody (pBody may be null when nLength is 0), 0 a GET. True only when the
-    // exchange completed with a 2xx status; after a non-2xx answer the status and the answer
-    // are still readable. No connection leaves status 0 and no answer. bFollowRedirects lets
-    // libcurl follow redirections. The client name goes out as the User-Agent.
+    // Sends one request and blocks until the exchange ends (or the cancel check gives it up).
+    // nRequestType 1 is a POST of nLength bytes at pBody (pBody may be null when nLength is 0),
+    // 0 a GET. True only when the exchange completed with a 2xx status (an answer cut at the
+    // bound counts as completed); after a non-2xx answer the status and the answer are still
+    // readable. No connection leaves status 0 and no answer. GetLastFailure and
+    // GetLastErrorText tell why a request failed. bFollowRedirects lets libcurl follow
+    // redirections. The client name goes out as the User-Agent.
     bool TQLibCurlSendHttpReq2(int nRequestType, const std::string &strUrl, const char *pBody,
                                size_t nLength, bool bFollowRedirects,
                                const std::string &strClientName, bool bUseDynamicTppm);
@@ -80,19 +106,40 @@ public:
     // HTTP status of the last request; 0 when no answer came.
     int64_t GetHttpErrorCode() const { return m_llHttpStatus; }
 
-    // Why the last request failed (libcurl's text or the status); empty after a success.
+    // Why the last request failed: libcurl's own text (with its error number) for a transfer
+    // that failed, the status for a non-2xx answer; empty after a success.
     const std::string &GetLastErrorText() const { return m_strLastError; }
+    EFailure GetLastFailure() const { return m_eLastFailure; }
 
-    void SetMaxAnswerSize(size_t nMaxBytes) { m_nMaxAnswerBytes = nMaxBytes; }
+    // Bounds the answer the handle keeps. By default a longer answer is refused: the request
+    // fails and no answer is kept. With bCutLonger the transfer ends once the bound is reached,
+    // the first nMaxBytes bytes are kept as the answer and the request counts by its status, as
+    // any other; IsAnswerCut tells that it happened.
+    void SetMaxAnswerSize(size_t nMaxBytes, bool bCutLonger = false) {
+        m_nMaxAnswerBytes = nMaxBytes;
+        m_bCutLongerAnswers = bCutLonger;
+    }
+    bool IsAnswerCut() const { return m_bAnswerCut; }
+
+    // Installs (or, with an empty one, removes) the check that can give a transfer up; it
+    // stays for every later request.
+    void SetCancelCheck(TQLibCurlCancelCheck fnCancelCheck) {
+        m_fnCancelCheck = std::move(fnCancelCheck);
+    }
 
 private:
+    static constexpr size_t kCurlErrorBytes = 256; // libcurl's CURL_ERROR_SIZE
+
     static size_t OnAnswerBytes(char *pData, size_t nSize, size_t nCount, void *pContext);
+    bool AskCancelCheck(const STransferState &state);
+    static int OnTransferProgress(void *pContext, int64_t llDownTotal, int64_t llDownNow,
+                                  int64_t llUpTotal, int64_t llUpNow);
     bool Perform(int nRequestType, const std::string &strUrl, const char *pBody, size_t nLength,
                  bool bFollowRedirects, const std::string &strClientName);
     bool BuildHeaderList();
     void ClearAnswer();
 
-    CURL *m_pCurl;
+    void *m_pCurl; // the libcurl easy handle
     curl_slist *m_pHeaderList;
     std::string m_strDefaultHeader;
     std::vector<std::string> m_vecAppendedHeaders;
@@ -102,10 +149,20 @@ private:
     std::string m_strAnswer;
     bool m_bHasAnswer;
     bool m_bAnswerTooLarge;
+    bool m_bAnswerCut;
+    bool m_bCutLongerAnswers;
     size_t m_nMaxAnswerBytes;
     int64_t m_llHttpStatus;
     std::string m_strLastError;
-    char m_szCurlError[CURL_ERROR_SIZE];
+    EFailure m_eLastFailure;
+    char m_szCurlError[kCurlErrorBytes];
+
+    TQLibCurlCancelCheck m_fnCancelCheck;
+    // The progress of the transfer in flight, as the cancel check sees it.
+    bool m_bCancelled;
+    int64_t m_llBytesMoved;
+    int64_t m_llStartMs;    // steady clock, milliseconds
+    int64_t m_llLastMoveMs; // steady clock, milliseconds
 };
 
 // Posts a request text and stores the answer in a file.

@@ -60,6 +60,11 @@ bool CTransmitterOptions::IsAborted() {
     return m_bAborted;
 }
 
+bool CTransmitterOptions::IsAbortFlagSet() const {
+    auto_lock lock(m_ptrAbortLock.get(), true);
+    return m_bAborted;
+}
+
 void CTransmitterOptions::SetAborted(bool bAborted) {
     auto_lock lock(m_ptrAbortLock.get(), true);
     m_bAborted = bAborted;

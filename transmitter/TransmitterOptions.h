@@ -40,6 +40,8 @@ public:
     // the flag is clear it asks the job's quit flag, then tests the job's abort event without
     // waiting, and turns the flag on when either says stop.
     bool IsAborted();
+    // The flag alone, without asking the job: for a test made many times a second.
+    bool IsAbortFlagSet() const;
     void SetAborted(bool bAborted);
     void SetAbortEvent(boost::shared_ptr<FXEvent> ptrAbortEvent);
     // True only when a callback is stored and it reports the job's quit flag. No lock.

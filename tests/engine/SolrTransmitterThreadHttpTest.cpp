@@ -5,11 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <boost/make_shared.hpp>
 
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/PlatformSettings.h"
 #include "platform/testing/VirtualClock.h"
+#include "tests/support/RefusingPort.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineWorkerRig.h"
 
@@ -28,9 +38,10 @@ protected:
     }
     ~SolrTransmitterThreadHttpTest() override { g_bEventSent.store(false); }
 
-    CKyError PostCommit() {
-        return m_rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                           CSolrTransmitterThread::kXmlHeaderLine);
+    CKyError PostCommit() { return PostCommitOn(m_rig); }
+    CKyError PostCommitOn(idxtest::OneShotRig &rig) {
+        return rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                         CSolrTransmitterThread::kXmlHeaderLine);
     }
 
     idxtest::PlatformSettingsScope m_settings;
@@ -75,11 +86,11 @@ TEST_F(SolrTransmitterThreadHttpTest, FailedAnswersAreReadIntoTheStatusThePolicy
         {"html page without pre keeps the http status", 504,
          "<html><body><h1>Gateway Timeout</h1></body></html>", kHtml, 504, "", 774, false},
         {"unreadable answer keeps the http status", 500, "<<< not xml", kXml, 500, "", 774, true},
-        // An answer beyond the worker's 1 MiB is refused by the handle, never held or parsed:
-        // nothing came back that could be read.
-        {"answer beyond 1 MiB is not read", 593,
-         EngineStub::HtmlErrorPage(593, std::string(2 * 1024 * 1024, 'x')), kHtml, 999, "", 774,
-         false},
+        // An answer beyond the worker's 1 MiB is cut there and read by its HTTP status: the cut
+        // page is no longer a document.
+        {"answer beyond 1 MiB is cut and read by its status", 593,
+         EngineStub::HtmlErrorPage(593, std::string(2 * 1024 * 1024, 'x')), kHtml, 593,
+         "Received error [] from Index server", 774, true},
     };
 
     for (const AnswerCase &answer : vecCases) {
@@ -249,12 +260,12 @@ TEST_F(SolrTransmitterThreadHttpTest, ParseResultReadsAnswersAsTheEngineWritesTh
         {"empty", 404, "", 999, ""},
         {"pre with tabs", 500, "<html><body><pre>\t bad gateway.\t</pre></body></html>", 500,
          "bad gateway"},
-        {"status beyond 32 bits keeps the low bits", 500,
+        {"status beyond 32 bits is no status", 500,
          "<response><lst name=\"responseHeader\"><int name=\"status\">4294967297</int></lst>"
          "</response>",
-         1, ""},
-        {"status with text after the digits", 500,
-         "<response><int name=\"status\">590 oom</int></response>", 590, ""},
+         500, ""},
+        {"status with text after the digits is no status", 500,
+         "<response><int name=\"status\">590 oom</int></response>", 500, ""},
     };
     for (const ParseCase &parse : vecCases) {
         SCOPED_TRACE(parse.szName);
@@ -265,6 +276,539 @@ TEST_F(SolrTransmitterThreadHttpTest, ParseResultReadsAnswersAsTheEngineWritesTh
         EXPECT_EQ(nStatus, parse.nStatusOut);
         EXPECT_EQ(strMessage, parse.strMessage);
     }
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, FuzzedEngineAnswersAreReadOrLeftToTheirHttpStatus) {
+    auto answer = [](const std::string &strStatus, const std::string &strRest = "") {
+        return "<response><lst name=\"responseHeader\"><int name=\"status\">" + strStatus +
+               "</int></lst>" + strRest + "</response>";
+    };
+    // Error lists nested far deeper than any engine writes, the message in the innermost.
+    std::string strNested;
+    for (int i = 0; i < 3000; ++i) {
+        strNested += "<lst name=\"error\"><int name=\"code\">" + std::to_string(i) + "</int>";
+    }
+    strNested += "<str name=\"msg\">innermost</str>";
+    for (int i = 0; i < 3000; ++i) {
+        strNested += "</lst>";
+    }
+    struct FuzzCase {
+        const char *szName;
+        uint32_t nStatusIn;
+        std::string strAnswer;
+        uint32_t nStatusOut;
+        bool bMalformed;
+        std::string strMessage; // logged as the engine's message when the status is read
+    };
+    const std::vector<FuzzCase> vecCases = {
+        // A status that does not fit 32 bits or is no decimal number is not read at all.
+        {"2^32 does not wrap to 0", 500, answer("4294967296"), 500, true, ""},
+        {"2^32 + 595 does not wrap to 595", 500, answer("4294967891"), 500, true, ""},
+        {"twenty digits", 502, answer("18446744073709552211"), 502, true, ""},
+        {"negative", 503, answer("-1"), 503, true, ""},
+        {"sign", 503, answer("+590"), 503, true, ""},
+        {"hexadecimal", 503, answer("0x24E"), 503, true, ""},
+        {"empty element", 503, answer(""), 503, true, ""},
+        {"blanks only", 503, answer(" \t\n"), 503, true, ""},
+        {"digits then text", 503, answer("590 oom"), 503, true, ""},
+        {"largest 32-bit number", 500, answer("4294967295"), 4294967295u, false, ""},
+        {"blanks around the number", 500, answer(" 590\n"), 590, false, ""},
+        {"leading zeros", 500, answer("00000000000000000000594"), 594, false, ""},
+        {"status 0", 500, answer("0"), 0, false, ""},
+        // The message: the first "msg" string below an error list, in document order.
+        {"message below an error list", 500,
+         answer("593", "<lst name=\"error\"><str name=\"msg\">index locked</str></lst>"), 593,
+         false, "index locked"},
+        {"a message outside every error list is not the message", 500,
+         answer("593", "<str name=\"msg\">stray</str><lst name=\"other\"><str "
+                       "name=\"msg\">other</str></lst><lst name=\"error\"><lst><str "
+                       "name=\"msg\">nested</str></lst></lst>"),
+         593, false, "nested"},
+        {"first in document order", 500,
+         answer("593", "<lst name=\"error\"><lst name=\"error\"><str name=\"msg\">inner</str>"
+                       "</lst><str name=\"msg\">outer</str></lst>"),
+         593, false, "inner"},
+        {"error list as the root", 500,
+         "<lst name=\"error\"><response><int name=\"status\">592</int></response><str "
+         "name=\"msg\">root list</str></lst>",
+         592, false, "root list"},
+        {"deeply nested error lists", 500, answer("594", strNested), 594, false, "innermost"},
+        {"error list without a message", 500, answer("596", "<lst name=\"error\"/>"), 596, false,
+         ""},
+    };
+    for (const FuzzCase &fuzz : vecCases) {
+        SCOPED_TRACE(fuzz.szName);
+        m_log.Clear();
+        uint32_t nStatus = fuzz.nStatusIn;
+        std::string strMessage;
+        CKyError error = m_rig.ptrWorker->ParseResult(fuzz.strAnswer, nStatus, strMessage);
+        EXPECT_FALSE(error.IsError()) << error.AsString();
+        EXPECT_EQ(nStatus, fuzz.nStatusOut);
+        EXPECT_EQ(strMessage, "");
+        EXPECT_EQ(m_log.CountAtLevel("Malformed status element [", 1), fuzz.bMalformed ? 1u : 0u);
+        if (!fuzz.bMalformed && fuzz.nStatusOut != 0 && fuzz.nStatusOut != fuzz.nStatusIn) {
+            EXPECT_EQ(m_log.CountAtLevel("Processing failed, message=[" + fuzz.strMessage +
+                                             "], status=[" + std::to_string(fuzz.nStatusOut) + "]",
+                                         6),
+                      1u);
+        }
+    }
+
+    // Where it matters: a wrapped 595 made a failed post a success.
+    idxtest::OneShotRig rig(m_stub);
+    EngineScript wrapped;
+    wrapped.nStatus = 500;
+    wrapped.strBody = answer("4294967891");
+    m_stub.Script(EngineRoute::Update, wrapped);
+    CKyError error =
+        rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />", "Content-Type: text/xml");
+    ASSERT_TRUE(error.IsError());
+    EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, EmptyTwoHundredOfAnUpdateExtractOrCommitIsTheEmptyAnswer) {
+    struct EmptyCase {
+        const char *szName;
+        EngineRoute eRoute;
+        std::string strUrl;
+        std::string strAnswer;
+        bool bSuccess;
+    };
+    const std::vector<EmptyCase> vecCases = {
+        {"commit", EngineRoute::Update, m_stub.UpdateUrl(), "", false},
+        {"update with a query", EngineRoute::Update, m_stub.UpdateUrl() + "?wt=xml", "", false},
+        {"extract with literal parameters", EngineRoute::Extract,
+         m_stub.ExtractUrl() + "?&literal.contentid=k1", "", false},
+        {"audit core", EngineRoute::Update, m_stub.AuditUrl(), "", false},
+        {"any body is an answer", EngineRoute::Update, m_stub.UpdateUrl(), " ", true},
+        {"ping", EngineRoute::Ping, m_stub.PingUrl(), "", true},
+        {"folder statistics", EngineRoute::FolderStats, m_stub.FolderStatsUrl(), "", true},
+    };
+    for (const EmptyCase &empty : vecCases) {
+        SCOPED_TRACE(empty.szName);
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_log.Clear();
+        idxtest::OneShotRig rig(m_stub);
+        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        m_stub.ClearRequests();
+        m_stub.AnswerNext(empty.eRoute, 1, 200, empty.strAnswer);
+
+        CKyError error = rig.ptrWorker->PostItems2(empty.strUrl, "<commit />",
+                                                   CSolrTransmitterThread::kXmlHeaderLine);
+
+        EXPECT_EQ(m_stub.Requests(empty.eRoute).size(), 1u);
+        if (empty.bSuccess) {
+            EXPECT_FALSE(error.IsError()) << error.AsString();
+            EXPECT_FALSE(rig.ptrState->IfPushDataToSolrFailed());
+            EXPECT_EQ(m_log.Count("http post failed"), 0u);
+        } else {
+            // Nothing was queued, so the empty answer is not retried (the policy's gate).
+            ASSERT_TRUE(error.IsError());
+            EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
+            EXPECT_EQ(m_log.CountAtLevel("Empty response to solr post request", 6), 1u);
+            EXPECT_EQ(m_log.CountAtLevel(
+                          "http post failed, Request=[" + empty.strUrl + "], retCode=[999]", -1),
+                      1u);
+            EXPECT_TRUE(rig.ptrState->IfPushDataToSolrFailed());
+        }
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, AnswerOverTheBoundIsCutAndReadByItsStatus) {
+    // Items were queued and the policy would retry an empty answer (999): a cut answer must not
+    // be one. A retry limit bounds what an unbounded retry would do.
+    idxtest::VirtualClock clock;
+    idxtest::SetPlatformSetting("FileSystemAgent", "nResilientScanRetryCount", "1");
+    const std::string strHuge(2 * 1024 * 1024, 'm');
+    struct HugeCase {
+        const char *szName;
+        int nHttpStatus;
+        std::string strBody;
+        uint32_t nResultCode; // 0: success
+        bool bPushFailed;
+    };
+    const std::vector<HugeCase> vecCases = {
+        {"error answer", 500, EngineStub::ErrorAnswer(500, strHuge), 774, true},
+        {"bad request", 400, EngineStub::ErrorAnswer(400, strHuge), 400, true},
+        {"completed with errors", 595, EngineStub::HtmlErrorPage(595, strHuge), 0, true},
+        {"success", 200, EngineStub::OkAnswer() + strHuge, 0, false},
+    };
+    for (const HugeCase &huge : vecCases) {
+        SCOPED_TRACE(huge.szName);
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_log.Clear();
+        idxtest::OneShotRig rig(m_stub);
+        rig.MarkItemsQueued(1);
+        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        m_stub.AnswerNext(EngineRoute::Update, 1, huge.nHttpStatus, huge.strBody);
+
+        CKyError error = PostCommitOn(rig);
+
+        EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
+        if (huge.nResultCode == 0) {
+            EXPECT_FALSE(error.IsError()) << error.AsString();
+        } else {
+            ASSERT_TRUE(error.IsError());
+            EXPECT_EQ(FXErrorUtil::GetWin32(error), huge.nResultCode);
+        }
+        EXPECT_EQ(rig.ptrState->IfPushDataToSolrFailed(), huge.bPushFailed);
+        EXPECT_EQ(m_log.Count("HTTP answer cut to its first 1048576 bytes"), 1u);
+        EXPECT_EQ(m_log.Count("retCode=[999]"), 0u);
+        EXPECT_EQ(m_log.Count("Thread going to sleep"), 0u);
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, UrlTheClientCannotUseFailsAtOnceNamingItAndWhy) {
+    // Were it taken for an outage, the empty-answer retries would run (bounded here by a retry
+    // limit) on the virtual clock.
+    idxtest::VirtualClock clock;
+    idxtest::SetPlatformSetting("FileSystemAgent", "nResilientScanRetryCount", "1");
+    const std::string strPort = std::to_string(m_stub.Port());
+    struct UrlCase {
+        const char *szName;
+        std::string strUrl;
+        const char *szReason; // part of the HTTP client's own text
+    };
+    const std::vector<UrlCase> vecCases = {
+        {"unsupported scheme", "ftp://127.0.0.1:" + strPort + "/solr/collection1/update",
+         "curl error 1:"},
+        {"misspelt scheme", "htp://127.0.0.1:" + strPort + "/solr/collection1/update",
+         "curl error 1:"},
+        {"port out of range", "http://127.0.0.1:99999/solr/collection1/update", "curl error 3:"},
+        {"unclosed address bracket", "http://[127.0.0.1:" + strPort + "/solr/collection1/update",
+         "curl error 3:"},
+    };
+    for (const UrlCase &url : vecCases) {
+        SCOPED_TRACE(url.szName);
+        m_log.Clear();
+        idxtest::OneShotRig rig(m_stub);
+        rig.MarkItemsQueued(1);
+        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        m_stub.ClearRequests();
+
+        CKyError error = rig.ptrWorker->PostItems2(url.strUrl, "<commit />",
+                                                   CSolrTransmitterThread::kXmlHeaderLine);
+
+        ASSERT_TRUE(error.IsError());
+        EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
+        EXPECT_NE(error.AsString().find("URL [" + url.strUrl + "]"), std::string::npos)
+            << error.AsString();
+        EXPECT_NE(error.AsString().find(url.szReason), std::string::npos) << error.AsString();
+        EXPECT_EQ(m_log.CountAtLevel("http post failed, the URL cannot be used, Request=[" +
+                                         url.strUrl + "], error=",
+                                     -1),
+                  1u);
+        EXPECT_TRUE(rig.ptrState->IfPushDataToSolrFailed());
+        EXPECT_EQ(m_log.Count("Making http request"), 1u);
+        EXPECT_EQ(m_log.Count("Thread going to sleep"), 0u);
+        EXPECT_TRUE(m_stub.Requests().empty());
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, EveryFailedTransferLogsTheClientsOwnReason) {
+    idxtest::RefusingPort refusing;
+    const std::string strHttpsToPlain =
+        "https://127.0.0.1:" + std::to_string(m_stub.Port()) + "/solr/collection1/update";
+    struct FailedCase {
+        const char *szName;
+        std::string strUrl;
+        std::string strClientError;
+        int nHttpStatus;
+        uint32_t nRetCode;
+    };
+    const std::vector<FailedCase> vecCases = {
+        {"nothing listens", refusing.Url("/solr/collection1/update"), "curl error 7:", 0, 999},
+        {"https to a plain port", strHttpsToPlain, "curl error 35:", 0, 999},
+        {"error status", m_stub.UpdateUrl(), "HTTP status 503", 503, 503},
+    };
+    for (const FailedCase &failed : vecCases) {
+        SCOPED_TRACE(failed.szName);
+        m_log.Clear();
+        m_stub.ClearScripts();
+        idxtest::OneShotRig rig(m_stub);
+        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        m_stub.AnswerNext(EngineRoute::Update, 1, 503, "<html><body>busy</body></html>");
+
+        CKyError error = rig.ptrWorker->PostItems2(failed.strUrl, "<commit />",
+                                                   CSolrTransmitterThread::kXmlHeaderLine);
+
+        ASSERT_TRUE(error.IsError());
+        EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
+        EXPECT_EQ(m_log.CountAtLevel("http post failed, Request=[" + failed.strUrl +
+                                         "], retCode=[" + std::to_string(failed.nRetCode) + "]",
+                                     -1),
+                  1u);
+        std::vector<std::string> vecClientLines;
+        for (const idxtest::CapturedLogLine &line : m_log.Lines()) {
+            if (line.strText.rfind("HTTP client error=[", 0) == 0 && line.nLevel == -1) {
+                vecClientLines.push_back(line.strText);
+            }
+        }
+        ASSERT_EQ(vecClientLines.size(), 1u);
+        EXPECT_NE(vecClientLines[0].find(failed.strClientError), std::string::npos)
+            << vecClientLines[0];
+        EXPECT_NE(vecClientLines[0].find("HTTP status=[" + std::to_string(failed.nHttpStatus) +
+                                         "], Request=[" + failed.strUrl + "]"),
+                  std::string::npos)
+            << vecClientLines[0];
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpTest, OneShotRequestAfterAnAbortIsSentButNotHeldByAStalledEngine) {
+    // The commit of the end of a job still reaches an engine that answers; a stalled one is
+    // given up once the request has moved nothing for a while.
+    for (const bool bStalled : {false, true}) {
+        SCOPED_TRACE(bStalled ? "stalled engine" : "engine answers");
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_log.Clear();
+        idxtest::OneShotRig rig(m_stub);
+        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        rig.ptrOptions->SetAborted(true);
+        if (bStalled) {
+            m_stub.StallNext(EngineRoute::Update);
+        }
+        const int nCommitsBefore = m_stub.CommitCount();
+
+        std::future<CKyError> posted =
+            std::async(std::launch::async, [&] { return PostCommitOn(rig); });
+        const bool bEnded = posted.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        m_stub.ReleaseStalls();
+        ASSERT_TRUE(bEnded);
+        CKyError error = posted.get();
+
+        EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
+        if (bStalled) {
+            ASSERT_TRUE(error.IsError());
+            EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
+            EXPECT_EQ(m_log.CountAtLevel("http post given up, the transmitter is aborted or the "
+                                         "worker is stopping, Request=[" +
+                                             m_stub.UpdateUrl() + "]",
+                                         -1),
+                      1u);
+            EXPECT_TRUE(rig.ptrState->IfPushDataToSolrFailed());
+        } else {
+            EXPECT_FALSE(error.IsError()) << error.AsString();
+            EXPECT_EQ(m_stub.CommitCount(), nCommitsBefore + 1);
+        }
+    }
+}
+
+// ---- The same faults through a running transmitter: every queued item is accepted by the
+// engine or listed in the failures file.
+
+class SolrTransmitterThreadHttpJobTest : public ::testing::Test {
+protected:
+    SolrTransmitterThreadHttpJobTest() : m_log(7) { g_bEventSent.store(false); }
+    ~SolrTransmitterThreadHttpJobTest() override {
+        // Nothing the transmitters' end of the job sends may be held.
+        m_stub.ClearScripts();
+        m_stub.ReleaseStalls();
+        g_bEventSent.store(false);
+    }
+
+    // A metadata job with one worker in a folder of its own; its callback is m_ptrCallback.
+    std::unique_ptr<idxtest::EngineTransmitter> MakeTransmitter(const idxtest::TempDir &dir) {
+        auto ptrTransmitter = std::make_unique<idxtest::EngineTransmitter>();
+        idxtest::PointOptionsAtStub(ptrTransmitter->Options(), m_stub);
+        ptrTransmitter->Options().SetSubClientDir(dir.Path());
+        m_ptrCallback = boost::make_shared<idxtest::RecordingCallback>();
+        EXPECT_FALSE(ptrTransmitter->SetCallback(m_ptrCallback).IsError());
+        return ptrTransmitter;
+    }
+
+    std::vector<std::string> QueueFiles(idxtest::EngineTransmitter &transmitter,
+                                        const idxtest::TempDir &dir, int nFiles, int nFirst = 0) {
+        std::vector<std::string> vecFiles;
+        for (int i = nFirst; i < nFirst + nFiles; ++i) {
+            vecFiles.push_back(dir.WriteFile("files/f" + std::to_string(i) + ".txt", "data"));
+            EXPECT_FALSE(transmitter.BuildAndAddToQueue(vecFiles.back(), 1, 100 + i, false, false)
+                             .IsError());
+        }
+        return vecFiles;
+    }
+
+    // One file goes through; then nFiles more are queued while the worker reports it, so that
+    // they make one batch, which the engine holds. The files of that batch.
+    std::vector<std::string> QueueHeldBatch(idxtest::EngineTransmitter &transmitter,
+                                            const idxtest::TempDir &dir, int nFiles) {
+        m_ptrCallback->HoldProgress();
+        QueueFiles(transmitter, dir, 1);
+        EXPECT_TRUE(m_ptrCallback->WaitForProgress(1, 20000));
+        m_stub.StallNext(EngineRoute::Update, -1);
+        std::vector<std::string> vecFiles = QueueFiles(transmitter, dir, nFiles, 1);
+        m_ptrCallback->ReleaseProgress();
+        EXPECT_TRUE(m_stub.WaitForStalled(1, 20000));
+        return vecFiles;
+    }
+
+    static bool WorkerIdle(idxtest::EngineTransmitter &transmitter) {
+        const std::list<IIdxTransmitterThreadPtr> lstWorkers = transmitter.State().GetWorkers();
+        return !lstWorkers.empty() && lstWorkers.front()->IsTransmitterIdle();
+    }
+
+    // The paths the failures file lists, in order.
+    static std::vector<std::string> Listed(idxtest::EngineTransmitter &transmitter,
+                                           const idxtest::TempDir &dir) {
+        transmitter.State().CloseSolrFailuresFile();
+        std::vector<std::string> vecListed;
+        std::istringstream lines(idxtest::ReadWholeFile(dir / "SolrBackupFailures.tqf"));
+        for (std::string strLine; std::getline(lines, strLine);) {
+            vecListed.push_back(strLine);
+        }
+        return vecListed;
+    }
+
+    idxtest::PlatformSettingsScope m_settings;
+    idxtest::LogCapture m_log;
+    EngineStub m_stub;
+    idxtest::RecordingCallbackPtr m_ptrCallback;
+};
+
+TEST_F(SolrTransmitterThreadHttpJobTest,
+       EveryQueuedItemIsAcceptedOrListedWhateverTheEngineAnswers) {
+    // The 10 s wait before the empty answer is retried is virtual.
+    idxtest::VirtualClock clock;
+    const int kFiles = 3;
+    struct JobCase {
+        const char *szName;
+        std::function<void(EngineStub &)> fnScript;
+        std::string strUpdateUrl; // empty: the stand-in's
+        size_t nAccepted;
+        bool bRetried;
+    };
+    const std::vector<JobCase> vecCases = {
+        {"200 with an empty body is retried",
+         [](EngineStub &stub) { stub.AnswerNext(EngineRoute::Update, 1, 200, ""); }, "", 3, true},
+        {"an error answer beyond the bound fails at once",
+         [](EngineStub &stub) {
+             stub.AnswerNext(EngineRoute::Update, 1000, 500,
+                             EngineStub::ErrorAnswer(500, std::string(2 * 1024 * 1024, 'e')));
+         },
+         "", 0, false},
+        {"a URL the client cannot use fails at once", [](EngineStub &) {},
+         "ftp://127.0.0.1:" + std::to_string(m_stub.Port()) + "/solr/collection1/update", 0, false},
+    };
+    for (const JobCase &job : vecCases) {
+        SCOPED_TRACE(job.szName);
+        m_log.Clear();
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_stub.ClearDocuments();
+        idxtest::TempDir dir;
+        auto ptrTransmitter = MakeTransmitter(dir);
+        if (!job.strUpdateUrl.empty()) {
+            ptrTransmitter->Options().SetCompleteSolrUrl(job.strUpdateUrl);
+        }
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        job.fnScript(m_stub);
+
+        const std::vector<std::string> vecFiles = QueueFiles(*ptrTransmitter, dir, kFiles);
+        ASSERT_TRUE(idxtest::WaitUntil(
+            [&] {
+                return m_stub.DocumentCount() + ptrTransmitter->GetFailedItemCount() == kFiles &&
+                       WorkerIdle(*ptrTransmitter);
+            },
+            20000));
+
+        EXPECT_EQ(m_stub.DocumentCount(), job.nAccepted);
+        EXPECT_EQ(m_log.Count("Thread going to sleep") != 0, job.bRetried);
+        const std::vector<std::string> vecListed = Listed(*ptrTransmitter, dir);
+        EXPECT_EQ(vecListed.size() + job.nAccepted, static_cast<size_t>(kFiles));
+        if (job.nAccepted == 0) {
+            EXPECT_EQ(vecListed, vecFiles);
+        }
+        EXPECT_EQ(ptrTransmitter->IfPushDataToSolrFailed(), job.nAccepted == 0);
+        m_stub.ClearScripts();
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpJobTest, AbortStopOrQuitFlagCutsABatchTheEngineHolds) {
+    struct EndCase {
+        const char *szName;
+        std::function<CKyError(idxtest::EngineTransmitter &, idxtest::RecordingCallback &)> fnEnd;
+    };
+    const std::vector<EndCase> vecCases = {
+        {"abort",
+         [](idxtest::EngineTransmitter &t, idxtest::RecordingCallback &) { return t.Abort(true); }},
+        {"stop",
+         [](idxtest::EngineTransmitter &t, idxtest::RecordingCallback &) { return t.Stop(); }},
+        {"quit flag",
+         [](idxtest::EngineTransmitter &, idxtest::RecordingCallback &callback) {
+             callback.SetQuitFlag(true);
+             return CKyError::Success();
+         }},
+    };
+    const int kFiles = 3;
+    for (const EndCase &end : vecCases) {
+        SCOPED_TRACE(end.szName);
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_stub.ClearDocuments();
+        m_log.Clear();
+        idxtest::TempDir dir;
+        auto ptrTransmitter = MakeTransmitter(dir);
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        const std::vector<std::string> vecFiles = QueueHeldBatch(*ptrTransmitter, dir, kFiles);
+
+        std::future<CKyError> ended = std::async(
+            std::launch::async, [&] { return end.fnEnd(*ptrTransmitter, *m_ptrCallback); });
+        // Generous bounds, against a hang only: the engine holds the batch until released.
+        const bool bEnded =
+            idxtest::WaitUntil([&] { return ptrTransmitter->GetFailedItemCount() == kFiles; },
+                               20000) &&
+            ended.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        if (!bEnded) {
+            m_stub.ClearScripts();
+            m_stub.ReleaseStalls();
+        }
+        EXPECT_TRUE(bEnded);
+        EXPECT_FALSE(ended.get().IsError());
+
+        // The first file was accepted, the held batch is listed: 1 + kFiles queued.
+        EXPECT_EQ(m_stub.DocumentCount(), 1u);
+        EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 2u);
+        EXPECT_EQ(m_log.CountAtLevel("http post given up, the transmitter is aborted or the "
+                                     "worker is stopping",
+                                     -1),
+                  1u);
+        EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+        EXPECT_EQ(Listed(*ptrTransmitter, dir), vecFiles);
+        m_stub.ClearScripts();
+        m_stub.ReleaseStalls();
+    }
+}
+
+TEST_F(SolrTransmitterThreadHttpJobTest, EndOfJobAfterAnAbortIsNotHeldByAStalledEngine) {
+    idxtest::TempDir dir;
+    auto ptrTransmitter = MakeTransmitter(dir);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    const std::vector<std::string> vecFiles = QueueHeldBatch(*ptrTransmitter, dir, 2);
+
+    std::future<void> ended = std::async(std::launch::async, [&] {
+        ptrTransmitter->Abort(true);
+        ptrTransmitter->WaitAndCommit();
+    });
+    const bool bEnded = ended.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!bEnded) {
+        m_stub.ClearScripts();
+        m_stub.ReleaseStalls();
+    }
+    ASSERT_TRUE(bEnded);
+    ended.get();
+
+    // The commit was still sent, and given up behind the stalled engine.
+    std::vector<idxtest::EngineRequest> vecUpdates = m_stub.Requests(EngineRoute::Update);
+    ASSERT_EQ(vecUpdates.size(), 3u);
+    EXPECT_EQ(vecUpdates[2].strBody, "<commit />");
+    EXPECT_EQ(m_log.CountAtLevel("Failed to send commit to solr, error=", -1), 1u);
+    EXPECT_EQ(m_stub.DocumentCount(), 1u);
+    EXPECT_EQ(Listed(*ptrTransmitter, dir), vecFiles);
+    // The transmitter's destructor ends the job once more.
+    m_stub.ClearScripts();
+    m_stub.ReleaseStalls();
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #include "platform/TQLibCurl.h"
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -32,7 +34,8 @@ struct SRecordedRequest {
 };
 
 // A loopback server that records every request. Routes: /echo (the body back), /admin/ping,
-// /status/N (answers with status N), /big (5000 bytes), /slow (waits until released), /search.
+// /status/N (answers with status N), /big (5000 bytes), /bigstatus/N (5000 bytes with status N),
+// /slow (waits until released, 5 s at most), /search.
 class CTestHttpServer {
 public:
     CTestHttpServer() {
@@ -56,6 +59,12 @@ public:
             Record(req);
             res.set_content(std::string(5000, 'x'), "text/plain");
         });
+        m_server.Post(R"(/bigstatus/(\d+))",
+                      [this](const httplib::Request &req, httplib::Response &res) {
+                          Record(req);
+                          res.status = std::stoi(req.matches[1].str());
+                          res.set_content(std::string(5000, 'y'), "text/plain");
+                      });
         m_server.Post("/slow", [this](const httplib::Request &req, httplib::Response &res) {
             Record(req);
             std::unique_lock<std::mutex> lock(m_lock);
@@ -329,6 +338,151 @@ TEST_F(TQLibCurlTest, AnswersOverTheBoundAreRefused) {
     m_curl.SetMaxAnswerSize(5000);
     ASSERT_TRUE(Post("/big", ""));
     EXPECT_EQ(Answer(), std::string(5000, 'x'));
+}
+
+TEST_F(TQLibCurlTest, AnswersOverTheBoundAreCutWhenAskedAndCountByTheirStatus) {
+    struct {
+        const char *szPath;
+        size_t nBound;
+        bool bSuccess;
+        int nStatus;
+        std::string strAnswer;
+        bool bCut;
+    } cases[] = {
+        {"/big", 1000, true, 200, std::string(1000, 'x'), true},
+        {"/bigstatus/500", 1000, false, 500, std::string(1000, 'y'), true},
+        {"/bigstatus/404", 4999, false, 404, std::string(4999, 'y'), true},
+        {"/big", 5000, true, 200, std::string(5000, 'x'), false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.szPath) + " " + std::to_string(c.nBound));
+        m_curl.SetMaxAnswerSize(c.nBound, true);
+        EXPECT_EQ(Post(c.szPath, ""), c.bSuccess) << m_curl.GetLastErrorText();
+        EXPECT_EQ(m_curl.GetHttpErrorCode(), c.nStatus);
+        bool bPresent = false;
+        EXPECT_TRUE(Answer(&bPresent) == c.strAnswer);
+        EXPECT_TRUE(bPresent);
+        EXPECT_EQ(m_curl.IsAnswerCut(), c.bCut);
+        EXPECT_EQ(m_curl.GetLastFailure(),
+                  c.bSuccess ? TQLibCurl::EFailure::eNone : TQLibCurl::EFailure::eHttpStatus);
+    }
+}
+
+TEST_F(TQLibCurlTest, FailuresTellAnUnusableUrlFromAnOutageAndNameTheClientsReason) {
+    idxtest::RefusingPort refusing;
+    const std::string strHttpsToPlain =
+        "https://127.0.0.1:" +
+        m_server.Url("/echo").substr(std::string("http://127.0.0.1:").size());
+    struct {
+        std::string strUrl;
+        TQLibCurl::EFailure eFailure;
+        const char *szReason; // part of the client's own text
+    } cases[] = {
+        {"ftp://127.0.0.1/solr/update", TQLibCurl::EFailure::eUnusableUrl, "curl error 1:"},
+        {"htp://127.0.0.1/solr/update", TQLibCurl::EFailure::eUnusableUrl, "curl error 1:"},
+        {"http://127.0.0.1:99999/solr/update", TQLibCurl::EFailure::eUnusableUrl, "curl error 3:"},
+        {"http://[127.0.0.1/solr/update", TQLibCurl::EFailure::eUnusableUrl, "curl error 3:"},
+        {"", TQLibCurl::EFailure::eUnusableUrl, "curl error 3:"},
+        {refusing.Url("/echo"), TQLibCurl::EFailure::eTransport, "curl error 7:"},
+        {strHttpsToPlain, TQLibCurl::EFailure::eTransport, "curl error 35:"},
+        {m_server.Url("/status/503"), TQLibCurl::EFailure::eHttpStatus, "HTTP status 503"},
+        {m_server.Url("/echo"), TQLibCurl::EFailure::eNone, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.strUrl);
+        const bool bSent =
+            m_curl.TQLibCurlSendHttpReq2(1, c.strUrl, "x", 1, false, "testclient", false);
+        EXPECT_EQ(bSent, c.eFailure == TQLibCurl::EFailure::eNone);
+        EXPECT_EQ(m_curl.GetLastFailure(), c.eFailure);
+        if (*c.szReason) {
+            EXPECT_NE(m_curl.GetLastErrorText().find(c.szReason), std::string::npos)
+                << m_curl.GetLastErrorText();
+        } else {
+            EXPECT_TRUE(m_curl.GetLastErrorText().empty()) << m_curl.GetLastErrorText();
+        }
+    }
+    EXPECT_EQ(m_server.Requests().size(), 2u);
+}
+
+// Records what the cancel check was told and answers as the test says.
+class RecordingCancelCheck {
+public:
+    TQLibCurl::TQLibCurlCancelCheck Check() {
+        return [this](const TQLibCurl::STransferState &state) {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_vecStates.push_back(state);
+            return state.bStarting ? m_bRefuseStart.load() : m_bCancel.load();
+        };
+    }
+    std::vector<TQLibCurl::STransferState> States() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_vecStates;
+    }
+
+    std::atomic<bool> m_bCancel{false};
+    std::atomic<bool> m_bRefuseStart{false};
+
+private:
+    std::mutex m_lock;
+    std::vector<TQLibCurl::STransferState> m_vecStates;
+};
+
+TEST_F(TQLibCurlTest, CancelCheckGivesUpATransferThePeerHolds) {
+    RecordingCancelCheck check;
+    m_curl.SetCancelCheck(check.Check());
+
+    bool bSent = true;
+    std::thread request([&] { bSent = Post("/slow", "held"); });
+    // The server holds the request until it is released (5 s at most): only the check can
+    // end it before that.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (m_server.Requests().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(m_server.Requests().size(), 1u);
+    check.m_bCancel = true;
+    request.join();
+
+    EXPECT_FALSE(bSent);
+    EXPECT_EQ(m_curl.GetLastFailure(), TQLibCurl::EFailure::eCancelled);
+    EXPECT_NE(m_curl.GetLastErrorText().find("cancelled"), std::string::npos)
+        << m_curl.GetLastErrorText();
+    EXPECT_EQ(m_curl.GetHttpErrorCode(), 0);
+    bool bPresent = true;
+    Answer(&bPresent);
+    EXPECT_FALSE(bPresent);
+    // Told once, first, that the request starts; then while it runs, with times that only grow.
+    std::vector<TQLibCurl::STransferState> vecStates = check.States();
+    ASSERT_GE(vecStates.size(), 2u);
+    EXPECT_TRUE(vecStates[0].bStarting);
+    for (size_t i = 1; i < vecStates.size(); ++i) {
+        EXPECT_FALSE(vecStates[i].bStarting);
+        EXPECT_GE(vecStates[i].llElapsedMs, vecStates[i - 1].llElapsedMs);
+        EXPECT_LE(vecStates[i].llIdleMs, vecStates[i].llElapsedMs);
+    }
+    m_server.ReleaseSlow();
+
+    // The handle serves the next request as before.
+    check.m_bCancel = false;
+    ASSERT_TRUE(Post("/echo", "after")) << m_curl.GetLastErrorText();
+    EXPECT_EQ(Answer(), "after");
+    EXPECT_EQ(m_curl.GetLastFailure(), TQLibCurl::EFailure::eNone);
+}
+
+TEST_F(TQLibCurlTest, CancelCheckRefusingTheStartSendsNothing) {
+    RecordingCancelCheck check;
+    check.m_bRefuseStart = true;
+    m_curl.SetCancelCheck(check.Check());
+
+    EXPECT_FALSE(Post("/echo", "never"));
+    EXPECT_EQ(m_curl.GetLastFailure(), TQLibCurl::EFailure::eCancelled);
+    EXPECT_TRUE(m_server.Requests().empty());
+    EXPECT_EQ(check.States().size(), 1u);
+
+    m_curl.SetCancelCheck(TQLibCurl::TQLibCurlCancelCheck());
+    EXPECT_TRUE(Post("/echo", "sent"));
+    EXPECT_EQ(check.States().size(), 1u);
+    EXPECT_EQ(m_server.Requests().size(), 1u);
 }
 
 TEST_F(TQLibCurlTest, UnknownRequestTypeAndUninitialisedHandleFail) {

@@ -548,6 +548,8 @@ struct EngineStub::Impl {
     unsigned long long nReceived = 0;
     unsigned long long nHandled = 0;
     std::map<EngineRoute, std::deque<EngineScript>> mapScripts;
+    size_t nStalled = 0;
+    unsigned long long nStallReleases = 0;
 
     // The recording has a lock of its own, so that writing a body never holds up the others.
     mutable std::mutex mtxRecord;
@@ -611,8 +613,19 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
                         [this] { return bStopping; });
     }
 
+    bool bDrop = script && script->bDrop;
+    if (script && script->bStall) {
+        std::unique_lock<std::mutex> lock(mtx);
+        const unsigned long long nRelease = nStallReleases;
+        ++nStalled;
+        cvHandled.notify_all();
+        cvStop.wait(lock, [&] { return bStopping || nStallReleases != nRelease; });
+        --nStalled;
+        bDrop = true;
+    }
+
     Answer answer;
-    if (script && script->bDrop) {
+    if (bDrop) {
         ShutdownConnection(nPort, req.remote_port);
         answer.nStatus = 0;
     } else if (script && script->nStatus != 0) {
@@ -1088,6 +1101,41 @@ void EngineStub::DropNext(EngineRoute eRoute, int nTimes) {
     script.nCount = nTimes;
     script.bDrop = true;
     Script(eRoute, script);
+}
+
+void EngineStub::AnswerNext(EngineRoute eRoute, int nTimes, int nStatus,
+                            const std::string &strBody) {
+    EngineScript script;
+    script.nCount = nTimes;
+    script.nStatus = nStatus;
+    script.strBody = strBody;
+    Script(eRoute, script);
+}
+
+void EngineStub::StallNext(EngineRoute eRoute, int nTimes) {
+    EngineScript script;
+    script.nCount = nTimes;
+    script.bStall = true;
+    Script(eRoute, script);
+}
+
+void EngineStub::ReleaseStalls() {
+    {
+        std::lock_guard<std::mutex> lock(m_ptrImpl->mtx);
+        ++m_ptrImpl->nStallReleases;
+    }
+    m_ptrImpl->cvStop.notify_all();
+}
+
+size_t EngineStub::StalledCount() const {
+    std::lock_guard<std::mutex> lock(m_ptrImpl->mtx);
+    return m_ptrImpl->nStalled;
+}
+
+bool EngineStub::WaitForStalled(size_t nCount, int nTimeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_ptrImpl->mtx);
+    return m_ptrImpl->cvHandled.wait_for(lock, std::chrono::milliseconds(nTimeoutMs),
+                                         [&] { return m_ptrImpl->nStalled >= nCount; });
 }
 
 void EngineStub::ClearScripts() {

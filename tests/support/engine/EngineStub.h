@@ -79,7 +79,10 @@ struct EngineScript {
     int nCount = 1;
     int nDelayMs = 0;   // wait before answering; Stop cuts the wait short
     bool bDrop = false; // close the connection without writing an answer
-    int nStatus = 0;    // 0: the route's own handling runs (after the delay)
+    // Hold the request without answering until ReleaseStalls or Stop, then close the connection
+    // without handling it: an engine that hangs, whose work is never done.
+    bool bStall = false;
+    int nStatus = 0; // 0: the route's own handling runs (after the delay)
     std::string strBody;
     std::string strContentType = "application/xml; charset=UTF-8";
 };
@@ -140,6 +143,15 @@ public:
     void FailNext(EngineRoute eRoute, int nTimes, int nStatus, const std::string &strBody = "");
     void DelayNext(EngineRoute eRoute, int nDelayMs, int nTimes = 1);
     void DropNext(EngineRoute eRoute, int nTimes = 1);
+    // nTimes answers of nStatus with exactly this body (an empty one too).
+    void AnswerNext(EngineRoute eRoute, int nTimes, int nStatus, const std::string &strBody);
+    // nTimes requests held without an answer (EngineScript::bStall).
+    void StallNext(EngineRoute eRoute, int nTimes = 1);
+    // Ends the stalls in progress (their connections are closed unanswered).
+    void ReleaseStalls();
+    size_t StalledCount() const; // requests held by a stall right now
+    // True once nCount requests are held by a stall at the same time.
+    bool WaitForStalled(size_t nCount, int nTimeoutMs) const;
     void ClearScripts();
 
     void SetDiscard(bool bDiscard);

@@ -70,6 +70,14 @@ CKyError RecordingCallback::ResetJobPendingReason() {
     return CKyError::Success();
 }
 
+bool RecordingCallback::IsQuitFlagSet() {
+    return m_bQuit.load();
+}
+
+void RecordingCallback::SetQuitFlag(bool bQuit) {
+    m_bQuit.store(bQuit);
+}
+
 void RecordingCallback::HoldProgress() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_bHold = true;

@@ -4,6 +4,7 @@
 // index-engine transmitter whose option record a test fills directly instead of through a bag.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -66,6 +67,9 @@ public:
                             long long llFailedItems) override;
     CKyError SetJobPendingReason(long nCode, const std::string &strReason) override;
     CKyError ResetJobPendingReason() override;
+    // The job's quit flag, as the test sets it (SetQuitFlag).
+    bool IsQuitFlagSet() override;
+    void SetQuitFlag(bool bQuit);
 
     // While held, a progress report blocks its worker until Release.
     void HoldProgress();
@@ -87,6 +91,7 @@ private:
     int m_nInitialized = 0;
     std::vector<std::pair<long, std::string>> m_vecPendingReasons;
     std::vector<long long> m_vecProgressItems;
+    std::atomic<bool> m_bQuit{false};
 };
 
 typedef boost::shared_ptr<RecordingCallback> RecordingCallbackPtr;
