@@ -241,3 +241,81 @@ TEST_F(ZeroLossTest, EveryPathOutOfABatchEndsInTheEngineOrTheFailuresFile) {
         }
     }
 }
+
+// A job of a few thousand items against an engine that rotates through its faults: error
+// answers, empty answers, dropped connections, slow answers, a window in which every connection
+// is dropped; then the same with an abort in the middle. Nothing may be lost either way.
+TEST_F(ZeroLossTest, SoakThroughRotatingEngineFaults) {
+    struct Fault {
+        int nStatus;
+        bool bDrop;
+        int nDelayMs;
+        const char *szBody;
+        int nCount; // requests in a row that get it
+    };
+    const Fault faults[] = {
+        {500, false, 0, nullptr, 1},
+        {503, false, 0, nullptr, 1},
+        {200, false, 0, "", 1},
+        {0, true, 0, nullptr, 1},
+        {0, false, 30, nullptr, 1},
+        {400, false, 0, nullptr, 1},
+        // The engine unreachable for a while, then back.
+        {0, true, 0, nullptr, 10},
+    };
+    for (bool bAbort : {false, true}) {
+        SCOPED_TRACE(bAbort ? "with an abort in the middle" : "to the end");
+        m_stub.ClearScripts();
+        m_stub.ClearDocuments();
+        m_setQueued.clear();
+        idxtest::TempDir dir;
+        // Four good answers between two faults, the faults in turn, for the whole job.
+        for (int nRound = 0; nRound < 200; ++nRound) {
+            idxtest::EngineScript ok;
+            ok.nCount = 4;
+            m_stub.Script(EngineRoute::Update, ok);
+            const Fault &fault = faults[nRound % (sizeof(faults) / sizeof(faults[0]))];
+            idxtest::EngineScript script;
+            script.nStatus = fault.nStatus;
+            script.bDrop = fault.bDrop;
+            script.nDelayMs = fault.nDelayMs;
+            script.nCount = fault.nCount;
+            if (fault.szBody != nullptr) {
+                script.strBody = fault.szBody;
+            } else if (fault.nStatus != 0) {
+                script.strBody = EngineStub::ErrorAnswer(fault.nStatus, "Scripted failure");
+            }
+            m_stub.Script(EngineRoute::Update, script);
+        }
+
+        const int nItems = 3000;
+        {
+            auto ptrTransmitter = MakeTransmitter(false);
+            ptrTransmitter->Options().SetSubClientDir(dir.Path());
+            ptrTransmitter->Options().SetMaxItemsPerTransaction(10);
+            ASSERT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(4).IsError());
+            ASSERT_FALSE(ptrTransmitter->Start().IsError());
+            for (int i = 0; i < nItems; ++i) {
+                if (bAbort && i == nItems / 2) {
+                    ptrTransmitter->Abort(true);
+                }
+                Queue(*ptrTransmitter, dir, i);
+            }
+            EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+        }
+
+        std::set<std::string> setInEngine;
+        for (const auto &entry : m_stub.Documents()) {
+            setInEngine.insert(entry.second.Value("FileName"));
+        }
+        const std::multiset<std::string> setFailed = FailedNames(dir / "SolrBackupFailures.tqf");
+        EXPECT_EQ(bAbort ? static_cast<size_t>(nItems / 2) : static_cast<size_t>(nItems),
+                  m_setQueued.size());
+        EXPECT_FALSE(setInEngine.empty());
+        EXPECT_FALSE(setFailed.empty());
+        std::set<std::string> setAccounted(setInEngine);
+        setAccounted.insert(setFailed.begin(), setFailed.end());
+        EXPECT_EQ(m_setQueued, setAccounted);
+        EXPECT_EQ(setInEngine.size() + setFailed.size(), m_setQueued.size());
+    }
+}
