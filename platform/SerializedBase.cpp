@@ -90,6 +90,16 @@ CKyError CSerializedBase::Load(const char *pData, unsigned long ulLength) {
     if (pData == nullptr && ulLength != 0) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter, "No data to load");
     }
+    // The whole data is checked before the first token is handed on, so that damaged data
+    // changes nothing in the record.
+    CKyError error = Walk(pData, ulLength, false);
+    if (error.IsError()) {
+        return error;
+    }
+    return Walk(pData, ulLength, true);
+}
+
+CKyError CSerializedBase::Walk(const char *pData, unsigned long ulLength, bool bHandOn) {
     const unsigned char *pBytes = reinterpret_cast<const unsigned char *>(pData);
     size_t nOffset = 0;
     for (;;) {
@@ -135,6 +145,13 @@ CKyError CSerializedBase::Load(const char *pData, unsigned long ulLength) {
             return Damaged(nOffset, "a number of the wrong width");
         }
 
+        if (nType == eTokenBool && pValue[0] > 1) {
+            return Damaged(nOffset, "a bool that is neither 0 nor 1");
+        }
+        if (!bHandOn) {
+            nOffset = nValueOffset + nLength;
+            continue;
+        }
         // A refused token (an id this record does not know) is passed over.
         switch (nType) {
         case eTokenText:
@@ -153,9 +170,6 @@ CKyError CSerializedBase::Load(const char *pData, unsigned long ulLength) {
             LoadToken(nId, static_cast<unsigned long long>(GetLittleEndian(pValue, 8)));
             break;
         case eTokenBool:
-            if (pValue[0] > 1) {
-                return Damaged(nOffset, "a bool that is neither 0 nor 1");
-            }
             LoadToken(nId, pValue[0] == 1);
             break;
         }

@@ -6,8 +6,9 @@
 // long long and unsigned long long (little-endian), 1 for bool (0 or 1), the bytes of a text.
 // Save ends the list with an end token (type 0, id 0, length 0). Load checks every length against
 // the bytes left before it reads a value, so that truncated or damaged data is an error (13)
-// rather than a read past the end; a token whose LoadToken refuses it (an id the record does not
-// know) is passed over and loading goes on.
+// rather than a read past the end, and it checks the whole data before it hands on the first
+// token, so that damaged data changes nothing. A token whose LoadToken refuses it (an id the
+// record does not know) is passed over and loading goes on.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,10 @@ public:
     virtual CKyError LoadToken(unsigned int nId, long long llValue);
     virtual CKyError LoadToken(unsigned int nId, unsigned long long ullValue);
     virtual CKyError LoadToken(unsigned int nId, bool bValue);
+
+private:
+    // One pass over the data: checks it, and with bHandOn hands every token to LoadToken.
+    CKyError Walk(const char *pData, unsigned long ulLength, bool bHandOn);
 
 protected:
     // Appends one token; error 14 when the buffer cannot take it, 87 for a null buffer or a text

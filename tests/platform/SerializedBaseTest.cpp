@@ -81,7 +81,7 @@ TEST(SerializedBaseTest, EveryTypeComesBackThroughItsOverloadAndRefusedIdsArePas
     EXPECT_TRUE(FXErrorUtil::IsWin32(CSerializedBase().LoadToken(1, 5), 1608));
 }
 
-TEST(SerializedBaseTest, DamagedDataIsAnErrorNamingWhere) {
+TEST(SerializedBaseTest, DamagedDataIsAnErrorAndLoadsNothing) {
     const std::string strData = Saved(AddEveryType);
     std::string strLongText = Saved(
         [](CSerializedBuffer *pBuffer) { Recorder::AddToken(pBuffer, 1, std::string("abc")); });
@@ -113,6 +113,8 @@ TEST(SerializedBaseTest, DamagedDataIsAnErrorNamingWhere) {
         EXPECT_TRUE(FXErrorUtil::IsWin32(error, 13)) << c.szCase << ": " << error.AsString();
         EXPECT_NE(error.AsString().find("Serialised data damaged at offset"), std::string::npos)
             << c.szCase;
+        // Nothing of damaged data reaches the record, not even the tokens before the damage.
+        EXPECT_TRUE(recorder.mapTokens.empty()) << c.szCase;
     }
 }
 
