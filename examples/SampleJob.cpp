@@ -1,13 +1,15 @@
-// The sample host job: what a file-system job does with the library, from the option bag to the
+// The sample host job: what a file-system job does with the library, from the initializer to the
 // commit, against the engine stand-in (idx-engine-stub) on 127.0.0.1.
 //
 //   SampleJob [folder [idx-engine-stub]]
 //
-// It sets the transmitter up as an initializer would (job callback over the job's clients, queue
-// size and worker count from the platform settings, option bag), queues every file and folder
-// under the folder (default: this examples folder), waits and commits, then prints what the
-// engine holds and how many items the failures file lists. Exit status 0 when every queued item
-// reached the engine and nothing failed.
+// It starts the transmitter as a host does, through CSolrTransmitterInit: the initializer asks the
+// management server for the engine's address (this platform's stand-in answers from the file
+// named by IDX_MANAGEMENT_REPLY; unless that is set, the job writes a reply pointing at the
+// stand-in), applies the platform settings and hands back a started transmitter. The job then
+// queues every file and folder under the folder (default: this examples folder) in its scan
+// phase, waits and commits, and prints what the engine holds and how many items the failures
+// file lists. Exit status 0 when every queued item reached the engine and nothing failed.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,44 +24,25 @@
 #include <boost/make_shared.hpp>
 #include <nlohmann/json.hpp>
 
-#include "platform/Bag.h"
 #include "platform/JobClients.h"
-#include "platform/PlatformInfo.h"
+#include "platform/ManagementData.h"
+#include "startup/SolrTransmitterInit.h"
 #include "tests/support/engine/EngineStubProcess.h"
 #include "transmitter/SolrTransmitter.h"
-#include "transmitter/TransmitterCallback.h"
-#include "transmitter/TransmitterConfigurationBagId.h"
 
 namespace fs = std::filesystem;
-typedef SXTransmitterConfigurationBagId BagId;
 
 namespace {
 
-// A platform setting of the file-system agent, or the default when it is not set.
-int SettingOr(const char *szName, int nDefault) {
-    int32_t nValue = nDefault;
-    TQPlatformInfo().getNumber("FileSystemAgent", szName, &nValue);
-    return nValue > 0 ? nValue : nDefault;
-}
-
-// What a file-system job in its backup phase hands the transmitter: the engine's addresses,
-// metadata only, the subclient folder for the failures file.
-CBagPtr MakeOptionsBag(const idxtest::EngineStubProcess &engine, const std::string &strSubClient) {
-    CBagPtr ptrBag = boost::make_shared<CBag>();
-    ptrBag->Write(BagId::idUpdateUrl, engine.UpdateUrl());
-    ptrBag->Write(BagId::idBaseSolrUrl, engine.BaseUrl());
-    ptrBag->Write(BagId::idCompleteSolrUrl, engine.UpdateUrl());
-    ptrBag->Write(BagId::idAuditSolrUrl, engine.AuditUrl());
-    ptrBag->Write(BagId::idCompleteSolrExtractUrl, engine.ExtractUrl());
-    ptrBag->Write(BagId::idSubClientDir, strSubClient);
-    ptrBag->Write(BagId::idClientName, std::string("sample-client"));
-    ptrBag->Write(BagId::idSolrClientName, std::string("sample-client"));
-    ptrBag->Write(BagId::idJobId, 1001LL);
-    ptrBag->Write(BagId::idClientId, uint32_t(1));
-    ptrBag->Write(BagId::idMaxItemsPerTransaction, 20);
-    ptrBag->Write(BagId::idPushOnlyMetaData, true);
-    ptrBag->Write(BagId::idIsScanPhase, false);
-    return ptrBag;
+// The management server's answer for the job's subclient: the engine's update URL and no content
+// indexing, so the job sends metadata only.
+bool WriteManagementReply(const std::string &strFile, const std::string &strUpdateUrl) {
+    std::ofstream file(strFile);
+    file << "<message family=\"13\" type=\"995\">\n"
+         << "  <string index=\"1\" tag=\"1\">" << strUpdateUrl << "</string>\n"
+         << "  <int64 index=\"7\" tag=\"16\">0</int64>\n"
+         << "</message>\n";
+    return static_cast<bool>(file);
 }
 
 size_t CountLines(const std::string &strPath) {
@@ -89,32 +72,34 @@ std::string Printable(std::string strText) {
     return strText;
 }
 
-// Runs the job against a started stand-in; returns how many items were queued, or -1.
-long QueueFolder(const idxtest::EngineStubProcess &engine, const std::string &strFolder,
-                 const std::string &strSubClient, long long &llFailed) {
+// Runs the job; returns how many items were queued, or -1 when the transmitter did not start.
+long QueueFolder(const std::string &strFolder, const std::string &strSubClient,
+                 long long &llFailed) {
     TQJobCtrlClient jobControl;
     TQBkpJobClient backupJob;
-    CSolrTransmitterCallbackPtr ptrCallback = boost::make_shared<CTransmitterCallback>(
-        boost::make_shared<FXAccessToken>("sample-job"), &jobControl, &backupJob, 100);
+    TQClientInfo client;
+    client.strName = "sample-client";
+    client.ullId = 1;
+    SubclientInfo subclient;
+    subclient.nId = 1;
+    subclient.strGUID = "sample-subclient";
+    ApplicationIdPtr ptrApplication = boost::make_shared<ApplicationId>(
+        boost::make_shared<TQClient>(client), boost::make_shared<Subclient>(subclient));
 
-    CSolrTransmitter transmitter(eIDX_Transmitter_Solr);
-    CKyError error = transmitter.SetMaxQueueSize(SettingOr("nMaxQueueSize", 10000));
-    if (!error.IsError()) {
-        error = transmitter.SetNumberofTransmitterThreads(SettingOr("nTransmitterThreads", 15));
+    CSolrTransmitterPtr ptrTransmitter;
+    {
+        CSolrTransmitterInit init;
+        CKyError error = init.InitializeSolrTransmitter(ptrApplication, strSubClient, &jobControl,
+                                                        &backupJob, false, false);
+        if (error.IsError()) {
+            fprintf(stderr, "SampleJob: the transmitter did not start: %s %s\n",
+                    error.AsString().c_str(), init.GetSolrInitFailureReason().c_str());
+            return -1;
+        }
+        ptrTransmitter = init.GetSolrTransmitterInstance();
     }
-    if (!error.IsError()) {
-        error = transmitter.SetCallback(ptrCallback);
-    }
-    if (!error.IsError()) {
-        error = transmitter.SetOptions(MakeOptionsBag(engine, strSubClient));
-    }
-    if (!error.IsError()) {
-        error = transmitter.Start();
-    }
-    if (error.IsError()) {
-        fprintf(stderr, "SampleJob: the transmitter did not start: %s\n", error.AsString().c_str());
-        return -1;
-    }
+    CSolrTransmitter &transmitter = *ptrTransmitter;
+    CKyError error;
 
     // The folder itself, then everything under it; links are queued, never followed.
     std::vector<std::string> vecPaths = {strFolder};
@@ -175,9 +160,19 @@ int main(int argc, char **argv) {
     }
     printf("engine stand-in at %s\n", engine.BaseUrl().c_str());
 
+    const char *szReply = getenv("IDX_MANAGEMENT_REPLY");
+    if (szReply == nullptr || *szReply == '\0') {
+        const std::string strReply = strScratch + "/management-reply.xml";
+        if (!WriteManagementReply(strReply, engine.UpdateUrl())) {
+            fprintf(stderr, "SampleJob: cannot write %s\n", strReply.c_str());
+            return 1;
+        }
+        setenv("IDX_MANAGEMENT_REPLY", strReply.c_str(), 1); // no thread runs yet
+    }
+
     long long llFailed = 0;
-    const long nQueued = QueueFolder(engine, strFolder, strSubClient, llFailed);
-    const size_t nFailureLines = CountLines(strSubClient + "/SolrBackupFailures.tqf");
+    const long nQueued = QueueFolder(strFolder, strSubClient, llFailed);
+    const size_t nFailureLines = CountLines(strSubClient + "/SolrScanFailures.tqf");
     engine.Stop(); // it writes what it holds to the dump file
 
     nlohmann::json dump = nlohmann::json::parse(std::ifstream(strDump), nullptr, false);

@@ -42,6 +42,8 @@ public:
     static void Trim(std::string &strText, const char *szChars);
     // Removes one trailing strSuffix (case counts); true when something was removed.
     static bool RemoveRight(std::string &strText, const std::string &strSuffix);
+    // The same with the suffix compared without regard to case.
+    static bool RemoveRightNoCase(std::string &strText, const std::string &strSuffix);
     // Replaces a leading prefix compared without regard to case; true when it was there.
     static bool ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
                                   const std::string &strReplacement);

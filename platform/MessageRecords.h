@@ -1,10 +1,23 @@
 // Message records: typed fields addressed by number, the form in which the host product hands
-// structured settings (such as a virtual-machine job's catalogue options) to the library.
+// structured settings (such as a virtual-machine job's catalogue options) to the library and in
+// which the management server is asked and answers.
 //
 // A record is made from a family and a type number. A field is addressed by its field index and
 // its tag; the record-class hash and the field hash that generated code passes along are accepted
 // and not checked. Integer fields are read by tag, text fields by index and tag, and a field that
-// was never set reads as 0 or the empty text. Records copy by value.
+// was never set reads as 0 or the empty text. A field may also hold a nested record or a list of
+// records. Records copy by value, nested records and lists included.
+//
+// The XML form (serialize, unserialize) is this platform's own, written to be read and written by
+// hand:
+//   <message family="13" type="995">
+//     <string index="1" tag="1">text</string>
+//     <int64 index="7" tag="16">-12</int64>
+//     <message index="2" tag="5" family="13" type="171">...fields...</message>
+//     <list index="1" tag="1"><message family="30" type="490">...</message>...</list>
+//   </message>
+// Reading it is bounded: at most kMaxXmlBytes of text, kMaxDepth levels of nested records and
+// kMaxFieldsPerRecord fields (or list entries) in one record.
 #pragma once
 
 #include <cstdint>
@@ -15,19 +28,40 @@
 
 class IDX_EXPORT CNMessageBase {
 public:
+    // Results of serialize and unserialize.
+    enum EMessageResult : int {
+        eMessageOk = 0,
+        eMessageMalformed = 1,   // not the XML form above, or a number out of range
+        eMessageWrongRecord = 2, // the XML holds a record of another family or type
+        eMessageTooLarge = 3,    // more text, nesting or fields than the bounds allow
+    };
+    static constexpr size_t kMaxXmlBytes = 1024 * 1024;
+    static constexpr int kMaxDepth = 16;
+    static constexpr size_t kMaxFieldsPerRecord = 10000;
+
     CNMessageBase(int32_t nFamily, int32_t nType) : m_nFamily(nFamily), m_nType(nType) {}
     CNMessageBase(const CNMessageBase &) = default;
     CNMessageBase &operator=(const CNMessageBase &) = default;
     virtual ~CNMessageBase() = default;
 
+    // Readies the message framework; this one needs nothing, so any number of calls is fine.
+    static void Initialize() {}
+
     int32_t GetFamily() const { return m_nFamily; }
     int32_t GetType() const { return m_nType; }
 
-    // Setters answer 0; a field set again keeps only its new value and type.
+    // Setters answer 0; a field set again keeps only its new value and kind.
     int setint64(int32_t nIndex, int32_t nTag, int64_t llValue, uint32_t nClassHash = 0,
                  uint32_t nFieldHash = 0);
     int setstring(int32_t nIndex, int32_t nTag, const std::string &strValue,
                   uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
+    // Stores a copy of the record; the caller keeps its own.
+    int setObjectAccessor(const CNMessageBase &record, int32_t nIndex, int32_t nTag,
+                          uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
+    // Appends a copy of the record to the list in the field (made empty first when the field
+    // holds no list).
+    int addlistobject(int32_t nIndex, int32_t nTag, const CNMessageBase &record,
+                      uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
 
     // 0 when the tag holds no integer.
     int64_t getint64(int32_t nTag, uint32_t nClassHash = 0, uint32_t nFieldHash = 0) const;
@@ -37,19 +71,52 @@ public:
     const std::string &getstringByRef(int32_t nIndex, int32_t nTag, uint32_t nClassHash = 0,
                                       uint32_t nFieldHash = 0) const;
 
+    // The address of the field's pointer to its nested record of family nFamily and type nType.
+    // When the field holds no such record: with bCreate an empty one is stored and its address
+    // given, without it null is answered. The address stays valid until the next change of this
+    // record. bReserved is not used.
+    CNMessageBase **getObjectAccessor(bool bCreate, bool bReserved, int32_t nIndex, int32_t nTag,
+                                      uint32_t nClassHash, uint32_t nFieldHash, int32_t nFamily,
+                                      int32_t nType);
+    // The address of the field's pointer to its list of records; null when the field holds no
+    // list, unless bCreate (then an empty list is stored). Valid until the next change.
+    std::vector<CNMessageBase> **getlistobject(int32_t nIndex, int32_t nTag, uint32_t nClassHash,
+                                               uint32_t nFieldHash, bool bCreate);
+
     // Whether the field with this index has been set.
     bool isSet(int32_t nIndex, uint32_t nClassHash = 0, uint32_t nFieldHash = 0) const;
     // Forgets every field; family and type stay.
     void Clear() { m_vecFields.clear(); }
 
+    // The XML form of the record into strXml; eMessageOk. bReserved is not used.
+    int serialize(std::string &strXml, bool bReserved) const;
+    // Replaces every field with those of the XML form, which must be a record of this family and
+    // type. On any other result the record is left empty.
+    int unserialize(const std::string &strXml);
+
 private:
+    enum EKind : int32_t { eInteger, eText, eRecord, eList };
+
+    // One field. A nested record or a list is owned by the field and copied with it.
     struct CField {
+        CField(int32_t nIndexIn, int32_t nTagIn) : nIndex(nIndexIn), nTag(nTagIn) {}
+        CField(const CField &other);
+        CField(CField &&other) noexcept;
+        CField &operator=(const CField &other);
+        ~CField();
+
+        void Reset(EKind eNewKind);
+
         int32_t nIndex;
         int32_t nTag;
-        bool bText;
-        int64_t llValue;
+        EKind eKind = eInteger;
+        int64_t llValue = 0;
         std::string strValue;
+        CNMessageBase *pRecord = nullptr;
+        std::vector<CNMessageBase> *pList = nullptr;
     };
+
+    friend class CMessageXml;
 
     const CField *FindByTag(int32_t nTag) const;
     CField &Slot(int32_t nIndex, int32_t nTag);

@@ -28,6 +28,16 @@ bool FXString::RemoveRight(std::string &strText, const std::string &strSuffix) {
     return true;
 }
 
+bool FXString::RemoveRightNoCase(std::string &strText, const std::string &strSuffix) {
+    if (strSuffix.empty() || strText.size() < strSuffix.size() ||
+        strncasecmp(strText.c_str() + strText.size() - strSuffix.size(), strSuffix.c_str(),
+                    strSuffix.size()) != 0) {
+        return false;
+    }
+    strText.erase(strText.size() - strSuffix.size());
+    return true;
+}
+
 bool FXString::ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
                                  const std::string &strReplacement) {
     if (strText.size() < strPrefix.size() ||

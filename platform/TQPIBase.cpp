@@ -1,4 +1,4 @@
-// The installation's home folder.
+// The installation's home folder and its job-results folder.
 #include "platform/TQPIBase.h"
 
 #include <cstdlib>
@@ -21,4 +21,8 @@ std::string TQPI_Base::getHomeDirectory() const {
         return FXPath::GetParent(info.dli_fname);
     }
     return "/";
+}
+
+std::string TQPI_CommClient::getJobResultsDirectory(const std::string &) const {
+    return FXPath::Join(TQPI_Base().getHomeDirectory(), "JobResults");
 }

@@ -58,6 +58,22 @@ TEST(StringHelpersTest, TrimAndRemoveRight) {
     EXPECT_FALSE(FXString::RemoveRight(strPath, "B/"));
     EXPECT_FALSE(FXString::RemoveRight(strPath, ""));
     EXPECT_EQ(strPath, "/a/b/");
+
+    // Without regard to case: an engine URL loses its trailing "update" in any spelling.
+    const struct {
+        const char *szText;
+        const char *szSuffix;
+        bool bRemoved;
+        const char *szAfter;
+    } cases[] = {{"http://h/solr/c/UpDate", "update", true, "http://h/solr/c/"},
+                 {"http://h/solr/c/update/", "update", false, "http://h/solr/c/update/"},
+                 {"date", "update", false, "date"},
+                 {"x", "", false, "x"}};
+    for (const auto &c : cases) {
+        std::string strUrl = c.szText;
+        EXPECT_EQ(FXString::RemoveRightNoCase(strUrl, c.szSuffix), c.bRemoved) << c.szText;
+        EXPECT_EQ(strUrl, c.szAfter);
+    }
 }
 
 TEST(StringHelpersTest, SplitKeepsEmptyPieces) {

@@ -1,5 +1,8 @@
 #include "platform/MessageRecords.h"
 
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,6 +55,112 @@ TEST(MessageRecordsTest, RecordsCopyByValueAndFieldsOverwrite) {
     first.Clear();
     EXPECT_FALSE(first.isSet(2));
     EXPECT_EQ(first.GetFamily(), 26);
+}
+
+// A record with every kind of field: integers, texts, a nested record and a list of records.
+CNMessageBase MakeNestedRecord() {
+    CNMessageBase entity(18, 4);
+    entity.setstring(1, 1, "index-node <&> \"one\"");
+    entity.setint64(0, 0, -7);
+    CNMessageBase holder(30, 491);
+    for (const char *szName : {"a", "x"}) {
+        CNMessageBase entry(30, 490);
+        entry.setstring(1, 1, szName);
+        entry.setstring(2, 5, std::string(szName) + "=1/2&b");
+        holder.addlistobject(1, 1, entry);
+    }
+    CNMessageBase record(13, 995);
+    record.setstring(1, 1, "http://127.0.0.1:1/solr/c/update");
+    record.setint64(12, 21, INT64_MIN);
+    record.setObjectAccessor(entity, 9, 18);
+    record.setObjectAccessor(holder, 8, 17);
+    return record;
+}
+
+TEST(MessageRecordsTest, NestedRecordsAndListsSurviveTheXmlForm) {
+    CNMessageBase record = MakeNestedRecord();
+    std::string strXml;
+    ASSERT_EQ(record.serialize(strXml, false), 0);
+
+    CNMessageBase read(13, 995);
+    ASSERT_EQ(read.unserialize(strXml), 0) << strXml;
+    EXPECT_EQ(read.getstring(1, 1), "http://127.0.0.1:1/solr/c/update");
+    EXPECT_EQ(read.getint64(21), INT64_MIN);
+    ASSERT_TRUE(read.isSet(9));
+    CNMessageBase **ppEntity = read.getObjectAccessor(false, false, 9, 18, 0, 0, 18, 4);
+    ASSERT_TRUE(ppEntity != nullptr && *ppEntity != nullptr);
+    EXPECT_EQ((*ppEntity)->getstring(1, 1), "index-node <&> \"one\"");
+    EXPECT_EQ((*ppEntity)->getint64(0), -7);
+    // Asked as another record type, or at an absent field, the nested record is not there.
+    EXPECT_EQ(read.getObjectAccessor(false, false, 9, 18, 0, 0, 13, 1075), nullptr);
+    EXPECT_EQ(read.getObjectAccessor(false, false, 14, 23, 0, 0, 13, 1075), nullptr);
+
+    CNMessageBase **ppHolder = read.getObjectAccessor(false, false, 8, 17, 0, 0, 30, 491);
+    ASSERT_TRUE(ppHolder != nullptr);
+    std::vector<CNMessageBase> **ppList = (*ppHolder)->getlistobject(1, 1, 0, 0, false);
+    ASSERT_TRUE(ppList != nullptr && *ppList != nullptr);
+    ASSERT_EQ((*ppList)->size(), 2u);
+    EXPECT_EQ((**ppList)[1].getstring(1, 1), "x");
+    EXPECT_EQ((**ppList)[1].getstring(2, 5), "x=1/2&b");
+
+    // Copies are deep: changing the copy's nested record leaves the original alone.
+    CNMessageBase copy(read);
+    (*copy.getObjectAccessor(false, false, 9, 18, 0, 0, 18, 4))->setstring(1, 1, "changed");
+    EXPECT_EQ((*read.getObjectAccessor(false, false, 9, 18, 0, 0, 18, 4))->getstring(1, 1),
+              "index-node <&> \"one\"");
+    // With bCreate an absent nested record is made empty.
+    CNMessageBase **ppMade = copy.getObjectAccessor(true, true, 2, 5, 0, 0, 13, 171);
+    ASSERT_TRUE(ppMade != nullptr);
+    EXPECT_EQ((*ppMade)->getint64(1), 0);
+    EXPECT_TRUE(copy.isSet(2));
+}
+
+TEST(MessageRecordsTest, UnserializeRefusesWhatIsNotARecordOfItsType) {
+    std::string strValid;
+    MakeNestedRecord().serialize(strValid, false);
+    std::string strDeep = "<message family=\"13\" type=\"995\">";
+    for (int i = 0; i <= CNMessageBase::kMaxDepth; ++i) {
+        strDeep += "<message index=\"1\" tag=\"1\" family=\"1\" type=\"1\">";
+    }
+    for (int i = 0; i <= CNMessageBase::kMaxDepth; ++i) {
+        strDeep += "</message>";
+    }
+    strDeep += "</message>";
+    const struct {
+        const char *szCase;
+        std::string strXml;
+        int nResult;
+    } cases[] = {
+        {"empty", "", CNMessageBase::eMessageMalformed},
+        {"not XML", "url=http://x", CNMessageBase::eMessageMalformed},
+        {"cut short", strValid.substr(0, strValid.size() / 2), CNMessageBase::eMessageMalformed},
+        {"another record", "<message family=\"13\" type=\"996\"/>",
+         CNMessageBase::eMessageWrongRecord},
+        {"unknown element",
+         "<message family=\"13\" type=\"995\"><double index=\"1\" tag=\"1\">1</double>"
+         "</message>",
+         CNMessageBase::eMessageMalformed},
+        {"integer out of range",
+         "<message family=\"13\" type=\"995\"><int64 index=\"1\" tag=\"1\">"
+         "9223372036854775808</int64></message>",
+         CNMessageBase::eMessageMalformed},
+        {"integer with text",
+         "<message family=\"13\" type=\"995\"><int64 index=\"1\" tag=\"1\">5 MB</int64>"
+         "</message>",
+         CNMessageBase::eMessageMalformed},
+        {"field without a tag",
+         "<message family=\"13\" type=\"995\"><string index=\"1\">x</string></message>",
+         CNMessageBase::eMessageMalformed},
+        {"nested too deep", strDeep, CNMessageBase::eMessageTooLarge},
+        {"too long", std::string(CNMessageBase::kMaxXmlBytes + 1, ' '),
+         CNMessageBase::eMessageTooLarge},
+    };
+    for (const auto &c : cases) {
+        CNMessageBase record(13, 995);
+        record.setstring(1, 1, "kept?");
+        EXPECT_EQ(record.unserialize(c.strXml), c.nResult) << c.szCase;
+        EXPECT_FALSE(record.isSet(1)) << c.szCase;
+    }
 }
 
 } // namespace

@@ -48,4 +48,11 @@ TEST(TQPIBaseTest, HomeDirectoryComesFromTheVariableOrTheLibrarysFolder) {
     }
 }
 
+TEST(TQPIBaseTest, JobResultsLiveInTheHomeFolder) {
+    HomeVariableScope scope;
+    setenv("IDX_HOME_DIR", "/opt/installed/here/", 1);
+    EXPECT_EQ(TQPI_CommClient().getJobResultsDirectory("any-machine"),
+              "/opt/installed/here/JobResults");
+}
+
 } // namespace

@@ -1,0 +1,30 @@
+#include "startup/IdxTransmitterInit.h"
+
+#include "transmitter/SolrTransmitter.h"
+
+CIdxTransmitterInit::CIdxTransmitterInit()
+    : m_bCollectSecurityInfo(false), m_bCollectOwnerInfo(true) {}
+
+// The job may still hold the transmitter: only the initializer's share goes.
+CIdxTransmitterInit::~CIdxTransmitterInit() {}
+
+CSolrTransmitterPtr CIdxTransmitterInit::GetSolrTransmitterInstance() {
+    return m_ptrTransmitter;
+}
+
+std::string CIdxTransmitterInit::GetSolrInitFailureReason() {
+    return m_sFailureReason;
+}
+
+void CIdxTransmitterInit::SetCollectSecurityInfo(bool bCollectSecurityInfo) {
+    m_bCollectSecurityInfo = bCollectSecurityInfo;
+}
+
+void CIdxTransmitterInit::SetCollectOwnerInfo(bool bCollectOwnerInfo) {
+    m_bCollectOwnerInfo = bCollectOwnerInfo;
+}
+
+CKyError CIdxTransmitterInit::NotThisFamily(const FXCodeLocation &location) {
+    return FXErrorUtil::ErrorWin32(location, 774,
+                                   "Not supported, use the correct method to initialize");
+}
