@@ -3,13 +3,17 @@
 // SHA-512 of the bytes; everything else of the batch goes out as one metadata request.
 //
 // Content is read only from regular files, opened without waiting, so that a FIFO or a device
-// under a file's name can never hold the worker up. A file that cannot be read is sent as a
+// under a file's name can never hold the worker up. A small file is read once into memory; a large
+// one is hashed in one pass and sent from the file in a second, so a worker's memory stays bounded
+// whatever the size of the files it pushes. A file that cannot be read is sent as a
 // failed item (status 16 with the reason) and recorded in the failures file; it is never posted
 // as if its content were empty.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <exception>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -43,6 +47,10 @@ const char kStateFailed[] = "16";
 const char kReadErrorText[] = "Error reading file content";
 
 const size_t kReadChunkSize = 1024 * 1024;
+// Content up to this size is read once into memory, hashed and sent from there. A larger file
+// is hashed in one pass and sent from the file in a second, so that a worker's memory stays
+// bounded whatever the size of the files it pushes.
+const uint64_t kStreamAboveBytes = 4 * 1024 * 1024;
 // The hash takes a signed 32-bit count: longer content goes in slices of this size.
 const size_t kHashSliceSize = 1024 * 1024 * 1024;
 
@@ -54,6 +62,131 @@ bool MatchesIncludeFilter(const std::set<std::string> &setFilters,
         }
     }
     return false;
+}
+
+// A regular file's content as a request body, read from the file while it is sent. Hash reads the
+// whole file once; the body is then exactly the bytes that were hashed, and a file that has
+// become shorter by the time it is sent fails its request instead of sending other bytes.
+class CFileContentStream : public TQLibCurl::CBodySource {
+public:
+    // Opens without waiting: a FIFO or a device under a file's name is an error, never a
+    // blocked worker.
+    CKyError Open(const std::string &strPath) {
+        m_strPath = strPath;
+        CKyError error = FXFile::TQCreateFile(m_hFile, strPath, O_RDONLY | O_NONBLOCK);
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+        struct stat status;
+        if (fstat(m_hFile.get(), &status) != 0) {
+            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
+                                           strPath.c_str());
+        }
+        if (!S_ISREG(status.st_mode)) {
+            return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction,
+                                           "[%s] is not a regular file", strPath.c_str());
+        }
+        m_ullFoundSize = static_cast<uint64_t>(status.st_size);
+        return CKyError::Success();
+    }
+    // The size the file had when it was opened.
+    uint64_t GetFoundSize() const { return m_ullFoundSize; }
+
+    // SHA-512 of the whole content in upper-case hexadecimal. A file found larger than
+    // ullMaxBytes sets bTooLarge and is not hashed to its end.
+    CKyError Hash(uint64_t ullMaxBytes, std::string &strHash, bool &bTooLarge) {
+        bTooLarge = false;
+        TqcSHA512 sha;
+        std::vector<char> vecBuffer(kReadChunkSize);
+        uint64_t ullTotal = 0;
+        for (;;) {
+            size_t nRead = 0;
+            CKyError error = FXFile::TQReadFile(m_hFile, vecBuffer.data(), vecBuffer.size(), nRead);
+            if (error.IsError()) {
+                return error.Push(FXLOC);
+            }
+            if (nRead == 0) {
+                break;
+            }
+            ullTotal += nRead;
+            if (ullTotal > ullMaxBytes) {
+                bTooLarge = true;
+                m_ullSize = ullTotal;
+                return CKyError::Success();
+            }
+            sha.addData(vecBuffer.data(), static_cast<int>(nRead));
+        }
+        m_ullSize = ullTotal;
+        TqcBucket digest = sha.finish();
+        strHash = CTextEncoding::Hex(digest.getData(), static_cast<size_t>(digest.getSize()),
+                                     CTextEncoding::eUpperHex);
+        return CKyError::Success();
+    }
+
+    uint64_t GetSize() const override { return m_ullSize; }
+
+    bool Rewind() override {
+        m_ullSent = 0;
+        return lseek(m_hFile.get(), 0, SEEK_SET) == 0;
+    }
+
+    int64_t Read(char *pBuffer, size_t nMax) override {
+        const uint64_t ullLeft = m_ullSize - m_ullSent;
+        if (nMax > ullLeft) {
+            nMax = static_cast<size_t>(ullLeft);
+        }
+        size_t nRead = 0;
+        CKyError error = FXFile::TQReadFile(m_hFile, pBuffer, nMax, nRead);
+        if (error.IsError() || (nRead == 0 && nMax != 0)) {
+            IDX_LOG_ERROR("Content of [%s] could not be read while it was sent, error=%s",
+                          m_strPath.c_str(),
+                          error.IsError() ? error.AsString().c_str() : "the file is shorter");
+            return -1;
+        }
+        m_ullSent += nRead;
+        return static_cast<int64_t>(nRead);
+    }
+
+private:
+    std::string m_strPath;
+    auto_handle m_hFile;
+    uint64_t m_ullFoundSize = 0;
+    uint64_t m_ullSize = 0;
+    uint64_t m_ullSent = 0;
+};
+
+// Reads the content of the regular file at strPath for its push, with its SHA-512 in strHash and
+// its size in ullSize. A file up to kStreamAboveBytes (by its size now, not when it was queued) is
+// read into strContent; a larger one is hashed from the file, and ptrStream is left open to send
+// it from there. A file larger than ullMaxBytes sets bTooLarge and is not read to its end.
+CKyError ReadContentToPush(const std::string &strPath, uint64_t ullMaxBytes,
+                           std::string &strContent, std::unique_ptr<CFileContentStream> &ptrStream,
+                           std::string &strHash, bool &bTooLarge, uint64_t &ullSize) {
+    bTooLarge = false;
+    std::unique_ptr<CFileContentStream> ptrFile(new CFileContentStream);
+    CKyError error = ptrFile->Open(strPath);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    if (ptrFile->GetFoundSize() <= kStreamAboveBytes) {
+        ptrFile.reset();
+        error = CSolrTransmitterThread::ReadRegularFileContent(strPath, ullMaxBytes, strContent,
+                                                               bTooLarge, ullSize);
+        if (!error.IsError() && !bTooLarge) {
+            ullSize = strContent.size();
+            strHash = CSolrTransmitterThread::MakeHashSHA512(strContent);
+        }
+        return error;
+    }
+    error = ptrFile->Hash(ullMaxBytes, strHash, bTooLarge);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    ullSize = ptrFile->GetSize();
+    if (!bTooLarge) {
+        ptrStream = std::move(ptrFile);
+    }
+    return CKyError::Success();
 }
 
 } // namespace
@@ -198,6 +331,7 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
 
         std::string strDocument;
         std::string strContent;
+        std::unique_ptr<CFileContentStream> ptrStream; // a large file's content
         bool bToMetadata = false;
         bool bReadError = false;
         {
@@ -247,10 +381,11 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                 } else {
                     bool bTooLarge = false;
                     uint64_t ullSeenSize = 0;
+                    std::string strHash;
                     try {
-                        error =
-                            ReadRegularFileContent(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
-                                                   strContent, bTooLarge, ullSeenSize);
+                        error = ReadContentToPush(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
+                                                  strContent, ptrStream, strHash, bTooLarge,
+                                                  ullSeenSize);
                     } catch (const std::exception &e) {
                         error =
                             FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "%s", e.what());
@@ -259,19 +394,20 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                         bReadError = true;
                         IDX_LOG(0, "Error reading content from file, Item=%s, error=%s ",
                                 strPath.c_str(), error.AsString().c_str());
-                        // Bytes read before the failure are not the file's content.
-                        std::string().swap(strContent);
                     } else if (bTooLarge) {
                         IDX_LOG_ERROR("Skipping item, filtered by size, Size = %llu bytes, "
                                       "Item = %s",
                                       static_cast<unsigned long long>(ullSeenSize),
                                       strPath.c_str());
-                        std::string().swap(strContent);
                         bToMetadata = true;
                     } else {
-                        llBytes += static_cast<int64_t>(strContent.size());
-                        strDocument +=
-                            CreateField("FileContentHash", MakeHashSHA512(strContent), kLiteral);
+                        llBytes += static_cast<int64_t>(ullSeenSize);
+                        strDocument += CreateField("FileContentHash", strHash, kLiteral);
+                    }
+                    if (error.IsError() || bTooLarge) {
+                        // Bytes read before the failure are not the file's content.
+                        std::string().swap(strContent);
+                        ptrStream.reset();
                     }
                 }
             }
@@ -286,7 +422,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
         }
 
         std::string strUrl = strExtractUrl + strDocument;
-        CKyError postError = PostItems2(strUrl, strContent, kContentHeaderLine);
+        CKyError postError = ptrStream ? PostItemsFromSource(strUrl, *ptrStream, kContentHeaderLine)
+                                       : PostItems2(strUrl, strContent, kContentHeaderLine);
         if (postError.IsError()) {
             IDX_LOG_ERROR("Retrying metadata push for failed item: Item=[%s]", strPath.c_str());
             ChangeFieldValue(strUrl, strStatusField, kStateFailed, kLiteral);

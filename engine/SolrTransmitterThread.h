@@ -26,9 +26,9 @@
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
+#include "platform/TQLibCurl.h"
 #include "transmitter/IdxTransmitterThread.h"
 
-class TQLibCurl;
 class CItemBatch;
 
 // How a document's fields are written: XML field elements for the update handler, or the extract
@@ -93,6 +93,10 @@ public:
     // final failure, 774 (see ShouldGiveUpTransfer for requests made after that).
     CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
                         const std::string &strHeaderLine);
+    // The same exchange with a body read from a source while it is sent (a large file's
+    // content); a body that cannot be read fails the request at once, without a retry.
+    CKyError PostItemsFromSource(const std::string &strUrl, TQLibCurl::CBodySource &source,
+                                 const std::string &strHeaderLine);
     // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
     // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
     // engine answer gives its status element (an answer without one, or whose status is not a
@@ -217,6 +221,10 @@ public:
     // ---- end of document builder ----
 
 protected:
+    // The exchange behind PostItems2 and PostItemsFromSource: exactly one of pBody and pSource.
+    CKyError PostRequest(const std::string &strUrl, const std::string *pBody,
+                         TQLibCurl::CBodySource *pSource, const std::string &strHeaderLine);
+
     // Hands the batch to the sender the job's mode selects.
     CKyError SendBatch(CItemBatch &batch);
 

@@ -162,6 +162,18 @@ bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) cons
 
 CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std::string &strBody,
                                             const std::string &strHeaderLine) {
+    return PostRequest(strUrl, &strBody, nullptr, strHeaderLine);
+}
+
+CKyError CSolrTransmitterThread::PostItemsFromSource(const std::string &strUrl,
+                                                     TQLibCurl::CBodySource &source,
+                                                     const std::string &strHeaderLine) {
+    return PostRequest(strUrl, nullptr, &source, strHeaderLine);
+}
+
+CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const std::string *pBody,
+                                             TQLibCurl::CBodySource *pSource,
+                                             const std::string &strHeaderLine) {
     // The whole call, waits of the failure policy included; a worker that never started has no
     // timer and measures nothing.
     CAutoTimeCounter timer(m_ptrPostRequestTimer.get());
@@ -200,9 +212,13 @@ CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std
     for (;;) {
         bool bRetry = false;
         IDX_LOG(6, "Making http request, url=[%s]", strUrl.c_str());
-        // The body goes straight from the caller's text: a content push may be large.
-        bool bSendFailed = !m_ptrCurl->TQLibCurlSendHttpReq2(
-            1, strUrl, strBody.data(), strBody.size(), false, strClientName, m_bUseDynamicTppm);
+        // The body goes straight from the caller's text, or from its source while it is sent: a
+        // content push may be large.
+        bool bSendFailed =
+            pSource ? !m_ptrCurl->TQLibCurlSendHttpReqFromSource(strUrl, *pSource, false,
+                                                                 strClientName, m_bUseDynamicTppm)
+                    : !m_ptrCurl->TQLibCurlSendHttpReq2(1, strUrl, pBody->data(), pBody->size(),
+                                                        false, strClientName, m_bUseDynamicTppm);
         size_t nAnswerLength = 0;
         const char *pAnswer = m_ptrCurl->GetHttpResponse(nAnswerLength, false);
         if (!pAnswer) {
@@ -221,6 +237,15 @@ CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std
             return FXErrorUtil::ErrorWin32(FXLOC, 774,
                                            "http post failed: given up, the transmitter is "
                                            "aborted or the worker is stopping");
+        }
+        if (eFailure == TQLibCurl::EFailure::eBodyUnreadable) {
+            // The content changed or vanished under the request: sending it again cannot help.
+            IDX_LOG_ERROR("http post failed, its body could not be read, Request=[%s], error=%s",
+                          strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
+            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+                                           "http post failed: its body could not be "
+                                           "read");
         }
         if (eFailure == TQLibCurl::EFailure::eUnusableUrl) {
             // No wait mends the URL itself: its batch is failed now rather than retried until

@@ -98,7 +98,7 @@ TQLibCurl::TQLibCurl()
       m_bHasAnswer(false), m_bAnswerTooLarge(false), m_bAnswerCut(false),
       m_bCutLongerAnswers(false), m_nMaxAnswerBytes(kDefaultMaxAnswerBytes), m_llHttpStatus(0),
       m_eLastFailure(EFailure::eNone), m_bCancelled(false), m_llBytesMoved(0), m_llStartMs(0),
-      m_llLastMoveMs(0) {
+      m_llLastMoveMs(0), m_pBodySource(nullptr), m_ullBodyLeft(0), m_bBodyFailed(false) {
     static_assert(kCurlErrorBytes >= CURL_ERROR_SIZE, "libcurl's error buffer size grew");
     m_szCurlError[0] = '\0';
 }
@@ -330,9 +330,41 @@ bool TQLibCurl::BuildHeaderList() {
     return curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, m_pHeaderList) == CURLE_OK;
 }
 
-bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char *pBody,
-                        size_t nLength, bool bFollowRedirects, const std::string &strClientName) {
+bool TQLibCurl::TQLibCurlSendHttpReqFromSource(const std::string &strUrl, CBodySource &source,
+                                               bool bFollowRedirects,
+                                               const std::string &strClientName,
+                                               bool bUseDynamicTppm) {
+    (void)bUseDynamicTppm;
+    return Perform(1, strUrl, nullptr, 0, bFollowRedirects, strClientName, &source);
+}
+
+size_t TQLibCurl::OnBodyBytes(char *pBuffer, size_t nSize, size_t nCount, void *pContext) {
+    TQLibCurl *pThis = static_cast<TQLibCurl *>(pContext);
+    const uint64_t ullWant = std::min<uint64_t>(nSize * nCount, pThis->m_ullBodyLeft);
+    if (ullWant == 0) {
+        return 0;
+    }
+    int64_t llRead = -1;
     try {
+        llRead = pThis->m_pBodySource->Read(pBuffer, static_cast<size_t>(ullWant));
+    } catch (...) {
+    }
+    // A body that ends early would leave the engine waiting for bytes that never come.
+    if (llRead <= 0 || static_cast<uint64_t>(llRead) > ullWant) {
+        pThis->m_bBodyFailed = true;
+        return CURL_READFUNC_ABORT;
+    }
+    pThis->m_ullBodyLeft -= static_cast<uint64_t>(llRead);
+    return static_cast<size_t>(llRead);
+}
+
+bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char *pBody,
+                        size_t nLength, bool bFollowRedirects, const std::string &strClientName,
+                        CBodySource *pSource) {
+    try {
+        m_pBodySource = pSource;
+        m_ullBodyLeft = pSource ? pSource->GetSize() : 0;
+        m_bBodyFailed = false;
         ClearAnswer();
         m_llHttpStatus = 0;
         m_szCurlError[0] = '\0';
@@ -356,7 +388,21 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
                 CURLE_OK &&
             curl_easy_setopt(m_pCurl, CURLOPT_USERAGENT,
                              strClientName.empty() ? nullptr : strClientName.c_str()) == CURLE_OK;
-        if (bOk && nRequestType == 1) {
+        if (bOk && pSource) {
+            if (!pSource->Rewind()) {
+                m_eLastFailure = EFailure::eBodyUnreadable;
+                m_strLastError = "the request body cannot be read from its start";
+                return false;
+            }
+            // Without fields of its own the POST takes its body from the read callback.
+            bOk = curl_easy_setopt(m_pCurl, CURLOPT_POST, 1L) == CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDS, nullptr) == CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDSIZE_LARGE,
+                                   static_cast<curl_off_t>(m_ullBodyLeft)) == CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_READFUNCTION, &TQLibCurl::OnBodyBytes) ==
+                      CURLE_OK &&
+                  curl_easy_setopt(m_pCurl, CURLOPT_READDATA, this) == CURLE_OK;
+        } else if (bOk && nRequestType == 1) {
             bOk = curl_easy_setopt(m_pCurl, CURLOPT_POST, 1L) == CURLE_OK &&
                   curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDSIZE_LARGE,
                                    static_cast<curl_off_t>(nLength)) == CURLE_OK &&
@@ -393,7 +439,9 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
         // A cut answer ended the transfer on purpose: the exchange counts by its status.
         const bool bCut = m_bAnswerCut && eResult == CURLE_WRITE_ERROR && nStatus != 0;
         if (eResult != CURLE_OK && !bCut) {
-            if (m_bCancelled || eResult == CURLE_ABORTED_BY_CALLBACK) {
+            if (m_bBodyFailed) {
+                m_eLastFailure = EFailure::eBodyUnreadable;
+            } else if (m_bCancelled || eResult == CURLE_ABORTED_BY_CALLBACK) {
                 m_eLastFailure = EFailure::eCancelled;
             } else if (IsUnusableUrl(eResult)) {
                 m_eLastFailure = EFailure::eUnusableUrl;
@@ -403,6 +451,8 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
             if (m_bAnswerTooLarge) {
                 m_strLastError =
                     FXFormat("answer larger than %zu bytes refused", m_nMaxAnswerBytes);
+            } else if (m_eLastFailure == EFailure::eBodyUnreadable) {
+                m_strLastError = "the request body could not be read while it was sent";
             } else if (m_eLastFailure == EFailure::eCancelled) {
                 m_strLastError = "request cancelled while in progress";
             } else if (*m_szCurlError) {

@@ -35,12 +35,28 @@ public:
 
     // Why the last request did not succeed.
     enum class EFailure {
-        eNone,        // it succeeded
-        eHttpStatus,  // an answer came, with a status outside 2xx
-        eTransport,   // no complete answer: no connection, TLS, time-out, dropped, ...
-        eUnusableUrl, // the URL can never be used: unknown or disabled scheme, malformed URL
-        eCancelled,   // the cancel check gave the transfer up
-        eLocal,       // the handle refused the request before sending it
+        eNone,           // it succeeded
+        eHttpStatus,     // an answer came, with a status outside 2xx
+        eTransport,      // no complete answer: no connection, TLS, time-out, dropped, ...
+        eUnusableUrl,    // the URL can never be used: unknown or disabled scheme, malformed URL
+        eCancelled,      // the cancel check gave the transfer up
+        eLocal,          // the handle refused the request before sending it
+        eBodyUnreadable, // a streamed body could not be read (see CBodySource)
+    };
+
+    // A request body read while it is sent, for bodies too large to hold in memory (a file's
+    // content). The handle sends exactly GetSize() bytes and starts the body over (Rewind) before
+    // every request that sends it.
+    class CBodySource {
+    public:
+        virtual ~CBodySource() = default;
+        virtual uint64_t GetSize() const = 0;
+        // Back to the first byte; false when the body cannot be read again.
+        virtual bool Rewind() = 0;
+        // Copies at most nMax of the next bytes into pBuffer: the count copied, or -1 when the
+        // body cannot be read (it also fails when it ends before GetSize() bytes). The request
+        // then fails with eBodyUnreadable.
+        virtual int64_t Read(char *pBuffer, size_t nMax) = 0;
     };
 
     // Answers larger than this are refused rather than kept in memory (SetMaxAnswerSize).
@@ -98,6 +114,11 @@ public:
                                size_t nLength, bool bFollowRedirects,
                                const std::string &strClientName, bool bUseDynamicTppm);
 
+    // A POST like TQLibCurlSendHttpReq2 whose body is read from the source while it is sent.
+    bool TQLibCurlSendHttpReqFromSource(const std::string &strUrl, CBodySource &source,
+                                        bool bFollowRedirects, const std::string &strClientName,
+                                        bool bUseDynamicTppm);
+
     // The answer of the last completed exchange, zero-terminated, owned by the handle until the
     // next request; null when there is none. The handle keeps only its last answer, so the flag
     // (set by callers that read the dynamic-TPPM check's answer) changes nothing.
@@ -134,8 +155,10 @@ private:
     bool AskCancelCheck(const STransferState &state);
     static int OnTransferProgress(void *pContext, int64_t llDownTotal, int64_t llDownNow,
                                   int64_t llUpTotal, int64_t llUpNow);
+    static size_t OnBodyBytes(char *pBuffer, size_t nSize, size_t nCount, void *pContext);
     bool Perform(int nRequestType, const std::string &strUrl, const char *pBody, size_t nLength,
-                 bool bFollowRedirects, const std::string &strClientName);
+                 bool bFollowRedirects, const std::string &strClientName,
+                 CBodySource *pSource = nullptr);
     bool BuildHeaderList();
     void ClearAnswer();
 
@@ -163,6 +186,10 @@ private:
     int64_t m_llBytesMoved;
     int64_t m_llStartMs;    // steady clock, milliseconds
     int64_t m_llLastMoveMs; // steady clock, milliseconds
+    // The streamed body of the request in flight, and whether reading it failed.
+    CBodySource *m_pBodySource;
+    uint64_t m_ullBodyLeft;
+    bool m_bBodyFailed;
 };
 
 // Posts a request text and stores the answer in a file.

@@ -474,6 +474,25 @@ TEST_F(ContentPushSenderTest, AnAbortBeforeTheFirstItemRecordsTheWholeBatchAsFai
     EXPECT_EQ(m_ptrCallback->Reports(), std::vector<Report>{Report(0, 0, 2)});
 }
 
+TEST_F(ContentPushSenderTest, ALargeFileIsHashedAndSentFromTheFileWithItsExactBytes) {
+    // Larger than what is read into memory at once: hashed in one pass, sent in a second.
+    std::string strContent(6 * 1024 * 1024 + 5, '\0');
+    for (size_t i = 0; i < strContent.size(); ++i) {
+        strContent[i] = static_cast<char>(i * 31 % 253);
+    }
+    const std::string strPath = m_dir.WriteFile("large.bin", strContent);
+    ASSERT_FALSE(Send({Item(strPath)}).IsError());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_TRUE(vecExtract[0].strBody == strContent);
+    EXPECT_EQ(vecExtract[0].Param("literal.FileContentHash"),
+              CSolrTransmitterThread::MakeHashSHA512(strContent));
+    EXPECT_TRUE(FailuresFileLines().empty());
+    EXPECT_EQ(m_ptrCallback->Reports(),
+              std::vector<Report>{Report(1, static_cast<long long>(strContent.size()), 0)});
+}
+
 // A job whose quit query throws from its nth call on.
 class ThrowingQuitQuery : public ProgressCallback {
 public:

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -180,6 +181,67 @@ TEST_F(TQLibCurlTest, PostDeliversBodiesExactlyAndReturnsAnswer) {
         EXPECT_TRUE(vecRequests[i].strBody == bodies[i]) << i;
         EXPECT_EQ(vecRequests[i].strUserAgent, "testclient");
     }
+}
+
+// A body read from memory in small pieces, as a file's content is read while it is sent; it can
+// be told to end early.
+class PieceSource : public TQLibCurl::CBodySource {
+public:
+    PieceSource(std::string strBody, size_t nEndsAfter)
+        : m_strBody(std::move(strBody)), m_nEndsAfter(nEndsAfter) {}
+    uint64_t GetSize() const override { return m_strBody.size(); }
+    bool Rewind() override {
+        m_nPos = 0;
+        ++m_nRewinds;
+        return true;
+    }
+    int64_t Read(char *pBuffer, size_t nMax) override {
+        const size_t nEnd = std::min(m_strBody.size(), m_nEndsAfter);
+        const size_t nCount = std::min({nMax, nEnd - m_nPos, size_t(7777)});
+        if (nCount == 0) {
+            return -1;
+        }
+        memcpy(pBuffer, m_strBody.data() + m_nPos, nCount);
+        m_nPos += nCount;
+        return static_cast<int64_t>(nCount);
+    }
+    int m_nRewinds = 0;
+
+private:
+    std::string m_strBody;
+    size_t m_nEndsAfter;
+    size_t m_nPos = 0;
+};
+
+TEST_F(TQLibCurlTest, AStreamedBodyArrivesWholeOnEveryRequestAndOneThatEndsEarlyFails) {
+    std::string strBody(5 * 1024 * 1024 + 3, '\0');
+    for (size_t i = 0; i < strBody.size(); ++i) {
+        strBody[i] = static_cast<char>(i * 13 % 241);
+    }
+    PieceSource source(strBody, strBody.size());
+    const std::string strUrl = m_server.Url("/echo");
+    for (int nRequest = 0; nRequest < 2; ++nRequest) {
+        ASSERT_TRUE(
+            m_curl.TQLibCurlSendHttpReqFromSource(strUrl, source, false, "testclient", false))
+            << m_curl.GetLastErrorText();
+        EXPECT_TRUE(Answer() == strBody);
+    }
+    EXPECT_EQ(source.m_nRewinds, 2);
+
+    PieceSource shortSource(strBody, 1024 * 1024);
+    EXPECT_FALSE(
+        m_curl.TQLibCurlSendHttpReqFromSource(strUrl, shortSource, false, "testclient", false));
+    EXPECT_EQ(m_curl.GetLastFailure(), TQLibCurl::EFailure::eBodyUnreadable);
+
+    // The handle is not left reading from a source: a plain post afterwards sends its own body.
+    ASSERT_TRUE(Post("/echo", "plain")) << m_curl.GetLastErrorText();
+    EXPECT_EQ(Answer(), "plain");
+
+    std::vector<SRecordedRequest> vecRequests = m_server.Requests();
+    ASSERT_GE(vecRequests.size(), 3u);
+    EXPECT_TRUE(vecRequests[0].strBody == strBody);
+    EXPECT_TRUE(vecRequests[1].strBody == strBody);
+    EXPECT_EQ(vecRequests.back().strBody, "plain");
 }
 
 TEST_F(TQLibCurlTest, OnlyTwoHundredsSucceedAndEveryAnswerIsReadable) {
