@@ -44,6 +44,9 @@ public:
     static bool RemoveRight(std::string &strText, const std::string &strSuffix);
     // The same with the suffix compared without regard to case.
     static bool RemoveRightNoCase(std::string &strText, const std::string &strSuffix);
+    // Replaces a leading prefix (case counts); true when it was there.
+    static bool ReplaceLeft(std::string &strText, const std::string &strPrefix,
+                            const std::string &strReplacement);
     // Replaces a leading prefix compared without regard to case; true when it was there.
     static bool ReplaceLeftNoCase(std::string &strText, const std::string &strPrefix,
                                   const std::string &strReplacement);
@@ -83,6 +86,13 @@ public:
     // "/". An empty path is error 87 with both outputs cleared.
     static CKyError SplitParentPath(const std::string &strPath, std::string &strParent,
                                     std::string &strName);
+    // Moves a path from under strFrom to under strTo: a path equal to strFrom, or below it,
+    // becomes strTo followed by the rest ("/mnt/vm/a" from "/mnt/vm" to "C:" gives "C:/a").
+    // Components are compared whole and case counts, so "/mnt/vm" does not take in "/mnt/vm2";
+    // trailing "/" of strFrom and strTo do not count. A path not under strFrom, or an empty
+    // strFrom, is error 87 and the path stays as it is.
+    static CKyError ReplacePath(std::string &strPath, const std::string &strFrom,
+                                const std::string &strTo);
     static std::string GetFileName(const std::string &strPath);
     static std::string GetParent(const std::string &strPath);
     // The two parts joined as Append joins them.

@@ -129,7 +129,10 @@ private:
 namespace VirtualServer {
 
 // A virtual-machine job's catalogue options (family 26, type 127). Fields the library reads: the
-// integer at tag 63 (the web-service mode) and the text at index 28, tag 64 (the web-service URL).
+// integer at tag 63 (the web-service mode and the fleet number), the text at index 28, tag 64
+// (the web-service URL), the virtual machine's and the backup's descriptions that become the
+// custom properties of its items, and the nested record at index 8, tag 20 (family 26, type 37)
+// with the application id (tag 43) and the archive-file id (tag 45).
 class IDX_EXPORT VMCatalogOptions : public CNMessageBase {
 public:
     enum : int32_t { kFamily = 26, kType = 127 };
@@ -137,3 +140,25 @@ public:
 };
 
 } // namespace VirtualServer
+
+namespace App {
+
+// One name and value (family 30, type 490): an extra URL parameter of the management server's
+// answer, or a custom property of a virtual-machine item. Moving a pair copies it, as the
+// generated records do.
+class IDX_EXPORT NameValueMap : public CNMessageBase {
+public:
+    enum : int32_t { kFamily = 30, kType = 490 };
+    enum : int32_t { kNameIndex = 1, kNameTag = 1, kValueIndex = 2, kValueTag = 5 };
+    static constexpr uint32_t kClassHash = 0x1ED9D1F6;
+    static constexpr uint32_t kNameFieldHash = 0x00337A8B;
+    static constexpr uint32_t kValueFieldHash = 0x00AC9171;
+
+    NameValueMap() : CNMessageBase(kFamily, kType) {}
+    NameValueMap(const NameValueMap &other) : CNMessageBase(other) {}
+    NameValueMap(NameValueMap &&other) : CNMessageBase(other) {}
+    NameValueMap &operator=(const NameValueMap &) = default;
+    ~NameValueMap() override = default;
+};
+
+} // namespace App

@@ -7,6 +7,27 @@
 
 #include "platform/StringFormat.h"
 
+namespace {
+
+void RemoveTrailingSlashes(std::string &strPath) {
+    while (!strPath.empty() && strPath.back() == '/') {
+        strPath.pop_back();
+    }
+}
+
+// strPath is strBase itself or lies below it (strBase without trailing "/").
+bool MatchLeftPath(const std::string &strPath, const std::string &strBase) {
+    if (!FXString::MatchLeft(strPath, strBase)) {
+        return false;
+    }
+    if (strPath.size() == strBase.size()) {
+        return !strBase.empty();
+    }
+    return strPath[strBase.size()] == '/';
+}
+
+} // namespace
+
 void FXString::Trim(std::string &strText, const char *szChars) {
     if (!szChars || !*szChars) {
         return;
@@ -35,6 +56,15 @@ bool FXString::RemoveRightNoCase(std::string &strText, const std::string &strSuf
         return false;
     }
     strText.erase(strText.size() - strSuffix.size());
+    return true;
+}
+
+bool FXString::ReplaceLeft(std::string &strText, const std::string &strPrefix,
+                           const std::string &strReplacement) {
+    if (!MatchLeft(strText, strPrefix)) {
+        return false;
+    }
+    strText.replace(0, strPrefix.size(), strReplacement);
     return true;
 }
 
@@ -166,6 +196,29 @@ CKyError FXPath::SplitParentPath(const std::string &strPath, std::string &strPar
     strName = strPath.substr(nSlash + 1, nEnd - nSlash);
     size_t nParentEnd = strPath.find_last_not_of('/', nSlash);
     strParent = (nParentEnd == std::string::npos) ? "/" : strPath.substr(0, nParentEnd + 1);
+    return CKyError::Success();
+}
+
+CKyError FXPath::ReplacePath(std::string &strPath, const std::string &strFrom,
+                             const std::string &strTo) {
+    if (strFrom.empty()) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "%s", "Empty path to replace");
+    }
+    // "/" alone becomes the empty text here, which every absolute path continues with a "/".
+    std::string strBase = strFrom;
+    RemoveTrailingSlashes(strBase);
+    const bool bUnder = MatchLeftPath(strPath, strBase);
+    if (!bUnder) {
+        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Path [%s] is not under [%s]", strPath.c_str(),
+                                       strFrom.c_str());
+    }
+    std::string strResult = strTo;
+    RemoveTrailingSlashes(strResult);
+    strResult.append(strPath, strBase.size(), std::string::npos);
+    if (strResult.empty()) {
+        strResult = "/";
+    }
+    strPath.swap(strResult);
     return CKyError::Success();
 }
 

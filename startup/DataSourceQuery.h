@@ -68,13 +68,7 @@ public:
 
 namespace App {
 
-// One name and value.
-class NameValueMap : public CNMessageBase {
-public:
-    enum : int32_t { kFamily = 30, kType = 490 };
-    static constexpr uint32_t kClassHash = 0x1ED9D1F6;
-    NameValueMap() : CNMessageBase(kFamily, kType) {}
-};
+// NameValueMap, one name and value, is the platform's (platform/MessageRecords.h).
 
 // A list of NameValueMap records at index 1, tag 1.
 class NameValueMapList : public CNMessageBase {

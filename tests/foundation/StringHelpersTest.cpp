@@ -163,6 +163,50 @@ TEST(StringHelpersTest, SplitParentPath) {
     EXPECT_TRUE(strName.empty());
 }
 
+TEST(StringHelpersTest, ReplaceLeftCountsCase) {
+    std::string strPath = "\\\\UNC\\server\\share";
+    EXPECT_TRUE(FXString::ReplaceLeft(strPath, "\\\\UNC\\", "\\\\"));
+    EXPECT_EQ(strPath, "\\\\server\\share");
+    std::string strLower = "\\\\unc\\server";
+    EXPECT_FALSE(FXString::ReplaceLeft(strLower, "\\\\UNC\\", "\\\\"));
+    EXPECT_EQ(strLower, "\\\\unc\\server");
+}
+
+TEST(StringHelpersTest, ReplacePathMovesAPathFromUnderOneFolderToAnother) {
+    struct Case {
+        const char *szPath;
+        const char *szFrom;
+        const char *szTo;
+        const char *szResult; // null: not under szFrom, left as it is
+    };
+    const Case cases[] = {
+        {"/mnt/vm/0/Windows/a.txt", "/mnt/vm/0", "C:", "C:/Windows/a.txt"},
+        {"/mnt/vm/0/Windows/a.txt", "/mnt/vm/0/", "C:/", "C:/Windows/a.txt"},
+        {"/mnt/vm/0", "/mnt/vm/0", "C:", "C:"},
+        {"/mnt/vm/0/", "/mnt/vm/0", "D:", "D:/"},
+        {"/mnt/vm/01/a", "/mnt/vm/0", "C:", nullptr},
+        {"/MNT/vm/0/a", "/mnt/vm/0", "C:", nullptr},
+        {"/mnt/vm", "/mnt/vm/0", "C:", nullptr},
+        {"/data/a", "/", "/vol", "/vol/data/a"},
+        {"relative/a", "/", "/vol", nullptr},
+        {"/mnt/vm/0/a", "/mnt/vm/0", "", "/a"},
+    };
+    for (const Case &c : cases) {
+        std::string strPath = c.szPath;
+        CKyError error = FXPath::ReplacePath(strPath, c.szFrom, c.szTo);
+        if (c.szResult == nullptr) {
+            EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << c.szPath << " " << c.szFrom;
+            EXPECT_EQ(strPath, c.szPath);
+        } else {
+            EXPECT_FALSE(error.IsError()) << c.szPath << " " << c.szFrom;
+            EXPECT_EQ(strPath, c.szResult) << c.szPath << " " << c.szFrom;
+        }
+    }
+    std::string strPath = "/a";
+    EXPECT_TRUE(FXErrorUtil::IsWin32(FXPath::ReplacePath(strPath, "", "/b"), 87));
+    EXPECT_EQ(strPath, "/a");
+}
+
 TEST(StringHelpersTest, BoundedCopy) {
     struct Case {
         size_t cchDest;

@@ -163,4 +163,19 @@ TEST(MessageRecordsTest, UnserializeRefusesWhatIsNotARecordOfItsType) {
     }
 }
 
+TEST(MessageRecordsTest, NameValuePairsCopyWhenMoved) {
+    App::NameValueMap pair;
+    EXPECT_EQ(pair.GetFamily(), 30);
+    EXPECT_EQ(pair.GetType(), 490);
+    pair.setstring(App::NameValueMap::kNameIndex, App::NameValueMap::kNameTag, "ParentGUID");
+    pair.setstring(App::NameValueMap::kValueIndex, App::NameValueMap::kValueTag, "5");
+
+    App::NameValueMap moved(std::move(pair));
+    EXPECT_EQ(moved.getstring(1, 1), "ParentGUID");
+    EXPECT_EQ(moved.getstring(2, 5), "5");
+    // A move leaves the source as it was.
+    EXPECT_EQ(pair.getstring(1, 1), "ParentGUID");
+    EXPECT_EQ(pair.getstring(2, 5), "5");
+}
+
 } // namespace
