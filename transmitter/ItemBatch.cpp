@@ -64,6 +64,12 @@ void CItemBatch::FailFront(const std::string &strReason) {
     FailFrontSilently();
 }
 
+void CItemBatch::FailHandedOver(const std::string &strName, const std::string &strReason) {
+    NoteFailureReason(strReason);
+    m_vecFailedNames.push_back(strName);
+    ++m_llFailed;
+}
+
 void CItemBatch::MoveFrontTo(CItemBatch &other) {
     // Added to the other owner before it leaves this one: an allocation failure in between
     // leaves the item held here, never nowhere.

@@ -49,6 +49,11 @@ public:
     // Hands the oldest held item to another batch, which owns it from then on.
     void MoveFrontTo(CItemBatch &other);
 
+    // An item no longer held (already handed over and settled as sent, by this batch or an
+    // earlier one) that its receiver has since reported failed: its name goes to the failures
+    // file with this batch's failures and it counts among them. The sent count is not lowered.
+    void FailHandedOver(const std::string &strName, const std::string &strReason);
+
     // Settling every held item at once.
     void SentAll();
     void FailAll(const std::string &strReason);

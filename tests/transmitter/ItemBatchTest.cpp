@@ -149,3 +149,26 @@ TEST_F(ItemBatchTest, EachReasonIsLoggedWithItsOwnItems) {
     EXPECT_TRUE(capture.Contains("reason=[left over], first item=[/i2]"));
     EXPECT_EQ("/i0\n/i1\n/i2\n", FailuresFile());
 }
+
+TEST_F(ItemBatchTest, AnItemReportedFailedAfterItWasHandedOverIsRecordedWithTheBatch) {
+    Queue(3);
+    idxtest::LogCapture capture(0);
+    {
+        CItemBatch batch(*m_ptrState);
+        batch.TakeFromQueue(3);
+        batch.SentFront();
+        batch.SentFront();
+        // The receiver refuses the third item and reports the first one failed with it.
+        batch.FailFront("refused");
+        batch.FailHandedOver("/i0", "refused");
+        batch.FailHandedOver("/from-an-earlier-batch", "refused later");
+        EXPECT_EQ(3, batch.GetFailedCount());
+        EXPECT_EQ(2, batch.GetSentCount());
+        EXPECT_TRUE(batch.IsEmpty());
+    }
+    EXPECT_EQ("/i2\n/i0\n/from-an-earlier-batch\n", FailuresFile());
+    EXPECT_EQ(3, m_ptrState->GetFailedItemCount());
+    EXPECT_TRUE(capture.Contains("2 items not indexed, recorded as failed, reason=[refused], "
+                                 "first item=[/i2]"));
+    EXPECT_TRUE(capture.Contains("reason=[refused later], first item=[/from-an-earlier-batch]"));
+}
