@@ -10,6 +10,7 @@
 #include <boost/make_shared.hpp>
 
 #include "foundation/StringHelpers.h"
+#include "platform/CIWebServiceHandler.h"
 #include "platform/FilterSet.h"
 #include "platform/LogWriter.h"
 #include "platform/TQLibCurl.h"
@@ -137,6 +138,8 @@ void CSolrTransmitterThread::OnStart() {
         }
         if (error.IsError()) {
             IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
+            // A web-service job's worker then has no handler: its batches are refused with this.
+            m_webServiceStartError = error;
             return;
         }
     }
@@ -164,6 +167,7 @@ void CSolrTransmitterThread::OnStart() {
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to initialize web service object, error=%s",
                       error.AsString().c_str());
+        m_webServiceStartError = error;
         AbortThread(error, std::string());
         return;
     }
@@ -259,7 +263,20 @@ void CSolrTransmitterThread::OnStop() {
     if (HasError() || m_ptrOptions->IsAborted()) {
         return;
     }
-    // A clean stop would tell the web-service plug-in that its task is finished; no handler can
-    // exist while the plug-in is not available, so there is nothing to tell.
+    // After a clean run the plug-in learns that its task is finished. Its answer is not
+    // examined, and nothing it throws may end the thread's stop.
+    try {
+        if (m_ptrOptions->IsVMContentIndexing()) {
+            if (m_ptrWebServiceHandler) {
+                m_ptrWebServiceHandler->FinishVMTask(0);
+            }
+        } else if (m_ptrOptions->IsSPContentIndexing() && m_ptrWebServiceHandler) {
+            bool bValue = false;
+            m_ptrWebServiceHandler->FinishTask(bValue);
+        }
+    } catch (...) {
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Failed to finish the web-service task, error=%s", error.AsString().c_str());
+    }
     IDX_LOG(5, "OnStop success");
 }

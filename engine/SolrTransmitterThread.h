@@ -6,8 +6,9 @@
 // The class is spread over several units: life cycle and batch loop (SolrTransmitterThread.cpp),
 // HTTP exchange (SolrTransmitterThreadHttp.cpp), failure policy (SolrTransmitterThreadPolicy.cpp),
 // control requests (SolrTransmitterThreadControl.cpp), counters
-// (SolrTransmitterThreadCounters.cpp), web-service senders (SolrTransmitterThreadWebService.cpp)
-// and the document builders and senders (documents/).
+// (SolrTransmitterThreadCounters.cpp), the web-service plug-in's set-up
+// (SolrTransmitterThreadWebService.cpp) and the document builders and senders, the web-service
+// senders among them (documents/).
 //
 // A worker made for one request (ping, commit, clear, prune, sync, folder statistics) is never
 // started: it has no timers and sets its HTTP handle up on its first post. Every engine request
@@ -38,9 +39,14 @@ enum class EFieldForm { eXml, eLiteral };
 class CFilterSet;
 
 namespace TQLX_ContentIndexing {
-// The web-service plug-in's handler; the plug-in is loaded at run time (not available yet).
+// The web-service plug-in's handler (platform/CIWebServiceHandler.h), loaded at run time.
 class ICIWSHandler;
+class CCIItemInfo;
+typedef boost::shared_ptr<CCIItemInfo> CCIItemInfoPtr;
 } // namespace TQLX_ContentIndexing
+namespace App {
+class NameValueMap;
+} // namespace App
 
 // Process-wide: set while the job shows the engine-failure pending reason, so that it is reported
 // once per failure episode however many workers fail; the next successful post of any worker
@@ -72,14 +78,19 @@ public:
     // dynamic-TPPM check against the engine's ping URL. 774 when the handle refuses.
     CKyError InitializeCurlObject();
 
-    // Web-service plug-in (SolrTransmitterThreadWebService.cpp). The plug-in is not available in
-    // this build: the set-up fails with 50 so that virtual-machine and collaboration-site jobs end
-    // at their start, and the two senders record their batch as failed.
+    // Web-service plug-in (SolrTransmitterThreadWebService.cpp). On the first call loads
+    // "libTqCIWebServiceHandler.so", makes the worker's handler through "getTqCIWebServiceHandle"
+    // and gives it its settings and Initialize; on every call sets the batch limits, the option
+    // flag and the push-only-metadata flag and submits the task. The loader's error (with
+    // "ModuleName=[...]") when the library will not load, its error when the entry point is
+    // missing, 14 when no handler is made, the handler's error when Initialize fails, 995 when
+    // the task is refused.
     CKyError InitializeWebServiceHandler(int nMode, std::string strUrl, int nApplicationType);
-    CKyError SendVMItemsToWebService(CItemBatch &batch);
-    CKyError SendSPItemsToWebService(CItemBatch &batch);
-    CKyError SendVMItemsToWebService(std::list<CItemPtr> &lstItems);
-    CKyError SendSPItemsToWebService(std::list<CItemPtr> &lstItems);
+    // Submits the task with the option record's application number, client id and job id; bOk
+    // tells whether it was taken (a refusal is logged).
+    void CreateWebServiceTask(std::string strUrl, int nApplicationType, bool &bOk);
+    // The abort check handed to the plug-in: never throws.
+    bool IsWebServiceTaskAborted();
 
     // HTTP exchange (SolrTransmitterThreadHttp.cpp). One POST of strBody to strUrl with
     // strHeaderLine as its only extra header line; retried as the failure policy decides. A
@@ -218,6 +229,39 @@ public:
     static CKyError ReadRegularFileContent(const std::string &strPath, uint64_t ullMaxBytes,
                                            std::string &strContent, bool &bTooLarge,
                                            uint64_t &ullSeenSize);
+    // Virtual-machine item sender (documents/VMItemSender.cpp). Each item goes to the plug-in as
+    // an item record with its custom properties, with content when the include filters choose it
+    // and metadata only otherwise; an item the exclude filters match, and the "/" folder of a
+    // walk not marked as root, are passed over. Items the plug-in reports failed go to the
+    // failures file; when the batch's failures reach a positive threshold the transmitter aborts
+    // (995). An abort before an item fails the items not yet handed over (995).
+    CKyError SendVMItemsToWebService(CItemBatch &batch);
+    CKyError SendVMItemsToWebService(std::list<CItemPtr> &lstItems);
+    // strOutput becomes the VM GUID, "!" and the hash of the path's object GUID followed by the
+    // application GUID.
+    void GetContentIdForVMFile(const std::string &strPath, bool bIgnoreCase, char chDelimiter,
+                               const std::string &strAppGuid, const std::string &strVMGuid,
+                               std::string &strOutput);
+    // Collaboration-site item sender (documents/SPItemSender.cpp): every item goes with content
+    // under the content id the job queued it with; failures and the threshold as above.
+    CKyError SendSPItemsToWebService(CItemBatch &batch);
+    CKyError SendSPItemsToWebService(std::list<CItemPtr> &lstItems);
+    // The object GUID of the three name parts joined with backslashes.
+    void GetContentIdForSPFile(const std::string &strFirst, const std::string &strSecond,
+                               const std::string &strThird, std::string &strOutput);
+
+    // Custom properties of a virtual-machine item (documents/VMCustomProperties.cpp). Appends the
+    // item's properties in their fixed order and gives its version GUID; 1246 for the "/" folder
+    // of a walk that the job did not mark as root, which is not to be sent.
+    CKyError BuildVMCustomProperty(const CItemPtr &ptrItem, const std::string &strPath,
+                                   std::vector<App::NameValueMap> &vecProperties,
+                                   std::string &strVersionGuid);
+    static void CreateCustomField(const std::string &strName, const std::string &strValue,
+                                  std::vector<App::NameValueMap> &vecProperties);
+    // Appends only a non-empty value.
+    static void CreateCustomFieldForNonEmptyVal(const std::string &strName,
+                                                const std::string &strValue,
+                                                std::vector<App::NameValueMap> &vecProperties);
     // ---- end of document builder ----
 
 protected:
@@ -227,6 +271,18 @@ protected:
 
     // Hands the batch to the sender the job's mode selects.
     CKyError SendBatch(CItemBatch &batch);
+    // A web-service sender's batch when the worker has no handler (its start ended before the
+    // handler was made): every item fails and the transmitter aborts with the start's error.
+    CKyError RefuseWebServiceBatch(CItemBatch &batch);
+    // Settles one refused push: the pushed item and every other record the plug-in lists as
+    // failed are recorded as failed; the list is cleared.
+    void TakeWebServiceFailures(CItemBatch &batch,
+                                const TQLX_ContentIndexing::CCIItemInfoPtr &ptrPushed,
+                                const CKyError &pushError);
+    // The end of a web-service batch: failures written, progress reported, and the threshold
+    // test; 995 (the worker aborted) when the batch's failures reach a positive threshold.
+    CKyError FinishWebServiceBatch(CItemBatch &batch, int64_t llBatchSize, int64_t llContentCount,
+                                   int64_t llFailed, const char *szThresholdMessage);
 
     // True while a failed request may still be retried: the worker is not asked to stop and the
     // transmitter is not aborted.
@@ -258,6 +314,8 @@ protected:
     std::atomic<bool> m_bCountersReady;
     int64_t m_llConsecutiveFailures;
     boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> m_ptrWebServiceHandler;
+    // Why a web-service job's start ended without a handler; success while there is no reason.
+    CKyError m_webServiceStartError;
     // Empty until the HTTP handle has been set up.
     std::string m_strHttpHeader;
     boost::shared_ptr<TQLibCurl> m_ptrCurl;

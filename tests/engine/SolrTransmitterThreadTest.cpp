@@ -20,6 +20,7 @@
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/PlatformSettings.h"
 #include "platform/testing/VirtualClock.h"
+#include "platform/testing/WebServicePlugin.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
 #include "tests/support/engine/EngineStub.h"
@@ -386,6 +387,9 @@ TEST_F(SolrTransmitterThreadTest, PingUrlOfTheAuditingContextIsTheAuditCoresBase
 TEST_F(SolrTransmitterThreadTest, WebServiceJobFailsAtStartAndAbortsTheTransmitter) {
     // The abort of a virtual-machine worker pauses a second; the virtual clock makes it free.
     idxtest::VirtualClock clock;
+    idxtest::WebServicePlugin plugin;
+    // The plug-in refuses to set its handler up, answering "not supported".
+    plugin.FailCall("Initialize", 50);
     for (int nMode = 0; nMode < 2; ++nMode) {
         SCOPED_TRACE(nMode == 0 ? "virtual machine" : "collaboration site");
         m_log.Clear();
@@ -400,7 +404,7 @@ TEST_F(SolrTransmitterThreadTest, WebServiceJobFailsAtStartAndAbortsTheTransmitt
         ASSERT_TRUE(ptrWorker);
         EXPECT_EQ(FXErrorUtil::GetWin32(ptrWorker->GetError()), 50u);
         EXPECT_EQ(m_log.CountAtLevel("Failed to initialize web service object, error=", -1), 1u);
-        EXPECT_TRUE(m_log.Contains("Web-service plug-in is not available"));
+        EXPECT_TRUE(m_log.Contains("Web service refused Initialize"));
         CKyError error = Queue(*ptrTransmitter, 0);
         EXPECT_EQ(FXErrorUtil::GetWin32(error), 995u);
         // No engine traffic for these jobs, not even the dynamic-TPPM check.
@@ -408,20 +412,22 @@ TEST_F(SolrTransmitterThreadTest, WebServiceJobFailsAtStartAndAbortsTheTransmitt
     }
 }
 
-TEST_F(SolrTransmitterThreadTest, WebServiceSendersRecordTheirBatchAsFailed) {
+TEST_F(SolrTransmitterThreadTest, WebServiceSendersWithoutAHandlerRecordTheirBatchAsFailed) {
     idxtest::OneShotRig rig(m_stub);
     rig.ptrOptions->SetSubClientDir(m_dir.Path());
     ASSERT_FALSE(rig.ptrState->OpenSolrFailuresFile().IsError());
     std::list<CItemPtr> lstItems = {idxtest::MakeTestItem("/vm/a"), idxtest::MakeTestItem("/vm/b")};
     std::list<CItemPtr> lstSiteItems = {idxtest::MakeTestItem("/site/c")};
 
+    // A worker that was never started has no web-service handler.
     CKyError error = rig.ptrWorker->SendVMItemsToWebService(lstItems);
     CKyError siteError = rig.ptrWorker->SendSPItemsToWebService(lstSiteItems);
 
-    EXPECT_EQ(FXErrorUtil::GetWin32(error), 50u);
-    EXPECT_EQ(FXErrorUtil::GetWin32(siteError), 50u);
+    EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
+    EXPECT_EQ(FXErrorUtil::GetWin32(siteError), 774u);
     EXPECT_TRUE(lstItems.empty());
     EXPECT_TRUE(rig.ptrState->IfPushDataToSolrFailed());
+    EXPECT_TRUE(rig.ptrOptions->IsAborted());
     rig.ptrState->CloseSolrFailuresFile();
     EXPECT_EQ(idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf"), "/vm/a\n/vm/b\n/site/c\n");
 }

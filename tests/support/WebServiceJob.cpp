@@ -1,0 +1,76 @@
+#include "tests/support/WebServiceJob.h"
+
+#include "platform/MessageRecords.h"
+
+namespace idxtest {
+
+namespace {
+
+void SetUpWebServiceJob(CTransmitterOptions &options, const std::string &strSubClientDir) {
+    options.SetSubClientDir(strSubClientDir);
+    options.SetScanPhase(false);
+    options.SetPushOnlyMetaData(false);
+    options.SetJobId(VMJobValues::kJobId);
+    options.SetClientId(VMJobValues::kClientId);
+    options.SetApplicationNumber(VMJobValues::kApplicationNumber);
+}
+
+} // namespace
+
+void SetUpVMJob(CTransmitterOptions &options, const std::string &strSubClientDir) {
+    SetUpWebServiceJob(options, strSubClientDir);
+    options.SetVMContentIndexing(true);
+    options.SetAppGUID(VMJobValues::kAppGuid);
+    options.SetVMGUID(VMJobValues::kVMGuid);
+    options.SetVMName(VMJobValues::kVMName);
+    VirtualServer::VMCatalogOptions catalog;
+    catalog.setint64(27, 63, VMJobValues::kModeField);
+    catalog.setstring(28, 64, VMJobValues::kUrl);
+    options.SetVMCatalogOptions(catalog);
+}
+
+void SetUpSPJob(CTransmitterOptions &options, const std::string &strSubClientDir) {
+    SetUpWebServiceJob(options, strSubClientDir);
+    options.SetSPContentIndexing(true);
+}
+
+CKyError ProgressCallback::InitializeThread() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_initializeError;
+}
+
+CKyError ProgressCallback::UpdateProgress(long long llItemsIndexed, long long llSecond,
+                                          long long llFailedItems) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_vecReports.push_back(ProgressReport{llItemsIndexed, llSecond, llFailedItems});
+    return CKyError::Success();
+}
+
+bool ProgressCallback::IsQuitFlagSet() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_nQuitAfter < 0) {
+        return false;
+    }
+    if (m_nQuitAfter == 0) {
+        return true;
+    }
+    --m_nQuitAfter;
+    return false;
+}
+
+void ProgressCallback::FailInitializeThread(const CKyError &error) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_initializeError = error;
+}
+
+void ProgressCallback::QuitAfter(int nQueries) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_nQuitAfter = nQueries;
+}
+
+std::vector<ProgressReport> ProgressCallback::Reports() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_vecReports;
+}
+
+} // namespace idxtest
