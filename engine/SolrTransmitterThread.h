@@ -23,12 +23,12 @@
 
 #include <boost/shared_ptr.hpp>
 
-#include "engine/SolrThreadPerfCounters.h"
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
 #include "platform/TQLibCurl.h"
 #include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrThreadPerfCounters.h"
 
 class CItemBatch;
 

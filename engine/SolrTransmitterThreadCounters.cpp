@@ -2,6 +2,7 @@
 // stops, and copied for the performance log thread, which sums them over all workers.
 #include "engine/SolrTransmitterThread.h"
 #include "platform/LogWriter.h"
+#include "transmitter/SolrPerformanceLogThread.h"
 
 namespace {
 
@@ -63,4 +64,14 @@ CKyError CSolrTransmitterThread::GetPerformanceCounters(SolrThreadPerfCounters &
     counters.m_llTransmittedItems = m_llTransmittedItems.load();
     counters.m_llPackets = m_llTransmittedPackets.load();
     return CKyError::Success();
+}
+
+bool CSolrPerformanceLogThread::GetWorkerPerformanceCounters(IIdxTransmitterThread &worker,
+                                                             SolrThreadPerfCounters &counters) {
+    CSolrTransmitterThread *pSolrWorker = dynamic_cast<CSolrTransmitterThread *>(&worker);
+    if (pSolrWorker == nullptr) {
+        return false;
+    }
+    pSolrWorker->GetPerformanceCounters(counters);
+    return true;
 }

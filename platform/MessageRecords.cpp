@@ -83,6 +83,9 @@ public:
             case CNMessageBase::eList:
                 child = node.append_child("list");
                 break;
+            case CNMessageBase::eIntegerList:
+                child = node.append_child("int32list");
+                break;
             }
             child.append_attribute("index") = field.nIndex;
             child.append_attribute("tag") = field.nTag;
@@ -100,6 +103,11 @@ public:
                 for (const CNMessageBase &entry : *field.pList) {
                     pugi::xml_node entryNode = child.append_child("message");
                     Write(entry, entryNode);
+                }
+                break;
+            case CNMessageBase::eIntegerList:
+                for (int32_t nValue : field.vecIntegers) {
+                    child.append_child("int32").text().set(nValue);
                 }
                 break;
             }
@@ -173,6 +181,28 @@ public:
                 CNMessageBase::CField &field = record.Slot(nIndex, nTag);
                 field.Reset(CNMessageBase::eList);
                 field.pList = new std::vector<CNMessageBase>(std::move(vecEntries));
+            } else if (strcmp(szName, "int32list") == 0) {
+                std::vector<int32_t> vecValues;
+                for (pugi::xml_node entryNode : child.children()) {
+                    if (entryNode.type() == pugi::node_pcdata && IsBlank(entryNode.value())) {
+                        continue;
+                    }
+                    std::string strText;
+                    long long llValue = 0;
+                    if (entryNode.type() != pugi::node_element ||
+                        strcmp(entryNode.name(), "int32") != 0 ||
+                        !ElementText(entryNode, strText) ||
+                        !ParseInteger(strText.c_str(), INT32_MIN, INT32_MAX, llValue)) {
+                        return CNMessageBase::eMessageMalformed;
+                    }
+                    if (vecValues.size() >= CNMessageBase::kMaxFieldsPerRecord) {
+                        return CNMessageBase::eMessageTooLarge;
+                    }
+                    vecValues.push_back(static_cast<int32_t>(llValue));
+                }
+                CNMessageBase::CField &field = record.Slot(nIndex, nTag);
+                field.Reset(CNMessageBase::eIntegerList);
+                field.vecIntegers = std::move(vecValues);
             } else {
                 return CNMessageBase::eMessageMalformed;
             }
@@ -207,11 +237,13 @@ CNMessageBase::CField::CField(const CField &other)
     : nIndex(other.nIndex), nTag(other.nTag), eKind(other.eKind), llValue(other.llValue),
       strValue(other.strValue),
       pRecord(other.pRecord ? new CNMessageBase(*other.pRecord) : nullptr),
-      pList(other.pList ? new std::vector<CNMessageBase>(*other.pList) : nullptr) {}
+      pList(other.pList ? new std::vector<CNMessageBase>(*other.pList) : nullptr),
+      vecIntegers(other.vecIntegers) {}
 
 CNMessageBase::CField::CField(CField &&other) noexcept
     : nIndex(other.nIndex), nTag(other.nTag), eKind(other.eKind), llValue(other.llValue),
-      strValue(std::move(other.strValue)), pRecord(other.pRecord), pList(other.pList) {
+      strValue(std::move(other.strValue)), pRecord(other.pRecord), pList(other.pList),
+      vecIntegers(std::move(other.vecIntegers)) {
     other.pRecord = nullptr;
     other.pList = nullptr;
 }
@@ -226,6 +258,7 @@ CNMessageBase::CField &CNMessageBase::CField::operator=(const CField &other) {
         std::swap(strValue, copy.strValue);
         std::swap(pRecord, copy.pRecord);
         std::swap(pList, copy.pList);
+        std::swap(vecIntegers, copy.vecIntegers);
     }
     return *this;
 }
@@ -243,6 +276,7 @@ void CNMessageBase::CField::Reset(EKind eNewKind) {
     eKind = eNewKind;
     llValue = 0;
     strValue.clear();
+    vecIntegers.clear();
 }
 
 const CNMessageBase::CField *CNMessageBase::FindByTag(int32_t nTag) const {
@@ -302,6 +336,15 @@ int CNMessageBase::addlistobject(int32_t nIndex, int32_t nTag, const CNMessageBa
     return 0;
 }
 
+int CNMessageBase::addlistint32(int32_t nIndex, int32_t nTag, int32_t nValue, uint32_t, uint32_t) {
+    CField &field = Slot(nIndex, nTag);
+    if (field.eKind != eIntegerList) {
+        field.Reset(eIntegerList);
+    }
+    field.vecIntegers.push_back(nValue);
+    return 0;
+}
+
 int64_t CNMessageBase::getint64(int32_t nTag, uint32_t, uint32_t) const {
     const CField *pField = FindByTag(nTag);
     return (pField && pField->eKind == eInteger) ? pField->llValue : 0;
@@ -353,6 +396,15 @@ std::vector<CNMessageBase> **CNMessageBase::getlistobject(int32_t nIndex, int32_
     field.Reset(eList);
     field.pList = new std::vector<CNMessageBase>();
     return &field.pList;
+}
+
+const std::vector<int32_t> *CNMessageBase::getlistint32(int32_t nIndex, int32_t nTag, uint32_t,
+                                                        uint32_t) const {
+    const CField *pField = FindByTag(nTag);
+    if (pField && pField->eKind == eIntegerList && pField->nIndex == nIndex) {
+        return &pField->vecIntegers;
+    }
+    return nullptr;
 }
 
 bool CNMessageBase::isSet(int32_t nIndex, uint32_t, uint32_t) const {

@@ -5,8 +5,8 @@
 // A record is made from a family and a type number. A field is addressed by its field index and
 // its tag; the record-class hash and the field hash that generated code passes along are accepted
 // and not checked. Integer fields are read by tag, text fields by index and tag, and a field that
-// was never set reads as 0 or the empty text. A field may also hold a nested record or a list of
-// records. Records copy by value, nested records and lists included.
+// was never set reads as 0 or the empty text. A field may also hold a nested record, a list of
+// records or a list of 32-bit integers. Records copy by value, nested records and lists included.
 //
 // The XML form (serialize, unserialize) is this platform's own, written to be read and written by
 // hand:
@@ -15,6 +15,7 @@
 //     <int64 index="7" tag="16">-12</int64>
 //     <message index="2" tag="5" family="13" type="171">...fields...</message>
 //     <list index="1" tag="1"><message family="30" type="490">...</message>...</list>
+//     <int32list index="2" tag="2"><int32>5</int32>...</int32list>
 //   </message>
 // Reading it is bounded: at most kMaxXmlBytes of text, kMaxDepth levels of nested records and
 // kMaxFieldsPerRecord fields (or list entries) in one record.
@@ -62,6 +63,10 @@ public:
     // holds no list).
     int addlistobject(int32_t nIndex, int32_t nTag, const CNMessageBase &record,
                       uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
+    // Appends a value to the list of 32-bit integers in the field (made empty first when the
+    // field holds no such list).
+    int addlistint32(int32_t nIndex, int32_t nTag, int32_t nValue, uint32_t nClassHash = 0,
+                     uint32_t nFieldHash = 0);
 
     // 0 when the tag holds no integer.
     int64_t getint64(int32_t nTag, uint32_t nClassHash = 0, uint32_t nFieldHash = 0) const;
@@ -82,6 +87,10 @@ public:
     // list, unless bCreate (then an empty list is stored). Valid until the next change.
     std::vector<CNMessageBase> **getlistobject(int32_t nIndex, int32_t nTag, uint32_t nClassHash,
                                                uint32_t nFieldHash, bool bCreate);
+    // The field's list of 32-bit integers; null when the field holds none. Valid until the next
+    // change.
+    const std::vector<int32_t> *getlistint32(int32_t nIndex, int32_t nTag, uint32_t nClassHash = 0,
+                                             uint32_t nFieldHash = 0) const;
 
     // Whether the field with this index has been set.
     bool isSet(int32_t nIndex, uint32_t nClassHash = 0, uint32_t nFieldHash = 0) const;
@@ -95,7 +104,7 @@ public:
     int unserialize(const std::string &strXml);
 
 private:
-    enum EKind : int32_t { eInteger, eText, eRecord, eList };
+    enum EKind : int32_t { eInteger, eText, eRecord, eList, eIntegerList };
 
     // One field. A nested record or a list is owned by the field and copied with it.
     struct CField {
@@ -114,6 +123,7 @@ private:
         std::string strValue;
         CNMessageBase *pRecord = nullptr;
         std::vector<CNMessageBase> *pList = nullptr;
+        std::vector<int32_t> vecIntegers;
     };
 
     friend class CMessageXml;

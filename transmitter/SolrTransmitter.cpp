@@ -3,10 +3,12 @@
 #include <boost/make_shared.hpp>
 
 #include "foundation/Locks.h"
+#include "foundation/MakeSharedNothrow.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrPerformanceLogThread.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -66,6 +68,9 @@ void CSolrTransmitter::StopAndReleaseWorkers() {
 
 CKyError CSolrTransmitter::Start() try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    // A performance log thread that a new one replaces ends when this goes, after the lock is
+    // released: its pass may be waiting for that lock.
+    boost::shared_ptr<CAlertableEventThread> ptrReplacedPerformanceLogThread;
     auto_lock lock(&state.m_lockWorkers, true);
 
     if (!state.m_lstWorkers.empty()) {
@@ -107,6 +112,16 @@ CKyError CSolrTransmitter::Start() try {
         if (!strReason.empty()) {
             return FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
         }
+    }
+
+    ptrReplacedPerformanceLogThread.swap(m_ptrPerformanceLogThread);
+    if (state.m_nDisableSolrPerfThread == 0) {
+        m_ptrPerformanceLogThread =
+            boost::make_shared_nothrow<CSolrPerformanceLogThread>(m_ptrSolrTransmitterPrivate);
+        if (!m_ptrPerformanceLogThread) {
+            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        }
+        m_ptrPerformanceLogThread->Start();
     }
 
     return CKyError::Success();

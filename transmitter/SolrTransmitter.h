@@ -38,7 +38,7 @@ public:
     CSolrTransmitter &operator=(const CSolrTransmitter &) = delete;
 
     // Runs the option-bag translation, makes the free-slot semaphore and the workers, opens the
-    // failures file. Success at once while workers exist.
+    // failures file and starts the performance log thread. Success at once while workers exist.
     virtual CKyError Start();
 
     // End of a job.

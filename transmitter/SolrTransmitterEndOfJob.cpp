@@ -13,6 +13,7 @@
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrPerformanceLogThread.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
@@ -139,10 +140,11 @@ CKyError CSolrTransmitter::Stop() try {
 
     CKyError result = CKyError::Success();
 
-    if (m_ptrPerformanceLogThread) {
-        // The performance log thread's last pass belongs here, before the worker-list lock is
-        // taken (the pass takes that lock itself) and while every worker is still listed. No
-        // such thread is made yet, so the pointer is always empty for now.
+    // The last performance pass comes before the worker-list lock is taken (the pass takes that
+    // lock itself) and while every worker is still listed.
+    if (auto ptrPerformanceLogThread =
+            boost::dynamic_pointer_cast<CSolrPerformanceLogThread>(m_ptrPerformanceLogThread)) {
+        ptrPerformanceLogThread->LogStats();
     }
 
     // Declared before the lock so that the workers are released after it: a worker's destructor

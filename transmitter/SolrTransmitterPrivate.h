@@ -111,8 +111,10 @@ public:
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the
-    // stub filter up once under its lock.
+    // stub filter up once under its lock; a performance pass holds the worker-list lock while it
+    // sums the workers, so that the list stays as it is.
     friend class CSolrTransmitter;
+    friend class CSolrPerformanceLogThread;
 
     mutable FXCriticalSection m_lockWorkers;
     std::list<IIdxTransmitterThreadPtr> m_lstWorkers IDX_GUARDED_BY(m_lockWorkers);

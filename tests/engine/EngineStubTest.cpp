@@ -1,6 +1,7 @@
 // The engine stand-in over real HTTP, with a plain HTTP client: what it stores, what it refuses,
 // what it answers to the select form of the restart query, and how its scripts misbehave.
 #include "tests/support/engine/EngineStub.h"
+#include "platform/ContentIndexingMessages.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -478,6 +479,59 @@ TEST_F(EngineStubTest, RequestLogKeepsEveryRequestInOrderWithItsRoute) {
     m_stub.ClearRequests();
     EXPECT_TRUE(m_stub.Requests().empty());
     EXPECT_EQ(5u, m_stub.RequestCount());
+}
+
+TEST_F(EngineStubTest, SearchExportAnswersASearchRequestWithItsScriptedLines) {
+    std::string strRequest;
+    ASSERT_EQ(PyxContentIndexing::TQSearchReq().serialize(strRequest, false), 0);
+    std::string strOtherRecord;
+    ASSERT_EQ(CNMessageBase(14, 168).serialize(strOtherRecord, false), 0);
+    const std::string strPath = "/Stream/ExportSearchResults?writer=1";
+
+    // No lines scripted: an empty answer.
+    auto res = m_client.Post(strPath.c_str(), strRequest, "text/xml");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(200, res->status);
+    EXPECT_EQ("", res->body);
+
+    m_stub.SetExportLines({"/a/b.txt", "/a/c d.txt"});
+    struct Case {
+        std::string strPath;
+        std::string strBody;
+        int nStatus;
+        const char *szAnswer; // null: an engine error answer
+    };
+    const Case cases[] = {
+        {strPath, strRequest, 200, "/a/b.txt\n/a/c d.txt\n"},
+        // A base URL ending in "/" puts two slashes before the path.
+        {"/" + strPath, strRequest, 200, "/a/b.txt\n/a/c d.txt\n"},
+        {"/Stream/ExportSearchResults", strRequest, 400, nullptr},
+        {strPath, strOtherRecord, 400, nullptr},
+        {strPath, "<add/>", 400, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.strPath + " " + c.strBody);
+        res = m_client.Post(c.strPath.c_str(), c.strBody, "text/xml");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(c.nStatus, res->status);
+        if (c.szAnswer) {
+            EXPECT_EQ(c.szAnswer, res->body);
+        } else {
+            int nStatus = 0;
+            std::string strMessage;
+            ReadEngineAnswer(res->body, nStatus, strMessage);
+            EXPECT_EQ(400, nStatus);
+        }
+    }
+    res = m_client.Get(strPath.c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(405, res->status);
+
+    auto vecRequests = m_stub.Requests(EngineRoute::ExportSearchResults);
+    ASSERT_EQ(7u, vecRequests.size());
+    EXPECT_EQ("//Stream/ExportSearchResults", vecRequests[2].strPath);
+    EXPECT_EQ(strRequest, vecRequests[1].strBody);
+    EXPECT_STREQ("export-search-results", idxtest::EngineRouteName(vecRequests[0].eRoute));
 }
 
 TEST_F(EngineStubTest, RequestsThatTheHttpLayerRefusesAreLoggedAndAnsweredLikeTheEngine) {

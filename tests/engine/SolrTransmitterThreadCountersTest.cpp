@@ -1,15 +1,23 @@
 // The performance figures of an index-engine worker: nothing before its start made the timers,
 // then the timer totals worth a line, the item and packet totals, and the copy the performance
-// log thread sums.
+// log thread sums over the index-engine workers of a transmitter.
 #include "engine/SolrTransmitterThread.h"
 
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/PlatformSettings.h"
 #include "platform/testing/VirtualClock.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestTransmitter.h"
 #include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineWorkerRig.h"
+#include "transmitter/SolrPerformanceLogThread.h"
 
 namespace {
 
@@ -87,6 +95,171 @@ TEST_F(SolrTransmitterThreadCountersTest, StartedWorkerReportsItsTimersAndTotals
     }
     // The destructor reports once more.
     EXPECT_EQ(m_log.CountAtLevel("Total Transmitted 47 items, Total Packets:3", 5), 1u);
+}
+
+// The number a captured line at that level gives after the text, or -1 when no line has it.
+double NumberAfter(const idxtest::LogCapture &log, const std::string &strText, int nLevel) {
+    for (const idxtest::CapturedLogLine &line : log.Lines()) {
+        if (line.nLevel == nLevel && line.strText.compare(0, strText.size(), strText) == 0) {
+            return std::strtod(line.strText.c_str() + strText.size(), nullptr);
+        }
+    }
+    return -1;
+}
+
+// A job whose third worker start is refused: that worker runs without its timers.
+class ThirdStartRefused : public idxtest::RecordingCallback {
+public:
+    CKyError InitializeThread() override {
+        RecordingCallback::InitializeThread();
+        return InitializeCount() == 3 ? FXErrorUtil::ErrorWin32(FXLOC, 5) : CKyError::Success();
+    }
+};
+
+// An index-engine transmitter whose factory makes, in turn: an index-engine worker, a worker of
+// another kind, and two more index-engine workers; the test reaches them and the performance log
+// thread.
+class MixedTransmitter : public idxtest::EngineTransmitter {
+public:
+    IIdxTransmitterThreadPtr GetIdxTransmitterThreadObj() override {
+        CSolrTransmitterPrivatePtr ptrState = m_ptrSolrTransmitterPrivate;
+        if (++m_nMade == 2) {
+            return boost::make_shared<idxtest::TestTransmitterThread>(ptrState,
+                                                                      ptrState->m_ptrOptions);
+        }
+        auto ptrWorker =
+            boost::make_shared<idxtest::InspectableSolrWorker>(ptrState, ptrState->m_ptrOptions);
+        m_vecEngineWorkers.push_back(ptrWorker);
+        return ptrWorker;
+    }
+    boost::shared_ptr<CSolrPerformanceLogThread> PerformanceLogThread() {
+        return boost::dynamic_pointer_cast<CSolrPerformanceLogThread>(m_ptrPerformanceLogThread);
+    }
+
+    int m_nMade = 0;
+    std::vector<idxtest::InspectableSolrWorkerPtr> m_vecEngineWorkers;
+};
+
+TEST_F(SolrTransmitterThreadCountersTest, PassSumsTheIndexEngineWorkersAndAveragesOverTheCount) {
+    idxtest::TempDir dir;
+    MixedTransmitter transmitter;
+    idxtest::PointOptionsAtStub(transmitter.Options(), m_stub);
+    transmitter.Options().SetSubClientDir(dir.Path());
+    ASSERT_FALSE(transmitter.SetCallback(boost::make_shared<ThirdStartRefused>()).IsError());
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(4).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+    ASSERT_EQ(transmitter.m_vecEngineWorkers.size(), 3u);
+    const idxtest::InspectableSolrWorkerPtr ptrFirst = transmitter.m_vecEngineWorkers[0];
+    const idxtest::InspectableSolrWorkerPtr ptrSecond = transmitter.m_vecEngineWorkers[1];
+    const idxtest::InspectableSolrWorkerPtr ptrCutShort = transmitter.m_vecEngineWorkers[2];
+    ASSERT_TRUE(ptrFirst->CountersReady() && ptrSecond->CountersReady());
+    ASSERT_FALSE(ptrCutShort->CountersReady());
+
+    *ptrFirst->Timer("PostRequest") += CTimeInterval::FromSeconds(3);
+    *ptrSecond->Timer("PostRequest") += CTimeInterval::FromSeconds(1);
+    // 0.1 s is not worth a line, one tick more is.
+    *ptrFirst->Timer("ChangeTime") += CTimeInterval::FromMilliseconds(100);
+    *ptrSecond->Timer("ReadContent") += CTimeInterval(1000001);
+    *ptrFirst->Timer("OwnerAndAcl") += CTimeInterval::FromMilliseconds(500);
+    *ptrSecond->Timer("OwnerAndAcl") += CTimeInterval::FromMilliseconds(700);
+    *ptrFirst->Timer("BuildItems") += CTimeInterval::FromMilliseconds(10);
+    *ptrFirst->Timer("BuildItems") += CTimeInterval::FromMilliseconds(10);
+    *ptrSecond->Timer("BuildItems") += CTimeInterval::FromMilliseconds(10);
+    *ptrSecond->Timer("SendItems") += CTimeInterval::FromSeconds(2);
+    ptrFirst->AddTransmitted(40, 2);
+    ptrSecond->AddTransmitted(7, 1);
+    // Its totals are not ready: they count for nothing.
+    ptrCutShort->AddTransmitted(5, 1);
+
+    m_log.Clear();
+    transmitter.PerformanceLogThread()->LogStats();
+
+    struct Line {
+        const char *szText;
+        int nLevel;
+    };
+    for (const Line &line :
+         {Line{"PostRequest: 4.000000", 0}, Line{"\tPostRequest: 1.000000", 0},
+          Line{"ReadContent: 0.100000", 0}, Line{"OwnerAndACLTime: 1.200000", 0},
+          Line{"\tOwnerAndAclTime: 0.300000", 0}, Line{"SendItems: 2.000000", 0},
+          Line{"\tSendItems: 0.500000", 0}, Line{"Cumulative stats for threads:4", 1},
+          Line{"NrOfSends:1, NrOfBuilds:3", 1},
+          Line{"Total Transmitted 47 items, Total Packets:3", 1}, Line{"0 items in queue", 1}}) {
+        EXPECT_EQ(m_log.CountAtLevel(line.szText, line.nLevel), 1u) << line.szText;
+    }
+    // At or below 0.1 s: the ChangeTime total, the ReadContent average, the build times.
+    for (const char *szText : {"ChangeTime:", "\tReadContent:", "BuildItems:"}) {
+        EXPECT_EQ(m_log.Count(szText), 0u) << szText;
+    }
+}
+
+TEST_F(SolrTransmitterThreadCountersTest, StopWritesOnePassWithWhatTheWorkersDid) {
+    idxtest::TempDir dir;
+    idxtest::EngineTransmitter transmitter;
+    idxtest::PointOptionsAtStub(transmitter.Options(), m_stub);
+    transmitter.Options().SetSubClientDir(dir.Path());
+    transmitter.Options().SetMaxItemsPerTransaction(5);
+    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+
+    // One post is answered only after a failed attempt and a 10-second wait.
+    m_stub.DropNext(EngineRoute::Update, 1);
+    const int nItems = 23;
+    for (int i = 0; i < nItems; ++i) {
+        const std::string strPath = dir.WriteFile("tree/f" + std::to_string(i) + ".txt", "x");
+        ASSERT_FALSE(transmitter.BuildAndAddToQueue(strPath, 1, i, false, false).IsError());
+    }
+    ASSERT_FALSE(transmitter.WaitForQueueToEmpty().IsError());
+    ASSERT_EQ(m_stub.DocumentCount(), static_cast<size_t>(nItems));
+    size_t nPosts = 0;
+    for (const idxtest::EngineRequest &request : m_stub.Requests(EngineRoute::Update)) {
+        if (request.nStatus == 200 && request.strBody.find("<add>") != std::string::npos) {
+            ++nPosts;
+        }
+    }
+
+    m_log.Clear();
+    ASSERT_FALSE(transmitter.Stop().IsError());
+
+    EXPECT_EQ(m_log.CountAtLevel("Cumulative stats for threads:2", 1), 1u);
+    const std::string strPosts = std::to_string(nPosts);
+    EXPECT_EQ(m_log.CountAtLevel("NrOfSends:" + strPosts + ", NrOfBuilds:23", 1), 1u);
+    EXPECT_EQ(m_log.CountAtLevel("Total Transmitted 23 items, Total Packets:" + strPosts, 1), 1u);
+    EXPECT_EQ(m_log.CountAtLevel("0 items in queue", 1), 1u);
+
+    // The times: the wait before the retry is engine time of a send, and each average is its
+    // total over the two workers.
+    const double dPostRequest = NumberAfter(m_log, "PostRequest: ", 0);
+    const double dSendItems = NumberAfter(m_log, "SendItems: ", 0);
+    EXPECT_GE(dPostRequest, 10.0);
+    EXPECT_GE(dSendItems, dPostRequest);
+    EXPECT_NEAR(NumberAfter(m_log, "\tPostRequest: ", 0), dPostRequest / 2, 1e-5);
+    EXPECT_NEAR(NumberAfter(m_log, "\tSendItems: ", 0), dSendItems / 2, 1e-5);
+}
+
+TEST_F(SolrTransmitterThreadCountersTest, PassReadsAWorkerInTheMiddleOfItsSend) {
+    idxtest::TempDir dir;
+    MixedTransmitter transmitter;
+    idxtest::PointOptionsAtStub(transmitter.Options(), m_stub);
+    transmitter.Options().SetSubClientDir(dir.Path());
+    auto ptrCallback = boost::make_shared<idxtest::RecordingCallback>();
+    ASSERT_FALSE(transmitter.SetCallback(ptrCallback).IsError());
+    ASSERT_FALSE(transmitter.Start().IsError());
+
+    // The worker is held in its send, after the post, while a pass reads it: the pass does not
+    // wait for the worker.
+    ptrCallback->HoldProgress();
+    const std::string strPath = dir.WriteFile("f.txt", "x");
+    ASSERT_FALSE(transmitter.BuildAndAddToQueue(strPath, 1, 0, false, false).IsError());
+    ASSERT_TRUE(ptrCallback->WaitForProgress(1));
+    m_log.Clear();
+    transmitter.PerformanceLogThread()->LogStats();
+    EXPECT_EQ(m_log.CountAtLevel("Total Transmitted 1 items, Total Packets:1", 1), 1u);
+    // The send that is still running has not been counted yet; its build has.
+    EXPECT_EQ(m_log.CountAtLevel("NrOfSends:0, NrOfBuilds:1", 1), 1u);
+    ptrCallback->ReleaseProgress();
+    ASSERT_FALSE(transmitter.WaitForQueueToEmpty().IsError());
+    EXPECT_EQ(m_stub.DocumentCount(), 1u);
 }
 
 } // namespace

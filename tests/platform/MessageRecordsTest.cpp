@@ -1,5 +1,6 @@
 #include "platform/MessageRecords.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,48 @@ TEST(MessageRecordsTest, NestedRecordsAndListsSurviveTheXmlForm) {
     EXPECT_TRUE(copy.isSet(2));
 }
 
+TEST(MessageRecordsTest, ListsOfIntegersCopyByValueAndSurviveTheXmlForm) {
+    CNMessageBase group(14, 153);
+    EXPECT_EQ(group.getlistint32(2, 2), nullptr);
+    EXPECT_EQ(group.addlistint32(2, 2, INT32_MIN), 0);
+    EXPECT_EQ(group.addlistint32(2, 2, 5), 0);
+    group.setint64(1, 1, -2);
+    CNMessageBase record(14, 157);
+    record.addlistobject(7, 7, group);
+    // Stored as a copy.
+    group.addlistint32(2, 2, 6);
+
+    std::string strXml;
+    ASSERT_EQ(record.serialize(strXml, false), 0);
+    CNMessageBase read(14, 157);
+    ASSERT_EQ(read.unserialize(strXml), 0) << strXml;
+    std::vector<CNMessageBase> **ppGroups = read.getlistobject(7, 7, 0, 0, false);
+    ASSERT_TRUE(ppGroups != nullptr && (*ppGroups)->size() == 1u);
+    const CNMessageBase &readGroup = (**ppGroups)[0];
+    EXPECT_EQ(readGroup.getint64(1), -2);
+    const std::vector<int32_t> *pValues = readGroup.getlistint32(2, 2);
+    ASSERT_TRUE(pValues != nullptr);
+    EXPECT_EQ(*pValues, (std::vector<int32_t>{INT32_MIN, 5}));
+    // Read at another index, or as another kind, there is no such list.
+    EXPECT_EQ(readGroup.getlistint32(3, 2), nullptr);
+    EXPECT_EQ(readGroup.getlistint32(1, 1), nullptr);
+
+    // A field set as another kind gives the list up, and a list replaces another kind.
+    group.setstring(2, 2, "text");
+    EXPECT_EQ(group.getlistint32(2, 2), nullptr);
+    group.addlistint32(2, 2, 9);
+    EXPECT_EQ(*group.getlistint32(2, 2), std::vector<int32_t>{9});
+    EXPECT_EQ(group.getstring(2, 2), "");
+
+    // An empty list is a list too.
+    CNMessageBase withEmptyList(14, 153);
+    ASSERT_EQ(withEmptyList.unserialize("<message family=\"14\" type=\"153\"><int32list "
+                                        "index=\"2\" tag=\"2\"/></message>"),
+              0);
+    ASSERT_TRUE(withEmptyList.getlistint32(2, 2) != nullptr);
+    EXPECT_TRUE(withEmptyList.getlistint32(2, 2)->empty());
+}
+
 TEST(MessageRecordsTest, UnserializeRefusesWhatIsNotARecordOfItsType) {
     std::string strValid;
     MakeNestedRecord().serialize(strValid, false);
@@ -147,6 +190,14 @@ TEST(MessageRecordsTest, UnserializeRefusesWhatIsNotARecordOfItsType) {
         {"integer with text",
          "<message family=\"13\" type=\"995\"><int64 index=\"1\" tag=\"1\">5 MB</int64>"
          "</message>",
+         CNMessageBase::eMessageMalformed},
+        {"32-bit integer out of range",
+         "<message family=\"13\" type=\"995\"><int32list index=\"1\" tag=\"1\">"
+         "<int32>2147483648</int32></int32list></message>",
+         CNMessageBase::eMessageMalformed},
+        {"list of integers holding a record",
+         "<message family=\"13\" type=\"995\"><int32list index=\"1\" tag=\"1\">"
+         "<message family=\"1\" type=\"1\"/></int32list></message>",
          CNMessageBase::eMessageMalformed},
         {"field without a tag",
          "<message family=\"13\" type=\"995\"><string index=\"1\">x</string></message>",

@@ -24,6 +24,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/ContentIndexingMessages.h"
+
 namespace idxtest {
 
 namespace {
@@ -399,6 +401,14 @@ std::vector<std::string> SplitPath(const std::string &strPath) {
 }
 
 void Classify(EngineRequest &request) {
+    // The web server's export, under as many leading slashes as a client puts before it.
+    const size_t nAfterSlashes = request.strPath.find_first_not_of('/');
+    if (nAfterSlashes != std::string::npos && nAfterSlashes > 0 &&
+        request.strPath.compare(nAfterSlashes, std::string::npos, "Stream/ExportSearchResults") ==
+            0) {
+        request.eRoute = EngineRoute::ExportSearchResults;
+        return;
+    }
     std::vector<std::string> v = SplitPath(request.strPath);
     if (v.size() < 3 || v[0] != "solr")
         return;
@@ -456,6 +466,8 @@ const char *EngineRouteName(EngineRoute eRoute) {
         return "computefolderstats";
     case EngineRoute::MonitoringSync:
         return "monitoring-sync";
+    case EngineRoute::ExportSearchResults:
+        return "export-search-results";
     case EngineRoute::Other:
         break;
     }
@@ -550,6 +562,7 @@ struct EngineStub::Impl {
     std::map<EngineRoute, std::deque<EngineScript>> mapScripts;
     size_t nStalled = 0;
     unsigned long long nStallReleases = 0;
+    std::vector<std::string> vecExportLines;
 
     // The recording has a lock of its own, so that writing a body never holds up the others.
     mutable std::mutex mtxRecord;
@@ -569,6 +582,7 @@ struct EngineStub::Impl {
     Answer ServeUpdate(const EngineRequest &request);
     Answer ServeExtract(const EngineRequest &request);
     Answer ServeSelect(const EngineRequest &request);
+    Answer ServeExport(const EngineRequest &request);
 };
 
 void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &res) {
@@ -748,10 +762,30 @@ Answer EngineStub::Impl::Serve(const EngineRequest &request) {
             return XmlError(400, "The monitoring sync form has no eventBits");
         return {200, OkAnswer(), kXmlType};
     }
+    case EngineRoute::ExportSearchResults:
+        return bPost ? ServeExport(request) : XmlError(405, "The search export takes POST");
     case EngineRoute::Other:
         break;
     }
     return {404, HtmlErrorPage(404, "Not Found"), "text/html; charset=UTF-8"};
+}
+
+Answer EngineStub::Impl::ServeExport(const EngineRequest &request) {
+    if (request.Param("writer") != "1") {
+        return XmlError(400, "The search export needs writer=1");
+    }
+    PyxContentIndexing::TQSearchReq record;
+    if (record.unserialize(request.strBody) != CNMessageBase::eMessageOk) {
+        return XmlError(400, "The search export takes a search request record");
+    }
+    std::string strLines;
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        for (const std::string &strLine : vecExportLines) {
+            strLines += strLine + "\n";
+        }
+    }
+    return {200, strLines, "text/plain; charset=UTF-8"};
 }
 
 Answer EngineStub::Impl::ServeUpdate(const EngineRequest &request) {
@@ -1146,6 +1180,11 @@ void EngineStub::ClearScripts() {
 void EngineStub::SetDiscard(bool bDiscard) {
     std::lock_guard<std::mutex> lock(m_ptrImpl->mtx);
     m_ptrImpl->bDiscard = bDiscard;
+}
+
+void EngineStub::SetExportLines(const std::vector<std::string> &vecLines) {
+    std::lock_guard<std::mutex> lock(m_ptrImpl->mtx);
+    m_ptrImpl->vecExportLines = vecLines;
 }
 
 bool EngineStub::RecordUpdates(const std::string &strFile, std::string &strError,

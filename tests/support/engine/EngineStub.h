@@ -11,6 +11,8 @@
 //   .../solr/<core>/admin/ping                               ping
 //   .../solr/rest/<core>/computefolderstats                  folder statistics
 //   .../solr/rest/monitoring/sync/<application id>           monitoring sync
+//   http://127.0.0.1:PORT/Stream/ExportSearchResults?writer=1  the web server's search export
+//                                                            (POST of a search request record)
 // The audit core is the core "audit"; an audit prune is a delete query posted to its update URL.
 // Anything else is logged and answered 404 with an HTML error page.
 #pragma once
@@ -26,7 +28,16 @@
 
 namespace idxtest {
 
-enum class EngineRoute { Update, Extract, Select, Ping, FolderStats, MonitoringSync, Other };
+enum class EngineRoute {
+    Update,
+    Extract,
+    Select,
+    Ping,
+    FolderStats,
+    MonitoringSync,
+    ExportSearchResults,
+    Other
+};
 
 const char *EngineRouteName(EngineRoute eRoute);
 
@@ -155,6 +166,11 @@ public:
     void ClearScripts();
 
     void SetDiscard(bool bDiscard);
+
+    // The web server's search export answers a search request record (family 14, type 169) with
+    // these lines, each ending in a line break; none at first (an empty answer). A request
+    // without "writer=1" or whose body is no such record gets a 400.
+    void SetExportLines(const std::vector<std::string> &vecLines);
 
     // Appends every POST to an update handler (any core, also in discard mode) to strFile as it
     // arrives, in the format ReadRecordedUpdates reads; for benchmarks that replay exactly what a

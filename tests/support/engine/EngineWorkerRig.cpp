@@ -31,6 +31,18 @@ void InspectableSolrWorker::AddTransmitted(int64_t llItems, int64_t llPackets) {
     m_llTransmittedPackets += llPackets;
 }
 
+boost::shared_ptr<CTimeCounter> InspectableSolrWorker::Timer(const std::string &strName) const {
+    for (const boost::shared_ptr<CTimeCounter> &ptrTimer :
+         {m_ptrPostRequestTimer, m_ptrReadContentTimer, m_ptrGenerateCRC32Timer,
+          m_ptrSendVMItemsTimer, m_ptrChangeTimeTimer, m_ptrOwnerAndAclTimer, m_ptrSendItemsTimer,
+          m_ptrBuildItemsTimer}) {
+        if (ptrTimer && ptrTimer->GetName() == strName) {
+            return ptrTimer;
+        }
+    }
+    return boost::shared_ptr<CTimeCounter>();
+}
+
 OneShotRig::OneShotRig(const EngineStub &stub)
     : ptrState(boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr)),
       ptrOptions(ptrState->m_ptrOptions) {

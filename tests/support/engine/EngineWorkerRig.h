@@ -43,6 +43,9 @@ public:
     bool IsExcludedPath(const std::string &strPath) const;
     // Adds to the worker's item and packet totals as the metadata sender does.
     void AddTransmitted(int64_t llItems, int64_t llPackets);
+    // The worker's timer of that name ("PostRequest", "BuildItems", ...); empty before the start
+    // made the timers.
+    boost::shared_ptr<CTimeCounter> Timer(const std::string &strName) const;
 };
 
 typedef boost::shared_ptr<InspectableSolrWorker> InspectableSolrWorkerPtr;

@@ -1,0 +1,203 @@
+#include "transmitter/SolrPerformanceLogThread.h"
+
+#include <chrono>
+#include <list>
+#include <string>
+
+#include "foundation/Locks.h"
+#include "foundation/StringHelpers.h"
+#include "platform/Clock.h"
+#include "platform/LogWriter.h"
+#include "platform/PlatformInfo.h"
+#include "transmitter/IdxTransmitterThread.h"
+#include "transmitter/SolrThreadPerfCounters.h"
+#include "transmitter/SolrTransmitterPrivate.h"
+
+namespace {
+
+const char kSection[] = "FileSystemAgent";
+const char kIntervalSetting[] = "SolrTransmitterPerfLogInterval";
+
+// How often LogStats looks at the clock and at the thread while it waits; a pass that ends wakes
+// it at once.
+constexpr std::chrono::milliseconds kStatsWaitSlice(100);
+
+// The time part of a timer's text: the line carries its own label, so the timer's name is not
+// printed twice.
+std::string TimerText(const CTimeCounter &counter) {
+    std::string strText = counter.AsString();
+    const std::string strPrefix = counter.GetName() + ": ";
+    if (FXString::MatchLeft(strText, strPrefix)) {
+        strText.erase(0, strPrefix.size());
+    }
+    return strText;
+}
+
+void LogTimer(const char *szFormat, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
+    if (ptrTimer && ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal) {
+        IDX_LOG(1, szFormat, TimerText(*ptrTimer).c_str());
+    }
+}
+
+void LogTime(const char *szFormat, double dSeconds) {
+    if (dSeconds > g_dMetricMinVal) {
+        IDX_LOG(0, szFormat, dSeconds);
+    }
+}
+
+} // namespace
+
+CSolrPerformanceLogThread::CSolrPerformanceLogThread(
+    CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate)
+    : m_ptrSolrTransmitterPrivate(ptrSolrTransmitterPrivate), m_ullPassesRequested(0),
+      m_ullPassesAnswered(0) {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
+    unsigned long ulInterval = kDefaultIntervalSeconds;
+    TQPlatformInfo().getNumber(kSection, kIntervalSetting, &ulInterval);
+    if (ulInterval == 0) {
+        ulInterval = kDefaultIntervalSeconds;
+    }
+    SetTimeout(CTimeInterval::FromSeconds(static_cast<int64_t>(ulInterval)));
+}
+
+CSolrPerformanceLogThread::~CSolrPerformanceLogThread() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
+    // A pass reads the shared state: the thread ends before the state can go.
+    StopBeforeDestruction();
+    m_ptrSolrTransmitterPrivate.reset();
+}
+
+void CSolrPerformanceLogThread::OnEvent() {
+    LogPerfCounters();
+}
+
+void CSolrPerformanceLogThread::OnTimeout() {
+    LogPerfCounters();
+}
+
+void CSolrPerformanceLogThread::LogPerfCounters() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
+    uint64_t ullAnswering = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lockPasses);
+        ullAnswering = m_ullPassesRequested;
+    }
+    // Whatever ends the pass, its requests count as answered: LogStats never waits on a pass that
+    // is over.
+    struct CAnswer {
+        CSolrPerformanceLogThread &thread;
+        uint64_t ullAnswering;
+        ~CAnswer() {
+            {
+                std::lock_guard<std::mutex> guard(thread.m_lockPasses);
+                if (thread.m_ullPassesAnswered < ullAnswering) {
+                    thread.m_ullPassesAnswered = ullAnswering;
+                }
+            }
+            thread.m_cvPassDone.notify_all();
+        }
+    } answer{*this, ullAnswering};
+
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    // Read before the worker-list lock is taken: no pass holds two locks of the shared state.
+    const long long llQueueLength = static_cast<long long>(state.GetQueueLength());
+
+    auto_lock lock(&state.m_lockWorkers, true);
+
+    SolrThreadPerfCounters sums;
+    for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+        SolrThreadPerfCounters counters;
+        if (!GetWorkerPerformanceCounters(*ptrWorker, counters)) {
+            continue; // an index-log worker has no such figures
+        }
+        sums.m_dPostRequest += counters.m_dPostRequest;
+        sums.m_dReadContent += counters.m_dReadContent;
+        sums.m_dGenerateCRC32 += counters.m_dGenerateCRC32;
+        sums.m_dSendVMItemsToWebService += counters.m_dSendVMItemsToWebService;
+        sums.m_dChangeTime += counters.m_dChangeTime;
+        sums.m_dSendItems += counters.m_dSendItems;
+        sums.m_dBuildItems += counters.m_dBuildItems;
+        sums.m_dOwnerAndAcl += counters.m_dOwnerAndAcl;
+        sums.m_llTransmittedItems += counters.m_llTransmittedItems;
+        sums.m_llPackets += counters.m_llPackets;
+        sums.m_llBuilds += counters.m_llBuilds;
+        sums.m_llSends += counters.m_llSends;
+    }
+
+    LogTime("PostRequest: %f", sums.m_dPostRequest);
+    LogTime("ReadContent: %f", sums.m_dReadContent);
+    LogTime("GenerateCRC32: %f", sums.m_dGenerateCRC32);
+    LogTime("SendVMItemsToWebService: %f", sums.m_dSendVMItemsToWebService);
+    LogTime("ChangeTime: %f", sums.m_dChangeTime);
+    LogTime("OwnerAndACLTime: %f", sums.m_dOwnerAndAcl);
+    LogTime("SendItems: %f", sums.m_dSendItems);
+    LogTime("BuildItems: %f", sums.m_dBuildItems);
+
+    // With no configured worker every sum is 0, and so is every average.
+    SolrThreadPerfCounters averages;
+    if (state.m_nTransmitterThreads > 0) {
+        const double dThreads = static_cast<double>(state.m_nTransmitterThreads);
+        averages.m_dPostRequest = sums.m_dPostRequest / dThreads;
+        averages.m_dReadContent = sums.m_dReadContent / dThreads;
+        averages.m_dGenerateCRC32 = sums.m_dGenerateCRC32 / dThreads;
+        averages.m_dSendVMItemsToWebService = sums.m_dSendVMItemsToWebService / dThreads;
+        averages.m_dChangeTime = sums.m_dChangeTime / dThreads;
+        averages.m_dSendItems = sums.m_dSendItems / dThreads;
+        averages.m_dBuildItems = sums.m_dBuildItems / dThreads;
+        averages.m_dOwnerAndAcl = sums.m_dOwnerAndAcl / dThreads;
+    }
+
+    IDX_LOG(1, "Cumulative stats for threads:%d", state.m_nTransmitterThreads);
+    LogTime("\tPostRequest: %f", averages.m_dPostRequest);
+    LogTime("\tReadContent: %f", averages.m_dReadContent);
+    LogTime("\tGenerateCRC32: %f", averages.m_dGenerateCRC32);
+    LogTime("\tSendVMItemsToWebService: %f", averages.m_dSendVMItemsToWebService);
+    LogTime("\tChangeTime: %f", averages.m_dChangeTime);
+    LogTime("\tSendItems: %f", averages.m_dSendItems);
+    LogTime("\tBuildItems: %f", averages.m_dBuildItems);
+    LogTime("\tOwnerAndAclTime: %f", averages.m_dOwnerAndAcl);
+
+    LogTimer("CollectSecurityInfo: %s", state.m_ptrCollectSecurityInfoTimer);
+    LogTimer("AddToQueue Queue-full wait: %s", state.m_ptrQueueFullWaitTimer);
+    LogTimer("GetQueuedItems: %s", state.m_ptrGetQueuedItemsTimer);
+    LogTimer("Additionalproperties: %s", state.m_ptrAdditionalPropertiesTimer);
+
+    IDX_LOG(1, "NrOfSends:%lld, NrOfBuilds:%lld", static_cast<long long>(sums.m_llSends),
+            static_cast<long long>(sums.m_llBuilds));
+    IDX_LOG(1, "Total Transmitted %lld items, Total Packets:%lld",
+            static_cast<long long>(sums.m_llTransmittedItems),
+            static_cast<long long>(sums.m_llPackets));
+    IDX_LOG(1, "%lld items in queue", llQueueLength);
+}
+
+void CSolrPerformanceLogThread::LogStats() {
+    TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
+    if (!IsRunning() || IsStopRequested()) {
+        IDX_LOG(0, "Performance log thread is not running, no performance pass is written");
+        return;
+    }
+
+    uint64_t ullWanted = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lockPasses);
+        ullWanted = ++m_ullPassesRequested;
+    }
+    SetEvent();
+
+    const CTimeStamp tsStart = CTimeStamp::Now();
+    const CTimeInterval limit =
+        CTimeInterval::FromSeconds(static_cast<int64_t>(kStatsWaitLimitSeconds));
+    std::unique_lock<std::mutex> lock(m_lockPasses);
+    while (m_ullPassesAnswered < ullWanted) {
+        if (!IsRunning() || IsStopRequested()) {
+            IDX_LOG(0, "Performance log thread ended before the requested performance pass");
+            return;
+        }
+        if (CTimeStamp::Now() - tsStart > limit) {
+            IDX_LOG_ERROR("The performance pass did not complete within %u seconds, skipping it",
+                          kStatsWaitLimitSeconds);
+            return;
+        }
+        m_cvPassDone.wait_for(lock, kStatsWaitSlice);
+    }
+}
