@@ -101,6 +101,15 @@ CKyError CSolrTransmitter::Start() try {
         if (error.IsError()) {
             return error.Push(FXLOC);
         }
+        // An index-log worker that could not set up its connection has aborted the transmitter
+        // in its start hook (which has run by now): the job learns of it here, with the reason.
+        const bool bIndexLog = state.m_eTransmitterType >= eIDX_Transmitter_LogWriter &&
+                               state.m_eTransmitterType <= eIDX_Transmitter_FSDirect;
+        if (bIndexLog && state.m_ptrOptions->IsAborted()) {
+            const std::string strReason = state.GetSolrFailureReason();
+            return strReason.empty() ? FXErrorUtil::ErrorWin32(FXLOC, 995)
+                                     : FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
+        }
     } else {
         error = InitializePeriodicCommitThread();
         if (error.IsError()) {
