@@ -5,6 +5,7 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/MakeSharedNothrow.h"
+#include "logwriter/IdxLogWriterLiveCrawlThread.h"
 #include "logwriter/IdxLogWriterThread.h"
 #include "logwriter/IdxLogWriterThreadBlkLvl.h"
 #include "logwriter/IdxLogWriterThreadFSDirect.h"
@@ -43,10 +44,10 @@ IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
         ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadFSDirect>(
             m_ptrSolrTransmitterPrivate, state.m_ptrOptions);
         break;
-    // The live-crawl worker is not part of this library yet: its type gets no worker, so Start
-    // fails with 14 rather than run it on a worker of another kind.
     case eIDX_Transmitter_LiveCrawl:
         IDX_LOG(2, "Instantiating LogWriter Live Crawl thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadLiveCrawl>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions);
         break;
     default:
         IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);

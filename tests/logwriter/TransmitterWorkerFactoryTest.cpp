@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/SolrTransmitterThread.h"
+#include "logwriter/IdxLogWriterLiveCrawlThread.h"
 #include "logwriter/IdxLogWriterThreadBlkLvl.h"
 #include "logwriter/IdxLogWriterThreadFSDirect.h"
 #include "logwriter/IdxLogWriterThreadVSA.h"
@@ -72,10 +73,13 @@ TEST(TransmitterWorkerFactoryTest, IndexLogTypesGetTheirOwnWorkerClass) {
         if (dynamic_cast<CIdxLogWriterThread *>(pWorker)) {
             return "LogWriter";
         }
+        if (dynamic_cast<CIdxLogWriterThreadLiveCrawl *>(pWorker)) {
+            return "LiveCrawl";
+        }
         return "other";
     };
-    const char *aszExpected[] = {"other", "LogWriter", "VSA", "BlkLvl", "FSDirect"};
-    for (int nType = 0; nType <= 4; ++nType) {
+    const char *aszExpected[] = {"other", "LogWriter", "VSA", "BlkLvl", "FSDirect", "LiveCrawl"};
+    for (int nType = 0; nType <= 5; ++nType) {
         SCOPED_TRACE(nType);
         CSolrTransmitter transmitter(static_cast<eIDX_Transmitter_Type>(nType));
         IIdxTransmitterThreadPtr ptrWorker = transmitter.GetIdxTransmitterThreadObj();
