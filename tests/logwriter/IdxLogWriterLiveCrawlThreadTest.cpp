@@ -233,6 +233,60 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, AFailedCommitWritesNoRestartStringAndThe
     ptrTransmitter->Stop();
 }
 
+TEST_F(IdxLogWriterLiveCrawlThreadTest, WithoutCollectFilesItemsGoOutAndCommitsMergeNothing) {
+    auto ptrTransmitter = MakeTransmitter(1, 0);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    QueueAndWait(*ptrTransmitter, {idxtest::MakeLiveCrawlItem({"/lc/a", 1, 50})}, 1);
+    ASSERT_FALSE(Cycle(*ptrTransmitter).IsError());
+    EXPECT_EQ(1u, m_server.CallsNamed("updateRestartInfo").size());
+    EXPECT_EQ("", m_job.Snapshot().strRestartString);
+    ASSERT_FALSE(ptrTransmitter->Stop().IsError());
+}
+
+TEST_F(IdxLogWriterLiveCrawlThreadTest, EachRequestGetsOneReplyWhateverItHolds) {
+    struct Case {
+        const char *szName;
+        bool bLock;
+        size_t nTableSize;
+        bool bFails;
+    };
+    const Case cases[] = {
+        {"a table of another size is left alone", true, 2, false},
+        {"a request without its lock is refused", false, 3, true},
+    };
+    auto ptrTransmitter = MakeTransmitter(1);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    QueueAndWait(*ptrTransmitter, {idxtest::MakeLiveCrawlItem({"/lc/a", 1, 50})}, 1);
+    IIdxTransmitterThreadPtr ptrWorker = ptrTransmitter->State().GetWorkers().front();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        idxtest::LogCapture capture(0);
+        _CommitParams request;
+        request.m_bCommitRequested = true;
+        request.m_ptrReplySemaphore = boost::make_shared<TqSemaphore>(0);
+        request.m_ptrCollectFileOffsets =
+            boost::make_shared<std::vector<uint64_t>>(c.nTableSize, 7);
+        if (c.bLock) {
+            request.m_ptrOffsetsLock = boost::make_shared<FXCriticalSection>();
+        }
+        request.m_ptrCommitFailed = boost::make_shared<std::atomic<bool>>(false);
+        ptrWorker->SetCommitFlag(request);
+        ptrTransmitter->State().GetItemQueuedEvent()->Set();
+
+        // One reply, and only one.
+        EXPECT_TRUE(request.m_ptrReplySemaphore->wait(uint64_t(10000)));
+        EXPECT_FALSE(request.m_ptrReplySemaphore->wait(uint64_t(0)));
+        EXPECT_EQ(c.bFails, request.m_ptrCommitFailed->load());
+        EXPECT_EQ(std::vector<uint64_t>(c.nTableSize, 7), *request.m_ptrCollectFileOffsets);
+        EXPECT_FALSE(ptrWorker->GetCommitParams().m_bCommitRequested);
+        if (c.bFails) {
+            ASSERT_TRUE(WaitUntil([&] { return capture.Contains("Commit items failure ["); }));
+            EXPECT_TRUE(capture.Contains("Invalid Commit parameters found"));
+        }
+    }
+    ptrTransmitter->Stop();
+}
+
 TEST_F(IdxLogWriterLiveCrawlThreadTest, ARefusedItemIsRecordedAsFailedAndTheNextOneGoesOn) {
     struct Case {
         const char *szName;
