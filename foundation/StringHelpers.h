@@ -97,6 +97,11 @@ public:
     static std::string GetParent(const std::string &strPath);
     // The two parts joined as Append joins them.
     static std::string Join(const std::string &strPath, const std::string &strName);
+    // True when strPath is strAncestor or lies under it, component by component (trailing "/"s
+    // of either do not count; "/" is the ancestor of every absolute path). An empty ancestor or
+    // path is no match. bIgnoreCase compares letters without regard to ASCII case.
+    static bool IsAncestorOf(const std::string &strAncestor, const std::string &strPath,
+                             bool bIgnoreCase);
 };
 
 // Result codes of the bounded copy, with their published values.

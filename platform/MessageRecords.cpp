@@ -68,7 +68,7 @@ public:
     static void Write(const CNMessageBase &record, pugi::xml_node &node) {
         node.append_attribute("family") = record.m_nFamily;
         node.append_attribute("type") = record.m_nType;
-        for (const CNMessageBase::CField &field : record.m_vecFields) {
+        for (const CNMessageBase::CField &field : record.m_dqFields) {
             pugi::xml_node child;
             switch (field.eKind) {
             case CNMessageBase::eInteger:
@@ -279,8 +279,18 @@ void CNMessageBase::CField::Reset(EKind eNewKind) {
     vecIntegers.clear();
 }
 
+CNMessageBase &CNMessageBase::operator=(const CNMessageBase &other) {
+    if (this != &other) {
+        CNMessageBase copy(other);
+        m_nFamily = copy.m_nFamily;
+        m_nType = copy.m_nType;
+        m_dqFields.swap(copy.m_dqFields);
+    }
+    return *this;
+}
+
 const CNMessageBase::CField *CNMessageBase::FindByTag(int32_t nTag) const {
-    for (const CField &field : m_vecFields) {
+    for (const CField &field : m_dqFields) {
         if (field.nTag == nTag) {
             return &field;
         }
@@ -289,14 +299,14 @@ const CNMessageBase::CField *CNMessageBase::FindByTag(int32_t nTag) const {
 }
 
 CNMessageBase::CField &CNMessageBase::Slot(int32_t nIndex, int32_t nTag) {
-    for (CField &field : m_vecFields) {
+    for (CField &field : m_dqFields) {
         if (field.nTag == nTag) {
             field.nIndex = nIndex;
             return field;
         }
     }
-    m_vecFields.emplace_back(nIndex, nTag);
-    return m_vecFields.back();
+    m_dqFields.emplace_back(nIndex, nTag);
+    return m_dqFields.back();
 }
 
 int CNMessageBase::setint64(int32_t nIndex, int32_t nTag, int64_t llValue, uint32_t, uint32_t) {
@@ -322,6 +332,14 @@ int CNMessageBase::setObjectAccessor(const CNMessageBase &record, int32_t nIndex
     field.Reset(eRecord);
     field.pRecord = pCopy;
     return 0;
+}
+
+int CNMessageBase::setObjectAccessor(const CNMessageBase *pRecord, int32_t nIndex, int32_t nTag,
+                                     uint32_t nClassHash, uint32_t nFieldHash) {
+    if (pRecord == nullptr) {
+        return 1;
+    }
+    return setObjectAccessor(*pRecord, nIndex, nTag, nClassHash, nFieldHash);
 }
 
 int CNMessageBase::addlistobject(int32_t nIndex, int32_t nTag, const CNMessageBase &record,
@@ -367,7 +385,7 @@ const std::string &CNMessageBase::getstringByRef(int32_t nIndex, int32_t nTag, u
 CNMessageBase **CNMessageBase::getObjectAccessor(bool bCreate, bool, int32_t nIndex, int32_t nTag,
                                                  uint32_t, uint32_t, int32_t nFamily,
                                                  int32_t nType) {
-    for (CField &field : m_vecFields) {
+    for (CField &field : m_dqFields) {
         if (field.nTag == nTag && field.nIndex == nIndex && field.eKind == eRecord &&
             field.pRecord != nullptr && field.pRecord->GetFamily() == nFamily &&
             field.pRecord->GetType() == nType) {
@@ -381,9 +399,18 @@ CNMessageBase **CNMessageBase::getObjectAccessor(bool bCreate, bool, int32_t nIn
     return &Slot(nIndex, nTag).pRecord;
 }
 
+const CNMessageBase *CNMessageBase::getObject(int32_t nIndex, int32_t nTag, uint32_t,
+                                              uint32_t) const {
+    const CField *pField = FindByTag(nTag);
+    if (pField && pField->eKind == eRecord && pField->nIndex == nIndex) {
+        return pField->pRecord;
+    }
+    return nullptr;
+}
+
 std::vector<CNMessageBase> **CNMessageBase::getlistobject(int32_t nIndex, int32_t nTag, uint32_t,
                                                           uint32_t, bool bCreate) {
-    for (CField &field : m_vecFields) {
+    for (CField &field : m_dqFields) {
         if (field.nTag == nTag && field.nIndex == nIndex && field.eKind == eList &&
             field.pList != nullptr) {
             return &field.pList;
@@ -408,7 +435,7 @@ const std::vector<int32_t> *CNMessageBase::getlistint32(int32_t nIndex, int32_t 
 }
 
 bool CNMessageBase::isSet(int32_t nIndex, uint32_t, uint32_t) const {
-    for (const CField &field : m_vecFields) {
+    for (const CField &field : m_dqFields) {
         if (field.nIndex == nIndex) {
             return true;
         }
@@ -416,12 +443,14 @@ bool CNMessageBase::isSet(int32_t nIndex, uint32_t, uint32_t) const {
     return false;
 }
 
-int CNMessageBase::serialize(std::string &strXml, bool) const {
+int CNMessageBase::serialize(std::string &strXml, bool bIndent) const {
     pugi::xml_document document;
     pugi::xml_node root = document.append_child("message");
     CMessageXml::Write(*this, root);
     std::ostringstream stream;
-    document.save(stream, "", pugi::format_raw | pugi::format_no_declaration);
+    document.save(stream, "  ",
+                  (bIndent ? pugi::format_indent : pugi::format_raw) | pugi::format_no_declaration,
+                  pugi::encoding_utf8);
     strXml = stream.str();
     return eMessageOk;
 }
@@ -447,6 +476,6 @@ int CNMessageBase::unserialize(const std::string &strXml) {
     if (read.m_nFamily != m_nFamily || read.m_nType != m_nType) {
         return eMessageWrongRecord;
     }
-    m_vecFields = std::move(read.m_vecFields);
+    m_dqFields = std::move(read.m_dqFields);
     return eMessageOk;
 }

@@ -1,15 +1,17 @@
 // Message records: typed fields addressed by number, the form in which the host product hands
-// structured settings (such as a virtual-machine job's catalogue options) to the library and in
-// which the management server is asked and answers.
+// structured settings (such as a virtual-machine job's catalogue options) to the library, in
+// which the management server is asked and answers, and in which the library hands metadata and
+// index commands to the index server.
 //
 // A record is made from a family and a type number. A field is addressed by its field index and
 // its tag; the record-class hash and the field hash that generated code passes along are accepted
-// and not checked. Integer fields are read by tag, text fields by index and tag, and a field that
-// was never set reads as 0 or the empty text. A field may also hold a nested record, a list of
-// records or a list of 32-bit integers. Records copy by value, nested records and lists included.
+// and not checked. Integer fields are read by tag, text fields and nested records by index and
+// tag, and a field that was never set reads as 0, the empty text or no record. A field may also
+// hold a nested record, a list of records or a list of 32-bit integers, which the record owns.
+// Records copy by value, nested records and lists included.
 //
 // The XML form (serialize, unserialize) is this platform's own, written to be read and written by
-// hand:
+// hand, and the one form in which records are written anywhere (log lines included):
 //   <message family="13" type="995">
 //     <string index="1" tag="1">text</string>
 //     <int64 index="7" tag="16">-12</int64>
@@ -22,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,7 +45,8 @@ public:
 
     CNMessageBase(int32_t nFamily, int32_t nType) : m_nFamily(nFamily), m_nType(nType) {}
     CNMessageBase(const CNMessageBase &) = default;
-    CNMessageBase &operator=(const CNMessageBase &) = default;
+    // Safe when other is nested in this record: it is copied aside before anything is released.
+    CNMessageBase &operator=(const CNMessageBase &other);
     virtual ~CNMessageBase() = default;
 
     // Readies the message framework; this one needs nothing, so any number of calls is fine.
@@ -56,8 +60,14 @@ public:
                  uint32_t nFieldHash = 0);
     int setstring(int32_t nIndex, int32_t nTag, const std::string &strValue,
                   uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
-    // Stores a copy of the record; the caller keeps its own.
+    // Stores a copy of the record (family, type and fields, nested records included) in the field,
+    // replacing what it held; the caller keeps its own. The record may be this one or one nested
+    // in it: the copy is made before the field lets go of anything.
     int setObjectAccessor(const CNMessageBase &record, int32_t nIndex, int32_t nTag,
+                          uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
+    // The same through a pointer, as generated code passes it: 1 for a null record, and the field
+    // is left as it was.
+    int setObjectAccessor(const CNMessageBase *pRecord, int32_t nIndex, int32_t nTag,
                           uint32_t nClassHash = 0, uint32_t nFieldHash = 0);
     // Appends a copy of the record to the list in the field (made empty first when the field
     // holds no list).
@@ -76,15 +86,20 @@ public:
     const std::string &getstringByRef(int32_t nIndex, int32_t nTag, uint32_t nClassHash = 0,
                                       uint32_t nFieldHash = 0) const;
 
-    // The address of the field's pointer to its nested record of family nFamily and type nType.
-    // When the field holds no such record: with bCreate an empty one is stored and its address
-    // given, without it null is answered. The address stays valid until the next change of this
-    // record. bReserved is not used.
-    CNMessageBase **getObjectAccessor(bool bCreate, bool bReserved, int32_t nIndex, int32_t nTag,
+    // The address of the field's pointer to its nested record of family nFamily and type nType,
+    // through which the record is read and filled. When the field holds no such record: with
+    // bCreate an empty one is stored (replacing whatever the field held) and its address given,
+    // without it null is answered. bSetPresence is taken for the generated code's sake: a field
+    // that holds a record always reads as set. The address stays valid while this record lives
+    // and the field is not set to something else; fields added later do not move it.
+    CNMessageBase **getObjectAccessor(bool bCreate, bool bSetPresence, int32_t nIndex, int32_t nTag,
                                       uint32_t nClassHash, uint32_t nFieldHash, int32_t nFamily,
                                       int32_t nType);
+    // The nested record of the field, of whatever family and type; null when it holds none.
+    const CNMessageBase *getObject(int32_t nIndex, int32_t nTag, uint32_t nClassHash = 0,
+                                   uint32_t nFieldHash = 0) const;
     // The address of the field's pointer to its list of records; null when the field holds no
-    // list, unless bCreate (then an empty list is stored). Valid until the next change.
+    // list, unless bCreate (then an empty list is stored). Valid as getObjectAccessor's.
     std::vector<CNMessageBase> **getlistobject(int32_t nIndex, int32_t nTag, uint32_t nClassHash,
                                                uint32_t nFieldHash, bool bCreate);
     // The field's list of 32-bit integers; null when the field holds none. Valid until the next
@@ -95,10 +110,11 @@ public:
     // Whether the field with this index has been set.
     bool isSet(int32_t nIndex, uint32_t nClassHash = 0, uint32_t nFieldHash = 0) const;
     // Forgets every field; family and type stay.
-    void Clear() { m_vecFields.clear(); }
+    void Clear() { m_dqFields.clear(); }
 
-    // The XML form of the record into strXml; eMessageOk. bReserved is not used.
-    int serialize(std::string &strXml, bool bReserved) const;
+    // The XML form of the record into strXml, fields in the order they were first set; bIndent
+    // lays it out over lines, false writes one line. eMessageOk.
+    int serialize(std::string &strXml, bool bIndent) const;
     // Replaces every field with those of the XML form, which must be a record of this family and
     // type. On any other result the record is left empty.
     int unserialize(const std::string &strXml);
@@ -133,7 +149,9 @@ private:
 
     int32_t m_nFamily;
     int32_t m_nType;
-    std::vector<CField> m_vecFields; // few fields per record: a scan beats a map here
+    // Few fields per record: a scan beats a map. A deque keeps each field where it is when more
+    // are added, so an accessor's address stays good.
+    std::deque<CField> m_dqFields;
 };
 
 namespace VirtualServer {

@@ -239,3 +239,28 @@ std::string FXPath::Join(const std::string &strPath, const std::string &strName)
     Append(strResult, strName, 0);
     return strResult;
 }
+
+bool FXPath::IsAncestorOf(const std::string &strAncestor, const std::string &strPath,
+                          bool bIgnoreCase) {
+    std::string strBase = strAncestor;
+    std::string strUnder = strPath;
+    // Trailing delimiters are no part of a path, except the one that is the root itself.
+    while (strBase.size() > 1 && strBase.back() == '/') {
+        strBase.pop_back();
+    }
+    while (strUnder.size() > 1 && strUnder.back() == '/') {
+        strUnder.pop_back();
+    }
+    if (strBase.empty() || strUnder.empty() || strUnder.size() < strBase.size()) {
+        return false;
+    }
+    const bool bPrefix = bIgnoreCase
+                             ? strncasecmp(strUnder.c_str(), strBase.c_str(), strBase.size()) == 0
+                             : strUnder.compare(0, strBase.size(), strBase) == 0;
+    if (!bPrefix) {
+        return false;
+    }
+    // "/vm" is an ancestor of "/vm/a" but not of "/vmx".
+    return strUnder.size() == strBase.size() || strBase.back() == '/' ||
+           strUnder[strBase.size()] == '/';
+}

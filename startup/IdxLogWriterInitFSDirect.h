@@ -1,4 +1,5 @@
-// The initializer of direct file-system catalogue jobs (transmitter type 4).
+// The initializer of direct file-system jobs (transmitter type 4): the plain index-log start-up
+// with connection flags 1 and failure logging always off, whatever the scanner bag says.
 #pragma once
 
 #include "foundation/Export.h"
@@ -10,4 +11,7 @@ public:
     ~CIdxLogWriterInitFSDirect() override;
 
     CKyError GetTransmitterObj(CSolrTransmitterPtr &ptrTransmitter) override;
+    CKyError InitializeTransmitterOptions(CBagPtr &ptrScannerBag, TQJobCtrlClient *pJobCtrlClient,
+                                          TQBkpJobClient *pBkpJobClient,
+                                          CBagPtr &ptrOptionsBag) override;
 };

@@ -1,4 +1,5 @@
-// The initializer of virtual-machine catalogue jobs (transmitter type 2).
+// The initializer of virtual-machine catalogue jobs (transmitter type 2): the plain index-log
+// start-up, and the virtual machine's mount paths passed on from the scanner bag.
 #pragma once
 
 #include "foundation/Export.h"
@@ -10,4 +11,9 @@ public:
     ~CIdxLogWriterInitVSA() override;
 
     CKyError GetTransmitterObj(CSolrTransmitterPtr &ptrTransmitter) override;
+    // Adds "VMMountPaths:Transmitter" when the scanner bag has "VMMountPaths"; a value there
+    // that is no map of texts is error 87 naming the key.
+    CKyError InitializeTransmitterOptions(CBagPtr &ptrScannerBag, TQJobCtrlClient *pJobCtrlClient,
+                                          TQBkpJobClient *pBkpJobClient,
+                                          CBagPtr &ptrOptionsBag) override;
 };

@@ -1,9 +1,48 @@
 #include "startup/IdxLogWriterLiveCrawlInit.h"
 
+#include <cstdint>
+
+#include "platform/LogWriter.h"
+#include "startup/ScannerConfigurationBagId.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
+
+namespace {
+
+const uint64_t kConnectionFlags = 0x100;
+
+} // namespace
+
 CIdxLogWriterLiveCrawlInit::CIdxLogWriterLiveCrawlInit() {}
 
 CIdxLogWriterLiveCrawlInit::~CIdxLogWriterLiveCrawlInit() {}
 
 CKyError CIdxLogWriterLiveCrawlInit::GetTransmitterObj(CSolrTransmitterPtr &ptrTransmitter) {
     return MakeTransmitter(eIDX_Transmitter_LiveCrawl, ptrTransmitter);
+}
+
+CKyError CIdxLogWriterLiveCrawlInit::InitializeTransmitterOptions(CBagPtr &ptrScannerBag,
+                                                                  TQJobCtrlClient *pJobCtrlClient,
+                                                                  TQBkpJobClient *pBkpJobClient,
+                                                                  CBagPtr &ptrOptionsBag) {
+    CKyError error = CIdxLogWriterInit::InitializeTransmitterOptions(ptrScannerBag, pJobCtrlClient,
+                                                                     pBkpJobClient, ptrOptionsBag);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    uint32_t nMaxCollectFileId = 0;
+    if (ptrScannerBag) {
+        ptrScannerBag->Read(SXScannerConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
+    }
+    IDX_LOG(3, "max CollectFile-ID : %u", nMaxCollectFileId);
+    ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
+    return CKyError::Success();
+}
+
+CKyError CIdxLogWriterLiveCrawlInit::UpdateIndexingConnectionFlags(CBagPtr &ptrOptionsBag) {
+    CKyError error = ptrOptionsBag->Write(
+        SXTransmitterConfigurationBagId::idIndexingConnectionFlags, kConnectionFlags);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    return CKyError::Success();
 }

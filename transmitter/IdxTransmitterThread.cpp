@@ -33,6 +33,13 @@ void IIdxTransmitterThread::ClearCommitFlag() {
     m_commitParams = _CommitParams();
 }
 
+_CommitParams IIdxTransmitterThread::TakeCommitParams() {
+    std::lock_guard<std::mutex> guard(m_lockCommitParams);
+    _CommitParams taken = m_commitParams;
+    m_commitParams = _CommitParams();
+    return taken;
+}
+
 CIdxTransmitterThread::CIdxTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                                              CTransmitterOptionsPtr ptrOptions)
     : IIdxTransmitterThread(ptrSolrTransmitterPrivate->GetItemQueuedEvent()),

@@ -20,14 +20,17 @@
 #include "platform/EventThread.h"
 #include "transmitter/TransmitterTypes.h"
 
-// A commit request that the periodic commit thread places on a live-crawl worker. The three
-// shared pointers keep the cycle's reply semaphore, offsets vector and lock alive until the
-// worker has answered or dropped the request, also after the cycle gave up waiting.
+// A commit request that the periodic commit thread places on a live-crawl worker. The shared
+// pointers keep the cycle's reply semaphore, offsets vector, lock and failure mark alive until
+// the worker has answered or dropped the request, also after the cycle gave up waiting. A worker
+// that could not commit its index log sets the failure mark before it replies, so that the cycle
+// writes no restart string: a restart must never skip items that are not durable.
 struct _CommitParams {
     bool m_bCommitRequested = false;
     boost::shared_ptr<TqSemaphore> m_ptrReplySemaphore;
     boost::shared_ptr<std::vector<uint64_t>> m_ptrCollectFileOffsets;
     boost::shared_ptr<FXLockableResource> m_ptrOffsetsLock;
+    boost::shared_ptr<std::atomic<bool>> m_ptrCommitFailed;
 };
 
 class IIdxTransmitterThread : public CAlertableEventThread {
@@ -57,6 +60,10 @@ public:
     _CommitParams GetCommitParams();
     // Drops the request once it has been answered or refused.
     void ClearCommitFlag();
+    // The pending request (requested false when there is none), dropped from the worker in the
+    // same step: the worker answers what it took exactly once, and a request that a later cycle
+    // places meanwhile stays for its next pass instead of being dropped unanswered.
+    _CommitParams TakeCommitParams();
 
 protected:
     // Guards the commit request, which the periodic commit thread writes while the worker runs.

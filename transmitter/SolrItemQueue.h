@@ -53,6 +53,10 @@ public:
     // Items ever appended; never decreases.
     int64_t GetItemsQueued() const;
     boost::shared_ptr<FXEvent> GetItemQueuedEvent() const { return m_ptrItemQueuedEvent; }
+    // The lock over the list. The periodic commit thread holds it while it places its requests,
+    // so that no worker is in the middle of taking items meanwhile; nothing else outside the
+    // queue takes it.
+    FXLockableResource *GetLock() const { return &m_lock; }
 
     // The free-slot semaphore, for tests that count slots; null before Create.
     boost::shared_ptr<TqSemaphore> GetFreeSlotsForTest() const;

@@ -9,6 +9,7 @@
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrPerformanceLogThread.h"
+#include "transmitter/SolrPeriodicCommitThread.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -52,6 +53,10 @@ void CSolrTransmitter::StopAndReleaseWorkers() {
     std::list<IIdxTransmitterThreadPtr> lstWorkers;
     {
         auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockWorkers, true);
+        // The periodic commit thread reads the list: it ends before the list changes.
+        if (m_ptrSolrTransmitterPrivate->m_ptrPeriodicCommitThread) {
+            m_ptrSolrTransmitterPrivate->m_ptrPeriodicCommitThread->Uninitialize();
+        }
         for (const IIdxTransmitterThreadPtr &ptrWorker :
              m_ptrSolrTransmitterPrivate->m_lstWorkers) {
             ptrWorker->InternalStop();
@@ -100,6 +105,15 @@ CKyError CSolrTransmitter::Start() try {
         error = state.OpenSolrFailuresFile();
         if (error.IsError()) {
             return error.Push(FXLOC);
+        }
+        // An index-log worker that could not set up its connection has aborted the transmitter
+        // in its start hook (which has run by now): the job learns of it here, with the reason.
+        const bool bIndexLog = state.m_eTransmitterType >= eIDX_Transmitter_LogWriter &&
+                               state.m_eTransmitterType <= eIDX_Transmitter_FSDirect;
+        if (bIndexLog && state.m_ptrOptions->IsAborted()) {
+            const std::string strReason = state.GetSolrFailureReason();
+            return strReason.empty() ? FXErrorUtil::ErrorWin32(FXLOC, 995)
+                                     : FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
         }
     } else {
         error = InitializePeriodicCommitThread();
@@ -247,8 +261,4 @@ void CSolrTransmitter::SetCollectID(uint32_t nCollectId) {
 
 void CSolrTransmitter::SetOffset(int64_t llOffset) {
     m_ptrSolrTransmitterPrivate->m_llCollectOffset = llOffset;
-}
-
-CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
 }

@@ -66,7 +66,7 @@ public:
     virtual CKyError WaitAndCommit();
 
     // A new, unstarted worker of the class the transmitter type selects; empty when it cannot be
-    // made. Defined with the workers it makes (engine/TransmitterWorkerFactory.cpp).
+    // made. Defined where it sees every worker class (logwriter/TransmitterWorkerFactory.cpp).
     virtual IIdxTransmitterThreadPtr GetIdxTransmitterThreadObj();
 
     // Not owned; allowed at any time.

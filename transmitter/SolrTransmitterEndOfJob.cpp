@@ -14,6 +14,7 @@
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrPerformanceLogThread.h"
+#include "transmitter/SolrPeriodicCommitThread.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
@@ -182,9 +183,9 @@ CKyError CSolrTransmitter::Stop() try {
         IDX_LOG(5, "Successfully terminated all the transmitter threads");
 
         if (bLiveCrawl && state.m_ptrPeriodicCommitThread) {
-            // The periodic commit thread is stopped here (it returns once the thread has quit),
-            // after the workers it asks for offsets. No such thread is made yet, so the pointer
-            // is always empty for now.
+            // After the workers it asks for offsets: a cycle still waiting for them is abandoned,
+            // and this returns once the thread has quit.
+            state.m_ptrPeriodicCommitThread->Uninitialize();
         }
 
         // Without a subclient folder the joined path would be a relative "Temp" in whatever the

@@ -239,4 +239,25 @@ TEST(StringHelpersTest, BoundedCopy) {
     EXPECT_EQ(STRSAFE_E_INSUFFICIENT_BUFFER, 0x8007007Au);
 }
 
+TEST(StringHelpersTest, AncestorGoesByWholeComponents) {
+    struct Case {
+        const char *szAncestor;
+        const char *szPath;
+        bool bIgnoreCase;
+        bool bAncestor;
+    };
+    const Case cases[] = {
+        {"/vm", "/vm/disk1/a", false, true}, {"/vm/", "/vm/disk1", false, true},
+        {"/vm", "/vm", false, true},         {"/vm", "/vm/", false, true},
+        {"/vm", "/vmx/a", false, false},     {"/vm/disk1", "/vm/x", false, false},
+        {"/", "/anything", false, true},     {"", "/vm", false, false},
+        {"/vm", "", false, false},           {"/VM", "/vm/a", false, false},
+        {"/VM", "/vm/a", true, true},        {"/vm/disk1/a", "/vm/disk1", false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.szAncestor) + " of " + c.szPath);
+        EXPECT_EQ(c.bAncestor, FXPath::IsAncestorOf(c.szAncestor, c.szPath, c.bIgnoreCase));
+    }
+}
+
 } // namespace

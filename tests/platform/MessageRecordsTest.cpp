@@ -230,3 +230,91 @@ TEST(MessageRecordsTest, NameValuePairsCopyWhenMoved) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(MessageRecordsTest, NestedRecordsAreMadeOnDemandAndCopiedDeeply) {
+    CNMessageBase message(101, 93);
+    EXPECT_EQ(nullptr, message.getObjectAccessor(false, true, 1, 1, 0x65F4850C, 0xB4E5D0, 101, 1));
+
+    CNMessageBase **ppNested =
+        message.getObjectAccessor(true, true, 1, 1, 0x65F4850C, 0xB4E5D0, 101, 1);
+    ASSERT_NE(nullptr, ppNested);
+    ASSERT_NE(nullptr, *ppNested);
+    EXPECT_EQ(101, (*ppNested)->GetFamily());
+    EXPECT_EQ(1, (*ppNested)->GetType());
+    (*ppNested)->setstring(13, 16, "id-1");
+    // Fields added later leave the accessor's address good, and asking again gives the same one.
+    message.setint64(5, 5, 7);
+    message.setstring(6, 6, "six");
+    EXPECT_EQ(ppNested, message.getObjectAccessor(true, true, 1, 1, 0, 0, 101, 1));
+    EXPECT_TRUE(message.isSet(1));
+
+    CNMessageBase copy(message);
+    CNMessageBase assigned(0, 0);
+    assigned = message;
+    (*ppNested)->setstring(13, 16, "changed");
+
+    for (const CNMessageBase *pRecord : {&copy, &assigned}) {
+        const CNMessageBase *pNested = pRecord->getObject(1, 1);
+        ASSERT_NE(nullptr, pNested);
+        EXPECT_EQ("id-1", pNested->getstring(13, 16));
+        EXPECT_EQ(101, pRecord->GetFamily());
+        EXPECT_EQ(93, pRecord->GetType());
+    }
+    EXPECT_EQ("changed", message.getObject(1, 1)->getstring(13, 16));
+    // A record field is neither text nor integer, and the wrong index finds no record.
+    EXPECT_EQ("", message.getstring(1, 1));
+    EXPECT_EQ(0, message.getint64(1));
+    EXPECT_EQ(nullptr, message.getObject(2, 1));
+}
+
+TEST(MessageRecordsTest, SetObjectStoresACopyThatOutlivesTheOriginal) {
+    CNMessageBase command(48, 168);
+    {
+        auto *pCloud = new CNMessageBase(101, 150);
+        pCloud->setstring(1, 1, "cloud-item");
+        EXPECT_EQ(0, command.setObjectAccessor(pCloud, 69, 69, 0x65F4850C, 0x001AB884));
+        delete pCloud;
+    }
+    const CNMessageBase *pStored = command.getObject(69, 69);
+    ASSERT_NE(nullptr, pStored);
+    EXPECT_EQ("cloud-item", pStored->getstring(1, 1));
+    EXPECT_EQ(150, pStored->GetType());
+
+    EXPECT_EQ(1, command.setObjectAccessor(nullptr, 69, 69));
+    EXPECT_NE(nullptr, command.getObject(69, 69));
+    // A record stored into a field of itself is copied before the field lets go of it.
+    CNMessageBase self(1, 2);
+    self.setstring(3, 3, "x");
+    EXPECT_EQ(0, self.setObjectAccessor(&self, 3, 3));
+    ASSERT_NE(nullptr, self.getObject(3, 3));
+    EXPECT_EQ("x", self.getObject(3, 3)->getstring(3, 3));
+}
+
+TEST(MessageRecordsTest, SerializeWritesEveryFieldAsXml) {
+    CNMessageBase message(48, 216);
+    message.setint64(1, 1, 2);
+    CNMessageBase **ppFile = message.getObjectAccessor(true, true, 2, 2, 0, 0, 48, 168);
+    (*ppFile)->setstring(12, 12, "/a & <b>");
+
+    std::string strXml;
+    EXPECT_EQ(0, message.serialize(strXml, false));
+    EXPECT_EQ("<message family=\"48\" type=\"216\"><int64 index=\"1\" tag=\"1\">2</int64>"
+              "<message index=\"2\" tag=\"2\" family=\"48\" type=\"168\"><string index=\"12\" "
+              "tag=\"12\">/a &amp; &lt;b&gt;</string></message></message>",
+              strXml);
+    std::string strIndented;
+    message.serialize(strIndented, true);
+    EXPECT_NE(std::string::npos, strIndented.find('\n'));
+    // Either layout is the one form that unserialize reads.
+    for (const std::string &strText : {strXml, strIndented}) {
+        CNMessageBase read(48, 216);
+        ASSERT_EQ(0, read.unserialize(strText)) << strText;
+        EXPECT_EQ(2, read.getint64(1));
+        ASSERT_NE(nullptr, read.getObject(2, 2));
+        EXPECT_EQ("/a & <b>", read.getObject(2, 2)->getstring(12, 12));
+    }
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 // The initializer family: what a new initializer holds, the transmitter type each class's factory
-// makes, and the refusals of the entry point that belongs to the other family.
+// makes, the refusals of the entry point that belongs to the other family, and the index-log
+// entry point keeping the transmitter it started.
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,13 +11,18 @@
 #include <boost/make_shared.hpp>
 
 #include "platform/JobClients.h"
+#include "platform/testing/IndexServer.h"
 #include "platform/testing/LogCapture.h"
+#include "platform/testing/PlatformSettings.h"
+#include "platform/testing/VirtualClock.h"
 #include "startup/IdxLogWriterInit.h"
 #include "startup/IdxLogWriterInitBlkLvl.h"
 #include "startup/IdxLogWriterInitFSDirect.h"
 #include "startup/IdxLogWriterInitVSA.h"
 #include "startup/IdxLogWriterLiveCrawlInit.h"
+#include "startup/ScannerConfigurationBagId.h"
 #include "startup/SolrTransmitterInit.h"
+#include "tests/support/TempDir.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/TransmitterCallback.h"
 
@@ -87,9 +93,7 @@ TEST(IdxTransmitterInitTest, EachFactoryMakesItsClassesTransmitterType) {
             EXPECT_EQ(capture.Count(szLine), bExpected ? 1u : 0u) << szLine;
         }
         EXPECT_FALSE(capture.Contains("Unknown transmitter type"));
-        if (member.eType == eIDX_Transmitter_Solr) {
-            EXPECT_TRUE(ptrWorker);
-        }
+        EXPECT_TRUE(ptrWorker);
     }
 }
 
@@ -117,22 +121,34 @@ TEST(IdxTransmitterInitTest, TheOtherFamilysEntryPointIsRefusedAndChangesNothing
     }
 }
 
-TEST(IdxTransmitterInitTest, IndexLogStartUpIsRefusedUntilIndexLogWorkersExist) {
+// Each index-log class's entry point starts a transmitter of its type and keeps it; what goes into
+// its option bag and over its index-server connections is in IdxLogWriterInitTest.
+TEST(IdxTransmitterInitTest, IndexLogStartUpKeepsTheStartedTransmitter) {
     TQJobCtrlClient jobControl;
     TQBkpJobClient backupJob;
+    idxtest::PlatformSettingsScope settings;
+    idxtest::SetPlatformSetting("FileSystemAgent", "nTransmitterThreads", "1");
+    idxtest::VirtualClock clock;
+    idxtest::IndexServer server;
+    idxtest::TempDir dir;
     for (const FamilyMember &member : Family()) {
         if (member.eType == eIDX_Transmitter_Solr) {
             continue;
         }
         SCOPED_TRACE(member.szClass);
+        idxtest::IndexServer::Reset();
         std::unique_ptr<CIdxTransmitterInit> ptrInit = member.fnMake();
-        CKyError error =
-            ptrInit->InitializeIdxTransmitter(boost::make_shared<CBag>(), &jobControl, &backupJob,
-                                              boost::make_shared<CSolrTransmitterCallback>());
-        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 50)) << error.AsString();
-        EXPECT_TRUE(HasText(error, "Not supported"));
-        EXPECT_FALSE(ptrInit->GetSolrTransmitterInstance());
+        CBagPtr ptrScanner = boost::make_shared<CBag>();
+        ptrScanner->Write(SXScannerConfigurationBagId::idJobResultFolderPath, dir.Path());
+        CKyError error = ptrInit->InitializeIdxTransmitter(
+            ptrScanner, &jobControl, &backupJob, boost::make_shared<CSolrTransmitterCallback>());
+        ASSERT_FALSE(error.IsError()) << error.AsString();
+        CSolrTransmitterPtr ptrTransmitter = ptrInit->GetSolrTransmitterInstance();
+        ASSERT_TRUE(ptrTransmitter);
         EXPECT_EQ(ptrInit->GetSolrInitFailureReason(), "");
+        // The one worker opened its own index-server connection.
+        EXPECT_EQ(server.ConnectionsMade(), 1);
+        EXPECT_FALSE(ptrTransmitter->Stop().IsError());
     }
 }
 

@@ -252,3 +252,24 @@ TEST_F(IdxTransmitterThreadTest, CommitRequestIsPlacedReadAndDropped) {
     EXPECT_FALSE(ptrWorker->GetCommitParams().m_bCommitRequested);
     EXPECT_TRUE(weakSemaphore.expired());
 }
+
+TEST_F(IdxTransmitterThreadTest, TakingTheCommitRequestDropsItInTheSameStep) {
+    TestTransmitterThreadPtr ptrWorker = MakeWorker();
+    EXPECT_FALSE(ptrWorker->TakeCommitParams().m_bCommitRequested);
+
+    _CommitParams first;
+    first.m_bCommitRequested = true;
+    first.m_ptrReplySemaphore = boost::make_shared<TqSemaphore>(0);
+    ptrWorker->SetCommitFlag(first);
+    _CommitParams taken = ptrWorker->TakeCommitParams();
+    EXPECT_TRUE(taken.m_bCommitRequested);
+    EXPECT_EQ(first.m_ptrReplySemaphore, taken.m_ptrReplySemaphore);
+    EXPECT_FALSE(ptrWorker->GetCommitParams().m_bCommitRequested);
+
+    // A request placed while the taken one is being answered waits for the next pass.
+    _CommitParams second = first;
+    second.m_ptrReplySemaphore = boost::make_shared<TqSemaphore>(0);
+    ptrWorker->SetCommitFlag(second);
+    EXPECT_EQ(second.m_ptrReplySemaphore, ptrWorker->TakeCommitParams().m_ptrReplySemaphore);
+    EXPECT_FALSE(ptrWorker->TakeCommitParams().m_bCommitRequested);
+}

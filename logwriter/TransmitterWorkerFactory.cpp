@@ -1,10 +1,15 @@
 // The worker factory of the transmitter: which worker class serves which transmitter type. It
-// lives with the workers it makes, so that the transmitter itself knows them only through their
-// common base.
+// lives in the top layer, beside the last of the workers it makes, so that it sees every worker
+// class while the transmitter itself knows them only through their common base.
 #include <cstdint>
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/MakeSharedNothrow.h"
+#include "logwriter/IdxLogWriterLiveCrawlThread.h"
+#include "logwriter/IdxLogWriterThread.h"
+#include "logwriter/IdxLogWriterThreadBlkLvl.h"
+#include "logwriter/IdxLogWriterThreadFSDirect.h"
+#include "logwriter/IdxLogWriterThreadVSA.h"
 #include "platform/LogWriter.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
@@ -19,22 +24,30 @@ IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
         ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
                                                                        state.m_ptrOptions);
         break;
-    // The index-log worker classes are not part of this library yet: their types get no worker,
-    // so Start fails with 14 rather than run them on a worker of another kind.
     case eIDX_Transmitter_LogWriter:
         IDX_LOG(2, "Instantiating LogWriter thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThread>(m_ptrSolrTransmitterPrivate,
+                                                                    state.m_ptrOptions);
         break;
     case eIDX_Transmitter_VSA:
         IDX_LOG(2, "Instantiating VSA LogWriter thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadVSA>(m_ptrSolrTransmitterPrivate,
+                                                                       state.m_ptrOptions);
         break;
     case eIDX_Transmitter_BlkLvl:
         IDX_LOG(2, "Instantiating block level LogWriter thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadBlkLvl>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions);
         break;
     case eIDX_Transmitter_FSDirect:
         IDX_LOG(2, "Instantiating FS Direct LogWriter thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadFSDirect>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions);
         break;
     case eIDX_Transmitter_LiveCrawl:
         IDX_LOG(2, "Instantiating LogWriter Live Crawl thread");
+        ptrWorker = boost::make_shared_nothrow<CIdxLogWriterThreadLiveCrawl>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions);
         break;
     default:
         IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);

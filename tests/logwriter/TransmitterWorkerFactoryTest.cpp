@@ -1,4 +1,5 @@
-// The worker factory of the transmitter and the engine worker it makes by default.
+// The worker factory of the transmitter: the worker class of each type, and the engine worker it
+// makes by default.
 #include <chrono>
 #include <string>
 #include <thread>
@@ -7,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "engine/SolrTransmitterThread.h"
+#include "logwriter/IdxLogWriterLiveCrawlThread.h"
+#include "logwriter/IdxLogWriterThreadBlkLvl.h"
+#include "logwriter/IdxLogWriterThreadFSDirect.h"
+#include "logwriter/IdxLogWriterThreadVSA.h"
 #include "platform/testing/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
@@ -50,6 +55,37 @@ TEST(TransmitterWorkerFactoryTest, FactoryMakesTheWorkerOfTheType) {
         } else {
             EXPECT_TRUE(capture.Lines().empty());
         }
+    }
+}
+
+TEST(TransmitterWorkerFactoryTest, IndexLogTypesGetTheirOwnWorkerClass) {
+    auto classOf = [](const IIdxTransmitterThreadPtr &ptrWorker) -> std::string {
+        IIdxTransmitterThread *pWorker = ptrWorker.get();
+        if (dynamic_cast<CIdxLogWriterThreadVSA *>(pWorker)) {
+            return "VSA";
+        }
+        if (dynamic_cast<CIdxLogWriterThreadBlkLvl *>(pWorker)) {
+            return "BlkLvl";
+        }
+        if (dynamic_cast<CIdxLogWriterThreadFSDirect *>(pWorker)) {
+            return "FSDirect";
+        }
+        if (dynamic_cast<CIdxLogWriterThread *>(pWorker)) {
+            return "LogWriter";
+        }
+        if (dynamic_cast<CIdxLogWriterThreadLiveCrawl *>(pWorker)) {
+            return "LiveCrawl";
+        }
+        return "other";
+    };
+    const char *aszExpected[] = {"other", "LogWriter", "VSA", "BlkLvl", "FSDirect", "LiveCrawl"};
+    for (int nType = 0; nType <= 5; ++nType) {
+        SCOPED_TRACE(nType);
+        CSolrTransmitter transmitter(static_cast<eIDX_Transmitter_Type>(nType));
+        IIdxTransmitterThreadPtr ptrWorker = transmitter.GetIdxTransmitterThreadObj();
+        ASSERT_TRUE(ptrWorker);
+        EXPECT_EQ(aszExpected[nType], classOf(ptrWorker));
+        EXPECT_FALSE(ptrWorker->IsRunning());
     }
 }
 
