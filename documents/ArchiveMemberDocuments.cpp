@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/Locks.h"
@@ -27,9 +28,6 @@
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
-
-const uint32_t kErrorNotEnoughMemory = 14;
-const uint32_t kErrorNoMoreFiles = 18;
 
 const char kDocumentTypeMember[] = "10";
 const char kSettingsSection[] = "FileSystemAgent";
@@ -64,7 +62,7 @@ CKyError MakeArchiveComponent(const std::string &strUpperExtension, std::string 
     nFormat = static_cast<int>(eFormat);
     ptrZip = boost::make_shared_nothrow<C7zip>(strHome, eFormat);
     if (!ptrZip) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     CKyError error = ptrZip->Initialize();
     if (error.IsError()) {
@@ -202,7 +200,7 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                     CAnalyticsItemUnix *pAnalytics =
                         ptrMember ? new (std::nothrow) CAnalyticsItemUnix(ptrMember) : nullptr;
                     if (!pAnalytics) {
-                        memberResult = FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+                        memberResult = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
                         break;
                     }
                     ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
@@ -243,7 +241,7 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
     if (memberResult.IsError()) {
         return memberResult;
     }
-    if (!FXErrorUtil::IsWin32(walkResult, kErrorNoMoreFiles)) {
+    if (!FXErrorUtil::IsWin32(walkResult, EIdxError::eNoMoreFiles)) {
         return walkResult.Push(FXLOC);
     }
     if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
@@ -305,11 +303,11 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
         CItemPtr ptrMember = boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strMemberPath,
                                                                         strMemberPath, memberData);
         if (!ptrMember) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         CAnalyticsItemUnix *pAnalytics = new (std::nothrow) CAnalyticsItemUnix(ptrMember);
         if (!pAnalytics) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
 

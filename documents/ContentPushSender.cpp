@@ -19,6 +19,7 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/StringHelpers.h"
@@ -32,10 +33,6 @@
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
-
-const uint32_t kErrorInvalidFunction = 1;
-const uint32_t kErrorNotEnoughMemory = 14;
-const uint32_t kErrorOperationAborted = 995;
 
 // The content documents travel as the extract request's parameters.
 const EFieldForm kLiteral = EFieldForm::eLiteral;
@@ -83,7 +80,7 @@ public:
                                            strPath.c_str());
         }
         if (!S_ISREG(status.st_mode)) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
                                            "[%s] is not a regular file", strPath.c_str());
         }
         m_ullFoundSize = static_cast<uint64_t>(status.st_size);
@@ -208,8 +205,8 @@ CKyError CSolrTransmitterThread::ReadRegularFileContent(const std::string &strPa
                                        strPath.c_str());
     }
     if (!S_ISREG(status.st_mode)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "[%s] is not a regular file",
-                                       strPath.c_str());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
+                                       "[%s] is not a regular file", strPath.c_str());
     }
     const uint64_t ullSize = static_cast<uint64_t>(status.st_size);
     ullSeenSize = ullSize;
@@ -244,7 +241,7 @@ CKyError CSolrTransmitterThread::ReadRegularFileContent(const std::string &strPa
             }
         }
     } catch (const std::bad_alloc &) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
                                        "Not enough memory to read [%s] (%llu bytes)",
                                        strPath.c_str(), static_cast<unsigned long long>(ullSize));
     }
@@ -304,7 +301,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
             if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
                 IDX_LOG(4, "Received Quit flag. Exiting TransmitterThread");
             }
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        std::string());
             // What was not taken is not indexed.
             batch.FailAll("the transmitter was aborted before they were sent");
             break;
@@ -387,8 +385,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                                                   strContent, ptrStream, strHash, bTooLarge,
                                                   ullSeenSize);
                     } catch (const std::exception &e) {
-                        error =
-                            FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction, "%s", e.what());
+                        error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction, "%s",
+                                                        e.what());
                     }
                     if (error.IsError()) {
                         bReadError = true;

@@ -9,6 +9,7 @@
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "platform/LogWriter.h"
@@ -21,8 +22,6 @@
 namespace {
 
 const size_t kCrcBufferSize = 4096;
-const uint32_t kErrorNotEnoughMemory = 14;
-const uint32_t kErrorInvalidFunction = 1;
 
 } // namespace
 
@@ -131,7 +130,7 @@ CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::strin
             error = FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
                                             strPath.c_str());
         } else if (!S_ISREG(status.st_mode)) {
-            error = FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidFunction,
+            error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
                                             "[%s] is not a regular file", strPath.c_str());
         }
     }
@@ -147,7 +146,7 @@ CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::strin
     if (!ptrBuffer.is_valid()) {
         IDX_LOG_ERROR("Not enough memory (%llu bytes) to read the contents of file [%s]",
                       static_cast<unsigned long long>(kCrcBufferSize), strPath.c_str());
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     memset(ptrBuffer.get(), 0, kCrcBufferSize);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/Bag.h"
 #include "platform/CIWebServiceHandler.h"
@@ -16,9 +17,6 @@
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
-
-constexpr uint32_t kErrorNotEnoughMemory = 14;
-constexpr uint32_t kErrorOperationAborted = 995;
 
 // Folders included: the web service tells them apart itself.
 constexpr int32_t kDocumentTypeSiteItem = 1;
@@ -65,9 +63,10 @@ CKyError CSolrTransmitterThread::SendSPItemsToWebService(CItemBatch &batch) {
     while (!batch.IsEmpty()) {
         if (options.IsAborted()) {
             IDX_LOG(4, "Recieved Quit flag. Exiting TransmitterThread");
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        std::string());
             batch.FailAll("the transmitter was aborted before they were handed over");
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
         const CItemPtr ptrItem = batch.Front();
 
@@ -78,7 +77,7 @@ CKyError CSolrTransmitterThread::SendSPItemsToWebService(CItemBatch &batch) {
                 kDocumentTypeSiteItem, vecNoProperties);
         if (!ptrRecord) {
             batch.SetReason("no memory for an item record");
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
 
         CKyError pushError;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/StringHelpers.h"
 #include "platform/Bag.h"
 #include "platform/Clock.h"
@@ -18,8 +19,6 @@
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
-
-constexpr uint32_t kErrorSkipItem = 1246;
 
 const char kUncPrefix[] = "\\\\UNC\\";
 const char kNetworkPrefix[] = "\\\\";
@@ -169,7 +168,7 @@ CSolrTransmitterThread::BuildVMCustomProperty(const CItemPtr &ptrItem, const std
     if (!bRoot && strKeyPath == kRootPath) {
         IDX_LOG(1, "Skipping push for [%s], ItemName [%s]", strKeyPath.c_str(),
                 item.GetName().c_str());
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorSkipItem,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eSkipItem,
                                        "Skipping push for [%s], ItemName [%s]", strKeyPath.c_str(),
                                        item.GetName().c_str());
     }

@@ -9,6 +9,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/CIWebServiceHandler.h"
@@ -21,10 +22,6 @@
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
-
-constexpr uint32_t kErrorNotEnoughMemory = 14;
-constexpr uint32_t kErrorOperationAborted = 995;
-constexpr uint32_t kErrorSkipItem = 1246;
 
 constexpr int32_t kDocumentTypeFile = 1;
 constexpr int32_t kDocumentTypeFolder = 4;
@@ -83,11 +80,12 @@ CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
     while (!batch.IsEmpty()) {
         if (options.IsAborted()) {
             IDX_LOG(4, "Recieved Quit flag. Exiting TransmitterThread");
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        std::string());
             // The failures collected so far and the items not handed over are written when the
             // batch ends.
             batch.FailAll(kAbortedReason);
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
         const CItemPtr ptrItem = batch.Front();
         const std::string &strItemPath = ptrItem->GetFullyQualifiedItemName();
@@ -129,7 +127,7 @@ CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
         CKyError error = BuildVMCustomProperty(ptrItem, strPath, vecProperties, strVersionGuid);
         IDX_LOG(30, "For strFQN=[%s], contentid=[%s], versionGUID=[%s]", strPath.c_str(),
                 strContentId.c_str(), strVersionGuid.c_str());
-        if (FXErrorUtil::IsWin32(error, kErrorSkipItem)) {
+        if (FXErrorUtil::IsWin32(error, EIdxError::eSkipItem)) {
             // Not one of the job's folders: passed over, nothing is owed for it.
             batch.SentFront();
             continue;
@@ -146,7 +144,7 @@ CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
             ptrItem->IsFolder() ? kDocumentTypeFolder : kDocumentTypeFile, vecProperties);
         if (!ptrRecord) {
             batch.SetReason("no memory for an item record");
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
 
         CKyError pushError;
@@ -206,8 +204,8 @@ CKyError CSolrTransmitterThread::FinishWebServiceBatch(CItemBatch &batch, int64_
     const int64_t llThreshold = m_ptrOptions->GetMaxConsecutiveFailuresThreshold();
     if (llThreshold > 0 && llFailed > 0 && llFailed >= llThreshold) {
         IDX_LOG_ERROR("%s", szThresholdMessage);
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted), std::string());
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted);
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
     }
     return CKyError::Success();
 }

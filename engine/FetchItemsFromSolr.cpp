@@ -3,12 +3,11 @@
 #include <boost/make_shared.hpp>
 
 #include "engine/FetchItemsFromSolrPrivate.h"
+#include "foundation/ErrorCodes.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
 
-namespace {
-const uint32_t kErrorNotEnoughMemory = 14;
-}
+namespace {}
 
 CFetchItemsFromSolr::CFetchItemsFromSolr(uint64_t ullFirstNumber, uint64_t ullSecondNumber,
                                          const std::string &strSearchText) {
@@ -30,7 +29,7 @@ CKyError CFetchItemsFromSolr::FetchItems(const std::string &strOutputFile, bool 
                                          bool bSize) try {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
     if (!m_ptrPrivate) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     return m_ptrPrivate->FetchItems(strOutputFile, bDataType, bSize);
 } catch (...) {

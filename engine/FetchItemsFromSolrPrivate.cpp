@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <new>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "platform/ContentIndexingMessages.h"
@@ -13,9 +14,6 @@
 #include "platform/TQLibCurl.h"
 
 namespace {
-
-const uint32_t kErrorExportFailed = 774;
-const uint32_t kErrorNoItems = 4306;
 
 const char kSection[] = "FileSystemAgent";
 const char kWebServerSetting[] = "WebServerURL";
@@ -117,7 +115,7 @@ CKyError CFetchItemsFromSolrPrivate::FetchItems(const std::string &strOutputFile
     const int nSerialized = request.serialize(strRequest, false);
     if (nSerialized != 0) {
         IDX_LOG_ERROR("Failed to serialize the TqSearchRequest with error code [%d]", nSerialized);
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorExportFailed,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Failed to serialize TqSearchRequest, error=[%d]",
                                        nSerialized);
     }
@@ -146,7 +144,8 @@ CKyError CFetchItemsFromSolrPrivate::FetchItems(const std::string &strOutputFile
     if (deleteError.IsError()) {
         IDX_LOG_ERROR("Failed to delete the adhoc file, error=%s", deleteError.AsString().c_str());
     }
-    return FXErrorUtil::ErrorWin32(FXLOC, kErrorNoItems, "Index query returned 0 items");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eSearchReturnedNothing,
+                                   "Index query returned 0 items");
 }
 
 bool CFetchItemsFromSolrPrivate::IsCollectEmpty(const std::string &strFile) {
@@ -170,12 +169,12 @@ CKyError CFetchItemsFromSolrPrivate::GetUserWhoStartedTheJob(std::string &strUse
     EvTask task(EvEvent::getJobId(), 0, nullptr, false);
     const int nResult = task.getOptionString(EvTask::kOptionStartedByUser, strUser, nullptr);
     if (nResult != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorExportFailed,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Failed to get user who started the job. Error [%d]",
                                        nResult);
     }
     if (strUser.empty()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorExportFailed,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Got user as empty who started the job.");
     }
     return CKyError::Success();

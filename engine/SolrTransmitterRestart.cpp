@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/Locks.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
@@ -171,7 +172,7 @@ CKyError RunRequestAndCommit(CSolrTransmitterPrivatePtr &ptrState, Request reque
     try {
         IIdxTransmitterThreadPtr ptrWorker = MakeOneShotWorker(ptrState);
         if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         CKyError error = request(*ptrWorker);
         if (error.IsError()) {
@@ -231,10 +232,11 @@ CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
 
         IIdxTransmitterThreadPtr ptrWorker = MakeOneShotWorker(m_ptrSolrTransmitterPrivate);
         if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         if (!ptrWorker->IsIdxEngineRunning()) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 1168, "Solr ping request to server failed");
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eEnginePingFailed,
+                                           "Solr ping request to server failed");
         }
         bRunning = true;
         return CKyError::Success();

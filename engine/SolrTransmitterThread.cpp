@@ -9,6 +9,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/StringHelpers.h"
 #include "platform/CIWebServiceHandler.h"
 #include "platform/FilterSet.h"
@@ -91,10 +92,12 @@ CKyError CSolrTransmitterThread::LoadTqCurlLib() {
 CKyError CSolrTransmitterThread::InitializeCurlObject() {
     if (!m_ptrCurl->TQLibCurlInit(kXmlHeaderLine, true, true, nullptr)) {
         IDX_LOG_ERROR("Failed to initialize curl object");
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to initialize curl object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to initialize curl object");
     }
     if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to set curl option:[CURLOPT_NOSIGNAL]");
     }
 
     if (!m_ptrOptions->IsVMContentIndexing() && !m_ptrOptions->IsSPContentIndexing()) {
@@ -198,7 +201,7 @@ void CSolrTransmitterThread::OnStart() {
 
 void CSolrTransmitterThread::OnEvent() {
     if (IsAbortedOrLog(*m_ptrOptions)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
 
@@ -234,7 +237,8 @@ void CSolrTransmitterThread::OnEvent() {
 
         if (IsAbortedOrLog(*m_ptrOptions)) {
             batch.SetReason("the transmitter was aborted before they were sent");
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        std::string());
             SetIdle(true);
             return;
         }

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/EngineStatus.h"
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/LogWriter.h"
@@ -17,11 +19,6 @@ namespace {
 // URLs must fit a 64 KiB buffer with its terminating zero. A longer one is refused whole rather
 // than cut, since a cut URL would post to another address or lose literal parameters silently.
 const size_t kMaxUrlBytes = 65536;
-
-const uint32_t kStatusOk = 200;
-const uint32_t kStatusBadRequest = 400;
-const uint32_t kStatusCompletedWithErrors = 595;
-const uint32_t kStatusEmptyAnswer = 999;
 
 // A request in flight when the end of the work is asked for is given up once it has moved no
 // byte for this long, or this long after the end was seen at the latest: an answer that is
@@ -180,7 +177,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
 
     if (strUrl.size() >= kMaxUrlBytes) {
         m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-        return FXErrorUtil::ErrorWin32(FXLOC, 87,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "URL of %zu bytes not sent: URLs must be shorter than %zu "
                                        "bytes",
                                        strUrl.size(), kMaxUrlBytes);
@@ -189,7 +186,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
     // cannot become reachable by waiting: no request, no retries.
     if (strUrl.empty()) {
         m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "No URL to post to");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter, "No URL to post to");
     }
 
     if (m_strHttpHeader.empty()) {
@@ -234,7 +231,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
                           "stopping, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
             m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "http post failed: given up, the transmitter is "
                                            "aborted or the worker is stopping");
         }
@@ -243,7 +240,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
             IDX_LOG_ERROR("http post failed, its body could not be read, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
             m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "http post failed: its body could not be "
                                            "read");
         }
@@ -253,18 +250,19 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
             IDX_LOG_ERROR("http post failed, the URL cannot be used, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
             m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-            return FXErrorUtil::ErrorWin32(FXLOC, 87, "URL [%s] cannot be used: %s", strUrl.c_str(),
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                           "URL [%s] cannot be used: %s", strUrl.c_str(),
                                            m_ptrCurl->GetLastErrorText().c_str());
         }
 
         strMessage.clear();
-        if (!bSendFailed && nStatus == kStatusOk && nAnswerLength == 0 && bExpectsAnswer) {
+        if (!bSendFailed && nStatus == EEngineStatus::eOk && nAnswerLength == 0 && bExpectsAnswer) {
             // The engine answers every update, extract and commit with a status document: no
             // body means that nothing is known to have been done.
             bSendFailed = true;
-            nStatus = kStatusEmptyAnswer;
+            nStatus = EEngineStatus::eEmptyAnswer;
             IDX_LOG(6, "Empty response to solr post request");
-        } else if (nStatus != kStatusOk) {
+        } else if (nStatus != EEngineStatus::eOk) {
             // A 200 answer is never parsed, so the answer is only copied when it will be read.
             strAnswer.assign(pAnswer ? pAnswer : "", nAnswerLength);
             CKyError parseError = ParseResult(strAnswer, nStatus, strMessage);
@@ -305,11 +303,11 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
         }
 
         m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-        if (nStatus == kStatusBadRequest) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 400, "http post failed");
+        if (nStatus == EEngineStatus::eBadRequest) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eEngineBadRequest, "http post failed");
         }
-        if (nStatus != kStatusCompletedWithErrors) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 774, "http post failed");
+        if (nStatus != EEngineStatus::eCompletedWithErrors) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "http post failed");
         }
         // 595: the engine took the request but some of it failed; the job is marked as
         // completed with errors through the push-failed flag and the request counts as done.
@@ -329,18 +327,18 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
 
 CKyError CSolrTransmitterThread::ParseResult(const std::string &strAnswer, uint32_t &nStatus,
                                              std::string &strMessage) {
-    if (nStatus == kStatusOk) {
+    if (nStatus == EEngineStatus::eOk) {
         return CKyError::Success();
     }
     if (strAnswer.empty()) {
-        nStatus = kStatusEmptyAnswer;
+        nStatus = EEngineStatus::eEmptyAnswer;
         IDX_LOG(6, "Empty response to solr post request");
         return CKyError::Success();
     }
 
     CKyXDocumentPtr ptrDocument = boost::make_shared_nothrow<CKyXDocument>();
     if (!ptrDocument) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     CKyError error = ptrDocument->LoadFromString(strAnswer);
     if (error.IsError()) {
@@ -410,8 +408,8 @@ CKyError CSolrTransmitterThread::SelectNodeGetText(const CKyXDocumentPtr &ptrDoc
         *pbFound = false;
     }
     if (!ptrDocument) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "No document to select [%s] in",
-                                       strXPath.c_str());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "No document to select [%s] in", strXPath.c_str());
     }
 
     CKyXPathNodeSet nodeSet;

@@ -3,6 +3,7 @@
 // or aborts the transmitter.
 #include <algorithm>
 
+#include "engine/EngineStatus.h"
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Locks.h"
 #include "foundation/StringHelpers.h"
@@ -20,16 +21,6 @@ namespace {
 const char *const kSettingsSection = "FileSystemAgent";
 
 // Engine status codes the policy knows (besides the HTTP status 400).
-const uint32_t kStatusBadRequest = 400;
-const uint32_t kStatusOutOfMemory = 590;
-const uint32_t kStatusOutOfDiskSpace = 592;
-const uint32_t kStatusIndexServerError = 593;
-const uint32_t kStatusPushFailed = 594;
-const uint32_t kStatusCompletedWithErrors = 595;
-const uint32_t kStatusPushFailedOther = 596;
-const uint32_t kStatusFleetServerDown = 597;
-const uint32_t kStatusNotResponding = 601;
-const uint32_t kStatusEmptyAnswer = 999;
 
 const uint32_t kOutOfMemoryWaitSeconds = 60;
 const uint32_t kNotRespondingWaitSeconds = 30;
@@ -78,12 +69,12 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
     std::string strReason;
 
     switch (nStatus) {
-    case kStatusBadRequest:
+    case EEngineStatus::eBadRequest:
         IDX_LOG(1, "Received error [%s]. Badly formed request", strMessage.c_str());
         bRetry = false;
         break;
 
-    case kStatusOutOfMemory: {
+    case EEngineStatus::eOutOfMemory: {
         const long long llMaxMem = m_ptrOptions->GetMaxRetryOnMemoryFailures();
         const int64_t llEarlier = m_llConsecutiveFailures++;
         if (llEarlier <= llMaxMem && !m_ptrOptions->IsAborted()) {
@@ -103,7 +94,7 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         break;
     }
 
-    case kStatusOutOfDiskSpace:
+    case EEngineStatus::eOutOfDiskSpace:
         if (nResilientScanRetryCount != 0) {
             ++m_llConsecutiveFailures;
         }
@@ -112,12 +103,12 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         bHandled = true;
         break;
 
-    case kStatusIndexServerError:
+    case EEngineStatus::eIndexServerError:
         IDX_LOG(1, "Received error [%s] from Index server", strMessage.c_str());
         break;
 
-    case kStatusPushFailed:
-    case kStatusPushFailedOther:
+    case EEngineStatus::ePushFailed:
+    case EEngineStatus::ePushFailedOther:
         if (nResilientScanRetryCount != 0) {
             ++m_llConsecutiveFailures;
         }
@@ -126,14 +117,14 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         bHandled = true;
         break;
 
-    case kStatusCompletedWithErrors:
+    case EEngineStatus::eCompletedWithErrors:
         IDX_LOG(1,
                 "Received error [%s] from Index server. Job will be marked as \"completed with "
                 "errors.\"",
                 strMessage.c_str());
         break;
 
-    case kStatusFleetServerDown:
+    case EEngineStatus::eFleetServerDown:
         // Counted as 592 is, so that a retry limit ends an unbroken run of these too.
         if (nResilientScanRetryCount != 0) {
             ++m_llConsecutiveFailures;
@@ -143,15 +134,15 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         bHandled = true;
         break;
 
-    case kStatusNotResponding:
-    case kStatusEmptyAnswer: {
+    case EEngineStatus::eNotResponding:
+    case EEngineStatus::eEmptyAnswer: {
         // Only a job that has queued something is known to need the engine: a failing
         // start-up request (ping, clear) must fail at once.
         if (m_ptrSolrTransmitterPrivate->GetItemsQueued() <= 0) {
             break;
         }
         const int64_t llCount = ++m_llConsecutiveFailures;
-        const bool bNotResponding = nStatus == kStatusNotResponding;
+        const bool bNotResponding = nStatus == EEngineStatus::eNotResponding;
         const long long llLimit = bNotResponding ? 3 * llMaxFailures : llMaxFailures;
         if (llCount < llLimit && !m_ptrOptions->IsAborted()) {
             if (bNotResponding) {

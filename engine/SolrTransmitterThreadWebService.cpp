@@ -11,6 +11,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/ErrorCodes.h"
 #include "platform/CIWebServiceHandler.h"
 #include "platform/KyLibrary.h"
 #include "platform/LogWriter.h"
@@ -22,10 +23,6 @@ namespace {
 
 const char *const kWebServiceLibrary = "libTqCIWebServiceHandler.so";
 const char *const kWebServiceEntryPoint = "getTqCIWebServiceHandle";
-
-constexpr uint32_t kErrorNotEnoughMemory = 14;
-constexpr uint32_t kErrorGeneralFailure = 774;
-constexpr uint32_t kErrorOperationAborted = 995;
 
 // Deletes a handler through its own virtual destructor, then lets the library that made it go.
 class CWebServiceHandlerDeleter {
@@ -64,7 +61,7 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
             reinterpret_cast<PFN_getTqCIWebServiceHandle>(pAddress);
         TQLX_ContentIndexing::ICIWSHandler *pHandler = pfnGetHandle(options.IsVMContentIndexing());
         if (pHandler == nullptr) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
                                            "The web-service plug-in made no handler");
         }
         // Should the reset itself fail, the deleter still deletes the handler.
@@ -95,7 +92,7 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
     bool bTaskSubmitted = false;
     CreateWebServiceTask(strUrl, nApplicationType, bTaskSubmitted);
     if (!bTaskSubmitted) {
-        return FXErrorUtil::ErrorWin32(FXLOC, kErrorOperationAborted,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted,
                                        "The indexing web service did not take the task, URL=[%s]",
                                        strUrl.c_str());
     }
@@ -142,7 +139,7 @@ bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
 CKyError CSolrTransmitterThread::RefuseWebServiceBatch(CItemBatch &batch) {
     CKyError error = m_webServiceStartError;
     if (!error.IsError()) {
-        error = FXErrorUtil::ErrorWin32(FXLOC, kErrorGeneralFailure,
+        error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                         "The worker has no web-service handler");
     }
     IDX_LOG_ERROR("No web-service handler to send %zu items to, error=%s", batch.GetSize(),

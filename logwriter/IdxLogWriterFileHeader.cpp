@@ -9,6 +9,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "logwriter/IdxLogWriterThread.h"
@@ -152,7 +153,7 @@ CKyError CIdxLogWriterThread::GenerateAndSendFileIdToIndex() {
     boost::shared_ptr<IdxMetadata::IdxMetaData> ptrMessage =
         boost::make_shared_nothrow<IdxMetadata::IdxMetaData>();
     if (!ptrMessage) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     FileIdPairs vecPairs;
     CKyError error = GenerateFileIDs(vecPairs);
@@ -217,33 +218,39 @@ CKyError CIdxLogWriterThread::GenerateFileIDs(FileIdPairs &vecPairs) {
 CKyError CIdxLogWriterThread::SendFileMetadataInfoToIdx(
     const boost::shared_ptr<IdxMetadata::IdxMetaData> &ptrMessage, const FileIdPairs &vecPairs) {
     if (!ptrMessage) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Invalid IdxMetadata object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Invalid IdxMetadata object");
     }
     if (vecPairs.empty()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "File ID vector for index is empty");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "File ID vector for index is empty");
     }
     if (!m_ptrIdxConnection) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Index connection is not initialized");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Index connection is not initialized");
     }
 
     CNMessageBase **ppIndexing =
         ptrMessage->getObjectAccessor(true, true, 1, 1, kMetaDataClass, 0x00B4E5D0, 101, 1);
     CNMessageBase *pIndexing = ppIndexing != nullptr ? *ppIndexing : nullptr;
     if (pIndexing == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Indexing data object is invalid");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Indexing data object is invalid");
     }
     CNMessageBase **ppAging =
         ptrMessage->getObjectAccessor(true, true, 11, 11, kMetaDataClass, 0x00543D21, 101, 37);
     CNMessageBase *pAging = ppAging != nullptr ? *ppAging : nullptr;
     if (pAging == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Aging data object is invalid");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Aging data object is invalid");
     }
     CNMessageBase **ppDbInfo = pIndexing->getObjectAccessor(
         true, true, 12, 15, kIndexingDataClass, 0x00843769, IdxMetadata::IdxDbInfo::kFamily,
         IdxMetadata::IdxDbInfo::kType);
     CNMessageBase *pDbInfo = ppDbInfo != nullptr ? *ppDbInfo : nullptr;
     if (pDbInfo == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Indexing Db info object is invalid");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Indexing Db info object is invalid");
     }
 
     for (const auto &pair : vecPairs) {
@@ -282,7 +289,8 @@ CKyError CIdxLogWriterThread::SendFileMetadataInfoToIdx(
     }
 
     if (m_ptrIdxConnection->sendMetaDataInfo(ptrMessage.get()) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to add metadata for a path [%s].",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to add metadata for a path [%s].",
                                        m_strItemPath.c_str());
     }
     return CKyError::Success();
@@ -290,10 +298,12 @@ CKyError CIdxLogWriterThread::SendFileMetadataInfoToIdx(
 
 CKyError CIdxLogWriterThread::SendFileInfoToIdx() {
     if (!m_ptrIdxConnection) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Index connection is not initialized");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Index connection is not initialized");
     }
     if (m_ptrIdxConnection->sendFileInfo(m_pFileHeader.get(), m_nFilesSent, nullptr, 0) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to send indexing file info for [%s].",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to send indexing file info for [%s].",
                                        m_strItemPath.c_str());
     }
     ++m_nFilesSent;

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/Locks.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "logwriter/IdxLogWriterCommon.h"
@@ -84,7 +85,7 @@ void CIdxLogWriterThreadLiveCrawl::OnStart() {
 
 void CIdxLogWriterThreadLiveCrawl::OnEvent() {
     if (IsAbortedOrLog(*m_ptrOptions)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
 
@@ -119,7 +120,8 @@ void CIdxLogWriterThreadLiveCrawl::OnEvent() {
                 batch.SetReason("the transmitter was aborted before they were sent");
             }
             batch.RecordFailures();
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        std::string());
             SetIdle(true);
             return;
         }
@@ -146,18 +148,20 @@ CKyError CIdxLogWriterThreadLiveCrawl::CheckAndProcessCommitFlag() {
     if (!request.m_ptrReplySemaphore || !request.m_ptrOffsetsLock ||
         !request.m_ptrCollectFileOffsets) {
         reply(false);
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Invalid Commit parameters found");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Invalid Commit parameters found");
     }
     if (!m_bInitialized || !m_ptrIdxConnection) {
         reply(false);
-        return FXErrorUtil::ErrorWin32(FXLOC, 774,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Failed to commit IDX-Log, the index connection is not "
                                        "initialized: %s",
                                        m_strStartFailure.c_str());
     }
     if (m_ptrIdxConnection->updateRestartInfo(0) != 0) {
         reply(false);
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to commit IDX-Log");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to commit IDX-Log");
     }
 
     const uint32_t nMaxCollectFileId = m_ptrOptions->GetMaxCollectFileID();
@@ -177,8 +181,8 @@ CKyError CIdxLogWriterThreadLiveCrawl::CheckAndProcessCommitFlag() {
 
 CKyError CIdxLogWriterThreadLiveCrawl::ProcessItems(CItemBatch &batch) {
     if (!m_bInitialized) {
-        CKyError error =
-            FXErrorUtil::ErrorWin32(FXLOC, 774, "Live-Crawl module intialization failed");
+        CKyError error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                                 "Live-Crawl module intialization failed");
         error.Push(FXLOC, "%s", m_strStartFailure.c_str());
         batch.FailAll(error.AsString());
         return error;
@@ -223,13 +227,15 @@ CKyError CIdxLogWriterThreadLiveCrawl::SendInfoToIndex(const CItemPtr &ptrItem) 
     // Only items of the file system have what a command carries; anything else cannot be
     // indexed, and says so rather than counting as sent.
     if (dynamic_cast<CFindFirstItem *>(ptrItem.get()) == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Item [%s] is not a file-system item",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Item [%s] is not a file-system item",
                                        ptrItem->GetPath().c_str());
     }
     CLiveCrawlInterface *pLiveCrawl =
         dynamic_cast<CLiveCrawlInterface *>(ptrItem->GetInterface(EItemInterfaceId::eLiveCrawl));
     if (pLiveCrawl == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Item doesnt have Live crawl interface");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Item doesnt have Live crawl interface");
     }
 
     CNMessageBase **ppItemRecord =
@@ -248,7 +254,8 @@ CKyError CIdxLogWriterThreadLiveCrawl::SendInfoToIndex(const CItemPtr &ptrItem) 
     CNMessageBase *pFile = ppFile != nullptr ? *ppFile : nullptr;
     CNMessageBase *pMetadata = ppMetadata != nullptr ? *ppMetadata : nullptr;
     if (pFile == nullptr || pMetadata == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Index command object is invalid");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Index command object is invalid");
     }
 
     command.setint64(1, 1, pLiveCrawl->IsItemDeleted() ? kOperationDelete : kOperationAdd,
@@ -293,7 +300,7 @@ CKyError CIdxLogWriterThreadLiveCrawl::SendInfoToIndex(const CItemPtr &ptrItem) 
                       strXml.c_str());
     }
     if (m_ptrIdxConnection->sendFileInfoV2(dbInfo, command) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to add metadata");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Failed to add metadata");
     }
 
     // The last item sent for a collect file gives its offset, even when smaller. An id outside
@@ -344,14 +351,14 @@ CKyError CIdxLogWriterThreadLiveCrawl::LogPerformanceCounters() {
 }
 
 CKyError CIdxLogWriterThreadLiveCrawl::SendDeleteDataSourceContent(const std::string &) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }
 
 CKyError CIdxLogWriterThreadLiveCrawl::PruneAuditCore(const std::string &, const std::string &) {
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }
 
 CKyError CIdxLogWriterThreadLiveCrawl::SyncAuditAndMainCore(int32_t, const std::string &) {
     IDX_LOG_ERROR("Not supported");
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }

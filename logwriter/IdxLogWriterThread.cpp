@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "logwriter/IdxLogWriterCommon.h"
 #include "platform/ArMgrClientAPI.h"
@@ -76,14 +77,14 @@ void CIdxLogWriterThread::OnStart() {
         m_strNoConnectionReason = strReason + ", error=" + error.AsString();
         // Without its connection the worker can send nothing: the job is refused from now on
         // (995), and the reason tells it why.
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), strReason);
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), strReason);
     }
 }
 
 CKyError CIdxLogWriterThread::InitIdxConnection() {
     m_ptrIdxConnection = boost::make_shared_nothrow<IndexingConnection>();
     if (!m_ptrIdxConnection) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     const CTransmitterOptions &options = *m_ptrOptions;
     IDX_LOG(5, "Backup Type %d", static_cast<int>(options.GetBackupType()));
@@ -95,7 +96,8 @@ CKyError CIdxLogWriterThread::InitIdxConnection() {
             options.GetFleetId(), options.GetApplicationNumber(), options.GetAppType(),
             options.GetBackupType(), strJobToken.c_str(), strMangledName.c_str(),
             strClientName.c_str(), options.GetIndexingConnectionFlags()) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "IndexingConnection::initialize failed");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "IndexingConnection::initialize failed");
     }
     m_bConnectionInitialized = true;
     m_ptrIdxConnection->setStreamJobId(options.GetSnapJobId());
@@ -112,7 +114,8 @@ CKyError CIdxLogWriterThread::InitIdxConnection() {
 
 CKyError CIdxLogWriterThread::SendArchiveFileInfo(uint64_t ullArchiveFileId, bool bFinal) {
     if (!m_ptrIdxConnection || !m_bConnectionInitialized) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Index connection is not initialized");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Index connection is not initialized");
     }
     const CTransmitterOptions &options = *m_ptrOptions;
     ArMgrClientAPI archiveManager;
@@ -122,7 +125,8 @@ CKyError CIdxLogWriterThread::SendArchiveFileInfo(uint64_t ullArchiveFileId, boo
     args.ullFleetId = options.GetFleetId();
     GetAfileInfoRetCC_t reply;
     if (archiveManager.getAfileInfo(&args, &reply) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "getAfileInfo failed for afile ID [%lu]",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "getAfileInfo failed for afile ID [%lu]",
                                        static_cast<unsigned long>(ullArchiveFileId));
     }
 
@@ -133,7 +137,8 @@ CKyError CIdxLogWriterThread::SendArchiveFileInfo(uint64_t ullArchiveFileId, boo
     if (m_ptrIdxConnection->sendAfileInfo(
             &archiveFileId, bFinal, reply.ullReplyValue, options.GetArchiveFileFlags(),
             options.GetApplicationNumber(), options.GetSnapJobId(), 0) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to send afile info for afile ID [%lu].",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to send afile info for afile ID [%lu].",
                                        static_cast<unsigned long>(ullArchiveFileId));
     }
     return CKyError::Success();
@@ -141,10 +146,12 @@ CKyError CIdxLogWriterThread::SendArchiveFileInfo(uint64_t ullArchiveFileId, boo
 
 CKyError CIdxLogWriterThread::SendArchiveFileInfo(ArchiveFileId_t *pArchiveFileId) {
     if (!m_ptrIdxConnection || !m_bConnectionInitialized || pArchiveFileId == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Index connection is not initialized");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Index connection is not initialized");
     }
     if (m_ptrIdxConnection->sendAfileInfo(pArchiveFileId, true, 0, 0) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to send afile info for afile ID [%u].",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to send afile info for afile ID [%u].",
                                        pArchiveFileId->nAfileId);
     }
     return CKyError::Success();
@@ -163,7 +170,8 @@ CKyError CIdxLogWriterThread::FinalizeIdxConnection(bool bFinal) {
     }
     const int nFinal = bFinal ? 1 : 0;
     if (m_ptrIdxConnection->backupDone(nFinal) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to send backup done flag [%d]", nFinal);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to send backup done flag [%d]", nFinal);
     }
     m_ptrIdxConnection.reset();
     m_bConnectionInitialized = false;
@@ -181,7 +189,7 @@ void CIdxLogWriterThread::OnStop() {
 
 void CIdxLogWriterThread::OnEvent() {
     if (IsAbortedOrLog(*m_ptrOptions)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995), std::string());
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
 
@@ -214,7 +222,7 @@ void CIdxLogWriterThread::OnEvent() {
             batch.RecordFailures();
             // The worker keeps 995; the real error is the transmitter's failure reason and is
             // in the log line above.
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, 995),
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
                         error.IsError() ? error.AsString() : std::string());
             SetIdle(true);
             return;
@@ -232,7 +240,8 @@ CKyError CIdxLogWriterThread::ProcessItems(CItemBatch &batch) {
         }
         CKyError error;
         if (!m_ptrIdxConnection || !m_bConnectionInitialized) {
-            error = FXErrorUtil::ErrorWin32(FXLOC, 774, "Index connection is not initialized: %s",
+            error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                            "Index connection is not initialized: %s",
                                             m_strNoConnectionReason.c_str());
         } else {
             error = InitItemProcessing(ptrItem);
@@ -320,7 +329,7 @@ void CIdxLogWriterThread::SetArchiveFileID(uint64_t ullArchiveFileId) {
 CKyError CIdxLogWriterThread::AddArchiveFilePathMapEntry(const std::string &strPath,
                                                          uint64_t ullArchiveFileId) {
     if (strPath.empty() || ullArchiveFileId == 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Not supported");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter, "Not supported");
     }
     m_mapArchiveFilePaths[ullArchiveFileId] = strPath;
     return CKyError::Success();
@@ -338,20 +347,20 @@ bool CIdxLogWriterThread::IsIdxEngineRunning() {
 
 CKyError CIdxLogWriterThread::LogPerformanceCounters() {
     IDX_LOG_ERROR("Not supported");
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }
 
 CKyError CIdxLogWriterThread::SendDeleteDataSourceContent(const std::string &) {
     IDX_LOG_ERROR("Not supported");
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }
 
 CKyError CIdxLogWriterThread::PruneAuditCore(const std::string &, const std::string &) {
     IDX_LOG_ERROR("Not supported");
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }
 
 CKyError CIdxLogWriterThread::SyncAuditAndMainCore(int32_t, const std::string &) {
     IDX_LOG_ERROR("Not supported");
-    return FXErrorUtil::ErrorWin32(FXLOC, 50, "Not supported");
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotSupported, "Not supported");
 }

@@ -1,5 +1,6 @@
 #include "logwriter/LiveCrawlProcess.h"
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "logwriter/LiveCrawlhandlerCloud.h"
 
@@ -18,7 +19,8 @@ CKyError CLiveCrawlItemProcess::PopulateItem(LiveCrawlAgentType eAgentType, void
                                              CNMessageBase *pItemMetadata) {
     const int32_t nType = static_cast<int32_t>(eAgentType);
     if (nType < 0 || nType >= kHandlerCount || !m_handlers[nType]) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Handler is not initialized for Agent Type(%u)",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Handler is not initialized for Agent Type(%u)",
                                        static_cast<uint32_t>(nType));
     }
     return m_handlers[nType]->ProcessAndPopulateItem(pAgentInstance, pItemMetadata);

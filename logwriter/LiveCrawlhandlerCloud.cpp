@@ -2,16 +2,18 @@
 
 #include <string>
 
+#include "foundation/ErrorCodes.h"
 #include "platform/IndexRecords.h"
 #include "platform/LogWriter.h"
 
 CKyError CLiveCrawlHandlerCloudItem::ProcessAndPopulateItem(void *&pAgentInstance,
                                                             CNMessageBase *pItemMetadata) {
     if (pAgentInstance == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "[Error] NULL interface ");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "[Error] NULL interface ");
     }
     if (pItemMetadata == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Invalid item metadata");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Invalid item metadata");
     }
     IdxMetadata::CloudIdxMetadata *pCloud =
         static_cast<IdxMetadata::CloudIdxMetadata *>(pAgentInstance);

@@ -12,6 +12,7 @@
 #include <boost/any.hpp>
 
 #include "foundation/Accessors.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/StringHelpers.h"
 #include "platform/Bag.h"
 #include "platform/EventThread.h"
@@ -259,10 +260,13 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         m_bDataConfiguredFromBag = true;
         return CKyError::Success();
     } catch (const std::bad_alloc &) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
+                                       "Not enough memory to translate the options");
     } catch (const std::exception &e) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Failed to translate the options: %s", e.what());
     } catch (...) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Failed to translate the options");
     }
 }

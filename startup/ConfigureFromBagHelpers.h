@@ -11,6 +11,7 @@
 
 #include <boost/any.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
 #include "platform/LogWriter.h"
@@ -57,7 +58,7 @@ CKyError ReadBagAny(const CBag &bag, const char *szKey, TSetter fnSetter) {
     }
     const T *pValue = boost::any_cast<T>(&value);
     if (pValue == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "Option [%s] holds a value of the wrong type [%s]", szKey,
                                        CBag::TypeName(value).c_str());
     }

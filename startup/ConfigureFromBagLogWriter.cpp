@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "foundation/ErrorCodes.h"
 #include "platform/Bag.h"
 #include "platform/LogWriter.h"
 #include "platform/ManagementData.h"
@@ -91,19 +92,23 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         IDX_LOG(0, "max Collect-File-ID : %u", options.GetMaxCollectFileID());
         return CKyError::Success();
     } catch (const std::bad_alloc &) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14, "Not enough memory to translate the options");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
+                                       "Not enough memory to translate the options");
     } catch (const std::exception &e) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options: %s", e.what());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Failed to translate the options: %s", e.what());
     } catch (...) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Failed to translate the options");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Failed to translate the options");
     }
 }
 
 CKyError CSolrTransmitterPrivate::Configure_IndexingServer() {
     std::string strIndexingServer;
-    CKyError error = m_ptrOptionsBag
-                         ? m_ptrOptionsBag->Read(BagId::idIndexingServer, strIndexingServer)
-                         : FXErrorUtil::ErrorWin32(FXLOC, 87, "No option bag");
+    CKyError error =
+        m_ptrOptionsBag
+            ? m_ptrOptionsBag->Read(BagId::idIndexingServer, strIndexingServer)
+            : FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter, "No option bag");
     if (error.IsError()) {
         return error.Push(FXLOC);
     }

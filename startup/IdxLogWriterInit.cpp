@@ -5,6 +5,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/JobClients.h"
 #include "platform/LogWriter.h"
@@ -61,7 +62,7 @@ CKyError CIdxLogWriterInit::MakeTransmitter(eIDX_Transmitter_Type eType,
         ptrTransmitter.reset();
     }
     if (!ptrTransmitter) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     return CKyError::Success();
 }
@@ -76,7 +77,7 @@ CKyError CIdxLogWriterInit::InitializeIdxTransmitter(CBagPtr ptrScannerBag,
                                                      CSolrTransmitterCallbackPtr ptrCallback) try {
     // The job id and the token come from the two clients; without them no job can be named.
     if (pJobCtrlClient == nullptr || pBkpJobClient == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "Both the job-control and the backup-job client are needed");
     }
 
@@ -103,7 +104,7 @@ CKyError CIdxLogWriterInit::InitializeIdxTransmitter(CBagPtr ptrScannerBag,
 
     CBagPtr ptrOptionsBag = boost::make_shared_nothrow<CBag>();
     if (!ptrOptionsBag) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     error =
         InitializeTransmitterOptions(ptrScannerBag, pJobCtrlClient, pBkpJobClient, ptrOptionsBag);

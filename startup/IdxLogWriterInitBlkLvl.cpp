@@ -1,5 +1,6 @@
 #include "startup/IdxLogWriterInitBlkLvl.h"
 
+#include "foundation/ErrorCodes.h"
 #include "platform/ArMgrClientAPI.h"
 #include "platform/LogWriter.h"
 #include "startup/ScannerConfigurationBagId.h"
@@ -59,7 +60,8 @@ CKyError CIdxLogWriterInitBlkLvl::UpdateAFileFlags(CBagPtr &ptrScannerBag, CBagP
     args.ullFleetId = ullFleetId;
     GetAfileInfoRetCC_t reply;
     if (archiveManager.getAfileInfo(&args, &reply) != 0) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "getAfileInfo failed for archiveId: %lu",
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "getAfileInfo failed for archiveId: %lu",
                                        static_cast<unsigned long>(m_nArchiveFileID));
     }
     const uint64_t ullFlags = reply.ullAfileFlags | kAddedAfileFlags;

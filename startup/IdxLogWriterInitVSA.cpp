@@ -5,6 +5,7 @@
 
 #include <boost/any.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
@@ -33,9 +34,9 @@ CKyError CIdxLogWriterInitVSA::InitializeTransmitterOptions(CBagPtr &ptrScannerB
     typedef std::map<std::string, std::string> MountPaths;
     const MountPaths *pMountPaths = boost::any_cast<MountPaths>(&value);
     if (pMountPaths == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Scanner value [%s] holds a value of type [%s]",
-                                       SXScannerConfigurationBagId::idVMMountPaths,
-                                       CBag::TypeName(value).c_str());
+        return FXErrorUtil::ErrorWin32(
+            FXLOC, EIdxError::eInvalidParameter, "Scanner value [%s] holds a value of type [%s]",
+            SXScannerConfigurationBagId::idVMMountPaths, CBag::TypeName(value).c_str());
     }
     ptrOptionsBag->WriteAny(SXTransmitterConfigurationBagId::idVMMountPaths,
                             boost::any(MountPaths(*pMountPaths)));

@@ -1,5 +1,6 @@
 #include "startup/IdxTransmitterInit.h"
 
+#include "foundation/ErrorCodes.h"
 #include "transmitter/SolrTransmitter.h"
 
 CIdxTransmitterInit::CIdxTransmitterInit()
@@ -25,6 +26,6 @@ void CIdxTransmitterInit::SetCollectOwnerInfo(bool bCollectOwnerInfo) {
 }
 
 CKyError CIdxTransmitterInit::NotThisFamily(const FXCodeLocation &location) {
-    return FXErrorUtil::ErrorWin32(location, 774,
+    return FXErrorUtil::ErrorWin32(location, EIdxError::eGeneralFailure,
                                    "Not supported, use the correct method to initialize");
 }

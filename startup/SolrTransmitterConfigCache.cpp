@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <new>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/Locks.h"
@@ -19,12 +20,10 @@ namespace {
 
 typedef FSSolrTransmitterConfigCacheParams Params;
 
-const uint32_t kErrorUnknownToken = 1608;
-const uint32_t kErrorCacheFile = 1627;
 const uint32_t kCacheFormatVersion = 1;
 
 CKyError UnknownToken() {
-    return FXErrorUtil::ErrorWin32(FXLOC, kErrorUnknownToken);
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheTokenUnknown);
 }
 
 // Whole values only: a short read or write is a failure.
@@ -243,13 +242,13 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
 
         FILE *pFile = file.get();
         if (!WriteValue<uint32_t>(pFile, kCacheFormatVersion)) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorCacheFile,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
                                            "Failed to write the version information to file '%s'",
                                            strCacheFile.c_str());
         }
         if (!WriteValue<uint64_t>(pFile, 1)) {
             return FXErrorUtil::ErrorWin32(
-                FXLOC, kErrorCacheFile,
+                FXLOC, EIdxError::eCacheReadWriteFailed,
                 "Failed to write the number of config records information to file '%s'",
                 strCacheFile.c_str());
         }
@@ -260,14 +259,14 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
         const uint64_t ullLength = buffer.GetBufferSize();
         if (!WriteValue<uint64_t>(pFile, ullLength)) {
             return FXErrorUtil::ErrorWin32(
-                FXLOC, kErrorCacheFile,
+                FXLOC, EIdxError::eCacheReadWriteFailed,
                 "Failed to write the number of config records information to file '%s'",
                 strCacheFile.c_str());
         }
         // A write that only fails when the stream's buffer is flushed is a short write too.
         if ((ullLength > 0 && fwrite(buffer.GetBuffer(), 1, ullLength, pFile) != ullLength) ||
             fflush(pFile) != 0) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorCacheFile,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
                                            "Failed to write the config information to file '%s'",
                                            strCacheFile.c_str());
         }
@@ -290,14 +289,14 @@ CKyError CSolrTransmitterInit::InitializeFromCache(const std::string &strCacheFi
         FILE *pFile = file.get();
         uint32_t nVersion = 0;
         if (!ReadValue(pFile, nVersion)) {
-            return FXErrorUtil::ErrorWin32(FXLOC, kErrorCacheFile,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
                                            "Failed to read the version information from file '%s'",
                                            strCacheFile.c_str());
         }
         uint64_t ullRecords = 0;
         if (!ReadValue(pFile, ullRecords)) {
             return FXErrorUtil::ErrorWin32(
-                FXLOC, kErrorCacheFile,
+                FXLOC, EIdxError::eCacheReadWriteFailed,
                 "Failed to read the number of entries information from file  '%s'",
                 strCacheFile.c_str());
         }
@@ -307,28 +306,28 @@ CKyError CSolrTransmitterInit::InitializeFromCache(const std::string &strCacheFi
             uint64_t ullLength = 0;
             if (!ReadValue(pFile, ullLength)) {
                 return FXErrorUtil::ErrorWin32(
-                    FXLOC, kErrorCacheFile,
+                    FXLOC, EIdxError::eCacheReadWriteFailed,
                     "Failed to read the number of entries information from file  '%s'",
                     strCacheFile.c_str());
             }
             // The length comes from the file: it is checked before anything is allocated for it.
             if (ullLength > kMaxCacheRecordBytes || ullLength > BytesLeft(pFile)) {
                 return FXErrorUtil::ErrorWin32(
-                    FXLOC, kErrorCacheFile, "Failed to read the config information from file '%s'",
-                    strCacheFile.c_str());
+                    FXLOC, EIdxError::eCacheReadWriteFailed,
+                    "Failed to read the config information from file '%s'", strCacheFile.c_str());
             }
             auto_ptr_array<char> ptrData(new char[ullLength > 0 ? ullLength : 1]());
             if (ullLength > 0 && fread(ptrData.get(), 1, ullLength, pFile) != ullLength) {
                 return FXErrorUtil::ErrorWin32(
-                    FXLOC, kErrorCacheFile, "Failed to read the config information from file '%s'",
-                    strCacheFile.c_str());
+                    FXLOC, EIdxError::eCacheReadWriteFailed,
+                    "Failed to read the config information from file '%s'", strCacheFile.c_str());
             }
             // Damaged token data is a read error too; a token the record does not know is not.
             error = params.Load(ptrData.get(), static_cast<unsigned long>(ullLength));
             if (error.IsError()) {
                 return FXErrorUtil::ErrorWin32(
-                    FXLOC, kErrorCacheFile, "Failed to read the config information from file '%s'",
-                    strCacheFile.c_str());
+                    FXLOC, EIdxError::eCacheReadWriteFailed,
+                    "Failed to read the config information from file '%s'", strCacheFile.c_str());
             }
             IDX_LOG(4, "Loaded config for appId:%lu, clientName:%s", tqcast::lu(params.m_nAppId),
                     params.m_strClientName.c_str());

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "foundation/Accessors.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/JobClients.h"
@@ -102,7 +103,7 @@ CKyError CSolrTransmitterInit::GetTransmitterObj(CSolrTransmitterPtr &ptrTransmi
         ptrTransmitter.reset();
     }
     if (!ptrTransmitter) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     return CKyError::Success();
 }
@@ -156,10 +157,11 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
                                        TQBkpJobClient *pBkpJobClient, bool bUseCache,
                                        bool bSaveCache) {
     if (!ptrApplicationId) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Invalid argument: the application is null");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Invalid argument: the application is null");
     }
     if (pJobCtrlClient == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "Invalid argument: the job-control client is null");
     }
     TQPlatformInfo platformInfo;
@@ -187,12 +189,14 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
     TQClient *pClient = ptrApplicationId->getClient(nullptr);
     if (pClient == nullptr) {
         IDX_LOG_ERROR("pClient is NULL; Not proceeding with Analytics job");
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to get TQClient object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to get TQClient object");
     }
     Subclient *pSubclient = ptrApplicationId->getSubclient(nullptr);
     if (pSubclient == nullptr) {
         IDX_LOG_ERROR("pSubclient is NULL; Not proceeding with Analytics job");
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to get Subclient object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to get Subclient object");
     }
 
     if (bFromCache) {
@@ -244,7 +248,7 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
             m_ptrAccessToken, pJobCtrlClient, pBkpJobClient,
             static_cast<long long>(ulItemCountUpdateInterval));
     if (!ptrCallback) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     if (m_ptrAckCallback) {
         ptrCallback->SetAuditCallback(m_ptrAckCallback);
@@ -275,7 +279,7 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
 
     CBagPtr ptrBag = boost::make_shared_nothrow<CBag>();
     if (!ptrBag) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     CBag &bag = *ptrBag;
     bag.Write(BagId::idJobId, pJobCtrlClient->GetJobID());
@@ -408,7 +412,7 @@ CKyError CSolrTransmitterInit::ResolveFromManagementServer(
     if (strSolrUrl.empty()) {
         m_sSolrInitFailureReason = kNoUrlReason;
         IDX_LOG_ERROR("%s", m_sSolrInitFailureReason.c_str());
-        return FXErrorUtil::ErrorWin32(FXLOC, 13,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNoEngineAddress,
                                        "Failed to get the solr URL for analytics job. Solr "
                                        "transmitter object not initialized");
     }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <new>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/KyError.h"
 
 // Call only inside a catch block: rethrows the exception being handled to classify it. Running
@@ -14,13 +15,15 @@ inline CKyError ErrorFromCaughtException(const FXCodeLocation &location) {
     try {
         throw;
     } catch (const std::bad_alloc &) {
-        return FXErrorUtil::ErrorWin32(location, 14);
+        return FXErrorUtil::ErrorWin32(location, EIdxError::eNotEnoughMemory);
     } catch (const std::exception &e) {
-        return FXErrorUtil::ErrorWin32(location, 1359, "Unexpected exception: %s", e.what());
+        return FXErrorUtil::ErrorWin32(location, EIdxError::eQuitOrNoWorkers,
+                                       "Unexpected exception: %s", e.what());
     } catch (const char *szText) {
-        return FXErrorUtil::ErrorWin32(location, 1359, "Unexpected exception: %s",
-                                       szText ? szText : "");
+        return FXErrorUtil::ErrorWin32(location, EIdxError::eQuitOrNoWorkers,
+                                       "Unexpected exception: %s", szText ? szText : "");
     } catch (...) {
-        return FXErrorUtil::ErrorWin32(location, 1359, "Unexpected exception");
+        return FXErrorUtil::ErrorWin32(location, EIdxError::eQuitOrNoWorkers,
+                                       "Unexpected exception");
     }
 }

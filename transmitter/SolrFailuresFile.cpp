@@ -7,6 +7,7 @@
 #include <string>
 #include <system_error>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/StringHelpers.h"
@@ -147,7 +148,7 @@ CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::s
     if (pFile == nullptr) {
         // Before Start opened the file or after Stop closed it: the names cannot be kept, and the
         // caller must learn that rather than believe them recorded.
-        return FXErrorUtil::ErrorWin32(FXLOC, 774,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Solr failures file is not open, %zu failed items not "
                                        "recorded",
                                        vecItems.size());

@@ -6,6 +6,7 @@
 #include <boost/make_shared.hpp>
 
 #include "foundation/Accessors.h"
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
@@ -20,12 +21,12 @@ CSolrItemQueue::~CSolrItemQueue() = default;
 
 CKyError CSolrItemQueue::Create(int32_t nCapacity) {
     if (nCapacity < 1) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Queue size must be at least 1, given [%d]",
-                                       nCapacity);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Queue size must be at least 1, given [%d]", nCapacity);
     }
     boost::shared_ptr<TqSemaphore> ptrSlots = boost::make_shared_nothrow<TqSemaphore>(nCapacity);
     if (!ptrSlots) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     auto_lock lock(&m_lock, true);
     m_ptrFreeSlots = ptrSlots;
@@ -72,12 +73,13 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
         ptrSlots = m_ptrFreeSlots;
     }
     if (!ptrSlots) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Transmitter was not started");
     }
     // The abort test asks the job's own callback, which may throw like any outside code.
     try {
         if (m_ptrOptions->IsAborted()) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 995);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
     } catch (...) {
         return ErrorFromCaughtException(FXLOC);
@@ -96,7 +98,7 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
             // callers blocked here. Passing the slot on wakes the next blocked caller, which
             // sees the abort in turn, so every one of them is refused instead of left waiting.
             ReleaseSlots(ptrSlots, 1);
-            return FXErrorUtil::ErrorWin32(FXLOC, 995);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
         m_lstItems.push_back(ptrItem);
         ++m_llItemsQueued;

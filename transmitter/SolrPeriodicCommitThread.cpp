@@ -5,6 +5,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/JobClients.h"
@@ -41,7 +42,7 @@ CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     state.m_ptrPeriodicCommitThread = boost::make_shared_nothrow<CSolrPeriodicCommitThread>();
     if (!state.m_ptrPeriodicCommitThread) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
 
     _CommitThreadInitStruct init;
@@ -85,13 +86,14 @@ CKyError CSolrPeriodicCommitThread::Initialize(_CommitThreadInitStruct &init) {
     m_nReplyTimeoutMs = init.nReplyTimeoutMs;
 
     if (m_pWorkers == nullptr || m_pQueueLock == nullptr) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Invalid Parameter");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter, "Invalid Parameter");
     }
     // Marked before the thread exists, so that the thread's first cycle sees it.
     m_bInitialized.store(true);
     if (m_thread.createThread(&CSolrPeriodicCommitThread::PeriodicCommitThreadStatic, this) != 0) {
         m_bInitialized.store(false);
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Initializing commit thread failure");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Initializing commit thread failure");
     }
     return CKyError::Success();
 }
@@ -133,7 +135,7 @@ void CSolrPeriodicCommitThread::PeriodicCommitThread() {
 
 CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
     if (!m_bInitialized.load()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Uninitialized object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Uninitialized object");
     }
 
     // The cycle's own objects, shared with the requests it places: a worker that answers after
@@ -154,7 +156,7 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
         }
         // A stop that came first leaves nobody to answer.
         if (m_bQuit.load()) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "Commit abandoned, the transmitter is stopping");
         }
         m_bCommitInProgress = true;
@@ -196,7 +198,7 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
             // The workers are stopped before this thread: no answer will come any more.
             IDX_LOG(1, "Commit abandoned, the transmitter is stopping [response count - %u]",
                     nAnswers);
-            return FXErrorUtil::ErrorWin32(FXLOC, 774,
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "Commit abandoned, the transmitter is stopping");
         }
         if (!bTaken) {
@@ -214,7 +216,7 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
         }
     }
     if (!bAllAnswered) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Commit timed out");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Commit timed out");
     }
     IDX_LOG(3, "Commit items waiting flush completed [Response count - %u] [MaxFileID - %u] ",
             nAnswers, m_nMaxCollectFileId);
@@ -222,7 +224,7 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
     if (request.m_ptrCommitFailed->load()) {
         IDX_LOG_ERROR("A transmitter thread failed to commit its index log, the restart string is "
                       "not updated in this cycle");
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Commit failed");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Commit failed");
     }
     if (m_nMaxCollectFileId == 0 || m_pBackupJobClient == nullptr) {
         return CKyError::Success();

@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/Locks.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/EventThread.h"
@@ -95,7 +96,7 @@ CKyError CSolrTransmitter::Start() try {
     for (int32_t i = 0; i < state.m_nTransmitterThreads; ++i) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         ptrWorker->Start();
         state.m_lstWorkers.push_back(ptrWorker);
@@ -112,7 +113,7 @@ CKyError CSolrTransmitter::Start() try {
                                state.m_eTransmitterType <= eIDX_Transmitter_FSDirect;
         if (bIndexLog && state.m_ptrOptions->IsAborted()) {
             const std::string strReason = state.GetSolrFailureReason();
-            return strReason.empty() ? FXErrorUtil::ErrorWin32(FXLOC, 995)
+            return strReason.empty() ? FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted)
                                      : FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
         }
     } else {
@@ -133,7 +134,7 @@ CKyError CSolrTransmitter::Start() try {
         m_ptrPerformanceLogThread =
             boost::make_shared_nothrow<CSolrPerformanceLogThread>(m_ptrSolrTransmitterPrivate);
         if (!m_ptrPerformanceLogThread) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         m_ptrPerformanceLogThread->Start();
     }
@@ -172,13 +173,14 @@ CKyError CSolrTransmitter::SetMaxQueueSize(int nMaxQueueSize) {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (state.IsQueueCreated()) {
         return FXErrorUtil::ErrorWin32(
-            FXLOC, 774, "Queue size cannot be changed after transmitter has started");
+            FXLOC, EIdxError::eGeneralFailure,
+            "Queue size cannot be changed after transmitter has started");
     }
     // A queue without a free slot could never take an item, and no abort could free the caller
     // blocked on it.
     if (nMaxQueueSize < 1) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "Queue size must be at least 1, given [%d]",
-                                       nMaxQueueSize);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Queue size must be at least 1, given [%d]", nMaxQueueSize);
     }
     state.m_nMaxQueueSize = nMaxQueueSize;
     return CKyError::Success();
@@ -188,13 +190,15 @@ CKyError CSolrTransmitter::SetNumberofTransmitterThreads(int nThreads) {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (state.IsQueueCreated()) {
         return FXErrorUtil::ErrorWin32(
-            FXLOC, 774, "Transmitter threads cannot be changed after transmitter has started");
+            FXLOC, EIdxError::eGeneralFailure,
+            "Transmitter threads cannot be changed after transmitter has started");
     }
     // A negative count is no number of workers, only a mistake that would leave every queued
     // item to the failures file. 0 stays as it always was: Start makes no worker.
     if (nThreads < 0) {
-        return FXErrorUtil::ErrorWin32(
-            FXLOC, 87, "Transmitter threads must not be negative, given [%d]", nThreads);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "Transmitter threads must not be negative, given [%d]",
+                                       nThreads);
     }
     state.m_nTransmitterThreads = nThreads;
     return CKyError::Success();
@@ -203,7 +207,7 @@ CKyError CSolrTransmitter::SetNumberofTransmitterThreads(int nThreads) {
 CKyError CSolrTransmitter::SetCallback(CSolrTransmitterCallbackPtr ptrCallback) {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (state.IsQueueCreated()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774,
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Callback cannot be changed after transmitter has started");
     }
     state.m_ptrOptions->SetCallback(ptrCallback);
@@ -214,7 +218,8 @@ CKyError CSolrTransmitter::SetOptions(CBagPtr ptrOptionsBag) {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (state.IsQueueCreated()) {
         return FXErrorUtil::ErrorWin32(
-            FXLOC, 774, "Transmitter options cannot be changed after transmitter has started");
+            FXLOC, EIdxError::eGeneralFailure,
+            "Transmitter options cannot be changed after transmitter has started");
     }
     state.m_ptrOptionsBag = ptrOptionsBag;
     return CKyError::Success();

@@ -5,6 +5,7 @@
 // so each behaves on a transmitter that never started and on one that was already stopped.
 #include <string>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/Locks.h"
 #include "foundation/StringHelpers.h"
@@ -51,7 +52,8 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     if (!state.IsQueueCreated()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Transmitter was not started");
     }
 
     size_t nLastLength = state.GetQueueLength();
@@ -63,7 +65,8 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
         if (state.m_ptrOptions->IsQuitJobQuitFlagSet()) {
             IDX_LOG(0, "Recieved quit flag; Aborting Solr transmitter threads");
             Abort(true);
-            return FXErrorUtil::ErrorWin32(FXLOC, 1359, "Recieved quit flag");
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eQuitOrNoWorkers,
+                                           "Recieved quit flag");
         }
 
         // The time-out is tested before the idle test: a queue that stays empty while a worker
@@ -106,7 +109,7 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
             if (state.m_lstWorkers.empty()) {
                 // What is queued stays queued: Stop records it as failed.
                 return FXErrorUtil::ErrorWin32(
-                    FXLOC, 1359,
+                    FXLOC, EIdxError::eQuitOrNoWorkers,
                     "Cannot wait for queued items when no transmitter threads exist to process "
                     "them");
             }
@@ -116,7 +119,7 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
     }
 
     Abort(true);
-    return FXErrorUtil::ErrorWin32(FXLOC, 258,
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eQueueWaitGivenUp,
                                    "Wait abandoned, queue size did not change, Timeout=[%s]",
                                    timeout.AsString().c_str());
 } catch (...) {
@@ -136,7 +139,8 @@ CKyError CSolrTransmitter::Stop() try {
         }
     }
     if (!state.IsQueueCreated()) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Transmitter was not started");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Transmitter was not started");
     }
 
     CKyError result = CKyError::Success();
@@ -219,7 +223,7 @@ CKyError CSolrTransmitter::Stop() try {
         !ptrOptions->IsVMContentIndexing()) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         CKyError statsError = ptrWorker->SendComputeFolderStats();
         if (statsError.IsError()) {
@@ -249,7 +253,7 @@ CKyError CSolrTransmitter::Commit() try {
     // A worker made for this one request and never started: the commit runs on this thread.
     IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
     if (!ptrWorker) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     CKyError error = ptrWorker->SendCommit();
     if (error.IsError()) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/Locks.h"
 #include "foundation/MakeSharedNothrow.h"
@@ -36,7 +37,8 @@ bool IsBareDriveDesignator(const std::string &strPath) {
 
 // The lookup's "file gone" and "path gone" numbers.
 bool IsVanished(const CKyError &error) {
-    return FXErrorUtil::IsWin32(error, 2) || FXErrorUtil::IsWin32(error, 3);
+    return FXErrorUtil::IsWin32(error, EIdxError::eFileNotFound) ||
+           FXErrorUtil::IsWin32(error, EIdxError::ePathNotFound);
 }
 
 bool EndsWithBackslash(const std::string &strPath) {
@@ -44,7 +46,8 @@ bool EndsWithBackslash(const std::string &strPath) {
 }
 
 CKyError NotStarted(const FXCodeLocation &location) {
-    return FXErrorUtil::ErrorWin32(location, 774, "Transmitter was not started");
+    return FXErrorUtil::ErrorWin32(location, EIdxError::eGeneralFailure,
+                                   "Transmitter was not started");
 }
 
 // Whether the stub filter (when there is one) passes the item over for archiving.
@@ -92,7 +95,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
         return NotStarted(FXLOC);
     }
     if (!ptrItem) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 87, "No item given to queue");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "No item given to queue");
     }
     const CTransmitterOptions &options = *state.m_ptrOptions;
 
@@ -103,7 +107,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
     std::unique_ptr<CAnalyticsItemUnix> ptrAnalytics(new (std::nothrow)
                                                          CAnalyticsItemUnix(ptrItem));
     if (!ptrAnalytics) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
 
     CKyError error = ptrAnalytics->SetSecurityInformation(options.IsCollectOwnerInfo(),
@@ -145,7 +149,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
     error = AddToQueue(ptrItem);
     if (error.IsError()) {
         IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
-        if (FXErrorUtil::IsWin32(error, 995)) {
+        if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
             IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
         }
         return error.Push(FXLOC);
@@ -198,7 +202,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
                           strItemPath.c_str(), strParentPath.c_str(), error.AsString().c_str());
         }
         if (!ptrItem) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s] [%s]",
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                           "Failed to obtain item, ItemName=[%s] [%s]",
                                            strItemPath.c_str(), strParentPath.c_str());
         }
         if (EndsWithBackslash(strParentPath) && IsVanished(error)) {
@@ -250,8 +255,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
                           error.AsString().c_str());
         }
         if (!ptrItem) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s]",
-                                           strPath.c_str());
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                           "Failed to obtain item, ItemName=[%s]", strPath.c_str());
         }
         if (EndsWithBackslash(strPath) && IsVanished(error)) {
             return CKyError::Success();
@@ -308,8 +313,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         if (ptrItem) {
             return error;
         }
-        return FXErrorUtil::ErrorWin32(FXLOC, 774, "Failed to obtain item, ItemName=[%s]",
-                                       strPath.c_str());
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to obtain item, ItemName=[%s]", strPath.c_str());
     }
 
     CBagPtr ptrBag = ptrItem->GetItemBag();
@@ -322,7 +327,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
     error = AddToQueue(ptrItem);
     if (error.IsError()) {
         IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
-        if (FXErrorUtil::IsWin32(error, 995)) {
+        if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
             IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
         }
         return error.Push(FXLOC);
@@ -346,12 +351,12 @@ CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &str
     boost::shared_ptr<CFindFirstItem> ptrItem =
         boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, strPath, fileData);
     if (!ptrItem) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     std::unique_ptr<CAnalyticsItemUnix> ptrAnalytics(new (std::nothrow)
                                                          CAnalyticsItemUnix(ptrItem));
     if (!ptrAnalytics) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     ptrAnalytics->SetItemDeleted(true);
     ptrAnalytics->SetAppGUID(state.m_ptrOptions->GetAppGUID());
@@ -373,7 +378,7 @@ CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) try
     boost::shared_ptr<CStubbingFilterUnix> ptrFilter =
         boost::make_shared_nothrow<CStubbingFilterUnix>(strPath);
     if (!ptrFilter) {
-        return FXErrorUtil::ErrorWin32(FXLOC, 14);
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     state.m_ptrStubFilter = ptrFilter;
 
@@ -387,7 +392,7 @@ CKyError CSolrTransmitter::InitializeStubFilters(const std::string &strPath) try
         boost::shared_ptr<CXHSMLowLevelCtx> ptrContext =
             boost::make_shared_nothrow<CXHSMLowLevelCtx>(kArchiverDriverMode);
         if (!ptrContext) {
-            return FXErrorUtil::ErrorWin32(FXLOC, 14);
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
         m_ptrHSMLowLevelCtx = ptrContext;
     }
