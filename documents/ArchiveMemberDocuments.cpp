@@ -5,10 +5,14 @@
 // A member's item has the member's path inside the archive as its path and the unpacked file as
 // its fully qualified name. Its document key is therefore a function of the archive's path and
 // the member's path alone, the same for every worker and every run, and no field of it carries
-// the scratch folder; the content is still read from the unpacked file.
+// the scratch folder; the content is still read from the unpacked file. Its times, and so its
+// version key, are the member's own as the archive stores them (C7zMetaData), never those of the
+// unpacked file: that file's status-change time is the time of the unpack, different on every
+// run.
 #include <sys/stat.h>
 
 #include <cstring>
+#include <map>
 #include <new>
 #include <vector>
 
@@ -98,6 +102,22 @@ void AppendArchiveDocument(CSolrTransmitterThread &worker, const CItemPtr &ptrIt
     strDocument += "</doc>";
 }
 
+// The status of a member as the archive describes it: the times of its record; the rest (size,
+// type, blocks) from the unpacked file's status.
+struct stat MemberStatus(const struct stat &unpacked, const C7zMetaData *pMember) {
+    struct stat status = unpacked;
+    if (pMember) {
+        status.st_mtim.tv_sec = static_cast<time_t>(pMember->m_llModifiedTime);
+        status.st_atim.tv_sec = static_cast<time_t>(pMember->m_llAccessTime);
+        status.st_ctim.tv_sec = static_cast<time_t>(pMember->m_llChangeTime);
+        status.st_mtim.tv_nsec = status.st_atim.tv_nsec = status.st_ctim.tv_nsec = 0;
+    } else {
+        // Not a file the unpack reported: still no time of the unpack in its document.
+        status.st_ctim = status.st_mtim;
+    }
+    return status;
+}
+
 } // namespace
 
 CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
@@ -162,10 +182,16 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
         IDX_LOG_ERROR("Failed to remove folder=%s, error=%s", strScratch.c_str(),
                       error.AsString().c_str());
     }
-    error = ptrZip->ExtractFilesWithFullPathsFromArchive(strArchiveFile, strScratch);
+    std::vector<C7zMetaData> vecUnpacked;
+    error = ptrZip->ExtractFilesWithFullPathsFromArchive(strArchiveFile, strScratch, vecUnpacked);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to fetch list of items inside the compressed file=[%s], error=%s",
                       strArchivePath.c_str(), error.AsString().c_str());
+    }
+    // By path below the scratch folder; a path the archive holds twice is the later member.
+    std::map<std::string, const C7zMetaData *> mapUnpacked;
+    for (const C7zMetaData &member : vecUnpacked) {
+        mapUnpacked[member.m_strPath] = &member;
     }
 
     // Depth first: folders found later are visited first.
@@ -195,8 +221,15 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                         IDX_LOG(4, "Compressed file[%s] contains file[%s] ", strArchivePath.c_str(),
                                 strMemberPath.c_str());
                     }
+                    const auto itUnpacked =
+                        mapUnpacked.find(strEntryPath.substr(strScratch.size() + 1));
+                    const struct stat status = MemberStatus(
+                        entry.getStatus(),
+                        itUnpacked == mapUnpacked.end() ? nullptr : itUnpacked->second);
+                    const FXFile::CFileData memberData(strEntryPath,
+                                                       FXFile::CFileData::eParentAndName, &status);
                     CItemPtr ptrMember = boost::make_shared_nothrow<CFindFirstItem>(
-                        CBagPtr(), strMemberPath, strEntryPath, entry);
+                        CBagPtr(), strMemberPath, strEntryPath, memberData);
                     CAnalyticsItemUnix *pAnalytics =
                         ptrMember ? new (std::nothrow) CAnalyticsItemUnix(ptrMember) : nullptr;
                     if (!pAnalytics) {
@@ -296,9 +329,9 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
         memset(&status, 0, sizeof(status));
         status.st_mode = S_IFREG;
         status.st_size = static_cast<off_t>(member.m_ullSize);
-        status.st_atim.tv_sec = member.m_llModifiedTime;
+        status.st_atim.tv_sec = member.m_llAccessTime;
         status.st_mtim.tv_sec = member.m_llModifiedTime;
-        status.st_ctim.tv_sec = member.m_llModifiedTime;
+        status.st_ctim.tv_sec = member.m_llChangeTime;
         FXFile::CFileData memberData(strMemberPath, FXFile::CFileData::eParentAndName, &status);
         CItemPtr ptrMember = boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strMemberPath,
                                                                         strMemberPath, memberData);

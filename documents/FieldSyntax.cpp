@@ -195,9 +195,10 @@ std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string 
         strResult = FXWideString::ToString(wstrKept);
     }
 
+    // The value is still sent, cleaned: nothing failed, so this is no error line.
     if (strResult != strValue) {
-        IDX_LOG_ERROR("removing invalid character, old value [%s] to new value [%s]",
-                      strValue.c_str(), strResult.c_str());
+        IDX_LOG(1, "removing invalid character, old value [%s] to new value [%s]", strValue.c_str(),
+                strResult.c_str());
     }
     return strResult;
 }

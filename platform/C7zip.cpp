@@ -202,6 +202,30 @@ std::string RawMemberPath(struct archive_entry *pEntry) {
     return szPath ? szPath : std::string();
 }
 
+bool IsTimeStored(int nIsSet, time_t tSeconds, long lNanoseconds) {
+    return nIsSet != 0 && (tSeconds != 0 || lNanoseconds != 0);
+}
+
+// Gives the member the times C7zMetaData describes. The disk writer would otherwise give an
+// unpacked copy the time of the unpack for each time the archive leaves out, and a member would
+// look different on every unpack.
+void SettleMemberTimes(struct archive_entry *pEntry, int64_t llArchiveModifiedTime) {
+    if (!IsTimeStored(archive_entry_mtime_is_set(pEntry), archive_entry_mtime(pEntry),
+                      archive_entry_mtime_nsec(pEntry))) {
+        archive_entry_set_mtime(pEntry, static_cast<time_t>(llArchiveModifiedTime), 0);
+    }
+    const time_t tModified = archive_entry_mtime(pEntry);
+    const long lModifiedNs = archive_entry_mtime_nsec(pEntry);
+    if (!IsTimeStored(archive_entry_atime_is_set(pEntry), archive_entry_atime(pEntry),
+                      archive_entry_atime_nsec(pEntry))) {
+        archive_entry_set_atime(pEntry, tModified, lModifiedNs);
+    }
+    if (!IsTimeStored(archive_entry_ctime_is_set(pEntry), archive_entry_ctime(pEntry),
+                      archive_entry_ctime_nsec(pEntry))) {
+        archive_entry_set_ctime(pEntry, tModified, lModifiedNs);
+    }
+}
+
 } // namespace
 
 C7zip::C7zip(const std::string &strHomeDirectory, CompressionFormat eFormat)
@@ -239,6 +263,12 @@ CKyError C7zip::ListFilesInArchive(const std::string &strArchive,
 CKyError C7zip::ExtractFilesWithFullPathsFromArchive(const std::string &strArchive,
                                                      const std::string &strFolder) {
     return ProcessArchive(strArchive, &strFolder, nullptr);
+}
+
+CKyError C7zip::ExtractFilesWithFullPathsFromArchive(const std::string &strArchive,
+                                                     const std::string &strFolder,
+                                                     std::vector<C7zMetaData> &vecMembers) {
+    return ProcessArchive(strArchive, &strFolder, &vecMembers);
 }
 
 CKyError C7zip::LimitOfBytes(const FXCodeLocation &location, const std::string &strArchive,
@@ -364,6 +394,7 @@ CKyError C7zip::ProcessArchive(const std::string &strArchive, const std::string 
             archive_entry_set_filetype(pEntry, AE_IFREG);
             archive_entry_set_mtime(pEntry, llArchiveModifiedTime, 0);
         }
+        SettleMemberTimes(pEntry, llArchiveModifiedTime);
         std::string strPath;
         std::string strReason = NormalizeMemberPath(strRawPath, strPath);
         if (strReason.empty()) {
@@ -467,16 +498,14 @@ CKyError C7zip::ProcessArchive(const std::string &strArchive, const std::string 
                 }
                 ullEnd = ullBlockEnd;
             }
-            if (pFolder) {
-                if (archive_write_data_block(disk.get(), pBlock, nLength, llOffset) <
-                    ARCHIVE_WARN) {
-                    bMemberFailed = true;
-                    IDX_LOG_ERROR("Failed to write member [%s] of archive [%s]: %s",
-                                  strPath.c_str(), strArchive.c_str(),
-                                  ArchiveErrorText(disk.get()));
-                    break;
-                }
-            } else if (nLength > 0 && ullOffset >= ullHashed) {
+            if (pFolder &&
+                archive_write_data_block(disk.get(), pBlock, nLength, llOffset) < ARCHIVE_WARN) {
+                bMemberFailed = true;
+                IDX_LOG_ERROR("Failed to write member [%s] of archive [%s]: %s", strPath.c_str(),
+                              strArchive.c_str(), ArchiveErrorText(disk.get()));
+                break;
+            }
+            if (pMembers && nLength > 0 && ullOffset >= ullHashed) {
                 hashZerosUpTo(ullOffset);
                 // A block is at most the reader's block size, far below 4 GiB.
                 crc.UpdateCRC32(static_cast<const char *>(pBlock),
@@ -487,7 +516,7 @@ CKyError C7zip::ProcessArchive(const std::string &strArchive, const std::string 
         if (!bMemberFailed && ullDeclared > ullEnd) {
             ullEnd = ullDeclared; // a trailing hole
         }
-        if (!pFolder && !bMemberFailed) {
+        if (pMembers && !bMemberFailed) {
             hashZerosUpTo(ullEnd);
         }
         if (pFolder) {
@@ -509,6 +538,8 @@ CKyError C7zip::ProcessArchive(const std::string &strArchive, const std::string 
             C7zMetaData member;
             member.m_strPath = strPath;
             member.m_llModifiedTime = archive_entry_mtime(pEntry);
+            member.m_llAccessTime = archive_entry_atime(pEntry);
+            member.m_llChangeTime = archive_entry_ctime(pEntry);
             member.m_ullSize = ullEnd;
             member.m_strHash = FXFormat("%X", crc.GetCRC32());
             pMembers->push_back(member);

@@ -18,13 +18,20 @@
 #include "foundation/KyError.h"
 
 // One member as ListFilesInArchive reports it.
+//
+// Its times are those the archive stores for it, so that every listing and every unpack of the
+// same archive gives the same ones (they are what an unpacked copy gets, too). A time the archive
+// does not store, or stores as 0, is the member's modification time; a member without a
+// modification time takes the archive file's.
 class C7zMetaData {
 public:
-    C7zMetaData() : m_llModifiedTime(0), m_ullSize(0) {}
+    C7zMetaData() : m_llModifiedTime(0), m_llAccessTime(0), m_llChangeTime(0), m_ullSize(0) {}
     ~C7zMetaData() {}
 
     std::string m_strPath;    // path inside the archive, "/"-separated, without a leading "./"
     int64_t m_llModifiedTime; // seconds since 1970-01-01
+    int64_t m_llAccessTime;   // likewise
+    int64_t m_llChangeTime;   // likewise; the time the member's status last changed
     uint64_t m_ullSize;       // bytes of the member's content, as read
     std::string m_strHash;    // CRC-32 of the member's content, "%X"
 };
@@ -71,10 +78,17 @@ public:
                                 std::vector<C7zMetaData> &vecMembers);
 
     // Unpacks every file and folder member to strFolder joined with its path inside the archive;
-    // strFolder is created when missing. Members written before an error stay on disk; a member
+    // strFolder is created when missing. Each unpacked file and folder gets the member's
+    // modification and access times (see C7zMetaData); its status-change time is the time of the
+    // unpack, which no program can set. Members written before an error stay on disk; a member
     // cut short by an error or a cap is removed. Errors as for ListFilesInArchive.
     CKyError ExtractFilesWithFullPathsFromArchive(const std::string &strArchive,
                                                   const std::string &strFolder);
+    // The same, and one record per file written, as ListFilesInArchive gives it, in archive
+    // order: the times of an unpacked file are read from there, not from the file.
+    CKyError ExtractFilesWithFullPathsFromArchive(const std::string &strArchive,
+                                                  const std::string &strFolder,
+                                                  std::vector<C7zMetaData> &vecMembers);
 
     // What the last list or unpack call did.
     uint64_t GetMembersWritten() const { return m_ullMembersWritten; }

@@ -53,26 +53,35 @@ template <class Hook> bool CallHook(const char *szHook, Hook fnHook) {
 
 FXEvent::FXEvent(unsigned int nFlags) : m_nFlags(nFlags) {}
 
+// A waiter's condition is notified with the lock held: once the lock is free, a woken waiter may
+// return and its condition, which lives on its stack, is gone.
 void FXEvent::Set() {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        ++m_ullGeneration;
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_ullGeneration;
+    for (CWaiter *pWaiter : m_lstWaiters) {
+        pWaiter->bWoken = true;
+        pWaiter->cv.notify_one();
     }
-    m_cv.notify_all();
+    m_lstWaiters.clear();
 }
 
 void FXEvent::SetOne() {
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        ++m_ullGeneration;
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_ullGeneration;
+    if (!m_lstWaiters.empty()) {
+        CWaiter *pWaiter = m_lstWaiters.front();
+        m_lstWaiters.pop_front();
+        pWaiter->bWoken = true;
+        pWaiter->cv.notify_one();
     }
-    m_cv.notify_one();
 }
 
 void FXEvent::Alert() {
-    // Taking the lock orders the stop flag's store before any waiter's next test of it.
-    { std::lock_guard<std::mutex> guard(m_lock); }
-    m_cv.notify_all();
+    // Under the lock, the stop flag's store comes before any waiter's next test of it.
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (CWaiter *pWaiter : m_lstWaiters) {
+        pWaiter->cv.notify_one();
+    }
 }
 
 uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
@@ -84,11 +93,21 @@ uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
     auto bStopRequested = [pStopRequested] {
         return pStopRequested != nullptr && pStopRequested->load();
     };
-    auto bDone = [&] { return m_ullGeneration != ullSeen || bStopRequested(); };
-    if (nMilliseconds == TQ_INFINITE) {
-        m_cv.wait(lock, bDone);
-    } else {
-        TqTimedWait(m_cv, lock, nMilliseconds, bDone);
+    // A set made since this thread last saw one is seen at once; otherwise the thread waits until
+    // a set wakes it (a SetOne wakes the thread that has waited longest) or its wait ends.
+    if (m_ullGeneration == ullSeen && !bStopRequested() && nMilliseconds != 0) {
+        CWaiter waiter;
+        m_lstWaiters.push_back(&waiter);
+        const auto itWaiter = std::prev(m_lstWaiters.end());
+        auto bDone = [&] { return waiter.bWoken || bStopRequested(); };
+        if (nMilliseconds == TQ_INFINITE) {
+            waiter.cv.wait(lock, bDone);
+        } else {
+            TqTimedWait(waiter.cv, lock, nMilliseconds, bDone);
+        }
+        if (!waiter.bWoken) {
+            m_lstWaiters.erase(itWaiter); // timed out or stopped: still listed
+        }
     }
     if (m_ullGeneration != ullSeen) {
         ullSeen = m_ullGeneration;

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <list>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -52,15 +53,24 @@ public:
 
 private:
     friend class CAlertableEventThread;
+    // A thread blocked in WaitForSet. Each has a condition of its own, and a set marks the ones it
+    // wakes before it notifies them: which thread a set wakes never depends on how the system
+    // shares one condition's notifications among several waiters.
+    struct CWaiter {
+        std::condition_variable cv;
+        bool bWoken = false;
+    };
+
     // Wakes the waiters so that a thread asked to stop leaves its wait; sets nothing.
     void Alert();
 
     const unsigned int m_nFlags;
     std::mutex m_lock;
-    std::condition_variable m_cv;
     uint64_t m_ullGeneration = 0;
     // The generation each waiting thread (by its process-unique serial) has seen.
     std::unordered_map<uint64_t, uint64_t> m_mapSeen;
+    // The blocked threads not woken yet, the longest waiting first.
+    std::list<CWaiter *> m_lstWaiters;
 };
 
 class IDX_EXPORT CAlertableEventThread {

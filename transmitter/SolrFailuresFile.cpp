@@ -65,9 +65,12 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
         if (FXFile::Exists(strPath)) {
             llEarlierFailures += CountLines(strPath);
         }
+        // A scan phase that failed nothing leaves no list: that is no error to report.
         std::string strScanList = strFolder;
         FXPath::Append(strScanList, kScanPhaseFailuresFile, 0);
-        llEarlierFailures += CountLines(strScanList);
+        if (FXFile::Exists(strScanList)) {
+            llEarlierFailures += CountLines(strScanList);
+        }
     }
 
     // Without a subclient folder the file lands in the process's working folder, where nobody

@@ -10,21 +10,27 @@ namespace idxtest {
 
 namespace {
 
-int SetKind(struct archive *pArchive, TestArchiveKind eKind) {
+// The restricted pax form leaves access and status-change times out.
+int SetTarFormat(struct archive *pArchive, bool bWithTimes) {
+    return bWithTimes ? archive_write_set_format_pax(pArchive)
+                      : archive_write_set_format_pax_restricted(pArchive);
+}
+
+int SetKind(struct archive *pArchive, TestArchiveKind eKind, bool bWithTimes) {
     switch (eKind) {
     case TestArchiveKind::Zip:
         return archive_write_set_format_zip(pArchive);
     case TestArchiveKind::Tar:
-        return archive_write_set_format_pax_restricted(pArchive);
+        return SetTarFormat(pArchive, bWithTimes);
     case TestArchiveKind::TarGz:
         archive_write_add_filter_gzip(pArchive);
-        return archive_write_set_format_pax_restricted(pArchive);
+        return SetTarFormat(pArchive, bWithTimes);
     case TestArchiveKind::TarBz2:
         archive_write_add_filter_bzip2(pArchive);
-        return archive_write_set_format_pax_restricted(pArchive);
+        return SetTarFormat(pArchive, bWithTimes);
     case TestArchiveKind::TarXz:
         archive_write_add_filter_xz(pArchive);
-        return archive_write_set_format_pax_restricted(pArchive);
+        return SetTarFormat(pArchive, bWithTimes);
     case TestArchiveKind::SevenZip:
         return archive_write_set_format_7zip(pArchive);
     case TestArchiveKind::Gz:
@@ -47,8 +53,12 @@ std::string WriteTestArchive(const std::string &strPath, TestArchiveKind eKind,
     if (!pArchive) {
         return "archive_write_new failed";
     }
+    bool bWithTimes = false;
+    for (const TestArchiveMember &member : vecMembers) {
+        bWithTimes = bWithTimes || member.llAccessTime != 0 || member.llChangeTime != 0;
+    }
     std::string strError;
-    if (SetKind(pArchive, eKind) < ARCHIVE_WARN) {
+    if (SetKind(pArchive, eKind, bWithTimes) < ARCHIVE_WARN) {
         strError = Failure(pArchive, "format");
     } else if (archive_write_open_filename(pArchive, strPath.c_str()) != ARCHIVE_OK) {
         strError = Failure(pArchive, "open");
@@ -59,6 +69,12 @@ std::string WriteTestArchive(const std::string &strPath, TestArchiveKind eKind,
         struct archive_entry *pEntry = archive_entry_new();
         archive_entry_set_pathname(pEntry, member.strPath.c_str());
         archive_entry_set_mtime(pEntry, member.llModifiedTime, 0);
+        if (member.llAccessTime != 0) {
+            archive_entry_set_atime(pEntry, member.llAccessTime, 0);
+        }
+        if (member.llChangeTime != 0) {
+            archive_entry_set_ctime(pEntry, member.llChangeTime, 0);
+        }
         archive_entry_set_perm(pEntry, member.nPermissions);
         uint64_t ullSize = member.ullFillBytes ? member.ullFillBytes : member.strContent.size();
         switch (member.eType) {

@@ -31,6 +31,10 @@ struct TestArchiveMember {
     uint64_t ullFillBytes = 0;
     std::string strLinkTarget; // for Symlink and Hardlink
     int64_t llModifiedTime = 1600000000;
+    // Stored only when not 0 (zip, 7z and tar hold them; a tar archive with a member that has one
+    // is written in the full pax form, which keeps them).
+    int64_t llAccessTime = 0;
+    int64_t llChangeTime = 0;
     int nPermissions = 0644;
 };
 

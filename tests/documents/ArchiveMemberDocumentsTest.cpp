@@ -206,6 +206,80 @@ TEST_F(ArchiveMemberDocumentsTest, MemberKeysAreTheSameOnEverySend) {
     EXPECT_EQ(m_stub.DocumentCount(), nStored);
 }
 
+TEST_F(ArchiveMemberDocumentsTest, AMembersTimesAndKeyAreThoseTheArchiveStoresOnEveryUnpack) {
+    // Times far from now: a field taken from the unpacked copy's status-change time (the time of
+    // the unpack) cannot match them, on whichever second the unpack runs.
+    TestArchiveMember timed = FileMember("timed.txt", "all three times");
+    timed.llModifiedTime = 1500000000;
+    timed.llAccessTime = 1500000100;
+    timed.llChangeTime = 1500000200;
+    TestArchiveMember plain = FileMember("d/plain.txt", "modification time only");
+    plain.llModifiedTime = 1400000000;
+    const std::map<std::string, std::pair<int64_t, int64_t>> mapTimes = {
+        {"timed.txt", {1500000000, 1500000200}}, {"d/plain.txt", {1400000000, 1400000000}}};
+    const std::vector<FormatCase> vecCases = {{"times.zip", TestArchiveKind::Zip, {}},
+                                              {"times.tgz", TestArchiveKind::TarGz, {}},
+                                              {"times.7z", TestArchiveKind::SevenZip, {}}};
+    const std::vector<std::string> vecTimeFields = {"AccessTime",
+                                                    "CreatedTime",
+                                                    "ModifiedTime",
+                                                    "ModifiedTimeAsStr",
+                                                    "ChangeTimeAsInt",
+                                                    "tqturboguid",
+                                                    "contentid",
+                                                    "Size",
+                                                    "FileNameModifiedTimeHash",
+                                                    "FileContentHash"};
+    for (const FormatCase &c : vecCases) {
+        SCOPED_TRACE(c.szFileName);
+        const std::string strArchive = m_dir / c.szFileName;
+        ASSERT_EQ(idxtest::WriteTestArchive(strArchive, c.eKind, {timed, plain}), "");
+        // Two unpacks on two threads, in two scratch folders, and the listing builder, which
+        // unpacks nothing and describes each member from the archive alone.
+        std::vector<FieldList> vecFirst = SendBatch({Item(strArchive)});
+        std::vector<FieldList> vecSecond;
+        std::thread other([&] { vecSecond = SendBatch({Item(strArchive)}); });
+        other.join();
+        std::string strListed;
+        Worker().m_eForm = EFieldForm::eXml;
+        ASSERT_FALSE(Worker()
+                         .BuildCompressedItem(Item(strArchive),
+                                              fs::path(c.szFileName).extension().string().substr(1),
+                                              strListed)
+                         .IsError());
+        std::vector<FieldList> vecListed;
+        std::string strError;
+        ASSERT_TRUE(idxtest::ParseUpdateBody("<add>" + strListed + "</add>", vecListed, strError))
+            << strError;
+
+        std::map<std::string, const FieldList *> mapListed;
+        for (size_t i = 1; i < vecListed.size(); ++i) {
+            mapListed[Value(vecListed[i], "Url")] = &vecListed[i];
+        }
+        ASSERT_EQ(vecFirst.size(), 3u);
+        ASSERT_EQ(vecSecond.size(), 3u);
+        ASSERT_EQ(mapListed.size(), 2u);
+        for (size_t i = 1; i < vecFirst.size(); ++i) {
+            const std::string strUrl = Value(vecFirst[i], "Url");
+            SCOPED_TRACE(strUrl);
+            const std::string strInside = strUrl.substr(strArchive.size() + 1);
+            ASSERT_TRUE(mapTimes.count(strInside));
+            EXPECT_EQ(Value(vecFirst[i], "ModifiedTimeAsStr"),
+                      std::to_string(mapTimes.at(strInside).first));
+            EXPECT_EQ(Value(vecFirst[i], "ChangeTimeAsInt"),
+                      std::to_string(mapTimes.at(strInside).second));
+            ASSERT_EQ(Value(vecSecond[i], "Url"), strUrl);
+            ASSERT_TRUE(mapListed.count(strUrl));
+            for (const std::string &strField : vecTimeFields) {
+                EXPECT_EQ(Value(vecFirst[i], strField), Value(vecSecond[i], strField)) << strField;
+                EXPECT_EQ(Value(vecFirst[i], strField), Value(*mapListed.at(strUrl), strField))
+                    << strField;
+            }
+        }
+        EXPECT_TRUE(TempIsEmpty());
+    }
+}
+
 TEST_F(ArchiveMemberDocumentsTest, HostileMembersAndNamesNeverLeaveTheScratchFolderOrBreakTheBody) {
     idxtest::LogCapture log;
     const std::string strOutside = m_dir / "outside";

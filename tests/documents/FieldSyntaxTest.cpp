@@ -213,7 +213,8 @@ TEST(FieldSyntaxTest, StripIllegalXmlCharactersTable) {
         EXPECT_EQ(test.strExpected, strResult) << test.strName;
         EXPECT_EQ("", idxtest::XmlTextProblem(strResult)) << test.strName;
         const bool bChanged = test.strExpected != test.strValue;
-        EXPECT_EQ(bChanged ? 1u : 0u, capture.CountAtLevel(kFilterLine, -1)) << test.strName;
+        EXPECT_EQ(bChanged ? 1u : 0u, capture.CountAtLevel(kFilterLine, 1)) << test.strName;
+        EXPECT_EQ(0u, capture.CountAtLevel("", -1)) << test.strName;
     }
 }
 

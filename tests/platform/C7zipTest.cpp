@@ -135,6 +135,62 @@ TEST_P(C7zipFormatTest, ListsEveryFileWithSizeTimeAndCrc) {
     EXPECT_EQ(TreeOf(dir.Path()), std::set<std::string>{fs::path(strArchive).filename()});
 }
 
+TEST_P(C7zipFormatTest, MemberTimesAreTheStoredOnesOnEveryListAndUnpack) {
+    idxtest::TempDir dir;
+    const std::string strArchive = dir / (std::string("t.") + GetParam().szName);
+    TestArchiveMember timed = FileMember("timed.txt", "all three times");
+    timed.llModifiedTime = 1500000000;
+    timed.llAccessTime = 1500000100;
+    timed.llChangeTime = 1500000200;
+    TestArchiveMember plain = FileMember("sub/plain.txt", "modification time only");
+    plain.llModifiedTime = 1400000000;
+    ASSERT_EQ(idxtest::WriteTestArchive(strArchive, GetParam().eKind, {timed, plain}), "");
+    // Access and status-change time stand in for each other's absence with the modification
+    // time; the unpack's own time never shows.
+    struct Expected {
+        int64_t llModified, llAccess, llChange;
+    };
+    const std::map<std::string, Expected> mapExpected = {
+        {"timed.txt", {1500000000, 1500000100, 1500000200}},
+        {"sub/plain.txt", {1400000000, 1400000000, 1400000000}}};
+
+    C7zip zip("/opt/home", GetParam().eFormat);
+    ASSERT_FALSE(zip.Initialize().IsError());
+    std::vector<C7zMetaData> vecListed;
+    ASSERT_FALSE(zip.ListFilesInArchive(strArchive, vecListed).IsError());
+    std::vector<std::vector<C7zMetaData>> vecUnpacks(2);
+    for (size_t i = 0; i < vecUnpacks.size(); ++i) {
+        const std::string strOut = dir / FXFormat("out%zu", i);
+        CKyError error =
+            zip.ExtractFilesWithFullPathsFromArchive(strArchive, strOut, vecUnpacks[i]);
+        ASSERT_FALSE(error.IsError()) << error.AsString();
+        for (const auto &expected : mapExpected) {
+            SCOPED_TRACE(expected.first);
+            struct stat status;
+            ASSERT_EQ(stat((strOut + "/" + expected.first).c_str(), &status), 0);
+            EXPECT_EQ(status.st_mtime, expected.second.llModified);
+            EXPECT_EQ(status.st_atime, expected.second.llAccess);
+        }
+    }
+    for (const std::vector<C7zMetaData> &vecMembers : {vecListed, vecUnpacks[0], vecUnpacks[1]}) {
+        ASSERT_EQ(vecMembers.size(), mapExpected.size());
+        for (size_t i = 0; i < vecMembers.size(); ++i) {
+            const C7zMetaData &member = vecMembers[i];
+            SCOPED_TRACE(member.m_strPath);
+            ASSERT_TRUE(mapExpected.count(member.m_strPath));
+            const Expected &expected = mapExpected.at(member.m_strPath);
+            EXPECT_EQ(member.m_llModifiedTime, expected.llModified);
+            EXPECT_EQ(member.m_llAccessTime, expected.llAccess);
+            EXPECT_EQ(member.m_llChangeTime, expected.llChange);
+            // An unpack reports each file as the listing does, hash included.
+            EXPECT_EQ(member.m_strPath, vecListed[i].m_strPath);
+            EXPECT_EQ(member.m_ullSize, vecListed[i].m_ullSize);
+            EXPECT_EQ(member.m_strHash, vecListed[i].m_strHash);
+        }
+    }
+    EXPECT_EQ(vecListed[0].m_strHash, CrcText("all three times"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Formats, C7zipFormatTest,
     ::testing::Values(FormatCase{"zip", TestArchiveKind::Zip, C7zip::eFormatZip},
@@ -163,6 +219,12 @@ TEST(C7zipTest, CompressedSingleFileIsOneMemberNamedAfterTheArchive) {
     ASSERT_EQ(vecMembers.size(), 1u);
     EXPECT_EQ(vecMembers[0].m_strPath, "notes.txt");
     EXPECT_EQ(vecMembers[0].m_strHash, CrcText("plain text\nline two\n"));
+    // Such a file stores no times of its own: its member has the archive file's.
+    struct stat archiveStatus;
+    ASSERT_EQ(stat(strArchive.c_str(), &archiveStatus), 0);
+    EXPECT_EQ(vecMembers[0].m_llModifiedTime, archiveStatus.st_mtime);
+    EXPECT_EQ(vecMembers[0].m_llAccessTime, archiveStatus.st_mtime);
+    EXPECT_EQ(vecMembers[0].m_llChangeTime, archiveStatus.st_mtime);
 }
 
 TEST(C7zipTest, HostileMembersAreSkippedAndNothingLandsOutsideTheFolder) {

@@ -381,6 +381,8 @@ TEST(EventThreadTest, TimeoutRunsOnTimeoutAndAClearIntervalWaitsWithoutLimit) {
 
     EXPECT_TRUE(WaitUntil([&] { return timed.m_ptrLog->m_nTimeouts >= 3; }));
     EXPECT_EQ(timed.m_ptrLog->m_nEvents.load(), 0);
+    // The untimed thread may not have reached its first wait yet, however long the timed one ran.
+    ASSERT_TRUE(WaitUntil([&] { return untimed.m_ptrLog->m_bWaiting.load(); }));
     EXPECT_EQ(untimed.m_ptrLog->m_nTimeouts.load(), 0);
     EXPECT_EQ(untimed.m_ptrLog->m_nWaits.load(), 1);
 

@@ -128,7 +128,8 @@ public:
     }
 
     // Asks it to stop (it then writes its dump file) and reaps it; after nTimeoutMs it is
-    // killed. True when it exited by itself with status 0. Does nothing when not running.
+    // killed, and a negative nTimeoutMs waits as long as it takes (a large dump takes long).
+    // True when it exited by itself with status 0. Does nothing when not running.
     bool Stop(int nTimeoutMs = 10000) {
         if (m_pid <= 0) {
             return false;
@@ -144,7 +145,7 @@ public:
                 bExited = result == m_pid;
                 break;
             }
-            if (std::chrono::steady_clock::now() >= deadline) {
+            if (nTimeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) {
                 kill(m_pid, SIGKILL);
                 waitpid(m_pid, &nStatus, 0);
                 break;
@@ -154,6 +155,17 @@ public:
         m_pid = -1;
         m_nPort = 0;
         return bExited && WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
+    }
+
+    // True once it has exited without being asked to (it is then reaped, and Stop does nothing).
+    bool HasExited() {
+        int nStatus = 0;
+        if (m_pid <= 0 || waitpid(m_pid, &nStatus, WNOHANG) != m_pid) {
+            return false;
+        }
+        m_pid = -1;
+        m_nPort = 0;
+        return true;
     }
 
     bool IsRunning() const { return m_pid > 0; }
