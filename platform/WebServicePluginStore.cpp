@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <stdexcept>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -153,6 +155,15 @@ int CWebServicePluginStore::GetHandlersAlive() {
 
 void CWebServicePluginStore::FailCall(const std::string &strOperation, uint32_t nError,
                                       int nTimes) {
+    // The calls that answer with an error; a refusal scripted for any other would never be seen,
+    // and a test that asks for one is told so instead of passing for the wrong reason.
+    static const std::set<std::string> setAnswering = {
+        "getTqCIWebServiceHandle", "Initialize",  "SubmitTask", "FinishTask", "PushItem",
+        "PushItemMetadata",        "FinishVMTask"};
+    if (setAnswering.count(strOperation) == 0) {
+        throw std::invalid_argument("The stand-in plug-in's " + strOperation +
+                                    " gives no answer and cannot be made to fail");
+    }
     std::lock_guard<std::mutex> guard(m_lock);
     if (nTimes == 0) {
         m_mapCallFailures.erase(strOperation);

@@ -10,6 +10,7 @@
 #include "platform/JobClients.h"
 #include "platform/LogWriter.h"
 #include "platform/PlatformInfo.h"
+#include "startup/PlatformCountSetting.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitter.h"
@@ -21,8 +22,8 @@ typedef SXTransmitterConfigurationBagId BagId;
 typedef SXScannerConfigurationBagId ScannerId;
 
 const char kPlatformSection[] = "FileSystemAgent";
-const uint32_t kDefaultQueueSize = 10000;
-const uint32_t kDefaultWorkers = 15;
+const int kDefaultQueueSize = 10000;
+const int kDefaultWorkers = 15;
 const uint64_t kDefaultFleetId = 2;
 const uint64_t kDefaultClientOSId = 210;
 const uint64_t kConnectionFlags = 0x80;
@@ -92,12 +93,12 @@ CKyError CIdxLogWriterInit::InitializeIdxTransmitter(CBagPtr ptrScannerBag,
         return error.Push(FXLOC);
     }
     error = ptrTransmitter->SetMaxQueueSize(
-        static_cast<int32_t>(PlatformNumber("nMaxQueueSize", kDefaultQueueSize)));
+        ReadCountSetting(TQPlatformInfo(), kPlatformSection, "nMaxQueueSize", kDefaultQueueSize));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
-    error = ptrTransmitter->SetNumberofTransmitterThreads(
-        static_cast<int32_t>(PlatformNumber("nTransmitterThreads", kDefaultWorkers)));
+    error = ptrTransmitter->SetNumberofTransmitterThreads(ReadCountSetting(
+        TQPlatformInfo(), kPlatformSection, "nTransmitterThreads", kDefaultWorkers));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }

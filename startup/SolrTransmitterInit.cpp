@@ -13,6 +13,7 @@
 #include "platform/PlatformInfo.h"
 #include "platform/TQPIBase.h"
 #include "startup/DataSourceQuery.h"
+#include "startup/PlatformCountSetting.h"
 #include "startup/SolrTransmitterConfigCache.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitter.h"
@@ -59,21 +60,6 @@ long long KilobytesToBytes(unsigned long ulSetting) {
         return LLONG_MIN;
     }
     return llKilobytes * 1024;
-}
-
-// A queue size or worker count: a setting from 1 to the largest signed 32-bit number, else the
-// default. The transmitter would take any int, and a queue without a slot never moves.
-int ReadCountSetting(const TQPlatformInfo &platformInfo, const char *szName, int nDefault) {
-    unsigned long ulValue = 0;
-    if (!platformInfo.getNumber(kSection, szName, &ulValue)) {
-        return nDefault;
-    }
-    if (ulValue == 0 || ulValue > static_cast<unsigned long>(INT32_MAX)) {
-        IDX_LOG_ERROR("Platform setting %s=[%ld] is not a count from 1 to %d; using %d", szName,
-                      static_cast<long>(ulValue), INT32_MAX, nDefault);
-        return nDefault;
-    }
-    return static_cast<int>(ulValue);
 }
 
 } // namespace
@@ -263,12 +249,13 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
-    error = ptrTransmitter->SetMaxQueueSize(ReadCountSetting(platformInfo, "nMaxQueueSize", 10000));
+    error = ptrTransmitter->SetMaxQueueSize(
+        ReadCountSetting(platformInfo, kSection, "nMaxQueueSize", 10000));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
     error = ptrTransmitter->SetNumberofTransmitterThreads(
-        ReadCountSetting(platformInfo, "nTransmitterThreads", 15));
+        ReadCountSetting(platformInfo, kSection, "nTransmitterThreads", 15));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }

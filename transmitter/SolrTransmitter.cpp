@@ -102,11 +102,14 @@ CKyError CSolrTransmitter::Start() try {
         state.m_lstWorkers.push_back(ptrWorker);
     }
 
+    // A live crawl keeps the list too: its workers fail items like any other (refused by the
+    // index server, cleared at an abort or a stop), and an item failed with no list to go to
+    // would be in no record at all.
+    error = state.OpenSolrFailuresFile();
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
     if (state.m_eTransmitterType != eIDX_Transmitter_LiveCrawl) {
-        error = state.OpenSolrFailuresFile();
-        if (error.IsError()) {
-            return error.Push(FXLOC);
-        }
         // An index-log worker that could not set up its connection has aborted the transmitter
         // in its start hook (which has run by now): the job learns of it here, with the reason.
         const bool bIndexLog = state.m_eTransmitterType >= eIDX_Transmitter_LogWriter &&

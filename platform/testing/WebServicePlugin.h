@@ -79,7 +79,9 @@ public:
     int HandlersAlive() const;
 
     // The operation answers with error nError (the entry point: with no handler) nTimes times
-    // from now on; -1 for every call until the reset.
+    // from now on; -1 for every call until the reset. Only the calls that answer can fail:
+    // getTqCIWebServiceHandle, Initialize, SubmitTask, FinishTask, PushItem, PushItemMetadata and
+    // FinishVMTask; any other name throws std::invalid_argument.
     void FailCall(const std::string &strOperation, uint32_t nError = 774, int nTimes = -1);
     // Every push of a record with the failure's path is refused as the failure says.
     void FailItem(const WebServiceItemFailure &failure);

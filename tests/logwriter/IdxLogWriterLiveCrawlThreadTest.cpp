@@ -338,6 +338,9 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, ARefusedItemIsRecordedAsFailedAndTheNext
         ASSERT_FALSE(Cycle(*ptrTransmitter).IsError());
         EXPECT_EQ("-o 1|100@2|0@3|300", m_job.Snapshot().strRestartString);
         ptrTransmitter->Stop();
+        EXPECT_EQ(std::vector<std::string>{c.spec.strPath},
+                  idxtest::FileLines(m_dir / "SolrScanFailures.tqf"));
+        EXPECT_EQ(1, ptrTransmitter->GetFailedItemCount());
     }
 }
 
@@ -363,6 +366,8 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, ItemsThatCannotBeIndexedAreNeverCountedA
     EXPECT_EQ(2, totals.llFailed);
     EXPECT_TRUE(m_server.CallsNamed("sendFileInfoV2").empty());
     ptrTransmitter->Stop();
+    EXPECT_EQ((std::vector<std::string>{"/lc/plain", "/lc/norecord"}),
+              idxtest::FileLines(m_dir / "SolrScanFailures.tqf"));
 }
 
 TEST_F(IdxLogWriterLiveCrawlThreadTest, AWorkerWhoseStartFailedNeverUsesItsConnection) {
@@ -407,6 +412,8 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, AWorkerWhoseStartFailedNeverUsesItsConne
                                          "Live-Crawl module intialization failed"));
         EXPECT_TRUE(capture.Contains("first item=[/lc/a]"));
         ptrTransmitter->Stop();
+        EXPECT_EQ(std::vector<std::string>{"/lc/a"},
+                  idxtest::FileLines(m_dir / "SolrScanFailures.tqf"));
         // No backup-done flag on a connection that did not initialise.
         EXPECT_EQ(c.vecCalls, m_server.CallNames(1));
     }

@@ -197,6 +197,43 @@ TEST_F(JobClientsTest, QuitFlagJobIdentityAndTaskOptionsAreScripted) {
               0);
 }
 
+TEST_F(JobClientsTest, AnOperatorNamesTheStartingUserWhenTheJobManagerHasNone) {
+    struct Case {
+        const char *szEnvironment;
+        const char *szOnRecord;
+        int nResult;
+        const char *szUser;
+    };
+    const Case cases[] = {
+        {"bob", nullptr, 0, "bob"},
+        {"", nullptr, 2, "untouched"},
+        {nullptr, nullptr, 2, "untouched"},
+        {"bob", "alice", 0, "alice"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szEnvironment ? c.szEnvironment : "(unset)");
+        if (c.szEnvironment) {
+            setenv("IDX_JOB_STARTED_BY", c.szEnvironment, 1);
+        } else {
+            unsetenv("IDX_JOB_STARTED_BY");
+        }
+        if (c.szOnRecord) {
+            m_jobManager.SetTaskOption(EvTask::kOptionStartedByUser, c.szOnRecord);
+        } else {
+            m_jobManager.RemoveTaskOption(EvTask::kOptionStartedByUser);
+        }
+        std::string strUser = "untouched";
+        EXPECT_EQ(c.nResult, EvTask(m_ctrlClient.GetJobID(), 0, nullptr, false)
+                                 .getOptionString(EvTask::kOptionStartedByUser, strUser, nullptr));
+        EXPECT_EQ(c.szUser, strUser);
+        // Only the starting user comes from the environment.
+        std::string strOther = "untouched";
+        EvTask(m_ctrlClient.GetJobID(), 0, nullptr, false).getOptionString(1, strOther, nullptr);
+        EXPECT_EQ("untouched", strOther);
+    }
+    unsetenv("IDX_JOB_STARTED_BY");
+}
+
 TEST_F(JobClientsTest, EveryReportIsAppendedToTheEventsFileAsOneJsonLine) {
     idxtest::TempDir dir;
     std::string strFile = dir.WriteFile("job-events.jsonl", "{\"event\":\"earlier\"}\n");

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -161,6 +162,8 @@ TEST_F(WebServicePluginTest, ScriptedCallRefusals) {
     EXPECT_TRUE(FXErrorUtil::IsWin32(ptrHandler->Initialize(), 1359));
     EXPECT_FALSE(ptrHandler->Initialize().IsError());
 
+    // A call that gives no answer cannot be scripted to fail.
+    EXPECT_THROW(m_plugin.FailCall("SetMode"), std::invalid_argument);
     m_plugin.FailCall("SubmitTask");
     std::string strOutput;
     for (int i = 0; i < 3; ++i) {

@@ -394,7 +394,7 @@ TEST_F(IdxLogWriterInitTest, EachInitializerRunsAWholeJobToTheBackupDoneFlag) {
         {eIDX_Transmitter_VSA, 0x80, 40, 0, true},
         {eIDX_Transmitter_BlkLvl, 0x90, 55, 0x214, true},
         {eIDX_Transmitter_FSDirect, 1, 40, 0, false},
-        {eIDX_Transmitter_LiveCrawl, 0x100, 0, 0, false},
+        {eIDX_Transmitter_LiveCrawl, 0x100, 0, 0, true},
     };
     idxtest::SetPlatformSetting("FileSystemAgent", "nTransmitterThreads", "1");
     m_job.SetJobToken("token-5");
@@ -476,6 +476,41 @@ TEST_F(IdxLogWriterInitTest, WithoutSettingsTheQueueHoldsTenThousandAndFifteenWo
     ASSERT_TRUE(WaitUntil([&] { return m_server.CallsNamed("sendAfileInfo").size() == 15; }));
     EXPECT_EQ(15, m_server.ConnectionsMade());
     init.GetSolrTransmitterInstance()->Stop();
+}
+
+TEST_F(IdxLogWriterInitTest, QueueSizeAndWorkerCountOutOfRangeAreTakenAsAbsent) {
+    const struct {
+        const char *szValue;
+        int nQueueSize;
+        int nWorkers;
+    } cases[] = {{"7", 7, 7},
+                 {"0", 10000, 15},
+                 {"-1", 10000, 15},
+                 {"2147483648", 10000, 15},
+                 {"4294967297", 10000, 15}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szValue);
+        idxtest::IndexServer::Reset();
+        idxtest::SetPlatformSetting("FileSystemAgent", "nMaxQueueSize", c.szValue);
+        idxtest::SetPlatformSetting("FileSystemAgent", "nTransmitterThreads", c.szValue);
+        CIdxLogWriterInit init;
+        CBagPtr ptrScanner = boost::make_shared<CBag>();
+        ptrScanner->Write(ScannerId::idJobResultFolderPath, m_dir.Path());
+        idxtest::LogCapture capture(0);
+        ASSERT_FALSE(init.InitializeIdxTransmitter(ptrScanner, &m_jobCtrl, &m_backupJob,
+                                                   CSolrTransmitterCallbackPtr())
+                         .IsError());
+        EXPECT_EQ(1u, capture.CountAtLevel(
+                          "Setting queue Size : [" + std::to_string(c.nQueueSize) + "]", 0));
+        EXPECT_EQ(c.nQueueSize == 10000 ? 2u : 0u,
+                  capture.CountAtLevel("is not a count from 1 to 2147483647", -1));
+        // Each worker announces the archive file once it has its connection.
+        ASSERT_TRUE(WaitUntil([&] {
+            return m_server.CallsNamed("sendAfileInfo").size() == static_cast<size_t>(c.nWorkers);
+        }));
+        EXPECT_EQ(c.nWorkers, m_server.ConnectionsMade());
+        init.GetSolrTransmitterInstance()->Stop();
+    }
 }
 
 TEST_F(IdxLogWriterInitTest, AConnectionThatCannotStartLeavesItsReasonInTheInitializer) {

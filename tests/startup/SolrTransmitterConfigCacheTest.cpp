@@ -345,11 +345,26 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
 }
 
 TEST_F(SolrTransmitterStartUpCacheTest, UnreadableCacheFallsBackToTheManagementServer) {
-    for (const char *szContent : {static_cast<const char *>(nullptr), "", "\x01"}) {
-        SCOPED_TRACE(szContent ? szContent : "no file");
+    Params saved;
+    saved.m_strClientName = "from a damaged file";
+    const std::string strTokens = TokenData(saved);
+    const struct {
+        const char *szCase;
+        bool bFile;
+        std::string strContent;
+    } cases[] = {
+        {"no file", false, ""},
+        {"empty", true, ""},
+        {"one byte", true, "\x01"},
+        {"length of 2^64-1", true, CacheFile(1, Bytes<uint64_t>(UINT64_MAX) + strTokens)},
+        {"damaged tokens", true,
+         CacheFile(1, Record(strTokens.substr(0, strTokens.size() - 3) + "xyz"))},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szCase);
         idxtest::TempDir folder;
-        if (szContent) {
-            folder.WriteFile("FSSolrTransmitter_config.tqf", szContent);
+        if (c.bFile) {
+            folder.WriteFile("FSSolrTransmitter_config.tqf", c.strContent);
         }
         const size_t nCallsBefore = m_server.Calls().size();
         idxtest::LogCapture capture(0);
