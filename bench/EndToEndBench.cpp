@@ -6,7 +6,7 @@
 // library's cost; it is not used here.
 //
 //   EndToEndBench [N [workers [batch]]] [--queue Q]  metadata mode (200000, 15, 20, 10000)
-//   EndToEndBench --content [N]     content push of N files of 1 MiB (200), then hashing
+//   EndToEndBench --content [N]     content push of N files of 1 MiB (500), then hashing
 //   EndToEndBench --rss-check       peak RSS with 20k and 1M files, in two children
 //
 // Metadata mode: N small files are queued through a metadata-mode transmitter, timed from Start to
@@ -73,7 +73,7 @@ namespace idxbench {
 namespace {
 
 const long long kMaxItems = 2000000;
-const long long kContentFiles = 200;
+const long long kContentFiles = 500;
 const long long kMaxContentFiles = 4096;
 const long long kContentFileBytes = 1024 * 1024;
 const long long kLargeFileBytes = 2LL * 1024 * 1024 * 1024;
