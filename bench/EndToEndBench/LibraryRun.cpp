@@ -1,5 +1,6 @@
 #include "bench/EndToEndBench/LibraryRun.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -27,6 +28,11 @@ public:
         m_llIndexed += llItemsIndexed;
         m_llFailed += llFailedItems;
         ++m_llBatches;
+        const size_t nSize = static_cast<size_t>(std::max(0LL, llItemsIndexed + llFailedItems));
+        if (m_vecBatchSizes.size() <= nSize) {
+            m_vecBatchSizes.resize(nSize + 1);
+        }
+        ++m_vecBatchSizes[nSize];
         if (m_llIndexed + m_llFailed >= m_llExpected && !m_bDone) {
             m_bDone = true;
             m_tpLast = Clock::now();
@@ -46,6 +52,10 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         return m_llBatches;
     }
+    std::vector<long long> BatchSizes() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_vecBatchSizes;
+    }
     bool LastAnswer(Clock::time_point &tp) const {
         std::lock_guard<std::mutex> guard(m_lock);
         tp = m_tpLast;
@@ -58,20 +68,21 @@ private:
     long long m_llIndexed = 0;
     long long m_llFailed = 0;
     long long m_llBatches = 0;
+    std::vector<long long> m_vecBatchSizes; // [size]: how many batches had it
     bool m_bDone = false;
     Clock::time_point m_tpLast;
 };
 
 } // namespace
 
-CBagPtr MakeOptionsBag(const idxtest::EngineStubProcess &stub, const std::string &strSubClient,
-                       int nBatch) {
+CBagPtr MakeOptionsBag(const NullEngine &engine, const std::string &strSubClient, int nBatch,
+                       bool bContent) {
     CBagPtr ptrBag = boost::make_shared<CBag>();
-    ptrBag->Write(BagId::idUpdateUrl, stub.UpdateUrl());
-    ptrBag->Write(BagId::idBaseSolrUrl, stub.BaseUrl());
-    ptrBag->Write(BagId::idCompleteSolrUrl, stub.UpdateUrl());
-    ptrBag->Write(BagId::idAuditSolrUrl, stub.AuditUrl());
-    ptrBag->Write(BagId::idCompleteSolrExtractUrl, stub.ExtractUrl());
+    ptrBag->Write(BagId::idUpdateUrl, engine.UpdateUrl());
+    ptrBag->Write(BagId::idBaseSolrUrl, engine.BaseUrl());
+    ptrBag->Write(BagId::idCompleteSolrUrl, engine.UpdateUrl());
+    ptrBag->Write(BagId::idAuditSolrUrl, engine.AuditUrl());
+    ptrBag->Write(BagId::idCompleteSolrExtractUrl, engine.ExtractUrl());
     ptrBag->Write(BagId::idSubClientDir, strSubClient);
     ptrBag->Write(BagId::idClientName, std::string("bench-client"));
     ptrBag->Write(BagId::idSolrClientName, std::string("bench-client"));
@@ -80,7 +91,12 @@ CBagPtr MakeOptionsBag(const idxtest::EngineStubProcess &stub, const std::string
     ptrBag->Write(BagId::idJobId, 4242LL);
     ptrBag->Write(BagId::idClientId, uint32_t(2));
     ptrBag->Write(BagId::idMaxItemsPerTransaction, nBatch);
-    ptrBag->Write(BagId::idPushOnlyMetaData, true);
+    ptrBag->Write(BagId::idPushOnlyMetaData, !bContent);
+    if (bContent) {
+        ptrBag->Write(BagId::idIncludeFilters, std::string("txt,bin"));
+        ptrBag->Write(BagId::idMinFileSizePushContents, 0LL);
+        ptrBag->Write(BagId::idMaxFileSizePushContents, 4LL * 1024 * 1024 * 1024);
+    }
     ptrBag->Write(BagId::idIsScanPhase, false);
     return ptrBag;
 }
@@ -91,7 +107,9 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
     boost::shared_ptr<CountingCallback> ptrCallback =
         boost::make_shared<CountingCallback>(config.llItems);
     const double dCpuStart = CpuSeconds();
+    const double dThreadCpuStart = ThreadCpuSeconds();
     const Clock::time_point tpStart = Clock::now();
+    result.dStartEpoch = EpochSeconds();
     {
         CSolrTransmitter transmitter(eIDX_Transmitter_Solr);
         CKyError error = transmitter.SetMaxQueueSize(config.nQueueSize);
@@ -113,7 +131,9 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
             return result;
         }
         for (long long i = 0; i < config.llItems; ++i) {
-            error = transmitter.BuildAndAddToQueue(FilePath(strTree, i), 2, i * 100, false, true);
+            // An item selected for access goes out as metadata only.
+            error = transmitter.BuildAndAddToQueue(FilePath(strTree, i), 2, i * 100, false,
+                                                   !config.bContent);
             if (error.IsError()) {
                 fprintf(stderr, "EndToEndBench: queueing item %lld failed: %s\n", i,
                         error.AsString().c_str());
@@ -126,6 +146,7 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
         }
         result.dTotalSeconds = Seconds(Clock::now() - tpStart);
         result.dCpuSeconds = CpuSeconds() - dCpuStart;
+        result.dJobThreadCpuSeconds = ThreadCpuSeconds() - dThreadCpuStart;
         if (transmitter.IfPushDataToSolrFailed()) {
             fprintf(stderr, "EndToEndBench: the library reports a failed push: %s\n",
                     transmitter.GetSolrFailureReason().c_str());
@@ -138,6 +159,7 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
     result.llIndexed = ptrCallback->Indexed();
     result.llFailed = ptrCallback->Failed();
     result.llBatches = ptrCallback->Batches();
+    result.vecBatchSizes = ptrCallback->BatchSizes();
     return result;
 }
 

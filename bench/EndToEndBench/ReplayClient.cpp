@@ -1,8 +1,13 @@
 #include "bench/EndToEndBench/ReplayClient.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -17,8 +22,54 @@
 
 namespace idxbench {
 
-bool BuildFullBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::string &strTree,
-                      const std::string &strUrl, std::vector<ReplayRequest> &vecRequests) {
+namespace {
+
+// Reads a regular file whole into strContent, reusing its storage.
+bool ReadWholeFile(const std::string &strFile, std::string &strContent) {
+    int fd = open(strFile.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    bool bOk = fstat(fd, &status) == 0;
+    if (bOk) {
+        strContent.resize(static_cast<size_t>(status.st_size));
+        size_t nDone = 0;
+        while (bOk && nDone < strContent.size()) {
+            const ssize_t nRead = read(fd, &strContent[nDone], strContent.size() - nDone);
+            bOk = nRead > 0;
+            nDone += bOk ? static_cast<size_t>(nRead) : 0;
+        }
+    }
+    close(fd);
+    return bOk;
+}
+
+} // namespace
+
+bool BuildBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::string &strTree,
+                  const std::string &strUrl, const std::vector<long long> &vecBatchSizes,
+                  std::vector<ReplayRequest> &vecRequests) {
+    // The sizes in turn (one batch of each size that has some left, then again), so that each
+    // replay thread gets a like mix.
+    std::vector<long long> vecLeft = vecBatchSizes, vecOrder;
+    long long llCovered = 0;
+    for (bool bAny = true; bAny;) {
+        bAny = false;
+        for (size_t nSize = 1; nSize < vecLeft.size(); ++nSize) {
+            if (vecLeft[nSize] > 0) {
+                --vecLeft[nSize];
+                vecOrder.push_back(static_cast<long long>(nSize));
+                llCovered += static_cast<long long>(nSize);
+                bAny = true;
+            }
+        }
+    }
+    if (llCovered != config.llItems) {
+        fprintf(stderr, "EndToEndBench: the batches hold %lld items, not %lld\n", llCovered,
+                config.llItems);
+        return false;
+    }
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
     ptrState->m_ptrOptionsBag = ptrBag;
@@ -34,6 +85,8 @@ bool BuildFullBatches(const BenchConfig &config, const CBagPtr &ptrBag, const st
     settings.strAppGuid = options.GetAppGUID();
 
     std::string strBody;
+    size_t nBatch = 0;
+    long long llInBatch = 0;
     for (long long i = 0; i < config.llItems; ++i) {
         if (strBody.empty()) {
             strBody = "<add>";
@@ -55,9 +108,11 @@ bool BuildFullBatches(const BenchConfig &config, const CBagPtr &ptrBag, const st
         strBody += "<doc>";
         strBody += strDocument;
         strBody += "</doc>";
-        if ((i + 1) % config.nBatch == 0 || i + 1 == config.llItems) {
+        if (++llInBatch == vecOrder[nBatch]) {
+            ++nBatch;
+            llInBatch = 0;
             strBody += "</add>";
-            vecRequests.push_back({strUrl, std::move(strBody)});
+            vecRequests.push_back({strUrl, "text/xml", std::move(strBody), std::string()});
             strBody.clear();
         }
     }
@@ -77,9 +132,9 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
 
     auto fnThread = [&](size_t nThread) {
         CURL *pCurl = curl_easy_init();
-        struct curl_slist *pHeaders = nullptr;
-        pHeaders = curl_slist_append(pHeaders, "Content-Type: text/xml");
-        pHeaders = curl_slist_append(pHeaders, "Expect:");
+        // The header lists of this thread, one per content type, built once.
+        std::map<std::string, curl_slist *> mapHeaders;
+        std::string strContent;
         std::string strAnswer;
         if (pCurl) {
             curl_easy_setopt(pCurl, CURLOPT_USERAGENT, "bench-client");
@@ -106,15 +161,31 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
             llFailed += 1;
             return;
         }
-        curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, pHeaders);
         const size_t nThreads = static_cast<size_t>(config.nWorkers);
         for (size_t i = nThread; i < vecRequests.size(); i += nThreads) {
+            const ReplayRequest &request = vecRequests[i];
             strAnswer.clear();
-            curl_easy_setopt(pCurl, CURLOPT_URL, vecRequests[i].strUrl.c_str());
+            curl_slist *&pHeaders = mapHeaders[request.strContentType];
+            if (!pHeaders) {
+                // The library sends no "Expect: 100-continue".
+                pHeaders =
+                    curl_slist_append(nullptr, ("Content-Type: " + request.strContentType).c_str());
+                pHeaders = curl_slist_append(pHeaders, "Expect:");
+            }
+            const std::string *pBody = &request.strBody;
+            if (!request.strFile.empty()) {
+                if (!ReadWholeFile(request.strFile, strContent)) {
+                    llFailed += 1;
+                    continue;
+                }
+                pBody = &strContent;
+            }
+            curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, pHeaders);
+            curl_easy_setopt(pCurl, CURLOPT_URL, request.strUrl.c_str());
             curl_easy_setopt(pCurl, CURLOPT_POST, 1L);
             curl_easy_setopt(pCurl, CURLOPT_POSTFIELDSIZE_LARGE,
-                             static_cast<curl_off_t>(vecRequests[i].strBody.size()));
-            curl_easy_setopt(pCurl, CURLOPT_POSTFIELDS, vecRequests[i].strBody.data());
+                             static_cast<curl_off_t>(pBody->size()));
+            curl_easy_setopt(pCurl, CURLOPT_POSTFIELDS, pBody->data());
             long nStatus = 0;
             if (curl_easy_perform(pCurl) != CURLE_OK ||
                 curl_easy_getinfo(pCurl, CURLINFO_RESPONSE_CODE, &nStatus) != CURLE_OK ||
@@ -122,7 +193,9 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
                 llFailed += 1;
             }
         }
-        curl_slist_free_all(pHeaders);
+        for (auto &entry : mapHeaders) {
+            curl_slist_free_all(entry.second);
+        }
         curl_easy_cleanup(pCurl);
     };
 

@@ -1,5 +1,6 @@
-// The files the end-to-end benchmark queues: N small files in folders of a thousand, under a
-// temporary folder of the run that is removed with everything in it at the end.
+// The files the end-to-end benchmark queues: N files in folders of a thousand (empty ones, or of a
+// given size with generated content), under a temporary folder of the run that is removed with
+// everything in it at the end.
 #pragma once
 
 #include <string>
@@ -21,7 +22,13 @@ private:
 // grow the process with N.
 std::string FilePath(const std::string &strTree, long long llIndex);
 
-// Makes the folder strTree and llItems files under it, each holding one short line.
-bool MakeTree(const std::string &strTree, long long llItems);
+// Makes the folder strTree and llItems files under it, each holding llFileBytes of generated
+// bytes. Empty files (llFileBytes 0) own no disk blocks, so that a tree of a million is made and
+// removed in seconds even where every freed block is discarded on the device; a metadata job
+// reads their status, never their content.
+bool MakeTree(const std::string &strTree, long long llItems, long long llFileBytes = 0);
+
+// A file of llBytes that takes no room on the disk (it reads as zeros).
+bool MakeSparseFile(const std::string &strPath, long long llBytes);
 
 } // namespace idxbench
