@@ -1,6 +1,7 @@
 // Cost of building documents: one metadata document per item (XML and literal form), and the
 // field syntax on short and long values (ASCII, UTF-8, values holding "]]>").
 #include <string>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 #include <boost/make_shared.hpp>
@@ -58,6 +59,41 @@ void BM_BuildItemDataAnalytics(benchmark::State &state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_BuildItemDataAnalytics)->ArgName("xml")->Arg(1)->Arg(0);
+
+// The body of a full metadata batch as the sender assembles it: 20 documents, each written
+// straight into one body that is cleared and reused from batch to batch.
+void BM_BatchBody(benchmark::State &state) {
+    BenchWorker worker(true);
+    std::vector<CItemPtr> vecItems;
+    for (int64_t i = 0; i < state.range(0); ++i) {
+        vecItems.push_back(MakeItem());
+    }
+    std::string strBody;
+    for (auto _ : state) {
+        strBody.clear();
+        strBody += "<add>";
+        for (const CItemPtr &ptrItem : vecItems) {
+            strBody += "<doc>";
+            worker.ptrWorker->BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strBody);
+            strBody += "</doc>";
+        }
+        strBody += "</add>";
+        benchmark::DoNotOptimize(strBody.data());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strBody.size()));
+}
+BENCHMARK(BM_BatchBody)->ArgName("documents")->Arg(20);
+
+// SHA-512 of a content held in memory, as a content push hashes what it reads.
+void BM_MakeHashSHA512(benchmark::State &state) {
+    const std::string strContent(static_cast<size_t>(state.range(0)) * 1024 * 1024, 'c');
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(CSolrTransmitterThread::MakeHashSHA512(strContent));
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strContent.size()));
+}
+BENCHMARK(BM_MakeHashSHA512)->ArgName("MiB")->Arg(1)->Arg(64)->Unit(benchmark::kMillisecond);
 
 std::string RepeatTo(const std::string &strUnit, size_t nLength) {
     std::string strValue;

@@ -3,9 +3,10 @@
 // SHA-512 of the bytes; everything else of the batch goes out as one metadata request.
 //
 // Content is read only from regular files, opened without waiting, so that a FIFO or a device
-// under a file's name can never hold the worker up. A small file is read once into memory; a large
-// one is hashed in one pass and sent from the file in a second, so a worker's memory stays bounded
-// whatever the size of the files it pushes. A file that cannot be read is sent as a
+// under a file's name can never hold the worker up. A small file is read once into the worker's
+// read buffer, which it keeps from one file to the next, hashed as it is read and sent from there;
+// a large one is hashed in one pass and sent from the file in a second, so a worker's memory stays
+// bounded whatever the size of the files it pushes. A file that cannot be read is sent as a
 // failed item (status 16 with the reason) and recorded in the failures file; it is never posted
 // as if its content were empty.
 #include <fcntl.h>
@@ -61,49 +62,154 @@ bool MatchesIncludeFilter(const std::set<std::string> &setFilters,
     return false;
 }
 
+// The calling thread's SHA-512, made once and started over after every use, so that hashing a
+// file allocates nothing. A pass that ends early (an error, a file found too large) starts it
+// over when it ends, so the next pass finds it empty.
+class CHashPass {
+public:
+    CHashPass() : m_sha(ThreadSha512()) {}
+    ~CHashPass() {
+        if (!m_bFinished) {
+            unsigned char abDiscarded[1];
+            m_sha.finish(abDiscarded, 0);
+        }
+    }
+    CHashPass(const CHashPass &) = delete;
+    CHashPass &operator=(const CHashPass &) = delete;
+
+    // The hash takes a signed 32-bit count: longer runs go in slices.
+    void Add(const char *pData, size_t nLength) {
+        while (nLength > 0) {
+            const size_t nSlice = nLength < kHashSliceSize ? nLength : kHashSliceSize;
+            m_sha.addData(pData, static_cast<int>(nSlice));
+            pData += nSlice;
+            nLength -= nSlice;
+        }
+    }
+    // The digest in upper-case hexadecimal.
+    std::string FinishHex() {
+        unsigned char abDigest[64];
+        m_sha.finish(abDigest, sizeof(abDigest));
+        m_bFinished = true;
+        return CTextEncoding::Hex(abDigest, sizeof(abDigest), CTextEncoding::eUpperHex);
+    }
+
+private:
+    static TqcSHA512 &ThreadSha512() {
+        thread_local TqcSHA512 sha;
+        return sha;
+    }
+
+    TqcSHA512 &m_sha;
+    bool m_bFinished = false;
+};
+
+// Opens the regular file at strPath without waiting: a FIFO or a device under a file's name is
+// an error, never a blocked worker. ullSize is its size now.
+CKyError OpenRegularFile(const std::string &strPath, auto_handle &hFile, uint64_t &ullSize) {
+    CKyError error = FXFile::TQCreateFile(hFile, strPath, O_RDONLY | O_NONBLOCK);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
+    }
+    struct stat status;
+    if (fstat(hFile.get(), &status) != 0) {
+        return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
+                                       strPath.c_str());
+    }
+    if (!S_ISREG(status.st_mode)) {
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
+                                       "[%s] is not a regular file", strPath.c_str());
+    }
+    ullSize = static_cast<uint64_t>(status.st_size);
+    return CKyError::Success();
+}
+
+// Reads the open file whole into buffer, once, handing every piece to pHash (when given) right
+// after it is read, while it is still in the cache. The buffer is made one byte larger than the
+// size found, so a file that kept its size ends with a short read inside it and is never copied
+// on the way; one that grew is read on. nSize is what was read and ullSeenSize how large the
+// file was found. A file larger than ullMaxBytes sets bTooLarge and is not read to its end.
+CKyError ReadFileIntoBuffer(const auto_handle &hFile, const std::string &strPath,
+                            uint64_t ullFoundSize, uint64_t ullMaxBytes, CByteBuffer &buffer,
+                            CHashPass *pHash, size_t &nSize, bool &bTooLarge,
+                            uint64_t &ullSeenSize) {
+    nSize = 0;
+    bTooLarge = false;
+    ullSeenSize = ullFoundSize;
+    if (ullFoundSize > ullMaxBytes) {
+        bTooLarge = true;
+        return CKyError::Success();
+    }
+    for (uint64_t ullWanted = ullFoundSize + 1;; ullWanted = nSize + kReadChunkSize) {
+        // First the size found and one byte, then more whenever a file that grew fills it.
+        if (nSize == 0 || nSize == buffer.Capacity()) {
+            if (ullWanted > SIZE_MAX || !buffer.Reserve(static_cast<size_t>(ullWanted), nSize)) {
+                return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
+                                               "Not enough memory to read [%s] (%llu bytes)",
+                                               strPath.c_str(),
+                                               static_cast<unsigned long long>(ullWanted));
+            }
+        }
+        size_t nWant = buffer.Capacity() - nSize;
+        if (nWant > kReadChunkSize) {
+            nWant = kReadChunkSize;
+        }
+        size_t nRead = 0;
+        CKyError error = FXFile::TQReadFile(hFile, buffer.Data() + nSize, nWant, nRead);
+        if (error.IsError()) {
+            return error.Push(FXLOC);
+        }
+        if (pHash) {
+            pHash->Add(buffer.Data() + nSize, nRead);
+        }
+        nSize += nRead;
+        if (nSize > ullMaxBytes) {
+            bTooLarge = true;
+            ullSeenSize = nSize;
+            return CKyError::Success();
+        }
+        if (nRead < nWant) {
+            ullSeenSize = nSize;
+            return CKyError::Success();
+        }
+    }
+}
+
 // A regular file's content as a request body, read from the file while it is sent. Hash reads the
 // whole file once; the body is then exactly the bytes that were hashed, and a file that has
 // become shorter by the time it is sent fails its request instead of sending other bytes.
 class CFileContentStream : public TQLibCurl::CBodySource {
 public:
-    // Opens without waiting: a FIFO or a device under a file's name is an error, never a
-    // blocked worker.
     CKyError Open(const std::string &strPath) {
         m_strPath = strPath;
-        CKyError error = FXFile::TQCreateFile(m_hFile, strPath, O_RDONLY | O_NONBLOCK);
+        CKyError error = OpenRegularFile(strPath, m_hFile, m_ullFoundSize);
         if (error.IsError()) {
             return error.Push(FXLOC);
         }
-        struct stat status;
-        if (fstat(m_hFile.get(), &status) != 0) {
-            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
-                                           strPath.c_str());
-        }
-        if (!S_ISREG(status.st_mode)) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
-                                           "[%s] is not a regular file", strPath.c_str());
-        }
-        m_ullFoundSize = static_cast<uint64_t>(status.st_size);
         return CKyError::Success();
     }
+    const auto_handle &GetHandle() const { return m_hFile; }
     // The size the file had when it was opened.
     uint64_t GetFoundSize() const { return m_ullFoundSize; }
 
-    // SHA-512 of the whole content in upper-case hexadecimal. A file found larger than
-    // ullMaxBytes sets bTooLarge and is not hashed to its end.
-    CKyError Hash(uint64_t ullMaxBytes, std::string &strHash, bool &bTooLarge) {
+    // SHA-512 of the whole content in upper-case hexadecimal, read in large pieces through
+    // buffer. A file found larger than ullMaxBytes sets bTooLarge and is not hashed to its end.
+    CKyError Hash(uint64_t ullMaxBytes, CByteBuffer &buffer, std::string &strHash,
+                  bool &bTooLarge) {
         bTooLarge = false;
-        TqcSHA512 sha;
-        std::vector<char> vecBuffer(kReadChunkSize);
+        // Both passes read the file from start to end: the system may read well ahead.
+        posix_fadvise(m_hFile.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (!buffer.Reserve(kReadChunkSize)) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
+                                           "Not enough memory to read [%s]", m_strPath.c_str());
+        }
+        CHashPass hash;
         uint64_t ullTotal = 0;
         for (;;) {
             size_t nRead = 0;
-            CKyError error = FXFile::TQReadFile(m_hFile, vecBuffer.data(), vecBuffer.size(), nRead);
+            CKyError error = FXFile::TQReadFile(m_hFile, buffer.Data(), kReadChunkSize, nRead);
             if (error.IsError()) {
                 return error.Push(FXLOC);
-            }
-            if (nRead == 0) {
-                break;
             }
             ullTotal += nRead;
             if (ullTotal > ullMaxBytes) {
@@ -111,12 +217,13 @@ public:
                 m_ullSize = ullTotal;
                 return CKyError::Success();
             }
-            sha.addData(vecBuffer.data(), static_cast<int>(nRead));
+            hash.Add(buffer.Data(), nRead);
+            if (nRead < kReadChunkSize) {
+                break; // the end of the file: TQReadFile reads until the piece is full
+            }
         }
         m_ullSize = ullTotal;
-        TqcBucket digest = sha.finish();
-        strHash = CTextEncoding::Hex(digest.getData(), static_cast<size_t>(digest.getSize()),
-                                     CTextEncoding::eUpperHex);
+        strHash = hash.FinishHex();
         return CKyError::Success();
     }
 
@@ -152,30 +259,35 @@ private:
     uint64_t m_ullSent = 0;
 };
 
-// Reads the content of the regular file at strPath for its push, with its SHA-512 in strHash and
-// its size in ullSize. A file up to kStreamAboveBytes (by its size now, not when it was queued) is
-// read into strContent; a larger one is hashed from the file, and ptrStream is left open to send
-// it from there. A file larger than ullMaxBytes sets bTooLarge and is not read to its end.
-CKyError ReadContentToPush(const std::string &strPath, uint64_t ullMaxBytes,
-                           std::string &strContent, std::unique_ptr<CFileContentStream> &ptrStream,
+// Reads the content of the regular file at strPath for its push, opening it once, with its
+// SHA-512 in strHash and its size in ullSize. A file up to kStreamAboveBytes (by its size now,
+// not when it was queued) is read once into buffer, hashed as it is read, and sent from there
+// (its first nContentSize bytes); a larger one is hashed from the file, and ptrStream is left
+// open to send it from there. A file larger than ullMaxBytes sets bTooLarge and is not read to
+// its end.
+CKyError ReadContentToPush(const std::string &strPath, uint64_t ullMaxBytes, CByteBuffer &buffer,
+                           size_t &nContentSize, std::unique_ptr<CFileContentStream> &ptrStream,
                            std::string &strHash, bool &bTooLarge, uint64_t &ullSize) {
     bTooLarge = false;
+    nContentSize = 0;
     std::unique_ptr<CFileContentStream> ptrFile(new CFileContentStream);
     CKyError error = ptrFile->Open(strPath);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
     if (ptrFile->GetFoundSize() <= kStreamAboveBytes) {
-        ptrFile.reset();
-        error = CSolrTransmitterThread::ReadRegularFileContent(strPath, ullMaxBytes, strContent,
-                                                               bTooLarge, ullSize);
-        if (!error.IsError() && !bTooLarge) {
-            ullSize = strContent.size();
-            strHash = CSolrTransmitterThread::MakeHashSHA512(strContent);
+        CHashPass hash;
+        error = ReadFileIntoBuffer(ptrFile->GetHandle(), strPath, ptrFile->GetFoundSize(),
+                                   ullMaxBytes, buffer, &hash, nContentSize, bTooLarge, ullSize);
+        if (error.IsError()) {
+            return error.Push(FXLOC);
         }
-        return error;
+        if (!bTooLarge) {
+            strHash = hash.FinishHex();
+        }
+        return CKyError::Success();
     }
-    error = ptrFile->Hash(ullMaxBytes, strHash, bTooLarge);
+    error = ptrFile->Hash(ullMaxBytes, buffer, strHash, bTooLarge);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
@@ -195,71 +307,32 @@ CKyError CSolrTransmitterThread::ReadRegularFileContent(const std::string &strPa
     bTooLarge = false;
     ullSeenSize = 0;
     auto_handle hFile;
-    CKyError error = FXFile::TQCreateFile(hFile, strPath, O_RDONLY | O_NONBLOCK);
+    uint64_t ullSize = 0;
+    CKyError error = OpenRegularFile(strPath, hFile, ullSize);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
-    struct stat status;
-    if (fstat(hFile.get(), &status) != 0) {
-        return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to read the status of [%s]",
-                                       strPath.c_str());
-    }
-    if (!S_ISREG(status.st_mode)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction,
-                                       "[%s] is not a regular file", strPath.c_str());
-    }
-    const uint64_t ullSize = static_cast<uint64_t>(status.st_size);
-    ullSeenSize = ullSize;
-    if (ullSize > ullMaxBytes) {
-        bTooLarge = true;
-        return CKyError::Success();
+    CByteBuffer buffer;
+    size_t nRead = 0;
+    error = ReadFileIntoBuffer(hFile, strPath, ullSize, ullMaxBytes, buffer, nullptr, nRead,
+                               bTooLarge, ullSeenSize);
+    if (error.IsError()) {
+        return error.Push(FXLOC);
     }
     try {
-        // One byte beyond the size found: a file that kept its size ends with a short read
-        // inside this buffer, so its content is never copied into a larger one on the way.
-        strContent.reserve(static_cast<size_t>(ullSize) + 1);
-        for (;;) {
-            const size_t nHave = strContent.size();
-            size_t nWant = strContent.capacity() - nHave;
-            if (nWant == 0 || nWant > kReadChunkSize) {
-                nWant = kReadChunkSize;
-            }
-            strContent.resize(nHave + nWant);
-            size_t nRead = 0;
-            error = FXFile::TQReadFile(hFile, &strContent[nHave], nWant, nRead);
-            strContent.resize(nHave + (error.IsError() ? 0 : nRead));
-            if (error.IsError()) {
-                return error.Push(FXLOC);
-            }
-            if (strContent.size() > ullMaxBytes) {
-                bTooLarge = true;
-                ullSeenSize = strContent.size();
-                return CKyError::Success();
-            }
-            if (nRead < nWant) {
-                return CKyError::Success();
-            }
-        }
+        strContent.assign(buffer.Data() ? buffer.Data() : "", nRead);
     } catch (const std::bad_alloc &) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
                                        "Not enough memory to read [%s] (%llu bytes)",
-                                       strPath.c_str(), static_cast<unsigned long long>(ullSize));
+                                       strPath.c_str(), static_cast<unsigned long long>(nRead));
     }
+    return CKyError::Success();
 }
 
 std::string CSolrTransmitterThread::MakeHashSHA512(const std::string &strContent) {
-    TqcSHA512 sha;
-    for (size_t nDone = 0; nDone < strContent.size();) {
-        size_t nSlice = strContent.size() - nDone;
-        if (nSlice > kHashSliceSize) {
-            nSlice = kHashSliceSize;
-        }
-        sha.addData(strContent.data() + nDone, static_cast<int>(nSlice));
-        nDone += nSlice;
-    }
-    TqcBucket digest = sha.finish();
-    return CTextEncoding::Hex(digest.getData(), static_cast<size_t>(digest.getSize()),
-                              CTextEncoding::eUpperHex);
+    CHashPass hash;
+    hash.Add(strContent.data(), strContent.size());
+    return hash.FinishHex();
 }
 
 CKyError CSolrTransmitterThread::SendItemsWithContent(std::list<CItemPtr> &lstItems) {
@@ -328,8 +401,11 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
         const bool bDeleted = pAnalytics && pAnalytics->IsItemDeleted();
 
         std::string strDocument;
-        std::string strContent;
-        std::unique_ptr<CFileContentStream> ptrStream; // a large file's content
+        // The body: the optimized push's marker, or a small file's content in the worker's read
+        // buffer; a large file's content is sent from the file (ptrStream).
+        const char *pBody = "";
+        size_t nBodyLength = 0;
+        std::unique_ptr<CFileContentStream> ptrStream;
         bool bToMetadata = false;
         bool bReadError = false;
         {
@@ -370,7 +446,8 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                     strDocument +=
                         CreateField("FileContentHash", MakeHashSHA512(std::string()), kLiteral);
                 } else if (options.IsOptimizeContentPush()) {
-                    strContent = kOptimizedPushMarker;
+                    pBody = kOptimizedPushMarker;
+                    nBodyLength = sizeof(kOptimizedPushMarker) - 1;
                     llBytes += static_cast<int64_t>(ullSize);
                     if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(5)) {
                         IDX_LOG(5, "Pushing file content using optimized push [%s]",
@@ -379,11 +456,12 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                 } else {
                     bool bTooLarge = false;
                     uint64_t ullSeenSize = 0;
+                    size_t nContentSize = 0;
                     std::string strHash;
                     try {
                         error = ReadContentToPush(ptrItem->GetFullyQualifiedItemName(), ullMaxSize,
-                                                  strContent, ptrStream, strHash, bTooLarge,
-                                                  ullSeenSize);
+                                                  m_readBuffer, nContentSize, ptrStream, strHash,
+                                                  bTooLarge, ullSeenSize);
                     } catch (const std::exception &e) {
                         error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidFunction, "%s",
                                                         e.what());
@@ -400,11 +478,14 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
                         bToMetadata = true;
                     } else {
                         llBytes += static_cast<int64_t>(ullSeenSize);
-                        strDocument += CreateField("FileContentHash", strHash, kLiteral);
+                        AppendField(strDocument, "FileContentHash", strHash, kLiteral);
+                        if (!ptrStream) {
+                            pBody = m_readBuffer.Data();
+                            nBodyLength = nContentSize;
+                        }
                     }
                     if (error.IsError() || bTooLarge) {
                         // Bytes read before the failure are not the file's content.
-                        std::string().swap(strContent);
                         ptrStream.reset();
                     }
                 }
@@ -420,8 +501,9 @@ CKyError CSolrTransmitterThread::SendItemsWithContent(CItemBatch &batch) {
         }
 
         std::string strUrl = strExtractUrl + strDocument;
-        CKyError postError = ptrStream ? PostItemsFromSource(strUrl, *ptrStream, kContentHeaderLine)
-                                       : PostItems2(strUrl, strContent, kContentHeaderLine);
+        CKyError postError =
+            ptrStream ? PostItemsFromSource(strUrl, *ptrStream, kContentHeaderLine)
+                      : PostItemsFromMemory(strUrl, pBody, nBodyLength, kContentHeaderLine);
         if (postError.IsError()) {
             IDX_LOG_ERROR("Retrying metadata push for failed item: Item=[%s]", strPath.c_str());
             ChangeFieldValue(strUrl, strStatusField, kStateFailed, kLiteral);

@@ -1,15 +1,18 @@
 // Field syntax of the index-engine worker: how one field of a document is written (an XML field
 // element with an atomic-update attribute and CDATA value, or an "&literal." parameter of the
 // extract URL), and the helpers the builders and senders share.
+#include <strings.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
 #include "foundation/StringHelpers.h"
 #include "foundation/TextEncoding.h"
 #include "platform/LogWriter.h"
-#include "platform/WideStrings.h"
 
 namespace {
 
@@ -26,12 +29,28 @@ const char kAttributeAdd[] = " update=\"add\"";
 const char *const kAccumulatingFields[] = {"FileAccessedByUserName", "FileModifiedByUserName",
                                            "FileAccessedByTime", "FileModifiedByTime"};
 
-const char *UpdateAttribute(const std::string &strName) {
-    if (FXString::MatchesNoCase(strName, "contentid")) {
+// The literal text of the U+FFFD replacement character, in the XML form and as a literal
+// parameter.
+const char kReplacementUtf8[] = "\xEF\xBF\xBD";
+const char kReplacementLiteral[] = "%ef%bf%bd";
+
+// A name compared as a zero-terminated text: what follows a zero byte does not count.
+std::string_view AsZeroTerminated(std::string_view svName) {
+    return svName.substr(0, svName.find('\0'));
+}
+
+bool MatchesNoCase(std::string_view svName, const char *szOther) {
+    const size_t nLength = strlen(szOther);
+    return svName.size() == nLength && strncasecmp(svName.data(), szOther, nLength) == 0;
+}
+
+const char *UpdateAttribute(std::string_view svName) {
+    const std::string_view svCompared = AsZeroTerminated(svName);
+    if (MatchesNoCase(svCompared, "contentid")) {
         return "";
     }
     for (const char *szAccumulating : kAccumulatingFields) {
-        if (FXString::MatchesNoCase(strName, szAccumulating)) {
+        if (MatchesNoCase(svCompared, szAccumulating)) {
             return kAttributeAdd;
         }
     }
@@ -42,12 +61,210 @@ bool IsIllegalXmlByte(unsigned char ch) {
     return (ch < 0x20 && ch != 0x09 && ch != 0x0A && ch != 0x0D) || ch == 0x7F;
 }
 
+// ASCII that the XML filter keeps and that plays no part in a "]]>".
+bool IsPlainXmlByte(unsigned char ch) {
+    return (ch >= 0x20 && ch < 0x7F && ch != ']' && ch != '>') || ch == 0x09 || ch == 0x0A ||
+           ch == 0x0D;
+}
+
+// Decodes the UTF-8 sequence whose lead byte is at nPos as FXWideString decodes it. With
+// bSkipIllegal, the bytes the XML filter removes are left out between its bytes, as if they had
+// been removed first. On success abSequence holds its nLength bytes and nEnd is the position
+// after its last byte; false when the lead byte starts no valid sequence.
+bool DecodeSequence(const unsigned char *pBytes, size_t nSize, size_t nPos, bool bSkipIllegal,
+                    unsigned char abSequence[4], size_t &nLength, uint32_t &nCodePoint,
+                    size_t &nEnd) {
+    const unsigned char bLead = pBytes[nPos];
+    uint32_t nValue = 0;
+    uint32_t nMinimum = 0;
+    if (bLead >= 0xC2 && bLead <= 0xDF) {
+        nLength = 2;
+        nValue = bLead & 0x1Fu;
+        nMinimum = 0x80;
+    } else if (bLead >= 0xE0 && bLead <= 0xEF) {
+        nLength = 3;
+        nValue = bLead & 0x0Fu;
+        nMinimum = 0x800;
+    } else if (bLead >= 0xF0 && bLead <= 0xF4) {
+        nLength = 4;
+        nValue = bLead & 0x07u;
+        nMinimum = 0x10000;
+    } else {
+        // Continuation bytes, the overlong leads C0 and C1, and F5..FF.
+        return false;
+    }
+    abSequence[0] = bLead;
+    size_t nNext = nPos + 1;
+    for (size_t i = 1; i < nLength; ++i, ++nNext) {
+        while (bSkipIllegal && nNext < nSize && IsIllegalXmlByte(pBytes[nNext])) {
+            ++nNext;
+        }
+        if (nNext >= nSize || (pBytes[nNext] & 0xC0u) != 0x80u) {
+            return false;
+        }
+        abSequence[i] = pBytes[nNext];
+        nValue = (nValue << 6) | (pBytes[nNext] & 0x3Fu);
+    }
+    if (nValue < nMinimum || nValue > 0x10FFFF || (nValue >= 0xD800 && nValue <= 0xDFFF)) {
+        return false;
+    }
+    nCodePoint = nValue;
+    nEnd = nNext;
+    return true;
+}
+
+// Appends the value as StripIllegalXmlCharacters returns it, in one pass over the value: the
+// bytes XML cannot carry are dropped, bytes that are not UTF-8 become U+FFFD, U+FFFE and U+FFFF
+// are dropped. With bDivideCDataClose, every "]]>" of the filtered text is written as "]]",
+// the end of the CDATA section, the start of the next one and ">" (see GenerateCData); what was
+// dropped counts as never there, so dropping it can never leave a "]]>" in one section. True
+// when the filter changed the value.
+bool AppendXmlText(std::string &strOut, std::string_view svValue, bool bDivideCDataClose) {
+    const unsigned char *pBytes = reinterpret_cast<const unsigned char *>(svValue.data());
+    const size_t nSize = svValue.size();
+    bool bChanged = false;
+    size_t nBrackets = 0; // "]" written in a row just before
+    size_t nPos = 0;
+    while (nPos < nSize) {
+        size_t nPlain = nPos;
+        while (nPlain < nSize && IsPlainXmlByte(pBytes[nPlain])) {
+            ++nPlain;
+        }
+        if (nPlain > nPos) {
+            strOut.append(svValue.data() + nPos, nPlain - nPos);
+            nBrackets = 0;
+            nPos = nPlain;
+            if (nPos == nSize) {
+                break;
+            }
+        }
+        const unsigned char bByte = pBytes[nPos];
+        if (bByte == ']') {
+            strOut.push_back(']');
+            ++nBrackets;
+            ++nPos;
+            continue;
+        }
+        if (bByte == '>') {
+            if (bDivideCDataClose && nBrackets >= 2) {
+                strOut.append(kCDataClose, kCDataCloseLength);
+                strOut.append(kCDataOpen, kCDataOpenLength);
+            }
+            strOut.push_back('>');
+            nBrackets = 0;
+            ++nPos;
+            continue;
+        }
+        if (bByte < 0x80) {
+            // What IsPlainXmlByte leaves of ASCII: the bytes the filter drops.
+            bChanged = true;
+            ++nPos;
+            continue;
+        }
+        unsigned char abSequence[4];
+        size_t nLength = 0;
+        uint32_t nCodePoint = 0;
+        size_t nEnd = 0;
+        if (!DecodeSequence(pBytes, nSize, nPos, true, abSequence, nLength, nCodePoint, nEnd)) {
+            strOut.append(kReplacementUtf8, sizeof(kReplacementUtf8) - 1);
+            nBrackets = 0;
+            bChanged = true;
+            ++nPos;
+            continue;
+        }
+        if (nEnd != nPos + nLength) {
+            bChanged = true; // dropped bytes stood between the sequence's own
+        }
+        if (nCodePoint == 0xFFFE || nCodePoint == 0xFFFF) {
+            bChanged = true;
+        } else {
+            strOut.append(reinterpret_cast<const char *>(abSequence), nLength);
+            nBrackets = 0;
+        }
+        nPos = nEnd;
+    }
+    return bChanged;
+}
+
+// The value filtered as StripIllegalXmlCharacters filters it, without its log line.
+std::string FilteredXmlText(std::string_view svValue, bool &bChanged) {
+    std::string strResult;
+    strResult.reserve(svValue.size());
+    bChanged = AppendXmlText(strResult, svValue, false);
+    return strResult;
+}
+
+void LogFilteredValue(std::string_view svValue) {
+    // The value is still sent, cleaned: nothing failed, so this is no error line.
+    if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(1)) {
+        bool bChanged = false;
+        const std::string strOld(svValue);
+        const std::string strNew = FilteredXmlText(svValue, bChanged);
+        IDX_LOG(1, "removing invalid character, old value [%s] to new value [%s]", strOld.c_str(),
+                strNew.c_str());
+    }
+}
+
+// Appends a name or value as it stands in a literal parameter. The engine decodes parameters
+// as UTF-8 and refuses the whole request when one does not decode, which would leave the item
+// without even its metadata: bytes that are not UTF-8 become U+FFFD first, as in the XML form.
+void AppendLiteralText(std::string &strOut, std::string_view svText) {
+    const unsigned char *pBytes = reinterpret_cast<const unsigned char *>(svText.data());
+    const size_t nSize = svText.size();
+    size_t nPos = 0;
+    while (nPos < nSize) {
+        size_t nAscii = nPos;
+        while (nAscii < nSize && pBytes[nAscii] < 0x80) {
+            ++nAscii;
+        }
+        CTextEncoding::AppendPercentEncoded(strOut, svText.data() + nPos, nAscii - nPos,
+                                            CTextEncoding::kUnreservedMarks,
+                                            CTextEncoding::eLowerHex);
+        nPos = nAscii;
+        if (nPos == nSize) {
+            break;
+        }
+        unsigned char abSequence[4];
+        size_t nLength = 0;
+        uint32_t nCodePoint = 0;
+        size_t nEnd = 0;
+        if (DecodeSequence(pBytes, nSize, nPos, false, abSequence, nLength, nCodePoint, nEnd)) {
+            CTextEncoding::AppendPercentEncoded(strOut, svText.data() + nPos, nLength,
+                                                CTextEncoding::kUnreservedMarks,
+                                                CTextEncoding::eLowerHex);
+            nPos = nEnd;
+        } else {
+            strOut.append(kReplacementLiteral, sizeof(kReplacementLiteral) - 1);
+            ++nPos;
+        }
+    }
+}
+
+std::string LiteralText(std::string_view svText) {
+    std::string strText;
+    AppendLiteralText(strText, svText);
+    return strText;
+}
+
+// What CreateField writes in front of the value of a literal parameter.
+void AppendLiteralParameter(std::string &strOut, std::string_view svName) {
+    strOut += kLiteralPrefix;
+    AppendLiteralText(strOut, svName);
+    strOut += '=';
+}
+
+std::string LiteralParameter(std::string_view svName) {
+    std::string strParameter;
+    AppendLiteralParameter(strParameter, svName);
+    return strParameter;
+}
+
 // The field name as the value of the name attribute. Most names are fixed, but schema fields
 // take theirs from the job's configuration: a quote, "<" or "&" in one must neither end the
 // attribute nor start markup, and what XML cannot carry is filtered as values are.
-std::string NameAttributeValue(const std::string &strName) {
+void AppendNameAttributeValue(std::string &strOut, std::string_view svName) {
     bool bPlain = true;
-    for (char ch : strName) {
+    for (char ch : svName) {
         const unsigned char byte = static_cast<unsigned char>(ch);
         if (byte < 0x20 || byte >= 0x7F || ch == '"' || ch == '<' || ch == '>' || ch == '&') {
             bPlain = false;
@@ -55,36 +272,27 @@ std::string NameAttributeValue(const std::string &strName) {
         }
     }
     if (bPlain) {
-        return strName;
+        strOut.append(svName.data(), svName.size());
+        return;
     }
-    return CTextEncoding::XmlEscape(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
-                                    CTextEncoding::eXmlMarkupAndQuote);
+    strOut += CTextEncoding::XmlEscape(
+        CSolrTransmitterThread::StripIllegalXmlCharacters(std::string(svName)),
+        CTextEncoding::eXmlMarkupAndQuote);
 }
 
 // The opening tag CreateField writes for a field with the given attribute.
-std::string OpeningTag(const std::string &strName, const char *szAttribute) {
-    std::string strTag = "<field name=\"";
-    strTag += NameAttributeValue(strName);
-    strTag += '"';
-    strTag += szAttribute;
-    strTag += '>';
+void AppendOpeningTag(std::string &strOut, std::string_view svName, const char *szAttribute) {
+    strOut += "<field name=\"";
+    AppendNameAttributeValue(strOut, svName);
+    strOut += '"';
+    strOut += szAttribute;
+    strOut += '>';
+}
+
+std::string OpeningTag(std::string_view svName, const char *szAttribute) {
+    std::string strTag;
+    AppendOpeningTag(strTag, svName, szAttribute);
     return strTag;
-}
-
-// A name or value as it stands in a literal parameter. The engine decodes parameters as UTF-8
-// and refuses the whole request when one does not decode, which would leave the item without
-// even its metadata: bytes that are not UTF-8 become U+FFFD first, as in the XML form.
-std::string LiteralText(const std::string &strText) {
-    if (FXWideString::IsValidUtf8(strText)) {
-        return CSolrTransmitterThread::Urlencode(strText);
-    }
-    return CSolrTransmitterThread::Urlencode(
-        FXWideString::ToString(FXWideString::ToWstring(strText)));
-}
-
-// What CreateField writes in front of the value of a literal parameter.
-std::string LiteralParameter(const std::string &strName) {
-    return kLiteralPrefix + LiteralText(strName) + "=";
 }
 
 // Position after the CDATA sections that start at nPos (the value of a field), or npos when a
@@ -126,79 +334,52 @@ size_t FindTagOutsideCData(const std::string &strDocument, const std::string &st
 std::string CSolrTransmitterThread::CreateField(const std::string &strName,
                                                 const std::string &strValue,
                                                 EFieldForm eForm) const {
-    if (eForm == EFieldForm::eLiteral) {
-        // The name is encoded like the value: a "&" or "=" in a configured name must not split
-        // the parameter. Plain names stay as they are.
-        return LiteralParameter(strName) + LiteralText(strValue);
-    }
-    std::string strField = OpeningTag(strName, UpdateAttribute(strName));
-    strField += GenerateCData(strValue);
-    strField += "</field>";
+    std::string strField;
+    AppendField(strField, strName, strValue, eForm);
     return strField;
 }
 
+void CSolrTransmitterThread::AppendField(std::string &strOut, std::string_view svName,
+                                         std::string_view svValue, EFieldForm eForm) const {
+    if (eForm == EFieldForm::eLiteral) {
+        // The name is encoded like the value: a "&" or "=" in a configured name must not split
+        // the parameter. Plain names stay as they are.
+        AppendLiteralParameter(strOut, svName);
+        AppendLiteralText(strOut, svValue);
+        return;
+    }
+    AppendOpeningTag(strOut, svName, UpdateAttribute(svName));
+    AppendCData(strOut, svValue);
+    strOut += "</field>";
+}
+
 std::string CSolrTransmitterThread::GenerateCData(const std::string &strValue) {
-    // Filtering comes first: removing a character between "]]" and ">" must not be able to
-    // create a "]]>" after the value was split.
-    const std::string strFiltered = StripIllegalXmlCharacters(strValue);
-    const std::vector<std::string> vecPieces = FXString::Split(strFiltered, kCDataClose);
     std::string strResult;
-    if (vecPieces.empty()) {
-        return strResult;
-    }
-    strResult.reserve(strFiltered.size() + vecPieces.size() * 16);
-    for (size_t i = 0; i < vecPieces.size(); ++i) {
-        strResult += kCDataOpen;
-        // Each "]]>" is divided between two sections: "]]" ends one, ">" starts the next.
-        if (i > 0) {
-            strResult += '>';
-        }
-        strResult += vecPieces[i];
-        if (i + 1 < vecPieces.size()) {
-            strResult += "]]";
-        }
-        strResult += kCDataClose;
-    }
+    AppendCData(strResult, strValue);
     return strResult;
 }
 
-std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string &strValue) {
-    std::string strBytes;
-    strBytes.reserve(strValue.size());
-    bool bAscii = true;
-    for (char ch : strValue) {
-        unsigned char byte = static_cast<unsigned char>(ch);
-        if (IsIllegalXmlByte(byte)) {
-            continue;
-        }
-        if (byte >= 0x80) {
-            bAscii = false;
-        }
-        strBytes.push_back(ch);
-    }
-
-    std::string strResult;
-    if (bAscii) {
-        // Plain ASCII decodes to itself and holds neither U+FFFE nor U+FFFF.
-        strResult.swap(strBytes);
+void CSolrTransmitterThread::AppendCData(std::string &strOut, std::string_view svValue) {
+    // Filtering comes first: removing a character between "]]" and ">" must not be able to
+    // create a "]]>" after the value was split. A value that filters to nothing gives nothing.
+    const size_t nStart = strOut.size();
+    strOut.append(kCDataOpen, kCDataOpenLength);
+    const bool bChanged = AppendXmlText(strOut, svValue, true);
+    if (strOut.size() == nStart + kCDataOpenLength) {
+        strOut.resize(nStart);
     } else {
-        // Decoding turns bytes that are not UTF-8 into U+FFFD, so the text that comes back is
-        // always valid UTF-8; a value that filters to nothing stays empty.
-        std::wstring wstrText = FXWideString::ToWstring(strBytes);
-        std::wstring wstrKept;
-        wstrKept.reserve(wstrText.size());
-        for (wchar_t wch : wstrText) {
-            if (wch != 0xFFFE && wch != 0xFFFF) {
-                wstrKept.push_back(wch);
-            }
-        }
-        strResult = FXWideString::ToString(wstrKept);
+        strOut.append(kCDataClose, kCDataCloseLength);
     }
+    if (bChanged) {
+        LogFilteredValue(svValue);
+    }
+}
 
-    // The value is still sent, cleaned: nothing failed, so this is no error line.
-    if (strResult != strValue) {
-        IDX_LOG(1, "removing invalid character, old value [%s] to new value [%s]", strValue.c_str(),
-                strResult.c_str());
+std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string &strValue) {
+    bool bChanged = false;
+    std::string strResult = FilteredXmlText(strValue, bChanged);
+    if (bChanged) {
+        LogFilteredValue(strValue);
     }
     return strResult;
 }
@@ -249,11 +430,25 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
 }
 
 std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
-    CMd5 md5;
-    md5.Update(strText);
+    char achHex[kHashDigits];
+    MakeHashOfParts({strText}, achHex);
+    return std::string(achHex, sizeof(achHex));
+}
+
+void CSolrTransmitterThread::MakeHashOfParts(std::initializer_list<std::string_view> parts,
+                                             char achHex[kHashDigits]) {
+    // One digest per thread, started over after each use: nothing is allocated per hash.
+    thread_local CMd5 md5;
+    for (std::string_view svPart : parts) {
+        md5.Update(svPart.data(), svPart.size());
+    }
     unsigned char abDigest[CMd5::kDigestLength];
     md5.Final(abDigest);
-    return CTextEncoding::Hex(abDigest, sizeof(abDigest), CTextEncoding::eUpperHex);
+    static_assert(2 * CMd5::kDigestLength == kHashDigits, "two digits per byte");
+    for (size_t i = 0; i < sizeof(abDigest); ++i) {
+        achHex[2 * i] = CTextEncoding::HexDigit(abDigest[i] >> 4, CTextEncoding::eUpperHex);
+        achHex[2 * i + 1] = CTextEncoding::HexDigit(abDigest[i], CTextEncoding::eUpperHex);
+    }
 }
 
 std::string CSolrTransmitterThread::GetFileExtension(const std::string &strText) {

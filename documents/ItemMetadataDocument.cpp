@@ -2,8 +2,10 @@
 // permission or owner change), written field by field through CreateField in the form the sender
 // gives.
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstring>
+#include <string_view>
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/StringHelpers.h"
@@ -49,8 +51,23 @@ std::string CalendarText(const CTimeStamp &stamp) {
                                          BCalendarTimeOutputFormat::FORMAT_ISO8601);
 }
 
+// A number in decimal, as "%llu" or "%lld" writes it, held on the stack.
+class CNumberText {
+public:
+    template <typename TNumber> explicit CNumberText(TNumber value) {
+        m_pEnd = std::to_chars(m_achText, m_achText + sizeof(m_achText), value).ptr;
+    }
+    std::string_view View() const {
+        return std::string_view(m_achText, static_cast<size_t>(m_pEnd - m_achText));
+    }
+
+private:
+    char m_achText[24]; // a 64-bit number with its sign
+    char *m_pEnd;
+};
+
 std::string UnsignedText(unsigned long long ullValue) {
-    return FXFormat("%llu", ullValue);
+    return std::string(CNumberText(ullValue).View());
 }
 
 // The system's text for the numbers the item lookup reports. Those numbers are Windows-style
@@ -125,8 +142,10 @@ CAnalyticsItemInterface *CSolrTransmitterThread::GetAnalyticsItem(const CItemPtr
 
 CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
                                                         std::string &strDocument) {
-    const auto Field = [this, eForm](const std::string &strName, const std::string &strValue) {
-        return CreateField(strName, strValue, eForm);
+    // Every field is written straight into the document.
+    const auto Field = [this, eForm, &strDocument](std::string_view svName,
+                                                   std::string_view svValue) {
+        AppendField(strDocument, svName, svValue, eForm);
     };
     CAutoTimeCounter buildTimer(m_ptrBuildItemsTimer.get());
     const CTransmitterOptions &options = *m_ptrOptions;
@@ -222,96 +241,94 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
                                               : kDocumentTypeFile;
     const std::string &strName = item.GetName();
 
-    std::string &doc = strDocument;
-    doc += Field("contentid", strContentId);
-    doc += Field("AccessTime", CalendarText(item.GetAccessTime()));
-    doc += Field("ClientId", options.GetClientIdString());
-    doc += Field("ApplicationId", options.GetApplicationNumberString());
-    doc += Field("CreatedTime", CalendarText(item.GetCreationTime()));
-    doc += Field(szVersionKeyField, strVersionKey);
-    doc += Field("DocumentType", szDocumentType);
-    doc += Field("FileExtension", strExtension);
-    doc += Field("FileName", strName);
-    doc += Field("FileNameModifiedTimeHash", MakeHash(strName + "-" + strModificationTime));
-    doc += Field("FolderName", strFolder);
-    doc += Field("JobId", options.GetJobIdString());
-    doc += Field("ModifiedTime", CalendarText(item.GetModificationTime()));
-    doc += Field("ModifiedTimeAsStr", strModificationTime);
-    doc += Field("ChangeTimeAsInt",
-                 FXFormat("%lld", static_cast<long long>(item.GetCreationTime().AsUnixTime())));
-    doc += Field("Size", strSize);
-    doc += Field("SizeOnDisk", strSizeOnDisk);
-    doc += Field("FileNameModifiedTimeSizeHash",
-                 MakeHash(strName + "-" + strModificationTime + "-" + strSize));
-    doc += Field("Source", strSource);
-    doc += Field("ShareName", strShare);
-    doc += Field(szPathField, strPathText);
+    Field("contentid", strContentId);
+    Field("AccessTime", CalendarText(item.GetAccessTime()));
+    Field("ClientId", options.GetClientIdString());
+    Field("ApplicationId", options.GetApplicationNumberString());
+    Field("CreatedTime", CalendarText(item.GetCreationTime()));
+    Field(szVersionKeyField, strVersionKey);
+    Field("DocumentType", szDocumentType);
+    Field("FileExtension", strExtension);
+    Field("FileName", strName);
+    char achHash[kHashDigits];
+    MakeHashOfParts({strName, "-", strModificationTime}, achHash);
+    Field("FileNameModifiedTimeHash", std::string_view(achHash, sizeof(achHash)));
+    Field("FolderName", strFolder);
+    Field("JobId", options.GetJobIdString());
+    Field("ModifiedTime", CalendarText(item.GetModificationTime()));
+    Field("ModifiedTimeAsStr", strModificationTime);
+    Field("ChangeTimeAsInt", CNumberText(item.GetCreationTime().AsUnixTime()).View());
+    Field("Size", strSize);
+    Field("SizeOnDisk", strSizeOnDisk);
+    MakeHashOfParts({strName, "-", strModificationTime, "-", strSize}, achHash);
+    Field("FileNameModifiedTimeSizeHash", std::string_view(achHash, sizeof(achHash)));
+    Field("Source", strSource);
+    Field("ShareName", strShare);
+    Field(szPathField, strPathText);
 
     if (pAnalytics != nullptr) {
-        doc += Field("NotQualifiedForArchiving",
-                     FXFormat("%d", pAnalytics->IsSkippedForArchiving() ? 1 : 0));
-        doc += Field("IsStub", FXFormat("%d", pAnalytics->IsStub() ? 1 : 0));
+        Field("NotQualifiedForArchiving", pAnalytics->IsSkippedForArchiving() ? "1" : "0");
+        Field("IsStub", pAnalytics->IsStub() ? "1" : "0");
         if (!options.IsPushOnlyMetaData() && !options.IsScanPhase()) {
-            doc += Field("CollectId", FXFormat("%u", pAnalytics->GetCollectID()));
-            doc += Field("CollectOffset",
-                         FXFormat("%lld", static_cast<long long>(pAnalytics->GetCollectOffset())));
+            Field("CollectId", CNumberText(pAnalytics->GetCollectID()).View());
+            Field("CollectOffset", CNumberText(pAnalytics->GetCollectOffset()).View());
         }
     }
 
     if ((bCollectSecurity || bCollectOwner) && pAnalytics != nullptr &&
         !pAnalytics->IsItemDeleted()) {
         CAutoTimeCounter ownerTimer(m_ptrOwnerAndAclTimer.get());
-        doc += Field("OwnerName",
-                     bChangeEvent ? ptrAddInfo->GetOwnerName() : pAnalytics->GetOwnerName());
-        doc += Field(szOwnerIdField, bChangeEvent ? std::string() : pAnalytics->GetOwnerId());
+        Field("OwnerName", bChangeEvent ? ptrAddInfo->GetOwnerName() : pAnalytics->GetOwnerName());
+        Field(szOwnerIdField,
+              bChangeEvent ? std::string_view() : std::string_view(pAnalytics->GetOwnerId()));
         if (bCollectSecurity) {
             for (const auto &field : pAnalytics->GetSecurityFields()) {
-                doc += Field(field.first, field.second);
+                Field(field.first, field.second);
             }
         }
         if (bChangeEvent) {
             if (!ptrAddInfo->GetPermissionsBeforeChange().empty()) {
-                doc += Field("PermissionsBeforeChange", ptrAddInfo->GetPermissionsBeforeChange());
-                doc += Field("PermissionsAfterChange", pAnalytics->GetPermissions());
-                doc += Field("PermissionChangeRequested", ptrAddInfo->GetPermissionChangeRequest());
+                Field("PermissionsBeforeChange", ptrAddInfo->GetPermissionsBeforeChange());
+                Field("PermissionsAfterChange", pAnalytics->GetPermissions());
+                Field("PermissionChangeRequested", ptrAddInfo->GetPermissionChangeRequest());
             }
             if (!ptrAddInfo->GetOwnerBeforeChange().empty()) {
-                doc += Field("OwnerBeforeChange", ptrAddInfo->GetOwnerBeforeChange());
-                doc += Field("OwnerChangeRequested", ptrAddInfo->GetOwnerChangeRequest());
+                Field("OwnerBeforeChange", ptrAddInfo->GetOwnerBeforeChange());
+                Field("OwnerChangeRequested", ptrAddInfo->GetOwnerChangeRequest());
             }
         } else {
             IDX_LOG(4, "File [%s] security info  [ %s ]", item.GetFullyQualifiedItemName().c_str(),
                     pAnalytics->GetPermissions().c_str());
-            doc += Field("Permissions", pAnalytics->GetPermissions());
+            Field("Permissions", pAnalytics->GetPermissions());
         }
         if (bFolder) {
             const bool bBroken = pAnalytics->IsPermissionsInheritanceBroken();
             IDX_LOG(4, "File [%s], IsPermissionsBroken_b = %d",
                     item.GetFullyQualifiedItemName().c_str(), bBroken ? 1 : 0);
-            doc += Field("IsPermissionsBroken_b", bBroken ? "1" : "0");
+            Field("IsPermissionsBroken_b", bBroken ? "1" : "0");
         }
     }
 
     // Exactly one status per document. An item without an analytics record cannot give the
     // owner and security information the job asked for, which makes its document incomplete.
     if (pAnalytics != nullptr && pAnalytics->IsItemDeleted()) {
-        doc += Field(szStateField, kStateDeleted);
-        doc += Field(szErrorField, std::string());
+        Field(szStateField, kStateDeleted);
+        Field(szErrorField, std::string_view());
     } else if (pAnalytics != nullptr && pAnalytics->IsItemFailed()) {
-        doc += Field(szStateField, kStateFailed);
-        doc += Field(szErrorField, ItemErrorText(pAnalytics->GetErrorCode()));
+        Field(szStateField, kStateFailed);
+        Field(szErrorField, ItemErrorText(pAnalytics->GetErrorCode()));
     } else if (bChangeEvent && !ptrAddInfo->GetErrorText().empty()) {
-        doc += Field(szErrorField, ptrAddInfo->GetErrorText());
+        Field(szErrorField, ptrAddInfo->GetErrorText());
     } else if (pAnalytics == nullptr && (bCollectSecurity || bCollectOwner)) {
-        doc += Field(szStateField, kStateFailed);
-        doc += Field(szErrorField, kNoSecurityInformation);
+        Field(szStateField, kStateFailed);
+        Field(szErrorField, kNoSecurityInformation);
     } else {
-        doc += Field(szStateField, kStateIndexed);
-        doc += Field(szErrorField, std::string());
+        Field(szStateField, kStateIndexed);
+        Field(szErrorField, std::string_view());
     }
 
     for (const auto &field : options.GetSchemaFieldsMap()) {
-        doc += Field(field.first, field.second);
+        Field(field.first, field.second);
     }
     return CKyError::Success();
 }

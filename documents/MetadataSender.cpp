@@ -4,8 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstring>
-#include <new>
+#include <cstdio>
 
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
@@ -21,7 +20,11 @@
 
 namespace {
 
-const size_t kCrcBufferSize = 4096;
+// What the body of a metadata request reserves on its first use: a full batch of ordinary
+// documents fits without growing. A larger body grows it once, and it stays that large.
+const size_t kBodyReserveBytes = 256 * 1024;
+// Files are read for their CRC in pieces of this size, through the worker's read buffer.
+const size_t kCrcChunkBytes = 256 * 1024;
 
 } // namespace
 
@@ -38,36 +41,43 @@ CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
     CAutoTimeCounter sendTimer(m_ptrSendItemsTimer.get());
     const CTransmitterOptions &options = *m_ptrOptions;
 
-    std::string strBody = "<add>";
+    // The worker's body is reused: cleared, it keeps the memory of earlier requests.
+    std::string &strBody = m_strBody;
+    strBody.clear();
+    if (strBody.capacity() < kBodyReserveBytes) {
+        strBody.reserve(kBodyReserveBytes);
+    }
+    strBody += "<add>";
     const int64_t llBatchSize = static_cast<int64_t>(batch.GetSize());
     const bool bWithCrc = options.IsPushMetaDataWithCRC();
 
     // The items stay in the batch until the answer settles them: whatever ends this call early
     // (a failed build, an exception) leaves them to the batch, which records them as failed.
     for (const CItemPtr &ptrItem : batch.GetItems()) {
-        const std::string strExtension = GetFileExtension(ptrItem->GetPath());
         // Only files are archives: a folder named like one holds nothing to unpack.
-        if (bWithCrc && !ptrItem->IsFolder() && IsCompressedItem(strExtension)) {
-            std::string strArchiveDocuments;
-            CKyError error = BuildCompressedItem2(ptrItem, strExtension, strArchiveDocuments);
-            if (error.IsError()) {
-                IDX_LOG_ERROR("Error extracting contents of the compressed file=%s, error=%s",
-                              ptrItem->GetPath().c_str(), error.AsString().c_str());
+        if (bWithCrc && !ptrItem->IsFolder()) {
+            const std::string strExtension = GetFileExtension(ptrItem->GetPath());
+            if (IsCompressedItem(strExtension)) {
+                std::string strArchiveDocuments;
+                CKyError error = BuildCompressedItem2(ptrItem, strExtension, strArchiveDocuments);
+                if (error.IsError()) {
+                    IDX_LOG_ERROR("Error extracting contents of the compressed file=%s, error=%s",
+                                  ptrItem->GetPath().c_str(), error.AsString().c_str());
+                }
+                strBody += strArchiveDocuments;
+                continue;
             }
-            strBody += strArchiveDocuments;
-            continue;
         }
 
+        // The document is built straight into the body.
         strBody += "<doc>";
-        std::string strDocument;
         CKyError error = ShouldSendPartialData()
-                             ? BuildPartialItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument)
-                             : BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument);
+                             ? BuildPartialItemDataAnalytics(ptrItem, EFieldForm::eXml, strBody)
+                             : BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strBody);
         if (error.IsError()) {
             batch.FailAll("building the update document failed, error=" + error.AsString());
             return error.Push(FXLOC);
         }
-        strBody += strDocument;
 
         if (!ptrItem->IsFolder()) {
             std::string strCrc;
@@ -76,7 +86,7 @@ CKyError CSolrTransmitterThread::SendItems(CItemBatch &batch) {
                 IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
             }
             if (!strCrc.empty()) {
-                strBody += CreateField("FileContentHash", strCrc, EFieldForm::eXml);
+                AppendField(strBody, "FileContentHash", strCrc, EFieldForm::eXml);
             }
         }
         strBody += "</doc>";
@@ -142,18 +152,17 @@ CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::strin
         return error;
     }
 
-    auto_ptr_array<char> ptrBuffer(new (std::nothrow) char[kCrcBufferSize]);
-    if (!ptrBuffer.is_valid()) {
+    // The worker's read buffer, which keeps its memory from one file to the next.
+    if (!m_readBuffer.Reserve(kCrcChunkBytes)) {
         IDX_LOG_ERROR("Not enough memory (%llu bytes) to read the contents of file [%s]",
-                      static_cast<unsigned long long>(kCrcBufferSize), strPath.c_str());
+                      static_cast<unsigned long long>(kCrcChunkBytes), strPath.c_str());
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
-    memset(ptrBuffer.get(), 0, kCrcBufferSize);
 
     CKyCRC32 crc;
     for (;;) {
         size_t nRead = 0;
-        error = FXFile::TQReadFile(hFile, ptrBuffer.get(), kCrcBufferSize, nRead);
+        error = FXFile::TQReadFile(hFile, m_readBuffer.Data(), kCrcChunkBytes, nRead);
         if (error.IsError()) {
             IDX_LOG_ERROR("Failed to read file [%s], error=%s", strPath.c_str(),
                           error.AsString().c_str());
@@ -162,9 +171,14 @@ CKyError CSolrTransmitterThread::GetCRC32(const std::string &strPath, std::strin
         if (nRead == 0) {
             break;
         }
-        crc.UpdateCRC32(ptrBuffer.get(), static_cast<unsigned int>(nRead));
+        crc.UpdateCRC32(m_readBuffer.Data(), static_cast<unsigned int>(nRead));
+        if (nRead < kCrcChunkBytes) {
+            break; // the end of the file: TQReadFile reads until the buffer is full
+        }
     }
-    strCrc = FXFormat("%X", crc.GetCRC32());
+    char szCrc[16];
+    snprintf(szCrc, sizeof(szCrc), "%X", crc.GetCRC32());
+    strCrc = szCrc;
     return CKyError::Success();
 }
 

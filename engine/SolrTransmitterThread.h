@@ -17,12 +17,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <list>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include <boost/shared_ptr.hpp>
 
+#include "foundation/ByteBuffer.h"
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
@@ -108,6 +111,10 @@ public:
     // content); a body that cannot be read fails the request at once, without a retry.
     CKyError PostItemsFromSource(const std::string &strUrl, TQLibCurl::CBodySource &source,
                                  const std::string &strHeaderLine);
+    // The same exchange with the nLength bytes at pBody as the body (a file's content read into
+    // the worker's buffer), sent from where they are.
+    CKyError PostItemsFromMemory(const std::string &strUrl, const char *pBody, size_t nLength,
+                                 const std::string &strHeaderLine);
     // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
     // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
     // engine answer gives its status element (an answer without one, or whose status is not a
@@ -149,8 +156,14 @@ public:
     // so no name can break a document either.
     std::string CreateField(const std::string &strName, const std::string &strValue,
                             EFieldForm eForm) const;
+    // CreateField appended to strOut, written straight into it: the builders write every field
+    // this way, so that no text is made per field.
+    void AppendField(std::string &strOut, std::string_view svName, std::string_view svValue,
+                     EFieldForm eForm) const;
     // Filters first, then divides every "]]>" between two sections. An empty value gives "".
     static std::string GenerateCData(const std::string &strValue);
+    // GenerateCData appended to strOut; the filter writes straight into it.
+    static void AppendCData(std::string &strOut, std::string_view svValue);
     // Drops what XML 1.0 cannot carry (C0 controls but tab, line feed and carriage return; DEL;
     // U+FFFE, U+FFFF) and turns bytes that are not UTF-8 into U+FFFD, so the result is always
     // valid UTF-8. Every change is logged at the error level.
@@ -164,6 +177,11 @@ public:
                           std::string strValue, EFieldForm eForm) const;
     // MD5 of the bytes as 32 upper-case hexadecimal digits.
     static std::string MakeHash(const std::string &strText);
+    static constexpr size_t kHashDigits = 32;
+    // MakeHash of the parts written one after another, into achHex (no terminating zero): the
+    // builders hash joined texts without making them.
+    static void MakeHashOfParts(std::initializer_list<std::string_view> parts,
+                                char achHex[kHashDigits]);
     // What follows the last "." of the whole text, upper-cased; empty without a ".".
     static std::string GetFileExtension(const std::string &strText);
     bool IsCompressedItem(const std::string &strExtension) const;
@@ -224,8 +242,8 @@ public:
     // Reads the regular file at strPath whole into strContent. It is opened without waiting, so
     // a FIFO or a device under a file's name is an error, never a blocked worker. A file larger
     // than ullMaxBytes (it grew after it was queued) sets bTooLarge and leaves the content
-    // partial; ullSeenSize tells how large it was found. The content takes one buffer of the
-    // file's size: it is never copied into a larger one while it is read.
+    // partial; ullSeenSize tells how large it was found. The file is read once, into one buffer
+    // of its size (and a byte): it is never copied into a larger one while it is read.
     static CKyError ReadRegularFileContent(const std::string &strPath, uint64_t ullMaxBytes,
                                            std::string &strContent, bool &bTooLarge,
                                            uint64_t &ullSeenSize);
@@ -265,8 +283,9 @@ public:
     // ---- end of document builder ----
 
 protected:
-    // The exchange behind PostItems2 and PostItemsFromSource: exactly one of pBody and pSource.
-    CKyError PostRequest(const std::string &strUrl, const std::string *pBody,
+    // The exchange behind PostItems2, PostItemsFromMemory and PostItemsFromSource: the nLength
+    // bytes at pBody, or with pSource the bytes it reads.
+    CKyError PostRequest(const std::string &strUrl, const char *pBody, size_t nLength,
                          TQLibCurl::CBodySource *pSource, const std::string &strHeaderLine);
 
     // Hands the batch to the sender the job's mode selects.
@@ -336,6 +355,13 @@ protected:
     std::atomic<int64_t> m_llTransmittedPackets;
     boost::shared_ptr<CTimeCounter> m_ptrSendItemsTimer;
     boost::shared_ptr<CTimeCounter> m_ptrBuildItemsTimer;
+
+    // What the worker reuses from one request to the next, so that a request neither asks the
+    // system for memory nor gives any back (documents/): the body of its metadata requests
+    // (cleared, never shrunk) and the buffer files are read through, for their CRC and for
+    // their content push.
+    std::string m_strBody;
+    CByteBuffer m_readBuffer;
 
     // The transfer watch (ShouldGiveUpTransfer), used on the posting thread only.
     bool m_bEndedBeforeTransfer = false;

@@ -1,6 +1,7 @@
 // The index-engine worker's one HTTP path: post, read the answer into a status, let the failure
 // policy decide on a retry, and report the final outcome.
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "engine/EngineStatus.h"
@@ -35,8 +36,8 @@ const int64_t kAbortPollMs = 900;
 const size_t kMaxQuotedBytes = 64;
 
 // The URL without its query, which literal parameters are added to.
-std::string UrlPath(const std::string &strUrl) {
-    return strUrl.substr(0, strUrl.find('?'));
+std::string_view UrlPath(const std::string &strUrl) {
+    return std::string_view(strUrl).substr(0, strUrl.find('?'));
 }
 
 // The engine's status element: a decimal number of at most 32 bits, blanks around it allowed.
@@ -146,11 +147,11 @@ bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElap
 }
 
 bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) const {
-    const std::string strPath = UrlPath(strUrl);
+    const std::string_view svPath = UrlPath(strUrl);
     for (const std::string *pUrl :
          {&m_ptrOptions->GetCompleteSolrUrl(), &m_ptrOptions->GetCompleteSolrExtractUrl(),
           &m_ptrOptions->GetAuditSolrUrl()}) {
-        if (!pUrl->empty() && UrlPath(*pUrl) == strPath) {
+        if (!pUrl->empty() && UrlPath(*pUrl) == svPath) {
             return true;
         }
     }
@@ -159,17 +160,23 @@ bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) cons
 
 CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std::string &strBody,
                                             const std::string &strHeaderLine) {
-    return PostRequest(strUrl, &strBody, nullptr, strHeaderLine);
+    return PostRequest(strUrl, strBody.data(), strBody.size(), nullptr, strHeaderLine);
+}
+
+CKyError CSolrTransmitterThread::PostItemsFromMemory(const std::string &strUrl, const char *pBody,
+                                                     size_t nLength,
+                                                     const std::string &strHeaderLine) {
+    return PostRequest(strUrl, pBody, nLength, nullptr, strHeaderLine);
 }
 
 CKyError CSolrTransmitterThread::PostItemsFromSource(const std::string &strUrl,
                                                      TQLibCurl::CBodySource &source,
                                                      const std::string &strHeaderLine) {
-    return PostRequest(strUrl, nullptr, &source, strHeaderLine);
+    return PostRequest(strUrl, nullptr, 0, &source, strHeaderLine);
 }
 
-CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const std::string *pBody,
-                                             TQLibCurl::CBodySource *pSource,
+CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const char *pBody,
+                                             size_t nLength, TQLibCurl::CBodySource *pSource,
                                              const std::string &strHeaderLine) {
     // The whole call, waits of the failure policy included; a worker that never started has no
     // timer and measures nothing.
@@ -196,8 +203,9 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
         }
     }
 
-    m_ptrCurl->TQLibCurlFreeHttpHeaderList();
-    if (!m_ptrCurl->TQLibCurlAppendHeader(0, strHeaderLine)) {
+    // The handle keeps the line, and the header list it makes of it, from one request to the
+    // next: only a request with another line changes them.
+    if (!m_ptrCurl->TQLibCurlSetHeaderLine(strHeaderLine)) {
         IDX_LOG_ERROR("Failed to append content type header to curl object, content type=%s",
                       strHeaderLine.c_str());
     }
@@ -214,8 +222,8 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
         bool bSendFailed =
             pSource ? !m_ptrCurl->TQLibCurlSendHttpReqFromSource(strUrl, *pSource, false,
                                                                  strClientName, m_bUseDynamicTppm)
-                    : !m_ptrCurl->TQLibCurlSendHttpReq2(1, strUrl, pBody->data(), pBody->size(),
-                                                        false, strClientName, m_bUseDynamicTppm);
+                    : !m_ptrCurl->TQLibCurlSendHttpReq2(1, strUrl, pBody, nLength, false,
+                                                        strClientName, m_bUseDynamicTppm);
         size_t nAnswerLength = 0;
         const char *pAnswer = m_ptrCurl->GetHttpResponse(nAnswerLength, false);
         if (!pAnswer) {
@@ -293,8 +301,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const st
             bRetry = false;
         }
         if (bRetry) {
-            m_ptrCurl->TQLibCurlFreeHttpHeaderList();
-            if (!m_ptrCurl->TQLibCurlAppendHeader(0, strHeaderLine)) {
+            if (!m_ptrCurl->TQLibCurlSetHeaderLine(strHeaderLine)) {
                 IDX_LOG_ERROR(
                     "Failed to append content type header to curl object, content type=[%s]",
                     strHeaderLine.c_str());

@@ -50,16 +50,28 @@ public:
                                      EHexCase eCase) {
         std::string strEncoded;
         strEncoded.reserve(strValue.size() * 3);
-        for (char ch : strValue) {
+        AppendPercentEncoded(strEncoded, strValue.data(), strValue.size(), szKeptMarks, eCase);
+        return strEncoded;
+    }
+    // PercentEncode of nLength bytes at pData, appended to strOut. The room for the longest
+    // result is made first and written through a pointer, then cut to what was written.
+    static void AppendPercentEncoded(std::string &strOut, const char *pData, size_t nLength,
+                                     const char *szKeptMarks, EHexCase eCase) {
+        const size_t nStart = strOut.size();
+        strOut.resize(nStart + 3 * nLength);
+        char *pOut = &strOut[nStart];
+        for (size_t i = 0; i < nLength; ++i) {
+            const char ch = pData[i];
             const unsigned char byte = static_cast<unsigned char>(ch);
             if (IsAsciiAlphanumeric(byte) || IsOneOf(ch, szKeptMarks)) {
-                strEncoded.push_back(ch);
+                *pOut++ = ch;
             } else {
-                strEncoded.push_back('%');
-                AppendHex(strEncoded, &byte, 1, eCase);
+                *pOut++ = '%';
+                *pOut++ = HexDigit(byte >> 4, eCase);
+                *pOut++ = HexDigit(byte, eCase);
             }
         }
-        return strEncoded;
+        strOut.resize(static_cast<size_t>(pOut - strOut.data()));
     }
 
     // The inverse of PercentEncode with either case of digits; every other byte stands for

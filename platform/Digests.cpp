@@ -44,7 +44,27 @@ void TqcBucket::detach() {
 
 namespace {
 
-// One running EVP digest; restarted after every finish so the object can be used again.
+// The digest implementations, fetched from the provider once per process. A context set up
+// with the legacy EVP_md5()/EVP_sha512() objects fetches the implementation again on every
+// start, under a global lock; a fetched one is used directly. Never freed: contexts may use them
+// until the process ends.
+const EVP_MD *FetchedDigest(const char *szName, const EVP_MD *pLegacy) {
+    const EVP_MD *pFetched = EVP_MD_fetch(nullptr, szName, nullptr);
+    return pFetched ? pFetched : pLegacy;
+}
+
+const EVP_MD *Sha512Type() {
+    static const EVP_MD *s_pType = FetchedDigest("SHA512", EVP_sha512());
+    return s_pType;
+}
+
+const EVP_MD *Md5Type() {
+    static const EVP_MD *s_pType = FetchedDigest("MD5", EVP_md5());
+    return s_pType;
+}
+
+// One running EVP digest whose context is made once and started over after every finish, so
+// that hashing many short texts allocates nothing.
 class EvpDigest {
 public:
     explicit EvpDigest(const EVP_MD *pType) : m_pType(pType), m_pContext(EVP_MD_CTX_new()) {
@@ -85,7 +105,7 @@ private:
 } // namespace
 
 struct TqcSHA512::Private {
-    EvpDigest m_digest{EVP_sha512()};
+    EvpDigest m_digest{Sha512Type()};
 };
 
 TqcSHA512::TqcSHA512() : TqcHash(64), m_ptrPrivate(new Private) {}
@@ -103,7 +123,7 @@ void TqcSHA512::finish(void *pOut, int nLength) {
 }
 
 struct CMd5::Private {
-    EvpDigest m_digest{EVP_md5()};
+    EvpDigest m_digest{Md5Type()};
 };
 
 CMd5::CMd5() : m_ptrPrivate(new Private) {}

@@ -94,11 +94,12 @@ bool IsUnusableUrl(CURLcode eResult) {
 } // namespace
 
 TQLibCurl::TQLibCurl()
-    : m_pCurl(nullptr), m_pHeaderList(nullptr), m_pWriteCallback(nullptr), m_pWriteContext(nullptr),
-      m_bHasAnswer(false), m_bAnswerTooLarge(false), m_bAnswerCut(false),
-      m_bCutLongerAnswers(false), m_nMaxAnswerBytes(kDefaultMaxAnswerBytes), m_llHttpStatus(0),
-      m_eLastFailure(EFailure::eNone), m_bCancelled(false), m_llBytesMoved(0), m_llStartMs(0),
-      m_llLastMoveMs(0), m_pBodySource(nullptr), m_ullBodyLeft(0), m_bBodyFailed(false) {
+    : m_pCurl(nullptr), m_pHeaderList(nullptr), m_bHeaderListCurrent(false), m_bUserAgentSet(false),
+      m_pWriteCallback(nullptr), m_pWriteContext(nullptr), m_bHasAnswer(false),
+      m_bAnswerTooLarge(false), m_bAnswerCut(false), m_bCutLongerAnswers(false),
+      m_nMaxAnswerBytes(kDefaultMaxAnswerBytes), m_llHttpStatus(0), m_eLastFailure(EFailure::eNone),
+      m_bCancelled(false), m_llBytesMoved(0), m_llStartMs(0), m_llLastMoveMs(0),
+      m_pBodySource(nullptr), m_ullBodyLeft(0), m_bBodyFailed(false) {
     static_assert(kCurlErrorBytes >= CURL_ERROR_SIZE, "libcurl's error buffer size grew");
     m_szCurlError[0] = '\0';
 }
@@ -134,7 +135,11 @@ bool TQLibCurl::TQLibCurlInit(const std::string &strDefaultHeaderLine, bool bKee
             m_strLastError = "curl_easy_init failed";
             return false;
         }
+        // The reset dropped the header list and the User-Agent from the handle.
         m_vecAppendedHeaders.clear();
+        m_strSetHeaderLine.clear();
+        m_bHeaderListCurrent = false;
+        m_bUserAgentSet = false;
         m_pWriteCallback = pWriteCallback;
         m_pWriteContext = pWriteContext;
         ClearAnswer();
@@ -200,6 +205,24 @@ bool TQLibCurl::TQLibCurlDynamiceTppmCheck(const std::string &strPingUrl,
 
 void TQLibCurl::TQLibCurlFreeHttpHeaderList() {
     m_vecAppendedHeaders.clear();
+    m_strSetHeaderLine.clear();
+    m_bHeaderListCurrent = false;
+}
+
+bool TQLibCurl::TQLibCurlSetHeaderLine(const std::string &strHeaderLine) {
+    if (!m_strSetHeaderLine.empty() && strHeaderLine == m_strSetHeaderLine) {
+        return true;
+    }
+    TQLibCurlFreeHttpHeaderList();
+    if (!TQLibCurlAppendHeader(0, strHeaderLine)) {
+        return false;
+    }
+    try {
+        m_strSetHeaderLine = strHeaderLine;
+    } catch (const std::exception &) {
+        // Not remembered: the next call sets the line again.
+    }
+    return true;
 }
 
 bool TQLibCurl::TQLibCurlAppendHeader(int nHeaderType, const std::string &strHeaderLine) {
@@ -217,6 +240,8 @@ bool TQLibCurl::TQLibCurlAppendHeader(int nHeaderType, const std::string &strHea
                                                   }),
                                    m_vecAppendedHeaders.end());
         m_vecAppendedHeaders.push_back(strLine);
+        m_strSetHeaderLine.clear();
+        m_bHeaderListCurrent = false;
         return true;
     } catch (const std::exception &e) {
         m_strLastError = e.what();
@@ -304,6 +329,9 @@ void TQLibCurl::ClearAnswer() {
 }
 
 bool TQLibCurl::BuildHeaderList() {
+    if (m_bHeaderListCurrent) {
+        return true;
+    }
     curl_slist_free_all(m_pHeaderList);
     m_pHeaderList = nullptr;
     std::vector<std::string> vecLines;
@@ -327,7 +355,22 @@ bool TQLibCurl::BuildHeaderList() {
         }
         m_pHeaderList = pNew;
     }
-    return curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, m_pHeaderList) == CURLE_OK;
+    m_bHeaderListCurrent = curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, m_pHeaderList) == CURLE_OK;
+    return m_bHeaderListCurrent;
+}
+
+bool TQLibCurl::SetUserAgent(const std::string &strClientName) {
+    if (m_bUserAgentSet && strClientName == m_strUserAgent) {
+        return true;
+    }
+    m_bUserAgentSet = false;
+    if (curl_easy_setopt(m_pCurl, CURLOPT_USERAGENT,
+                         strClientName.empty() ? nullptr : strClientName.c_str()) != CURLE_OK) {
+        return false;
+    }
+    m_strUserAgent = strClientName;
+    m_bUserAgentSet = true;
+    return true;
 }
 
 bool TQLibCurl::TQLibCurlSendHttpReqFromSource(const std::string &strUrl, CBodySource &source,
@@ -381,13 +424,11 @@ bool TQLibCurl::Perform(int nRequestType, const std::string &strUrl, const char 
             m_strLastError = FXFormat("unknown request type %d", nRequestType);
             return false;
         }
-        bool bOk =
-            BuildHeaderList() &&
-            curl_easy_setopt(m_pCurl, CURLOPT_URL, strUrl.c_str()) == CURLE_OK &&
-            curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, bFollowRedirects ? 1L : 0L) ==
-                CURLE_OK &&
-            curl_easy_setopt(m_pCurl, CURLOPT_USERAGENT,
-                             strClientName.empty() ? nullptr : strClientName.c_str()) == CURLE_OK;
+        bool bOk = BuildHeaderList() &&
+                   curl_easy_setopt(m_pCurl, CURLOPT_URL, strUrl.c_str()) == CURLE_OK &&
+                   curl_easy_setopt(m_pCurl, CURLOPT_FOLLOWLOCATION, bFollowRedirects ? 1L : 0L) ==
+                       CURLE_OK &&
+                   SetUserAgent(strClientName);
         if (bOk && pSource) {
             if (!pSource->Rewind()) {
                 m_eLastFailure = EFailure::eBodyUnreadable;

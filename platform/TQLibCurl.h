@@ -96,6 +96,12 @@ public:
     // Drops every header line appended so far; the default line applies again.
     void TQLibCurlFreeHttpHeaderList();
 
+    // Makes strHeaderLine the only appended line, as TQLibCurlFreeHttpHeaderList followed by
+    // TQLibCurlAppendHeader(0, strHeaderLine) does. The same line as the last call's changes
+    // nothing, so a handle that sends one kind of request after another keeps its header list
+    // instead of making it again for every request.
+    bool TQLibCurlSetHeaderLine(const std::string &strHeaderLine);
+
     // Adds a request header line (header type 0; other types are refused) for the next
     // requests. It replaces the default line and earlier appended lines of the same name. A
     // line without a colon names the body's media type: "text/xml" becomes
@@ -160,12 +166,20 @@ private:
                  bool bFollowRedirects, const std::string &strClientName,
                  CBodySource *pSource = nullptr);
     bool BuildHeaderList();
+    bool SetUserAgent(const std::string &strClientName);
     void ClearAnswer();
 
     void *m_pCurl; // the libcurl easy handle
     curl_slist *m_pHeaderList;
     std::string m_strDefaultHeader;
     std::vector<std::string> m_vecAppendedHeaders;
+    // The header list is made again only after the lines changed (or the handle was set up
+    // again); the line of the last TQLibCurlSetHeaderLine, empty once others were given.
+    bool m_bHeaderListCurrent;
+    std::string m_strSetHeaderLine;
+    // The User-Agent the handle holds, so that it is handed to libcurl only when it changes.
+    bool m_bUserAgentSet;
+    std::string m_strUserAgent;
     TQLibCurlWriteCallback m_pWriteCallback;
     void *m_pWriteContext;
 

@@ -493,6 +493,38 @@ TEST_F(ContentPushSenderTest, ALargeFileIsHashedAndSentFromTheFileWithItsExactBy
               std::vector<Report>{Report(1, static_cast<long long>(strContent.size()), 0)});
 }
 
+TEST_F(ContentPushSenderTest, EachFileOfABatchIsSentAsItsOwnBytesWhateverCameBefore) {
+    // The worker reads every small file into one buffer that it keeps, and hashes large ones
+    // through it: a smaller file after a larger one, or after a streamed one, is sent as its own
+    // bytes and nothing of the one before.
+    const size_t nMiB = 1024 * 1024;
+    const std::vector<size_t> vecSizes = {3 * nMiB + 1, 7, 5 * nMiB, 11, 0, 4 * nMiB, 2 * nMiB};
+    std::list<CItemPtr> lstBatch;
+    std::vector<std::string> vecContents;
+    for (size_t i = 0; i < vecSizes.size(); ++i) {
+        std::string strContent(vecSizes[i], '\0');
+        for (size_t k = 0; k < strContent.size(); ++k) {
+            strContent[k] = static_cast<char>((k * 7 + i * 13) % 251);
+        }
+        const std::string strPath =
+            m_dir.WriteFile("file" + std::to_string(i) + ".bin", strContent);
+        lstBatch.push_back(Item(strPath));
+        vecContents.push_back(strContent);
+    }
+    ASSERT_FALSE(Send(lstBatch).IsError());
+
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), vecContents.size());
+    for (size_t i = 0; i < vecContents.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(vecExtract[i].strBody.size(), vecContents[i].size());
+        EXPECT_TRUE(vecExtract[i].strBody == vecContents[i]);
+        EXPECT_EQ(vecExtract[i].Param("literal.FileContentHash"),
+                  ReferenceSha512(vecContents[i].data(), vecContents[i].size()));
+    }
+    EXPECT_TRUE(FailuresFileLines().empty());
+}
+
 // A job whose quit query throws from its nth call on.
 class ThrowingQuitQuery : public ProgressCallback {
 public:

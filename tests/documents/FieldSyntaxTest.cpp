@@ -31,11 +31,36 @@ TEST(FieldSyntaxTest, GenerateCDataDividesEveryClosingSequence) {
         {"a]]b>c]", "<![CDATA[a]]b>c]]]>"},
         // Filtering comes before the split: the removed byte must not leave a "]]>" behind.
         {"]]\x01>", "<![CDATA[]]]]><![CDATA[>]]>"},
+        // So must a U+FFFE, and a byte dropped inside a UTF-8 sequence leaves the sequence whole.
+        {"]]\xEF\xBF\xBE>", "<![CDATA[]]]]><![CDATA[>]]>"},
+        {"a\xC3\x01\xA4", "<![CDATA[a\xC3\xA4]]>"},
+        {"\x01\x7F", ""},
         {"", ""},
     };
     for (const CDataCase &test : vecCases) {
         EXPECT_EQ(test.strExpected, CSolrTransmitterThread::GenerateCData(test.strValue))
             << "value: " << test.strValue;
+    }
+}
+
+TEST(FieldSyntaxTest, AppendFieldAddsExactlyWhatCreateFieldReturns) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    const std::vector<std::pair<std::string, std::string>> vecFields = {
+        {"contentid", "k"},
+        {"FileName", "a]]>b\x01\xFF"},
+        {"we\"ird<", "caf\xC3\xA9"},
+        {"FileModifiedByTime", ""},
+        {"a=b&c", "x y"},
+    };
+    for (EFieldForm eForm : {EFieldForm::eXml, EFieldForm::eLiteral}) {
+        // Into a text that already holds something, as the builders append into a body.
+        std::string strAppended = "<add><doc>";
+        std::string strExpected = strAppended;
+        for (const auto &field : vecFields) {
+            set.ptrWorker->AppendField(strAppended, field.first, field.second, eForm);
+            strExpected += set.ptrWorker->CreateField(field.first, field.second, eForm);
+        }
+        EXPECT_EQ(strAppended, strExpected);
     }
 }
 

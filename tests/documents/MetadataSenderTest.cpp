@@ -166,6 +166,38 @@ TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
     EXPECT_TRUE(FailureLines().empty());
 }
 
+TEST_F(MetadataSenderTest, TheReusedBodyHoldsExactlyTheBatchItSends) {
+    // The worker keeps one body for all its requests. A batch whose document is far larger than
+    // the body's first reserve, then small batches: each small body is byte for byte what a
+    // fresh worker sends for the same batch, with nothing left over from the large one.
+    const std::string strFile = m_dir.WriteFile("a.txt", "alpha");
+    const std::string strOther = m_dir.WriteFile("b.txt", "beta");
+    Options().SetSchemaFieldsMap({{"Large", std::string(600 * 1024, 'v')}});
+    std::list<CItemPtr> lstLarge = {Item(strFile), Item(strOther)};
+    ASSERT_FALSE(Worker().SendItems(lstLarge).IsError());
+    Options().SetSchemaFieldsMap({});
+    for (int i = 0; i < 2; ++i) {
+        std::list<CItemPtr> lstSmall = {Item(strFile)};
+        ASSERT_FALSE(Worker().SendItems(lstSmall).IsError());
+    }
+    idxtest::DocumentWorker fresh(m_set.ptrState, m_set.ptrOptions);
+    std::list<CItemPtr> lstFresh = {Item(strFile)};
+    ASSERT_FALSE(fresh.SendItems(lstFresh).IsError());
+
+    const std::vector<idxtest::EngineRequest> vecUpdates = Updates();
+    ASSERT_EQ(4u, vecUpdates.size());
+    EXPECT_GT(vecUpdates[0].strBody.size(), 2 * 600 * 1024u);
+    const std::string &strFreshBody = vecUpdates[3].strBody;
+    EXPECT_LT(strFreshBody.size(), 64 * 1024u);
+    EXPECT_TRUE(vecUpdates[1].strBody == strFreshBody);
+    EXPECT_TRUE(vecUpdates[2].strBody == strFreshBody);
+    std::vector<FieldList> vecDocs;
+    std::string strError;
+    ASSERT_TRUE(idxtest::ParseUpdateBody(strFreshBody, vecDocs, strError)) << strError;
+    ASSERT_EQ(1u, vecDocs.size());
+    EXPECT_EQ(nullptr, idxtest::FindField(vecDocs[0], "Large"));
+}
+
 TEST_F(MetadataSenderTest, DeletedPathTurnsTheLiveDocumentIntoADeletedOne) {
     const std::string strFile = m_dir.WriteFile("doomed.txt", "x");
     std::list<CItemPtr> lstLive = {Item(strFile)};
