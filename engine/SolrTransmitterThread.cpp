@@ -212,7 +212,10 @@ void CSolrTransmitterThread::OnEvent() {
         // The batch owns what it takes until each item is sent or failed; whatever it still
         // holds when it goes (an error, an exception, an abort) is recorded as failed.
         CItemBatch batch(*m_ptrSolrTransmitterPrivate);
-        batch.TakeFromQueue(nMaxItems);
+        // A full batch, or a partial one that has lingered or was flushed; a younger partial
+        // batch stays queued for more items, and the wait that follows ends when it has
+        // lingered.
+        batch.TakeBatchFromQueue(nMaxItems);
         if (batch.IsEmpty()) {
             // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
             // idle worker that is still between its last batch and its wait.
@@ -243,6 +246,10 @@ void CSolrTransmitterThread::OnEvent() {
             return;
         }
     }
+}
+
+uint32_t CSolrTransmitterThread::WaitForEvent() {
+    return WaitForEventOrLinger(m_ptrOptions->GetMaxItemsPerTransaction());
 }
 
 CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {

@@ -70,6 +70,9 @@ public:
     // Event-thread hooks (SolrTransmitterThread.cpp).
     void OnStart() override;
     void OnEvent() override;
+    // The worker takes ready batches only: while a partial batch lingers in the queue its wait
+    // ends when the linger is over (CIdxTransmitterThread::WaitForEventOrLinger).
+    uint32_t WaitForEvent() override;
     void OnStop() override;
 
     // The transmitter's abort test (option record, job quit flag, abort event; sticky).

@@ -58,6 +58,32 @@ int64_t VirtualClock::Ticks() {
 
 } // namespace idxtest
 
+void CWakeableSleep::Wake() {
+    // Both counters are sequentially consistent: either this sees the sleeper counted, or the
+    // sleeper's test below sees the new generation.
+    m_ullGeneration.fetch_add(1);
+    if (m_nSleepers.load() == 0) {
+        return;
+    }
+    {
+        // Taken and dropped so that a sleeper between its test and its wait is waiting by now.
+        std::lock_guard<std::mutex> guard(m_lock);
+    }
+    m_cv.notify_all();
+}
+
+void CWakeableSleep::SleepUnlessWoken(uint64_t ullMark, uint32_t nMilliseconds) {
+    if (g_bVirtual.load(std::memory_order_acquire)) {
+        KYSLEEP_InTeRnAl(nMilliseconds);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_nSleepers.fetch_add(1);
+    m_cv.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                  [&] { return m_ullGeneration.load() != ullMark; });
+    m_nSleepers.fetch_sub(1);
+}
+
 CTimeCounter::CTimeCounter(const CTimeCounter &other) {
     std::lock_guard<std::mutex> guard(other.m_lock);
     m_strName = other.m_strName;

@@ -1,6 +1,7 @@
 #include "platform/EventThread.h"
 
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <system_error>
 
@@ -85,6 +86,14 @@ void FXEvent::Alert() {
 }
 
 uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
+    return Wait(nMilliseconds, false);
+}
+
+uint32_t FXEvent::WaitForSetReal(uint32_t nMilliseconds) {
+    return Wait(nMilliseconds, true);
+}
+
+uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
     const std::atomic<bool> *pStopRequested = t_pStopRequested;
     const uint64_t ullSerial = CurrentThreadSerial();
     std::unique_lock<std::mutex> lock(m_lock);
@@ -102,6 +111,8 @@ uint32_t FXEvent::WaitForSet(uint32_t nMilliseconds) {
         auto bDone = [&] { return waiter.bWoken || bStopRequested(); };
         if (nMilliseconds == TQ_INFINITE) {
             waiter.cv.wait(lock, bDone);
+        } else if (bRealClock) {
+            waiter.cv.wait_for(lock, std::chrono::milliseconds(nMilliseconds), bDone);
         } else {
             TqTimedWait(waiter.cv, lock, nMilliseconds, bDone);
         }

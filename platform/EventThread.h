@@ -48,6 +48,10 @@ public:
     // TQ_WAIT_TIMEOUT when the time ran out; TQ_WAIT_IO_COMPLETION when the calling event
     // thread was asked to stop. TQ_INFINITE waits without limit, 0 only tests.
     uint32_t WaitForSet(uint32_t nMilliseconds);
+    // The same, but a limited wait is measured on the steady real clock whatever the platform
+    // clock does: for waits of a few milliseconds that must end on time even while a test holds
+    // a virtual clock still.
+    uint32_t WaitForSetReal(uint32_t nMilliseconds);
 
     unsigned int GetFlags() const { return m_nFlags; }
 
@@ -63,6 +67,7 @@ private:
 
     // Wakes the waiters so that a thread asked to stop leaves its wait; sets nothing.
     void Alert();
+    uint32_t Wait(uint32_t nMilliseconds, bool bRealClock);
 
     const unsigned int m_nFlags;
     std::mutex m_lock;

@@ -54,7 +54,12 @@ CIdxTransmitterThread::~CIdxTransmitterThread() {
 
 uint32_t CIdxTransmitterThread::WaitForEvent() {
     SetIdle(true);
+    const uint32_t nResult = WaitForSetOrTimeout();
+    IDX_LOG(5, "Recieved signal on WaitForEvent");
+    return nResult;
+}
 
+uint32_t CIdxTransmitterThread::WaitForSetOrTimeout() {
     CTimeInterval timeout = GetTimeout();
     uint32_t nMilliseconds = TQ_INFINITE;
     if (!timeout.IsClear()) {
@@ -62,10 +67,42 @@ uint32_t CIdxTransmitterThread::WaitForEvent() {
     }
     // The event is the shared item-queued event; waiting on it through the base's accessor also
     // lets a stop request end the wait at once.
-    uint32_t nResult = GetEvent()->WaitForSet(nMilliseconds);
+    return GetEvent()->WaitForSet(nMilliseconds);
+}
 
+uint32_t CIdxTransmitterThread::WaitForEventOrLinger(int nMaxItems) {
+    SetIdle(true);
+    const CSolrItemQueue &queue = m_ptrSolrTransmitterPrivate->Queue();
+    uint32_t nResult = TQ_WAIT_OBJECT_0;
+    uint32_t nLingerMs = queue.GetLingerLeftMs(nMaxItems);
+    if (nLingerMs == TQ_INFINITE) {
+        // Nothing queued: the plain wait, with the thread's own time-out.
+        nResult = WaitForSetOrTimeout();
+        if (nResult == TQ_WAIT_OBJECT_0) {
+            nLingerMs = queue.GetLingerLeftMs(nMaxItems);
+        }
+    }
+    // A wake with nothing queued (the items went to another worker, or the set was for
+    // something else) ends the wait too, as the plain wait would.
+    while (nResult == TQ_WAIT_OBJECT_0 && nLingerMs != 0 && nLingerMs != TQ_INFINITE) {
+        nResult = GetEvent()->WaitForSetReal(nLingerMs);
+        if (nResult == TQ_WAIT_TIMEOUT) {
+            nResult = TQ_WAIT_OBJECT_0;
+        }
+        nLingerMs = queue.GetLingerLeftMs(nMaxItems);
+    }
     IDX_LOG(5, "Recieved signal on WaitForEvent");
     return nResult;
+}
+
+void CIdxTransmitterThread::SetIdle(bool bIdle) {
+    if (!bIdle) {
+        m_bIdle.store(false);
+        return;
+    }
+    if (!m_bIdle.exchange(true)) {
+        m_ptrSolrTransmitterPrivate->Queue().NoteWorkerIdle();
+    }
 }
 
 bool CIdxTransmitterThread::IsTransmitterIdle() {

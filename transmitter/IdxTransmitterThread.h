@@ -101,7 +101,18 @@ public:
     CKyError AbortThread(CKyError error, const std::string &strReason);
 
 protected:
-    void SetIdle(bool bIdle) { m_bIdle.store(bIdle); }
+    // Going idle wakes the end-of-job wait, which may be waiting for this very worker.
+    void SetIdle(bool bIdle);
+    // WaitForEvent for a worker that takes ready batches of nMaxItems only
+    // (CSolrItemQueue::TakeBatch). While the queue holds a partial batch that is not ready, the
+    // worker goes on waiting, also after a set, until the batch is ready (it fills, is flushed or
+    // has lingered) and then answers as if the event was set: each pass of the worker takes a
+    // batch instead of waking for nothing. The linger is short and measured on the real clock; a
+    // time-out of the thread is only looked at while the queue is empty. A stop ends the wait at
+    // once.
+    uint32_t WaitForEventOrLinger(int nMaxItems);
+    // The wait on the wake event with the thread's own time-out, if any.
+    uint32_t WaitForSetOrTimeout();
 
     CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;
     CTransmitterOptionsPtr m_ptrOptions;

@@ -32,6 +32,13 @@ void CItemBatch::TakeFromQueue(int nMaxItems) {
     m_state.GetQueuedItems(m_lstHeld, nMaxItems);
 }
 
+void CItemBatch::TakeBatchFromQueue(int nMaxItems) {
+    if (!m_lstHeld.empty()) {
+        return;
+    }
+    m_state.GetQueuedBatch(m_lstHeld, nMaxItems);
+}
+
 void CItemBatch::Add(const CItemPtr &ptrItem) {
     m_lstHeld.push_back(ptrItem);
 }

@@ -30,6 +30,9 @@ public:
 
     // Takes at most nMaxItems of the oldest queued items; never waits. The batch must be empty.
     void TakeFromQueue(int nMaxItems);
+    // The same, but takes only a ready batch (CSolrTransmitterPrivate::GetQueuedBatch): a
+    // partial batch that has not lingered yet stays queued and the batch stays empty.
+    void TakeBatchFromQueue(int nMaxItems);
     // Holds one more item (a queued item handed on from another owner).
     void Add(const CItemPtr &ptrItem);
 

@@ -15,7 +15,7 @@
 
 CSolrItemQueue::CSolrItemQueue(CTransmitterOptionsPtr ptrOptions)
     : m_ptrOptions(std::move(ptrOptions)), m_ptrItemQueuedEvent(boost::make_shared<FXEvent>(0u)),
-      m_llItemsQueued(0) {}
+      m_llItemsQueued(0), m_ullAppended(0), m_ullLeft(0), m_ullFlushedUpTo(0) {}
 
 CSolrItemQueue::~CSolrItemQueue() = default;
 
@@ -29,18 +29,22 @@ CKyError CSolrItemQueue::Create(int32_t nCapacity) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     auto_lock lock(&m_lock, true);
-    m_ptrFreeSlots = ptrSlots;
+    try {
+        m_vecSlotsMade.push_back(ptrSlots);
+    } catch (...) {
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
+    }
+    m_pFreeSlots.store(ptrSlots.get(), std::memory_order_release);
     return CKyError::Success();
 }
 
 bool CSolrItemQueue::IsCreated() const {
-    auto_lock lock(&m_lock, true);
-    return static_cast<bool>(m_ptrFreeSlots);
+    return m_pFreeSlots.load(std::memory_order_acquire) != nullptr;
 }
 
 boost::shared_ptr<TqSemaphore> CSolrItemQueue::GetFreeSlotsForTest() const {
     auto_lock lock(&m_lock, true);
-    return m_ptrFreeSlots;
+    return m_vecSlotsMade.empty() ? boost::shared_ptr<TqSemaphore>() : m_vecSlotsMade.back();
 }
 
 void CSolrItemQueue::SetItemsQueuedForTest(int64_t llItemsQueued) {
@@ -48,14 +52,14 @@ void CSolrItemQueue::SetItemsQueuedForTest(int64_t llItemsQueued) {
     m_llItemsQueued = llItemsQueued;
 }
 
-void CSolrItemQueue::ReleaseSlots(const boost::shared_ptr<TqSemaphore> &ptrSlots, size_t nSlots) {
-    if (!ptrSlots || nSlots == 0) {
+void CSolrItemQueue::ReleaseSlots(TqSemaphore *pSlots, size_t nSlots) {
+    if (pSlots == nullptr || nSlots == 0) {
         return;
     }
     try {
         while (nSlots > 0) {
             const size_t nNow = std::min<size_t>(nSlots, INT32_MAX);
-            ptrSlots->release(static_cast<int32_t>(nNow));
+            pSlots->release(static_cast<int32_t>(nNow));
             nSlots -= nNow;
         }
     } catch (TqException &e) {
@@ -66,13 +70,8 @@ void CSolrItemQueue::ReleaseSlots(const boost::shared_ptr<TqSemaphore> &ptrSlots
 }
 
 CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) {
-    // The copy keeps the semaphore alive across the wait, whatever a restart does meanwhile.
-    boost::shared_ptr<TqSemaphore> ptrSlots;
-    {
-        auto_lock lock(&m_lock, true);
-        ptrSlots = m_ptrFreeSlots;
-    }
-    if (!ptrSlots) {
+    TqSemaphore *const pSlots = m_pFreeSlots.load(std::memory_order_acquire);
+    if (pSlots == nullptr) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "Transmitter was not started");
     }
@@ -87,9 +86,12 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
 
     {
         CAutoTimeCounter waitTimer(pWaitTimer);
-        ptrSlots->wait();
+        pSlots->wait();
     }
 
+    // Read outside the lock: the lock is held only for the append.
+    const CLingerClock::time_point tpNow = CLingerClock::now();
+    const int64_t llBatch = std::max(1, m_ptrOptions->GetMaxItemsPerTransaction());
     int64_t llLength = 0;
     try {
         auto_lock lock(&m_lock, true);
@@ -97,37 +99,41 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
             // The abort gave back one slot per item it removed, which may be fewer than the
             // callers blocked here. Passing the slot on wakes the next blocked caller, which
             // sees the abort in turn, so every one of them is refused instead of left waiting.
-            ReleaseSlots(ptrSlots, 1);
+            ReleaseSlots(pSlots, 1);
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
-        m_lstItems.push_back(ptrItem);
+        m_dqQueuedAt.push_back(tpNow);
+        try {
+            m_lstItems.push_back(ptrItem);
+        } catch (...) {
+            m_dqQueuedAt.pop_back();
+            throw;
+        }
         ++m_llItemsQueued;
+        ++m_ullAppended;
         llLength = static_cast<int64_t>(m_lstItems.size());
     } catch (...) {
         // Nothing was appended (the abort test or the append threw): the slot taken above goes
         // back, or the queue would be one slot smaller for good and, once no slot is left, every
         // later caller would wait forever with nothing that could wake it.
-        ReleaseSlots(ptrSlots, 1);
+        ReleaseSlots(pSlots, 1);
         return ErrorFromCaughtException(FXLOC);
     }
 
     IDX_LOG(7, "%lld items in queue", static_cast<long long>(llLength));
-    // An idle worker is woken when this item ends an empty queue, and another one each time a
-    // further batch has gathered. A woken worker drains the queue until it finds it empty before
-    // it waits again (and a worker that is busy sees a set at its next wait), so every item is
-    // taken; while the job queues faster than the workers post, the backlog wakes one more
-    // worker per batch and the workers take whole batches. Waking every idle worker for every
-    // item instead makes them race each other for batches of one item.
-    const int64_t llBatch = std::max(1, m_ptrOptions->GetMaxItemsPerTransaction());
+    // An idle worker is woken when a further batch has gathered, and when this item ends an
+    // empty queue: that worker finds a partial batch, holds it back and waits out its linger
+    // (GetLingerLeftMs), so that some worker always has the oldest item in view. Workers drain
+    // every ready batch before they wait again, and a worker that is busy sees a set at its next
+    // wait, so every item is taken. Waking every idle worker for every item instead makes them
+    // race each other for batches of one item.
     if (llLength == 1 || llLength % llBatch == 0) {
         m_ptrItemQueuedEvent->SetOne();
     }
     return CKyError::Success();
 }
 
-void CSolrItemQueue::Take(std::list<CItemPtr> &lstItems, int nMaxItems) {
-    lstItems.clear();
-    auto_lock lock(&m_lock, true);
+void CSolrItemQueue::TakeLocked(std::list<CItemPtr> &lstItems, int nMaxItems) {
     if (nMaxItems <= 0 || m_lstItems.empty()) {
         return;
     }
@@ -140,18 +146,86 @@ void CSolrItemQueue::Take(std::list<CItemPtr> &lstItems, int nMaxItems) {
         ++nTaken;
     }
     lstItems.splice(lstItems.end(), m_lstItems, m_lstItems.begin(), itEnd);
-    ReleaseSlots(m_ptrFreeSlots, nTaken);
+    m_dqQueuedAt.erase(m_dqQueuedAt.begin(),
+                       m_dqQueuedAt.begin() + static_cast<std::ptrdiff_t>(nTaken));
+    m_ullLeft += nTaken;
+    ReleaseSlots(m_pFreeSlots.load(std::memory_order_acquire), nTaken);
+}
+
+void CSolrItemQueue::Take(std::list<CItemPtr> &lstItems, int nMaxItems) {
+    lstItems.clear();
+    {
+        auto_lock lock(&m_lock, true);
+        TakeLocked(lstItems, nMaxItems);
+    }
+    if (!lstItems.empty()) {
+        m_activitySleep.Wake();
+    }
+}
+
+void CSolrItemQueue::TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems) {
+    lstItems.clear();
+    {
+        auto_lock lock(&m_lock, true);
+        if (nMaxItems <= 0 || m_lstItems.empty()) {
+            return;
+        }
+        if (LingerLeftLocked(nMaxItems) > CLingerClock::duration::zero()) {
+            return;
+        }
+        TakeLocked(lstItems, nMaxItems);
+    }
+    m_activitySleep.Wake();
 }
 
 void CSolrItemQueue::RemoveAll(std::list<CItemPtr> &lstRemoved) {
     lstRemoved.clear();
+    {
+        auto_lock lock(&m_lock, true);
+        if (m_lstItems.empty()) {
+            return;
+        }
+        const size_t nRemoved = m_lstItems.size();
+        lstRemoved.splice(lstRemoved.end(), m_lstItems);
+        m_dqQueuedAt.clear();
+        m_ullLeft += nRemoved;
+        ReleaseSlots(m_pFreeSlots.load(std::memory_order_acquire), nRemoved);
+    }
+    m_activitySleep.Wake();
+}
+
+void CSolrItemQueue::Flush() {
+    bool bWake = false;
+    {
+        auto_lock lock(&m_lock, true);
+        m_ullFlushedUpTo = m_ullAppended;
+        bWake = !m_lstItems.empty();
+    }
+    // One worker is enough: it drains every ready batch before it waits again.
+    if (bWake) {
+        m_ptrItemQueuedEvent->SetOne();
+    }
+}
+
+CSolrItemQueue::CLingerClock::duration CSolrItemQueue::LingerLeftLocked(int nMaxItems) const {
+    if (m_lstItems.size() >= static_cast<size_t>(std::max(nMaxItems, 1)) ||
+        m_ullLeft < m_ullFlushedUpTo) {
+        return CLingerClock::duration::zero();
+    }
+    const CLingerClock::duration left = std::chrono::milliseconds(m_nLingerMs.load()) -
+                                        (CLingerClock::now() - m_dqQueuedAt.front());
+    return std::max(left, CLingerClock::duration::zero());
+}
+
+uint32_t CSolrItemQueue::GetLingerLeftMs(int nMaxItems) const {
     auto_lock lock(&m_lock, true);
     if (m_lstItems.empty()) {
-        return;
+        return TQ_INFINITE;
     }
-    const size_t nRemoved = m_lstItems.size();
-    lstRemoved.splice(lstRemoved.end(), m_lstItems);
-    ReleaseSlots(m_ptrFreeSlots, nRemoved);
+    // Rounded up, so that a wait of this length ends once the linger is over, not just before.
+    const auto llLeftMs =
+        std::chrono::ceil<std::chrono::milliseconds>(LingerLeftLocked(nMaxItems)).count();
+    return static_cast<uint32_t>(std::min<int64_t>(llLeftMs, TQ_INFINITE - 1));
 }
 
 size_t CSolrItemQueue::GetLength() const {

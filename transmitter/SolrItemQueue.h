@@ -4,19 +4,30 @@
 //
 // The job's threads append (waiting while the queue is full), the workers take batches (never
 // waiting), and an abort or a stop removes what is left. An item leaves the queue only by being
-// taken or removed, and either way its slot goes back at once, so free slots plus queued items
-// never exceed the capacity. What happens to removed items is the caller's business: the
-// transmitter records them as failed.
+// taken or removed, and either way its slot goes back at once (one release per batch), so free
+// slots plus queued items never exceed the capacity. What happens to removed items is the
+// caller's business: the transmitter records them as failed.
+//
+// Batches. An engine request costs about the same for one item as for a full batch, so the
+// workers wait for full batches: an idle worker is woken when a full batch has gathered, and a
+// partial batch is held back until its oldest item has waited a short linger (TakeBatch,
+// GetLingerLeftMs). The end of a job, a stop, an abort and a commit flush the queue: what it holds
+// at that moment is taken at once, without the linger.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <list>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
 #include "foundation/KyError.h"
 #include "foundation/Locks.h"
+#include "platform/Clock.h"
 #include "platform/Item.h"
 #include "transmitter/TransmitterTypes.h"
 
@@ -24,6 +35,12 @@ class FXEvent;
 
 class CSolrItemQueue {
 public:
+    // How long the oldest item of a partial batch waits for the batch to fill before a worker
+    // takes it anyway. It is measured on the steady real clock, never on the platform clock: a
+    // test that runs on the virtual clock and never advances it must not leave an item waiting
+    // for ever, and a few milliseconds are not worth a virtual step.
+    static constexpr uint32_t kLingerMilliseconds = 5;
+
     // The option record gives the abort test and the batch size; the queue has no slots until
     // Create.
     explicit CSolrItemQueue(CTransmitterOptionsPtr ptrOptions);
@@ -34,19 +51,30 @@ public:
     // Makes a fresh free-slot semaphore of nCapacity slots (at least 1); a restart of the
     // transmitter replaces it. 14 when it cannot be made.
     CKyError Create(int32_t nCapacity);
-    // True once Create has run; stays true.
+    // True once Create has run; stays true. Takes no lock.
     bool IsCreated() const;
 
-    // Appends one item, waiting without limit for a free slot. 995 once the transmitter is
-    // aborted (tested before and after the wait); 774 "Transmitter was not started" before
-    // Create. An exception inside (the job's quit query, the append) comes back as an error, with
-    // the slot it had taken given back. pWaitTimer, when given, measures the wait for a slot.
+    // Appends one item, waiting without limit for a free slot; the queue lock is taken once.
+    // 995 once the transmitter is aborted (tested before and after the wait); 774 "Transmitter
+    // was not started" before Create. An exception inside (the job's quit query, the append) comes
+    // back as an error, with the slot it had taken given back. pWaitTimer, when given, measures
+    // the wait for a slot.
     CKyError Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer = nullptr);
-    // Moves at most nMaxItems of the oldest items into lstItems (emptied first) and frees one
-    // slot per item moved. Never waits.
+    // Moves at most nMaxItems of the oldest items into lstItems (emptied first) and gives their
+    // slots back in one release. Never waits, never holds anything back.
     void Take(std::list<CItemPtr> &lstItems, int nMaxItems);
-    // Removes every queued item into lstRemoved (emptied first), giving back one slot per item.
+    // As Take, but only a batch that is ready: nMaxItems items are waiting, or the oldest has
+    // waited the linger, or it was queued before the last flush. Otherwise lstItems stays empty
+    // and the caller waits (GetLingerLeftMs tells it how long).
+    void TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems);
+    // Removes every queued item into lstRemoved (emptied first), giving back their slots.
     void RemoveAll(std::list<CItemPtr> &lstRemoved);
+    // Makes everything queued now ready to be taken at once and wakes a worker for it.
+    void Flush();
+    // For a worker taking batches of nMaxItems: TQ_INFINITE while the queue is empty; 0 when a
+    // batch is ready (see TakeBatch); otherwise the milliseconds until the oldest item has
+    // lingered.
+    uint32_t GetLingerLeftMs(int nMaxItems) const;
 
     size_t GetLength() const;
     bool IsEmpty() const { return GetLength() == 0; }
@@ -58,21 +86,49 @@ public:
     // queue takes it.
     FXLockableResource *GetLock() const { return &m_lock; }
 
+    // The end-of-job wait sleeps on this between its looks at the queue and the workers. Taking
+    // or removing items wakes it, and so does a worker that goes idle (NoteWorkerIdle); appending
+    // does not, as the wait has nothing to do until the queue drains.
+    CWakeableSleep &GetActivitySleep() { return m_activitySleep; }
+    void NoteWorkerIdle() { m_activitySleep.Wake(); }
+
     // The free-slot semaphore, for tests that count slots; null before Create.
     boost::shared_ptr<TqSemaphore> GetFreeSlotsForTest() const;
     // Sets the appended-items count, for tests that drive a worker without queueing.
     void SetItemsQueuedForTest(int64_t llItemsQueued);
+    // Replaces the linger, for tests that must see a partial batch held back whatever the
+    // machine's speed.
+    void SetLingerForTest(uint32_t nMilliseconds) { m_nLingerMs.store(nMilliseconds); }
 
 private:
+    typedef std::chrono::steady_clock CLingerClock;
+
     // Gives back nSlots free slots; a failure of the platform's semaphore is logged, never thrown.
-    void ReleaseSlots(const boost::shared_ptr<TqSemaphore> &ptrSlots, size_t nSlots);
+    void ReleaseSlots(TqSemaphore *pSlots, size_t nSlots);
+    // Moves at most nMaxItems of the oldest items into lstItems; the queue lock is held.
+    void TakeLocked(std::list<CItemPtr> &lstItems, int nMaxItems);
+    // The time until the queued batch is ready for a taker of nMaxItems, zero when it is; the
+    // queue lock is held and the queue is not empty.
+    CLingerClock::duration LingerLeftLocked(int nMaxItems) const;
 
     const CTransmitterOptionsPtr m_ptrOptions;
     const boost::shared_ptr<FXEvent> m_ptrItemQueuedEvent;
-    // Replaced only by Create, on the job's thread while no queueing call runs; every user takes
-    // a copy under the lock so that a waiting caller keeps its semaphore alive.
-    boost::shared_ptr<TqSemaphore> m_ptrFreeSlots IDX_GUARDED_BY(m_lock);
     mutable FXCriticalSection m_lock;
+    // The current free-slot semaphore, read without the lock by every queueing call. Create
+    // replaces it (on the job's thread while no queueing call runs), and every semaphore ever
+    // made is kept until the queue goes, so a caller still waiting on a replaced one never finds
+    // it gone.
+    std::atomic<TqSemaphore *> m_pFreeSlots{nullptr};
+    std::vector<boost::shared_ptr<TqSemaphore>> m_vecSlotsMade IDX_GUARDED_BY(m_lock);
     std::list<CItemPtr> m_lstItems IDX_GUARDED_BY(m_lock);
+    // When each queued item was appended, in the same order as the list.
+    std::deque<CLingerClock::time_point> m_dqQueuedAt IDX_GUARDED_BY(m_lock);
     int64_t m_llItemsQueued IDX_GUARDED_BY(m_lock);
+    // Items ever appended and ever taken or removed: the oldest queued item is number m_ullLeft.
+    uint64_t m_ullAppended IDX_GUARDED_BY(m_lock);
+    uint64_t m_ullLeft IDX_GUARDED_BY(m_lock);
+    // Items numbered below this were queued before the last flush.
+    uint64_t m_ullFlushedUpTo IDX_GUARDED_BY(m_lock);
+    std::atomic<uint32_t> m_nLingerMs{kLingerMilliseconds};
+    CWakeableSleep m_activitySleep;
 };

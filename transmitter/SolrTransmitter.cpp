@@ -154,9 +154,16 @@ CKyError CSolrTransmitter::Abort(bool bFlag) try {
     }
 
     state.m_ptrOptions->SetAborted(true);
+    // A worker between batches finds what is queued ready at once; it sees the abort and
+    // records its batch as failed instead of lingering over it.
+    state.Queue().Flush();
 
     {
         auto_lock lock(&state.m_lockWorkers, true);
+        // Every worker is asked before any is waited for, so that they end together.
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            ptrWorker->InternalStop();
+        }
         for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
             ptrWorker->Stop(bFlag);
         }

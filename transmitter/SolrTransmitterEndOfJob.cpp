@@ -23,6 +23,10 @@
 
 namespace {
 
+// How long the end-of-job wait sleeps between two looks at the job's quit flag and the queue
+// time-out when nothing wakes it; a worker going idle or items leaving the queue wake it at once.
+constexpr uint32_t kQueueWaitPollMs = 1000;
+
 // Totals at or below this many seconds are noise and are not logged.
 constexpr double g_dMetricMinVal = 0.1;
 
@@ -56,6 +60,11 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
                                        "Transmitter was not started");
     }
 
+    // What is queued now is the job's last: the workers take it without waiting for batches to
+    // fill. Items another of the job's threads queues later only linger, as during the job.
+    CSolrItemQueue &queue = state.Queue();
+    queue.Flush();
+
     size_t nLastLength = state.GetQueueLength();
     CTimeStamp tsLastChange = CTimeStamp::Now();
     const CTimeInterval timeout =
@@ -78,11 +87,15 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
             break;
         }
 
+        // Read before the queue and the workers are looked at: a worker that goes idle, or items
+        // that leave the queue, after this point end the sleep below at once.
+        const uint64_t ullActivityMark = queue.GetActivitySleep().GetMark();
         {
             // The length is read before the workers' idle flags: a worker marks itself idle only
-            // after it found the queue empty, so an empty queue followed by all workers idle
-            // means every item was taken and settled. The worker list is read here without its
-            // own lock: only Start and Stop change it, and both run on this same thread.
+            // after it found no batch to take, and one that holds items is not idle, so an empty
+            // queue followed by all workers idle means every item was taken and settled. The
+            // worker list is read here without its own lock: only Start and Stop change it, and
+            // both run on this same thread.
             const size_t nLength = state.GetQueueLength();
             if (nLength == 0) {
                 bool bAllIdle = true;
@@ -115,7 +128,7 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
             }
         }
 
-        KYSLEEP_InTeRnAl(1000);
+        queue.GetActivitySleep().SleepUnlessWoken(ullActivityMark, kQueueWaitPollMs);
     }
 
     Abort(true);
@@ -158,17 +171,25 @@ CKyError CSolrTransmitter::Stop() try {
     {
         auto_lock lock(&state.m_lockWorkers, true);
 
+        // A worker still in the middle of its batches takes what is queued, partial batches
+        // included, instead of leaving it to the failures file below.
+        state.Queue().Flush();
+
+        // Every worker is asked first and then each is waited for, so that they end together
+        // and the stop costs about the longest worker's end rather than the sum of them.
         for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
             ptrWorker->InternalStop();
         }
+        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+            ptrWorker->Stop(true);
+        }
 
+        // With every worker ended, its error is final and its counters complete.
         for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
             // Once the transmitter is aborted the job learns of the failure through the
             // push-failed flag and the failure reason, not through a worker's error.
             CTransmitterOptionsPtr ptrOptions = ptrWorker->GetTransmitterOptions();
             if (!(ptrOptions && ptrOptions->IsAborted())) {
-                ptrWorker->Stop(false);
-                KYSLEEP_InTeRnAl(100);
                 CKyError workerError = ptrWorker->GetError();
                 if (workerError.IsError()) {
                     IDX_LOG_ERROR("Transmitter thread returned failure, error=%s",
@@ -179,10 +200,6 @@ CKyError CSolrTransmitter::Stop() try {
                 }
             }
             ptrWorker->LogPerformanceCounters();
-        }
-
-        for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
-            ptrWorker->Stop(true);
         }
         IDX_LOG(5, "Successfully terminated all the transmitter threads");
 
@@ -246,6 +263,9 @@ CKyError CSolrTransmitter::Stop() try {
 
 CKyError CSolrTransmitter::Commit() try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    // Whatever is still queued is taken at once rather than after its linger. (Normally the
+    // queue is empty here: the job's end has drained it and stopped the workers.)
+    state.Queue().Flush();
     if (state.GetItemsQueued() == 0) {
         return CKyError::Success();
     }

@@ -39,6 +39,12 @@ CKyError CSolrTransmitterPrivate::GetQueuedItems(std::list<CItemPtr> &lstItems, 
     return CKyError::Success();
 }
 
+CKyError CSolrTransmitterPrivate::GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems) {
+    CAutoTimeCounter timer(m_ptrGetQueuedItemsTimer.get());
+    m_queue.TakeBatch(lstItems, nMaxItems);
+    return CKyError::Success();
+}
+
 CKyError CSolrTransmitterPrivate::ClearQueuedItems(const std::string &strReason) {
     std::list<CItemPtr> lstRemoved;
     m_queue.RemoveAll(lstRemoved);

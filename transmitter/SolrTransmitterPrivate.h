@@ -43,6 +43,9 @@ public:
     // GetQueuedItems moves at most nMaxItems of the oldest items into lstItems and never waits.
     CKyError AddToQueue(CItemPtr ptrItem);
     CKyError GetQueuedItems(std::list<CItemPtr> &lstItems, int nMaxItems);
+    // As GetQueuedItems, but only a ready batch (CSolrItemQueue::TakeBatch): a partial batch
+    // stays queued until it has lingered or the queue was flushed.
+    CKyError GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems);
     // Empties the queue, giving back one slot per item removed. The removed items were never
     // sent: they are recorded as failed (failures file, failed count, push-failed flag), with
     // strReason in the log.

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -500,3 +501,85 @@ TEST_F(SolrTransmitterThreadTest, AbortEndsAWorkersRetryWaitEarly) {
 }
 
 } // namespace
+
+TEST_F(SolrTransmitterThreadTest, NoItemIsLeftBehindByTheLingerAndNoBatchExceedsTheLimit) {
+    // The linger is measured on the real clock: while this virtual clock stands still, a partial
+    // batch must still reach the engine before the job ends.
+    idxtest::VirtualClock clock;
+    struct Step {
+        int nItems;
+        // Wait until the engine holds everything queued so far before the next step (a pause
+        // of the job), or go on at once.
+        bool bPause;
+    };
+    struct Case {
+        const char *szName;
+        std::vector<Step> vecSteps;
+    };
+    const Case cases[] = {
+        {"a single item", {{1, true}}},
+        {"bursts and pauses", {{7, true}, {45, true}, {3, true}, {20, true}, {1, true}}},
+        {"a job that ends right after its last item", {{33, false}}},
+        {"a pause, then an end right after a burst", {{2, true}, {26, false}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        m_stub.ClearDocuments();
+        m_stub.ClearRequests();
+        auto ptrTransmitter = MakeTransmitter(20);
+        ASSERT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(3).IsError());
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        // Polls on the virtual clock cost almost nothing: a slow machine must not turn the
+        // workers' real time into a queue time-out.
+        ptrTransmitter->State().m_nQueueTimeoutInMins = 1000000;
+
+        size_t nQueued = 0;
+        for (const Step &step : c.vecSteps) {
+            for (int i = 0; i < step.nItems; ++i) {
+                ASSERT_FALSE(Queue(*ptrTransmitter, static_cast<int>(nQueued)).IsError());
+                ++nQueued;
+            }
+            if (step.bPause) {
+                ASSERT_TRUE(idxtest::WaitUntil([&] { return m_stub.DocumentCount() == nQueued; }));
+            }
+        }
+        ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+
+        EXPECT_EQ(nQueued, m_stub.DocumentCount());
+        EXPECT_EQ(0, ptrTransmitter->GetFailedItemCount());
+        EXPECT_FALSE(ptrTransmitter->IfPushDataToSolrFailed());
+        size_t nPosted = 0;
+        for (size_t nDocs : DocsPerUpdate()) {
+            EXPECT_LE(nDocs, 20u);
+            nPosted += nDocs;
+        }
+        EXPECT_EQ(nQueued, nPosted);
+    }
+}
+
+TEST_F(SolrTransmitterThreadTest, WorkersPostOnlyFullBatchesUntilTheEndOfTheJobFlushesTheRest) {
+    auto ptrTransmitter = MakeTransmitter(20);
+    ASSERT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(3).IsError());
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    // An hour-long linger: a partial batch leaves the queue only through the flush of the job's
+    // end, whatever the speed of the job and the workers.
+    ptrTransmitter->State().Queue().SetLingerForTest(3600u * 1000u);
+
+    for (int i = 0; i < 47; ++i) {
+        ASSERT_FALSE(Queue(*ptrTransmitter, i).IsError());
+    }
+    ASSERT_TRUE(idxtest::WaitUntil([&] { return m_stub.DocumentCount() == 40u; }));
+    EXPECT_EQ(7u, ptrTransmitter->State().GetQueueLength());
+    ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+
+    std::vector<size_t> vecSizes;
+    for (size_t nDocs : DocsPerUpdate()) {
+        if (nDocs > 0) {
+            vecSizes.push_back(nDocs);
+        }
+    }
+    std::sort(vecSizes.begin(), vecSizes.end());
+    EXPECT_EQ((std::vector<size_t>{7, 20, 20}), vecSizes);
+    EXPECT_EQ(47u, m_stub.DocumentCount());
+    EXPECT_EQ(0, ptrTransmitter->GetFailedItemCount());
+}

@@ -491,3 +491,38 @@ TEST(EventThreadTest, RawThreadRunsItsFunctionAndIsJoined) {
 }
 
 } // namespace
+
+TEST(EventThreadTest, RealClockWaitEndsWhileTheVirtualClockStandsStill) {
+    idxtest::VirtualClock clock;
+    boost::shared_ptr<FXEvent> ptrEvent(new FXEvent(0));
+    const int64_t llTicks = idxtest::VirtualClock::Ticks();
+    // Nothing moves the virtual clock here: a wait measured on it would never end.
+    EXPECT_EQ(TQ_WAIT_TIMEOUT, ptrEvent->WaitForSetReal(2));
+    EXPECT_EQ(llTicks, idxtest::VirtualClock::Ticks());
+    ptrEvent->Set();
+    EXPECT_EQ(TQ_WAIT_OBJECT_0, ptrEvent->WaitForSetReal(TQ_INFINITE));
+}
+
+TEST(EventThreadTest, RealClockWaitEndsAtASetAndAtAStop) {
+    boost::shared_ptr<FXEvent> ptrEvent(new FXEvent(0));
+    CProbeThread worker(ptrEvent);
+    std::atomic<int> nInWait{0};
+    std::atomic<uint32_t> arrResults[2] = {{0xFFFF}, {0xFFFF}};
+    worker.m_fnOnEvent = [&] {
+        const int nIndex = nInWait.load();
+        nInWait = nIndex + 1;
+        // An hour: only a set or the stop can end this wait.
+        arrResults[nIndex] = ptrEvent->WaitForSetReal(3600u * 1000u);
+    };
+    ASSERT_FALSE(worker.Start().IsError());
+    ptrEvent->Set();
+    ASSERT_TRUE(WaitUntil([&] { return nInWait.load() == 1; }));
+    ptrEvent->Set();
+    ASSERT_TRUE(WaitUntil([&] { return arrResults[0].load() != 0xFFFF; }));
+    EXPECT_EQ(TQ_WAIT_OBJECT_0, arrResults[0].load());
+
+    ptrEvent->Set();
+    ASSERT_TRUE(WaitUntil([&] { return nInWait.load() == 2; }));
+    EXPECT_FALSE(worker.Stop(true).IsError());
+    EXPECT_EQ(TQ_WAIT_IO_COMPLETION, arrResults[1].load());
+}

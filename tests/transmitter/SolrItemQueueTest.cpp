@@ -1,0 +1,199 @@
+// The item queue's batches: which appends wake a worker, what a worker may take (a full batch,
+// a partial batch once it has lingered or been flushed, never more than its limit), what the
+// linger wait tells a worker, and the end-of-job wait's wake-ups. Where a partial batch must be
+// seen held back, the linger is made an hour long, so that no assertion depends on how fast the
+// machine runs.
+#include "transmitter/SolrItemQueue.h"
+
+#include <chrono>
+#include <functional>
+#include <list>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/make_shared.hpp>
+#include <gtest/gtest.h>
+
+#include "platform/EventThread.h"
+#include "platform/testing/VirtualClock.h"
+#include "tests/support/TestTransmitter.h"
+#include "transmitter/TransmitterOptions.h"
+
+using idxtest::CountFreeSlots;
+using idxtest::MakeTestItem;
+
+namespace {
+
+constexpr uint32_t kHourMs = 3600u * 1000u;
+
+// Waits (for real, polling every millisecond) until the predicate holds; false after 5 s.
+template <typename TPredicate> bool WaitUntil(TPredicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class SolrItemQueueTest : public ::testing::Test {
+protected:
+    // A queue of the given capacity whose batches hold nBatch items.
+    void Make(int nCapacity, int nBatch, uint32_t nLingerMs = kHourMs) {
+        m_ptrOptions = boost::make_shared<CTransmitterOptions>();
+        m_ptrOptions->SetMaxItemsPerTransaction(nBatch);
+        m_ptrQueue = std::make_unique<CSolrItemQueue>(m_ptrOptions);
+        ASSERT_FALSE(m_ptrQueue->Create(nCapacity).IsError());
+        m_ptrQueue->SetLingerForTest(nLingerMs);
+        // This thread has not looked at the event yet; it starts from here.
+        m_ptrQueue->GetItemQueuedEvent()->WaitForSet(0);
+    }
+
+    void AddItems(int nFirst, int nCount) {
+        for (int i = nFirst; i < nFirst + nCount; ++i) {
+            ASSERT_FALSE(m_ptrQueue->Add(MakeTestItem("/b/" + std::to_string(i))).IsError());
+        }
+    }
+
+    std::vector<std::string> TakeBatch(int nMaxItems) {
+        std::list<CItemPtr> lstTaken = {MakeTestItem("/stale")};
+        m_ptrQueue->TakeBatch(lstTaken, nMaxItems);
+        std::vector<std::string> vecPaths;
+        for (const CItemPtr &ptrItem : lstTaken) {
+            vecPaths.push_back(ptrItem->GetPath());
+        }
+        return vecPaths;
+    }
+
+    static std::vector<std::string> Paths(int nFirst, int nCount) {
+        std::vector<std::string> vecPaths;
+        for (int i = nFirst; i < nFirst + nCount; ++i) {
+            vecPaths.push_back("/b/" + std::to_string(i));
+        }
+        return vecPaths;
+    }
+
+    // True when the item-queued event was set since this thread last looked.
+    bool EventWasSet() { return m_ptrQueue->GetItemQueuedEvent()->WaitForSet(0) == 0; }
+
+    CTransmitterOptionsPtr m_ptrOptions;
+    std::unique_ptr<CSolrItemQueue> m_ptrQueue;
+};
+
+} // namespace
+
+TEST_F(SolrItemQueueTest, AWorkerIsWokenByTheFirstItemAndByEachFullBatchOnly) {
+    Make(100, 5);
+    std::vector<bool> vecWoken;
+    for (int i = 0; i < 11; ++i) {
+        AddItems(i, 1);
+        vecWoken.push_back(EventWasSet());
+    }
+    // Lengths 1, 5 and 10.
+    const std::vector<bool> vecExpected = {true,  false, false, false, true, false,
+                                           false, false, false, true,  false};
+    EXPECT_EQ(vecExpected, vecWoken);
+}
+
+TEST_F(SolrItemQueueTest, APartialBatchIsHeldBackUntilItFillsAndABatchNeverExceedsTheLimit) {
+    Make(100, 5);
+    AddItems(0, 3);
+    EXPECT_TRUE(TakeBatch(5).empty());
+    EXPECT_EQ(3u, m_ptrQueue->GetLength());
+    const uint32_t nLeft = m_ptrQueue->GetLingerLeftMs(5);
+    EXPECT_GT(nLeft, 0u);
+    EXPECT_LE(nLeft, kHourMs);
+
+    AddItems(3, 9);
+    EXPECT_EQ(Paths(0, 5), TakeBatch(5));
+    EXPECT_EQ(Paths(5, 5), TakeBatch(5));
+    // Two items left, younger than the linger.
+    EXPECT_TRUE(TakeBatch(5).empty());
+    EXPECT_EQ(2u, m_ptrQueue->GetLength());
+    // Every slot of a taken item is back; the two queued ones are still taken.
+    EXPECT_EQ(98, CountFreeSlots(*m_ptrQueue->GetFreeSlotsForTest()));
+    // A caller with a smaller limit finds a full batch of its own.
+    EXPECT_EQ(Paths(10, 1), TakeBatch(1));
+    EXPECT_TRUE(TakeBatch(0).empty());
+    EXPECT_TRUE(TakeBatch(-3).empty());
+}
+
+TEST_F(SolrItemQueueTest, AFlushMakesWhatIsQueuedReadyAtOnceButNotWhatComesLater) {
+    Make(100, 20);
+    AddItems(0, 7);
+    EventWasSet();
+
+    m_ptrQueue->Flush();
+    EXPECT_TRUE(EventWasSet());
+    EXPECT_EQ(0u, m_ptrQueue->GetLingerLeftMs(20));
+    AddItems(7, 3);
+    // The flushed items go in one batch, which takes the later ones along up to the limit.
+    EXPECT_EQ(Paths(0, 5), TakeBatch(5));
+    EXPECT_EQ(Paths(5, 5), TakeBatch(5));
+
+    AddItems(10, 2);
+    EXPECT_GT(m_ptrQueue->GetLingerLeftMs(5), 0u);
+    EXPECT_EQ(0u, m_ptrQueue->GetLingerLeftMs(2));
+    EXPECT_TRUE(TakeBatch(5).empty());
+
+    // A flush of an empty queue wakes nobody.
+    m_ptrQueue->Flush();
+    EXPECT_EQ(Paths(10, 2), TakeBatch(5));
+    EventWasSet();
+    m_ptrQueue->Flush();
+    EXPECT_FALSE(EventWasSet());
+    EXPECT_EQ(TQ_INFINITE, m_ptrQueue->GetLingerLeftMs(5));
+}
+
+TEST_F(SolrItemQueueTest, APartialBatchIsTakenOnceItHasLingeredWhateverTheVirtualClockDoes) {
+    // The linger is measured on the real clock: a virtual clock that nobody advances must not
+    // keep the item queued.
+    idxtest::VirtualClock clock;
+    Make(10, 20, CSolrItemQueue::kLingerMilliseconds);
+    AddItems(0, 1);
+    ASSERT_TRUE(WaitUntil([&] { return m_ptrQueue->GetLingerLeftMs(20) == 0; }));
+    EXPECT_EQ(Paths(0, 1), TakeBatch(20));
+    EXPECT_EQ(TQ_INFINITE, m_ptrQueue->GetLingerLeftMs(5));
+}
+
+TEST_F(SolrItemQueueTest, TakingOrRemovingItemsWakesTheEndOfJobWaitAndAppendingDoesNot) {
+    Make(100, 5);
+    CWakeableSleep &sleep = m_ptrQueue->GetActivitySleep();
+    struct Case {
+        const char *szName;
+        std::function<void(CSolrItemQueue &)> fnChange;
+        bool bWakes;
+    };
+    const Case cases[] = {
+        {"append", [](CSolrItemQueue &queue) { queue.Add(MakeTestItem("/w")); }, false},
+        {"young partial batch held back",
+         [](CSolrItemQueue &queue) {
+             std::list<CItemPtr> lstTaken;
+             queue.TakeBatch(lstTaken, 5);
+         },
+         false},
+        {"take",
+         [](CSolrItemQueue &queue) {
+             std::list<CItemPtr> lstTaken;
+             queue.Take(lstTaken, 1);
+         },
+         true},
+        {"remove all",
+         [](CSolrItemQueue &queue) {
+             queue.Add(MakeTestItem("/r"));
+             std::list<CItemPtr> lstRemoved;
+             queue.RemoveAll(lstRemoved);
+         },
+         true},
+        {"a worker goes idle", [](CSolrItemQueue &queue) { queue.NoteWorkerIdle(); }, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        const uint64_t ullMark = sleep.GetMark();
+        c.fnChange(*m_ptrQueue);
+        EXPECT_EQ(c.bWakes, sleep.GetMark() != ullMark);
+    }
+}
