@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CTextEncoding {
@@ -127,6 +128,29 @@ public:
             }
         }
         return strEscaped;
+    }
+
+    // What a UTF-8 lead byte of two to four bytes says: the sequence's length, the value bits
+    // the lead carries and the smallest code point that length may encode (anything below is
+    // overlong). False for ASCII, continuation bytes, the overlong leads C0 and C1, and F5..FF.
+    static bool Utf8Lead(unsigned char bLead, size_t &nLength, uint32_t &nValue,
+                         uint32_t &nMinimum) {
+        if (bLead >= 0xC2 && bLead <= 0xDF) {
+            nLength = 2;
+            nValue = bLead & 0x1Fu;
+            nMinimum = 0x80;
+        } else if (bLead >= 0xE0 && bLead <= 0xEF) {
+            nLength = 3;
+            nValue = bLead & 0x0Fu;
+            nMinimum = 0x800;
+        } else if (bLead >= 0xF0 && bLead <= 0xF4) {
+            nLength = 4;
+            nValue = bLead & 0x07u;
+            nMinimum = 0x10000;
+        } else {
+            return false;
+        }
+        return true;
     }
 
 private:

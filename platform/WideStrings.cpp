@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/TextEncoding.h"
+
 namespace {
 
 // Decodes the sequence starting at nPos. On success stores the code point and the sequence
@@ -19,20 +21,7 @@ bool DecodeAt(const std::string &strText, size_t nPos, uint32_t &nCodePoint, siz
     }
     uint32_t nValue = 0;
     uint32_t nMinimum = 0;
-    if (bLead >= 0xC2 && bLead <= 0xDF) {
-        nLength = 2;
-        nValue = bLead & 0x1Fu;
-        nMinimum = 0x80;
-    } else if (bLead >= 0xE0 && bLead <= 0xEF) {
-        nLength = 3;
-        nValue = bLead & 0x0Fu;
-        nMinimum = 0x800;
-    } else if (bLead >= 0xF0 && bLead <= 0xF4) {
-        nLength = 4;
-        nValue = bLead & 0x07u;
-        nMinimum = 0x10000;
-    } else {
-        // Continuation bytes, the overlong leads C0 and C1, and F5..FF.
+    if (!CTextEncoding::Utf8Lead(bLead, nLength, nValue, nMinimum)) {
         return false;
     }
     if (nSize - nPos < nLength) {
