@@ -52,12 +52,15 @@ bool EndsWithBackslash(const std::string &strPath) {
 // is; otherwise the changed copy is made in strScratch.
 const std::string &LookupPath(const std::string &strPath, bool bSlashPrefix,
                               std::string &strScratch) {
-    auto startsWith = [&strPath](const char *szPrefix, size_t nLength) {
-        return strPath.size() >= nLength && strncasecmp(strPath.c_str(), szPrefix, nLength) == 0;
+    // Both prefixes start with "UNC" at a known place: a path without a "u" there, as almost
+    // every path is, is told apart without comparing more.
+    auto startsWith = [&strPath](const char *szPrefix, size_t nLength, size_t nLetter) {
+        return strPath.size() >= nLength && (strPath[nLetter] == 'U' || strPath[nLetter] == 'u') &&
+               strncasecmp(strPath.c_str(), szPrefix, nLength) == 0;
     };
     const bool bChange = (bSlashPrefix && startsWith(kSlashNetworkPathPrefix,
-                                                     sizeof(kSlashNetworkPathPrefix) - 1)) ||
-                         startsWith(kNetworkPathPrefix, sizeof(kNetworkPathPrefix) - 1) ||
+                                                     sizeof(kSlashNetworkPathPrefix) - 1, 1)) ||
+                         startsWith(kNetworkPathPrefix, sizeof(kNetworkPathPrefix) - 1, 0) ||
                          (!strPath.empty() && strPath.back() == '/');
     if (!bChange) {
         return strPath;
@@ -106,7 +109,7 @@ bool IsSkippedForArchiving(const boost::shared_ptr<CStubbingFilterInterface> &pt
 } // namespace
 
 CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
-    return m_ptrSolrTransmitterPrivate->AddToQueue(ptrItem);
+    return m_ptrSolrTransmitterPrivate->AddToQueue(std::move(ptrItem));
 } catch (...) {
     return ErrorFromCaughtException(FXLOC);
 }
@@ -395,7 +398,7 @@ CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &str
     FXFile::CFileData fileData(strPath, FXFile::CFileData::eParentAndName, &zeroStatus);
 
     boost::shared_ptr<CFindFirstItem> ptrItem =
-        boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, strPath, fileData);
+        boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, std::move(fileData));
     if (!ptrItem) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
