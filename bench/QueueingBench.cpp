@@ -115,17 +115,23 @@ public:
             std::string strPath = m_strFolder + "/report section " + std::to_string(i) + ".txt";
             FXFile::WriteWholeFile(strPath, "some text of a report\n");
             m_vecPaths.push_back(strPath);
+            m_vecGonePaths.push_back(strPath + ".gone");
         }
     }
     ~CFileTree() { FXFile::RemoveDirectoryTree(m_strRoot); }
 
     const std::string &Path(size_t nIndex) const { return m_vecPaths[nIndex % m_vecPaths.size()]; }
+    // A path beside the files where nothing is.
+    const std::string &GonePath(size_t nIndex) const {
+        return m_vecGonePaths[nIndex % m_vecGonePaths.size()];
+    }
     const std::string &Folder() const { return m_strFolder; }
 
 private:
     std::string m_strRoot;
     std::string m_strFolder;
     std::vector<std::string> m_vecPaths;
+    std::vector<std::string> m_vecGonePaths;
 };
 
 CFileTree &Tree() {
@@ -268,7 +274,7 @@ void BM_QueueDeleted(benchmark::State &state) {
     size_t nIndex = 0;
     CAllocationCount count;
     for (auto _ : state) {
-        CKyError error = transmitter.BuildAndAddDeletedItemsToQueue(tree.Path(nIndex++) + ".gone");
+        CKyError error = transmitter.BuildAndAddDeletedItemsToQueue(tree.GonePath(nIndex++));
         if (error.IsError()) {
             state.SkipWithError(error.AsString().c_str());
             break;
