@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 
 #include "foundation/Export.h"
 #include "foundation/HandleOwners.h"
@@ -71,12 +72,28 @@ public:
         return m_strName;
     }
 
+    // Moves the parent and the name out (the record keeps none): for a record used once.
+    void releaseNames(std::string &strParent, std::string &strName) {
+        strParent = std::move(m_strParent);
+        strName = std::move(m_strName);
+        m_strParent.clear();
+        m_strName.clear();
+    }
+
     // Reads the status once; a state of 1 (read) or -1 (failed) is kept for good.
     void getFileInfo() const {
         if (m_nStatusState != 0) {
             return;
         }
-        if (lstat(getFullPath().c_str(), &m_status) == 0) {
+        // The path of a status read is put together on the stack: a walk reads one per entry.
+        char szPath[1024];
+        const char *szFullPath = fullPathInto(szPath, sizeof(szPath));
+        std::string strFullPath;
+        if (szFullPath == nullptr) {
+            strFullPath = getFullPath();
+            szFullPath = strFullPath.c_str();
+        }
+        if (lstat(szFullPath, &m_status) == 0) {
             m_nStatusState = 1;
             m_nErrNo = 0;
         } else {
@@ -116,6 +133,44 @@ public:
     }
 
 private:
+    // getFullPath() written into szBuffer; null when it does not fit.
+    const char *fullPathInto(char *szBuffer, size_t nSize) const {
+        if (m_eFileNameMode == eFullPathInParent) {
+            return m_strParent.c_str();
+        }
+        if (m_eFileNameMode != eParentAndName) {
+            return m_strName.c_str();
+        }
+        if (m_strName.empty()) {
+            return m_strParent.c_str();
+        }
+        if (m_strParent.empty()) {
+            return m_strName.c_str();
+        }
+        // One "/" between the parts, as FXPath::Append joins them.
+        const bool bParentEnds = m_strParent.back() == '/';
+        const bool bNameStarts = m_strName.front() == '/';
+        size_t nParent = m_strParent.size();
+        const char *szName = m_strName.c_str();
+        size_t nName = m_strName.size();
+        if (bParentEnds && bNameStarts) {
+            ++szName;
+            --nName;
+        }
+        const bool bSlash = !bParentEnds && !bNameStarts;
+        const size_t nLength = nParent + (bSlash ? 1 : 0) + nName;
+        if (nLength + 1 > nSize) {
+            return nullptr;
+        }
+        memcpy(szBuffer, m_strParent.data(), nParent);
+        if (bSlash) {
+            szBuffer[nParent++] = '/';
+        }
+        memcpy(szBuffer + nParent, szName, nName);
+        szBuffer[nLength] = '\0';
+        return szBuffer;
+    }
+
     struct dirent m_dirEntry;
     std::string m_strName;
     std::string m_strParent;

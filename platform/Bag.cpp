@@ -42,11 +42,15 @@ template <typename T> bool Widen(const boost::any &value, uint64_t &ullBits) {
 } // namespace
 
 CKyError CBag::WriteAny(const std::string &strName, const boost::any &value) {
+    return WriteAny(strName, boost::any(value));
+}
+
+CKyError CBag::WriteAny(const std::string &strName, boost::any &&value) {
     if (strName.empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, 87, "%s", "Property name is empty");
     }
     std::lock_guard<std::mutex> guard(m_lock);
-    m_mapValues[strName] = value;
+    m_mapValues[strName] = std::move(value);
     return CKyError::Success();
 }
 

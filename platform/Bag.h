@@ -39,6 +39,8 @@ public:
 
     // Stores (or replaces) the value under the name; error 87 for an empty name.
     CKyError WriteAny(const std::string &strName, const boost::any &value);
+    // The same, taking the value over instead of copying it.
+    CKyError WriteAny(const std::string &strName, boost::any &&value);
 
     // The stored value unchanged. An absent key is error 774 naming the key, unless the read is
     // optional: then success with an empty value.

@@ -4,6 +4,9 @@
 // CItem is the base of every kind of item: the getters are virtual so that an item made from a
 // directory entry, an archive member or a deleted path can answer from its own data. The plain
 // item answers from the values its setters stored.
+//
+// A job makes one item per file it walks, so an item is one allocation: its bag lives inside it
+// and its first few records sit in slots of its own.
 #pragma once
 
 #include <atomic>
@@ -13,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "foundation/Export.h"
@@ -37,9 +41,9 @@ public:
     enum : uint32_t { eSelectedForAccess = 0x10 };
 };
 
-class IDX_EXPORT CItem {
+class IDX_EXPORT CItem : public boost::enable_shared_from_this<CItem> {
 public:
-    // The item bag is always made here; the work-unit bag may stay empty.
+    // The item bag always exists; the work-unit bag may stay empty.
     explicit CItem(CBagPtr ptrWorkUnitBag = CBagPtr());
     virtual ~CItem();
     CItem(const CItem &) = delete;
@@ -52,7 +56,9 @@ public:
     // The fourth time stamp: the time the item's status last changed.
     virtual CTimeStamp GetChangeTime() const { return m_changeTime; }
     virtual const std::string &GetName() const { return m_strName; }
-    virtual const std::string &GetFullyQualifiedItemName() const { return m_strFullyQualifiedName; }
+    virtual const std::string &GetFullyQualifiedItemName() const {
+        return m_bNameIsPath ? m_strPath : m_strFullyQualifiedName;
+    }
     virtual const std::string &GetParentPath() const { return m_strParentPath; }
     virtual const std::string &GetPath() const { return m_strPath; }
     virtual uint64_t GetSize() const { return m_ullSize; }
@@ -62,7 +68,9 @@ public:
     // The POSIX mode bits (type and permissions).
     virtual uint32_t GetMode() const { return m_nMode; }
 
-    CBagPtr GetItemBag() const { return m_ptrItemBag; }
+    // The bag lives in the item: a pointer to it shares the ownership of the item (when a shared
+    // pointer owns the item), so it stays valid as long as it is held.
+    CBagPtr GetItemBag() const;
     CBagPtr GetWorkUnitBag() const { return m_ptrWorkUnitBag; }
 
     void SetSelectedForAccess(bool bSelected) {
@@ -91,6 +99,7 @@ public:
     void SetPath(const std::string &strPath);
     void SetFullyQualifiedItemName(const std::string &strName) {
         m_strFullyQualifiedName = strName;
+        m_bNameIsPath = false;
     }
     void SetName(const std::string &strName) { m_strName = strName; }
     void SetParentPath(const std::string &strPath) { m_strParentPath = strPath; }
@@ -109,7 +118,7 @@ public:
 
 protected:
     CBagPtr m_ptrWorkUnitBag;
-    CBagPtr m_ptrItemBag;
+    mutable CBag m_itemBag;
     std::atomic<uint32_t> m_nFlags;
 
     bool m_bFolder = false;
@@ -118,7 +127,10 @@ protected:
     CTimeStamp m_accessTime;
     CTimeStamp m_changeTime;
     std::string m_strName;
+    // Unused while m_bNameIsPath: the fully qualified name is then the path, which is by far the
+    // most common case, kept once.
     std::string m_strFullyQualifiedName;
+    bool m_bNameIsPath = false;
     std::string m_strParentPath;
     std::string m_strPath;
     uint64_t m_ullSize = 0;
@@ -127,7 +139,13 @@ protected:
     uint32_t m_nMode = 0;
 
 private:
+    // Records numbered below this sit in the item's own slots; any other number goes to the map.
+    static const int kInlineInterfaces = 8;
+
+    std::unique_ptr<CItemInterface> &InterfaceSlot(int nId);
+
     mutable std::mutex m_lockInterfaces;
+    std::unique_ptr<CItemInterface> m_arrInterfaces[kInlineInterfaces];
     std::map<int, std::unique_ptr<CItemInterface>> m_mapInterfaces;
 };
 

@@ -170,20 +170,37 @@ CAnalyticsItemInterface *CAnalyticsItemInterface::FromItem(const CItem &item) {
     return dynamic_cast<CAnalyticsItemInterface *>(item.GetInterface(EItemInterfaceId::eAnalytics));
 }
 
+const std::string &CAnalyticsItemInterface::NoText() {
+    static const std::string strEmpty;
+    return strEmpty;
+}
+
+void CAnalyticsItemInterface::SetAppGUID(const std::string &strGUID) {
+    if (strGUID.empty()) {
+        m_ptrAppGUID.reset();
+    } else {
+        m_ptrAppGUID = boost::make_shared<const std::string>(strGUID);
+    }
+}
+
 CAnalyticsItemUnix::CAnalyticsItemUnix(const CItemPtr &ptrItem) {
     memset(&m_status, 0, sizeof(m_status));
     if (!ptrItem) {
         return;
     }
-    m_strItemPath = ptrItem->GetPath();
     if (const CFindFirstItem *pFound = dynamic_cast<const CFindFirstItem *>(ptrItem.get())) {
         if (pFound->GetStatusErrNo() != 0) {
+            // Nothing is ever read for such an item.
             m_bStatusFailed = true;
-        } else if (pFound->GetStatus().st_mode != 0) {
+            return;
+        }
+        if (pFound->GetStatus().st_mode != 0) {
             m_status = pFound->GetStatus();
             m_bHaveStatus = true;
+            return;
         }
     }
+    m_strItemPath = ptrItem->GetPath();
 }
 
 CKyError CAnalyticsItemUnix::SetSecurityInformation(bool bCollectOwner, bool bCollectSecurity) {
@@ -242,12 +259,30 @@ CKyError CAnalyticsItemUnix::ProcessSecurityInformation() {
 CFindFirstItem::CFindFirstItem(CBagPtr ptrWorkUnitBag, const std::string &strPath,
                                const std::string &strVirtualPath, const FXFile::CFileData &fileData)
     : CItem(std::move(ptrWorkUnitBag)), m_nStatusErrNo(0) {
-    memset(&m_status, 0, sizeof(m_status));
     m_strPath = strPath;
-    m_strFullyQualifiedName = strVirtualPath;
+    if (strVirtualPath == strPath) {
+        m_bNameIsPath = true;
+    } else {
+        m_strFullyQualifiedName = strVirtualPath;
+    }
     m_strName = fileData.getFileNameAsString();
     m_strParentPath = fileData.getParent();
+    TakeStatus(fileData);
+}
 
+CFindFirstItem::CFindFirstItem(CBagPtr ptrWorkUnitBag, std::string strPath,
+                               FXFile::CFileData &&fileData)
+    : CItem(std::move(ptrWorkUnitBag)), m_nStatusErrNo(0) {
+    m_strPath = std::move(strPath);
+    m_bNameIsPath = true;
+    // The status is read while the record still has the names it is read by.
+    fileData.getFileInfo();
+    fileData.releaseNames(m_strParentPath, m_strName);
+    TakeStatus(fileData);
+}
+
+void CFindFirstItem::TakeStatus(const FXFile::CFileData &fileData) {
+    memset(&m_status, 0, sizeof(m_status));
     fileData.getFileInfo();
     if (fileData.getStatusState() == 1) {
         m_status = fileData.getStatus();
@@ -309,22 +344,28 @@ CKyError CBasicPathEnumerator::GetItemByPath(const std::string &strParentPath,
     if (strItemPath.empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter, "Empty item path");
     }
-    std::string strPath = strItemPath;
-    if (strItemPath[0] != '/' && !strParentPath.empty() && strParentPath != strItemPath) {
-        strPath = FXPath::Join(strParentPath, strItemPath);
+    // The given path is used as it is unless it has to be joined to its parent.
+    std::string strJoined;
+    const bool bJoin =
+        strItemPath[0] != '/' && !strParentPath.empty() && strParentPath != strItemPath;
+    if (bJoin) {
+        strJoined = FXPath::Join(strParentPath, strItemPath);
     }
+    const std::string &strPath = bJoin ? strJoined : strItemPath;
 
     FXFile::CFileData fileData(strPath, FXFile::CFileData::eParentAndName, nullptr);
     fileData.getFileInfo();
+    const int32_t nStatusState = fileData.getStatusState();
+    const int nErrNo = fileData.getErrNo();
     try {
-        ptrItem = boost::make_shared<CFindFirstItem>(CBagPtr(), strPath, strPath, fileData);
+        // The record is used once: the item takes its names over.
+        ptrItem = boost::make_shared<CFindFirstItem>(CBagPtr(), strPath, std::move(fileData));
     } catch (const std::bad_alloc &) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
     }
-    if (fileData.getStatusState() == 1) {
+    if (nStatusState == 1) {
         return CKyError::Success();
     }
-    int nErrNo = fileData.getErrNo();
     char szBuffer[256];
     return FXErrorUtil::ErrorWin32(FXLOC, Win32FromStatusErrNo(nErrNo, strPath),
                                    "Failed to read the status of [%s], errno=%d (%s)",

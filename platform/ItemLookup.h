@@ -75,7 +75,9 @@ public:
     virtual const std::string &GetPermissions() const { return m_strPermissions; }
     virtual bool IsItemDeleted() const { return m_bDeleted; }
     virtual bool IsStub() const { return m_bStub; }
-    virtual const std::string &GetAppGUID() const { return m_strAppGUID; }
+    virtual const std::string &GetAppGUID() const {
+        return m_ptrAppGUID ? *m_ptrAppGUID : NoText();
+    }
     virtual bool IsItemFailed() const { return m_bFailed; }
     // The system error number of a failed item (Windows-style: 2 file gone, 3 path gone, 5 denied).
     virtual uint32_t GetErrorCode() const { return m_nErrorCode; }
@@ -95,7 +97,11 @@ public:
         return CKyError::Success();
     }
 
-    void SetAppGUID(const std::string &strGUID) { m_strAppGUID = strGUID; }
+    void SetAppGUID(const std::string &strGUID);
+    // Shares one unchanging text among the records of a job instead of copying it into each.
+    void SetAppGUID(boost::shared_ptr<const std::string> ptrGUID) {
+        m_ptrAppGUID = std::move(ptrGUID);
+    }
     // All ones (4294967295) when the item has no collect id.
     void SetCollectID(uint32_t nCollectId) { m_nCollectId = nCollectId; }
     // -1 when the item has no collect offset.
@@ -114,6 +120,8 @@ public:
     static CAnalyticsItemInterface *FromItem(const CItem &item);
 
 protected:
+    static const std::string &NoText();
+
     std::string m_strOwnerName;
     std::string m_strOwnerId;
     std::map<std::string, std::string> m_mapSecurityFields;
@@ -130,7 +138,8 @@ private:
     uint32_t m_nErrorCode = 0;
     uint32_t m_nCollectId = 0xFFFFFFFFu;
     int64_t m_llCollectOffset = -1;
-    std::string m_strAppGUID;
+    // Null for an empty GUID.
+    boost::shared_ptr<const std::string> m_ptrAppGUID;
     CAnalyticsItemAddInfoPtr m_ptrAddInfo;
 };
 
@@ -143,13 +152,15 @@ private:
 // The status the lookup read is used; an item made otherwise is read from its path.
 class IDX_EXPORT CAnalyticsItemUnix : public CAnalyticsItemInterface {
 public:
-    // Keeps the item's path; holds no reference to the item, which will own this record.
+    // Keeps the item's status, or its path when the item holds no status; holds no reference to
+    // the item, which will own this record.
     explicit CAnalyticsItemUnix(const CItemPtr &ptrItem);
 
     CKyError ProcessSecurityInformation() override;
     // Asking for other information makes the next ProcessSecurityInformation read again.
     CKyError SetSecurityInformation(bool bCollectOwner, bool bCollectSecurity) override;
 
+    // The path the information is read from: empty when the item's own status is used.
     const std::string &GetItemPath() const { return m_strItemPath; }
 
 private:
@@ -170,6 +181,9 @@ class IDX_EXPORT CFindFirstItem : public CItem {
 public:
     CFindFirstItem(CBagPtr ptrWorkUnitBag, const std::string &strPath,
                    const std::string &strVirtualPath, const FXFile::CFileData &fileData);
+    // The same for an item whose fully qualified name is its path; the record's name and parent
+    // are taken over, leaving it without them.
+    CFindFirstItem(CBagPtr ptrWorkUnitBag, std::string strPath, FXFile::CFileData &&fileData);
 
     // errno of the failed status read; 0 when the status was read or given.
     int GetStatusErrNo() const { return m_nStatusErrNo; }
@@ -177,6 +191,9 @@ public:
     const struct stat &GetStatus() const { return m_status; }
 
 private:
+    // Status, times, size, mode and attributes from the record (read now when it holds none).
+    void TakeStatus(const FXFile::CFileData &fileData);
+
     int m_nStatusErrNo;
     struct stat m_status;
 };

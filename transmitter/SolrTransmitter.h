@@ -121,4 +121,9 @@ private:
     // The stub filter of the path-queueing forms, set up from the first path they are given.
     CKyError GetStubFilter(const std::string &strPath,
                            boost::shared_ptr<CStubbingFilterInterface> &ptrFilter);
+    // The item form's work once its caller has checked the queue and the item: attaches the
+    // analytics record and queues the item.
+    CKyError QueueWithAnalytics(CItemPtr ptrItem, unsigned int nCollectId,
+                                long long llCollectOffset, bool bSkippedForArchiving, bool bIsStub,
+                                CAnalyticsItemAddInfoPtr ptrAddInfo);
 };

@@ -2,6 +2,8 @@
 // and hands it to the bounded queue of the shared state; and the one-time stub-detection set-up.
 #include <sys/stat.h>
 
+#include <strings.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -45,6 +47,46 @@ bool EndsWithBackslash(const std::string &strPath) {
     return !strPath.empty() && strPath.back() == '\\';
 }
 
+// The path as the lookup takes it: a leading "/UNC-NT_" (when bSlashPrefix) or "UNC-NT_" stands
+// for "\\\\", and one trailing "/" goes. A path that needs none of that, as most do, is used as it
+// is; otherwise the changed copy is made in strScratch.
+const std::string &LookupPath(const std::string &strPath, bool bSlashPrefix,
+                              std::string &strScratch) {
+    // Both prefixes start with "UNC" at a known place: a path without a "u" there, as almost
+    // every path is, is told apart without comparing more.
+    auto startsWith = [&strPath](const char *szPrefix, size_t nLength, size_t nLetter) {
+        return strPath.size() >= nLength && (strPath[nLetter] == 'U' || strPath[nLetter] == 'u') &&
+               strncasecmp(strPath.c_str(), szPrefix, nLength) == 0;
+    };
+    const bool bChange = (bSlashPrefix && startsWith(kSlashNetworkPathPrefix,
+                                                     sizeof(kSlashNetworkPathPrefix) - 1, 1)) ||
+                         startsWith(kNetworkPathPrefix, sizeof(kNetworkPathPrefix) - 1, 0) ||
+                         (!strPath.empty() && strPath.back() == '/');
+    if (!bChange) {
+        return strPath;
+    }
+    strScratch = strPath;
+    if (bSlashPrefix) {
+        FXString::ReplaceLeftNoCase(strScratch, kSlashNetworkPathPrefix, kNetworkPathStart);
+    }
+    FXString::ReplaceLeftNoCase(strScratch, kNetworkPathPrefix, kNetworkPathStart);
+    FXPath::RemoveTrailingDelimiter(strScratch);
+    return strScratch;
+}
+
+// The application GUID as one shared text: each thread that queues keeps the one it made last
+// and makes another only when the option changes, so that the records of a job share it.
+boost::shared_ptr<const std::string> SharedAppGUID(const std::string &strGUID) {
+    thread_local boost::shared_ptr<const std::string> t_ptrGUID;
+    if (strGUID.empty()) {
+        return boost::shared_ptr<const std::string>();
+    }
+    if (!t_ptrGUID || *t_ptrGUID != strGUID) {
+        t_ptrGUID = boost::make_shared<const std::string>(strGUID);
+    }
+    return t_ptrGUID;
+}
+
 CKyError NotStarted(const FXCodeLocation &location) {
     return FXErrorUtil::ErrorWin32(location, EIdxError::eGeneralFailure,
                                    "Transmitter was not started");
@@ -67,7 +109,7 @@ bool IsSkippedForArchiving(const boost::shared_ptr<CStubbingFilterInterface> &pt
 } // namespace
 
 CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
-    return m_ptrSolrTransmitterPrivate->AddToQueue(ptrItem);
+    return m_ptrSolrTransmitterPrivate->AddToQueue(std::move(ptrItem));
 } catch (...) {
     return ErrorFromCaughtException(FXLOC);
 }
@@ -98,11 +140,21 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "No item given to queue");
     }
+    return QueueWithAnalytics(std::move(ptrItem), nCollectId, llCollectOffset, bSkippedForArchiving,
+                              bIsStub, std::move(ptrAddInfo));
+} catch (...) {
+    return ErrorFromCaughtException(FXLOC);
+}
+
+CKyError CSolrTransmitter::QueueWithAnalytics(CItemPtr ptrItem, unsigned int nCollectId,
+                                              long long llCollectOffset, bool bSkippedForArchiving,
+                                              bool bIsStub, CAnalyticsItemAddInfoPtr ptrAddInfo) {
+    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
     const CTransmitterOptions &options = *state.m_ptrOptions;
 
     // An absent value leaves 0: the item did not fail.
     uint32_t nErrorCode = 0;
-    ptrItem->GetItemBag()->Read(kErrorCodeKey, nErrorCode);
+    ptrItem->GetItemBag()->Read(kErrorCodeKey, nErrorCode, CBag::eReadOptional);
 
     std::unique_ptr<CAnalyticsItemUnix> ptrAnalytics(new (std::nothrow)
                                                          CAnalyticsItemUnix(ptrItem));
@@ -110,15 +162,19 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
 
-    CKyError error = ptrAnalytics->SetSecurityInformation(options.IsCollectOwnerInfo(),
-                                                          options.IsCollectSecurityInfo());
+    const bool bCollectOwner = options.IsCollectOwnerInfo();
+    const bool bCollectSecurity = options.IsCollectSecurityInfo();
+    CKyError error = ptrAnalytics->SetSecurityInformation(bCollectOwner, bCollectSecurity);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to set security information of analytics object, path=[%s], "
                       "error=%s",
                       ptrItem->GetPath().c_str(), error.AsString().c_str());
     }
-    {
+    if (bCollectOwner || bCollectSecurity) {
+        // Timed only when something is read: the timer measures reading the information.
         CAutoTimeCounter timer(state.m_ptrCollectSecurityInfoTimer.get());
+        error = ptrAnalytics->ProcessSecurityInformation();
+    } else {
         error = ptrAnalytics->ProcessSecurityInformation();
     }
     if (error.IsError()) {
@@ -126,7 +182,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
                       ptrItem->GetPath().c_str(), error.AsString().c_str());
     }
 
-    ptrAnalytics->SetAppGUID(options.GetAppGUID());
+    ptrAnalytics->SetAppGUID(SharedAppGUID(options.GetAppGUID()));
     ptrAnalytics->SetCollectID(nCollectId);
     ptrAnalytics->SetCollectOffset(llCollectOffset);
     ptrAnalytics->SetSkippedForArchiving(bSkippedForArchiving);
@@ -138,7 +194,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
     // The document builder reads the additional information from the analytics record, so it
     // travels there.
     if (ptrAddInfo) {
-        ptrAnalytics->SetAdditionalInfo(ptrAddInfo);
+        ptrAnalytics->SetAdditionalInfo(std::move(ptrAddInfo));
     }
     ptrItem->AddInterface(EItemInterfaceId::eAnalytics, ptrAnalytics.release());
 
@@ -146,7 +202,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
             ptrItem->GetFullyQualifiedItemName().c_str(), static_cast<int>(nCollectId),
             llCollectOffset);
 
-    error = AddToQueue(ptrItem);
+    error = AddToQueue(std::move(ptrItem));
     if (error.IsError()) {
         IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
         if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
@@ -155,8 +211,6 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(CItemPtr ptrItem, unsigned int nCo
         return error.Push(FXLOC);
     }
     return CKyError::Success();
-} catch (...) {
-    return ErrorFromCaughtException(FXLOC);
 }
 
 CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath, unsigned int nCollectId,
@@ -181,13 +235,10 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
         return stubError.Push(FXLOC);
     }
 
-    std::string strItem = strItemPath;
-    std::string strParent = strParentPath;
-    for (std::string *pPath : {&strItem, &strParent}) {
-        FXString::ReplaceLeftNoCase(*pPath, kSlashNetworkPathPrefix, kNetworkPathStart);
-        FXString::ReplaceLeftNoCase(*pPath, kNetworkPathPrefix, kNetworkPathStart);
-        FXPath::RemoveTrailingDelimiter(*pPath);
-    }
+    std::string strItemScratch;
+    std::string strParentScratch;
+    const std::string &strItem = LookupPath(strItemPath, true, strItemScratch);
+    const std::string &strParent = LookupPath(strParentPath, true, strParentScratch);
 
     // A bare drive has no item to look up: handled like a lookup that gave nothing back.
     CItemPtr ptrItem;
@@ -215,8 +266,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
     const bool bSkippedForArchiving = IsSkippedForArchiving(ptrStubFilter, ptrItem);
     ptrItem->SetSelectedForAccess(bSelectedForAccess);
 
-    error = BuildAndAddToQueue(ptrItem, nCollectId, llCollectOffset, bSkippedForArchiving, bIsStub,
-                               CAnalyticsItemAddInfoPtr());
+    error = QueueWithAnalytics(std::move(ptrItem), nCollectId, llCollectOffset,
+                               bSkippedForArchiving, bIsStub, CAnalyticsItemAddInfoPtr());
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
@@ -239,9 +290,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         return stubError.Push(FXLOC);
     }
 
-    std::string strLookup = strPath;
-    FXString::ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
-    FXPath::RemoveTrailingDelimiter(strLookup);
+    std::string strScratch;
+    const std::string &strLookup = LookupPath(strPath, false, strScratch);
 
     CItemPtr ptrItem;
     CKyError error;
@@ -281,8 +331,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         }
     }
 
-    error = BuildAndAddToQueue(ptrItem, state.m_nCollectID, state.m_llCollectOffset,
-                               bSkippedForArchiving, bIsStub, ptrAddInfo);
+    error = QueueWithAnalytics(std::move(ptrItem), state.m_nCollectID, state.m_llCollectOffset,
+                               bSkippedForArchiving, bIsStub, std::move(ptrAddInfo));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
@@ -298,9 +348,8 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         return NotStarted(FXLOC);
     }
 
-    std::string strLookup = strPath;
-    FXString::ReplaceLeftNoCase(strLookup, kNetworkPathPrefix, kNetworkPathStart);
-    FXPath::RemoveTrailingDelimiter(strLookup);
+    std::string strScratch;
+    const std::string &strLookup = LookupPath(strPath, false, strScratch);
 
     CItemPtr ptrItem;
     CBasicPathEnumerator enumerator;
@@ -349,7 +398,7 @@ CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &str
     FXFile::CFileData fileData(strPath, FXFile::CFileData::eParentAndName, &zeroStatus);
 
     boost::shared_ptr<CFindFirstItem> ptrItem =
-        boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, strPath, fileData);
+        boost::make_shared_nothrow<CFindFirstItem>(CBagPtr(), strPath, std::move(fileData));
     if (!ptrItem) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
@@ -359,7 +408,7 @@ CKyError CSolrTransmitter::BuildAndAddDeletedItemsToQueue(const std::string &str
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
     ptrAnalytics->SetItemDeleted(true);
-    ptrAnalytics->SetAppGUID(state.m_ptrOptions->GetAppGUID());
+    ptrAnalytics->SetAppGUID(SharedAppGUID(state.m_ptrOptions->GetAppGUID()));
     ptrItem->AddInterface(EItemInterfaceId::eAnalytics, ptrAnalytics.release());
 
     CKyError error = AddToQueue(ptrItem);

@@ -117,6 +117,34 @@ TEST(FileDataTest, StatusIsReadFromDiskWithoutFollowingLinks) {
     EXPECT_EQ(file.getStatus().st_size, 7);
 }
 
+// However long the path, its status is read, and the record can hand its names over after.
+TEST(FileDataTest, ALongPathIsReadAndItsNamesHandedOver) {
+    idxtest::TempDir dir;
+    std::string strFolder = dir.Path();
+    for (int i = 0; i < 6; ++i) {
+        strFolder += "/" + std::string(200, static_cast<char>('a' + i));
+        ASSERT_EQ(mkdir(strFolder.c_str(), 0755), 0) << errno;
+    }
+    const std::string strFile =
+        dir.WriteFile(strFolder.substr(dir.Path().size() + 1) + "/f.txt", "12345");
+    ASSERT_GT(strFile.size(), 1200u);
+    const std::string strShort = dir.WriteFile("short.txt", "12345");
+    for (const std::string &strPath : {strFile, strShort}) {
+        CFileData data(strPath, CFileData::eParentAndName, nullptr);
+        data.getFileInfo();
+        ASSERT_EQ(data.getStatusState(), 1) << data.getErrNo();
+        EXPECT_EQ(data.getStatus().st_size, 5);
+
+        std::string strParent;
+        std::string strName;
+        data.releaseNames(strParent, strName);
+        EXPECT_EQ(strParent + "/" + strName, strPath);
+        EXPECT_TRUE(data.getParent().empty());
+        EXPECT_TRUE(data.getFileNameAsString().empty());
+        EXPECT_EQ(data.getStatusState(), 1);
+    }
+}
+
 TEST(FileDataTest, StatusIsReadOnlyOnce) {
     idxtest::TempDir dir;
     std::string strFolder = dir / "later";

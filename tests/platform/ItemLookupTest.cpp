@@ -179,6 +179,8 @@ TEST(AnalyticsItemTest, MarksDefaultToNothingAndTravelWithTheItem) {
     EXPECT_EQ(CAnalyticsItemInterface::FromItem(*ptrItem), nullptr);
 
     CAnalyticsItemUnix *pRecord = new CAnalyticsItemUnix(ptrItem);
+    // An item without a status of its own is read from its path.
+    EXPECT_EQ(pRecord->GetItemPath(), "/data/a.txt");
     EXPECT_EQ(pRecord->GetCollectID(), 4294967295u);
     EXPECT_EQ(pRecord->GetCollectOffset(), -1);
     EXPECT_FALSE(pRecord->IsItemDeleted());
@@ -211,6 +213,14 @@ TEST(AnalyticsItemTest, MarksDefaultToNothingAndTravelWithTheItem) {
     EXPECT_TRUE(pFound->IsItemFailed());
     EXPECT_EQ(pFound->GetErrorCode(), 5u);
     EXPECT_EQ(pFound->GetAdditionalInfo()->GetOwnerBeforeChange(), "bob");
+
+    // A shared GUID text reads like a copied one; an empty one reads as no GUID.
+    auto ptrGUID = boost::make_shared<const std::string>("SHARED-GUID");
+    pRecord->SetAppGUID(ptrGUID);
+    EXPECT_EQ(pFound->GetAppGUID(), "SHARED-GUID");
+    EXPECT_EQ(&pFound->GetAppGUID(), ptrGUID.get());
+    pRecord->SetAppGUID(std::string());
+    EXPECT_EQ(pFound->GetAppGUID(), "");
 }
 
 class AnalyticsSecurityTest : public ::testing::Test {

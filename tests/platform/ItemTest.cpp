@@ -53,6 +53,50 @@ TEST(ItemTest, BagsAreShared) {
     EXPECT_NE(withoutWorkUnit.GetItemBag(), item.GetItemBag());
 }
 
+// The bag lives in the item: a bag pointer keeps a shared item alive after every item pointer
+// has gone, and the item goes with the last bag pointer.
+TEST(ItemTest, ABagPointerKeepsItsItemAlive) {
+    int nAlive = 0;
+    CItemPtr ptrItem = boost::make_shared<CItem>();
+    ptrItem->AddInterface(EItemInterfaceId::eAnalytics, new CountedInterface(nAlive));
+    CBagPtr ptrBag = ptrItem->GetItemBag();
+    EXPECT_EQ(ptrBag, ptrItem->GetItemBag());
+    ptrItem.reset();
+    EXPECT_EQ(nAlive, 1);
+    EXPECT_FALSE(ptrBag->Write("contentId", std::string("c-1")).IsError());
+    std::string strValue;
+    EXPECT_FALSE(ptrBag->Read("contentId", strValue).IsError());
+    EXPECT_EQ(strValue, "c-1");
+    ptrBag.reset();
+    EXPECT_EQ(nAlive, 0);
+}
+
+// Records under any number, inside or outside the item's own slots, are owned, found and
+// replaced alike.
+TEST(ItemTest, InterfacesUnderAnyNumber) {
+    const int ids[] = {-1, 0,  EItemInterfaceId::eAnalytics, EItemInterfaceId::eLiveCrawl, 7,
+                       8,  100};
+    int nAlive = 0;
+    {
+        CItem item;
+        for (int nId : ids) {
+            EXPECT_EQ(item.GetInterface(nId), nullptr) << nId;
+        }
+        for (int nId : ids) {
+            item.AddInterface(nId, new CountedInterface(nAlive));
+        }
+        EXPECT_EQ(nAlive, 7);
+        for (int nId : ids) {
+            auto *pNew = new CountedInterface(nAlive);
+            item.AddInterface(nId, pNew);
+            EXPECT_EQ(item.GetInterface(nId), pNew) << nId;
+        }
+        EXPECT_EQ(nAlive, 7);
+        EXPECT_EQ(item.GetInterface(9), nullptr);
+    }
+    EXPECT_EQ(nAlive, 0);
+}
+
 TEST(ItemTest, InterfacesAreOwnedAndReplaced) {
     int nAlive = 0;
     {
@@ -108,6 +152,9 @@ TEST(ItemTest, PathSetsNameParentAndFullName) {
     member.SetFullyQualifiedItemName("/scratch/Temp/archive.zip-1/inner/a.txt");
     EXPECT_EQ(member.GetPath(), "/archive.zip/inner/a.txt");
     EXPECT_EQ(member.GetFullyQualifiedItemName(), "/scratch/Temp/archive.zip-1/inner/a.txt");
+    // Setting the path again sets the fully qualified name with it.
+    member.SetPath("/archive.zip/inner/b.txt");
+    EXPECT_EQ(member.GetFullyQualifiedItemName(), "/archive.zip/inner/b.txt");
 }
 
 TEST(ItemTest, SubclassesAnswerThroughTheVirtualGetters) {

@@ -2,6 +2,7 @@
 #include <future>
 #include <list>
 #include <string>
+#include <vector>
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
@@ -100,6 +101,30 @@ TEST_F(SolrTransmitterQueueTest, NetworkPathPrefixIsTurnedBackIntoTwoBackslashes
         EXPECT_TRUE(pAnalytics->IsItemFailed());
         EXPECT_NE(0u, BagErrorCode(ptrItem));
     }
+}
+
+// The records of a job share the GUID text, and an option changed between two items shows in
+// the later one at once, on every form that attaches a record.
+TEST_F(SolrTransmitterQueueTest, TheApplicationGuidFollowsTheOption) {
+    Start();
+    const std::string strFile = m_dir.WriteFile("guid/file.txt", "x");
+    CTransmitterOptions &options = *m_ptrTransmitter->State().m_ptrOptions;
+    const char *const guids[] = {"app-guid-7", "app-guid-7", "other-guid", "", "app-guid-7"};
+    std::vector<CItemPtr> vecItems;
+    for (const char *szGUID : guids) {
+        options.SetAppGUID(szGUID);
+        ASSERT_FALSE(m_ptrTransmitter->BuildAndAddToQueue(strFile, 1, 0, false, false).IsError());
+        ASSERT_FALSE(m_ptrTransmitter->BuildAndAddDeletedItemsToQueue(strFile + ".gone").IsError());
+        for (const CItemPtr &ptrItem : TakeQueued()) {
+            vecItems.push_back(ptrItem);
+            CAnalyticsItemInterface *pAnalytics = CAnalyticsItemInterface::FromItem(*ptrItem);
+            ASSERT_NE(nullptr, pAnalytics);
+            EXPECT_EQ(szGUID, pAnalytics->GetAppGUID());
+        }
+    }
+    ASSERT_EQ(10u, vecItems.size());
+    EXPECT_EQ(&CAnalyticsItemInterface::FromItem(*vecItems[0])->GetAppGUID(),
+              &CAnalyticsItemInterface::FromItem(*vecItems[3])->GetAppGUID());
 }
 
 TEST_F(SolrTransmitterQueueTest, ContentIdFormRewritesOnlyThePrefixWithoutSlash) {
