@@ -1,9 +1,12 @@
-// Name-based and random identifiers over Boost.Uuid.
+// Name-based identifiers over OpenSSL's SHA-1, random ones over Boost.Uuid.
 #include "platform/ObjectGuid.h"
 
-#include <cctype>
+#include <openssl/evp.h>
 
-#include <boost/uuid/name_generator_sha1.hpp>
+#include <cctype>
+#include <cstring>
+#include <new>
+
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_io.hpp>
@@ -12,10 +15,63 @@ namespace {
 
 // Fixed name spaces, one per kind of identifier, so that an object key and a version key made
 // from the same text never coincide.
-const boost::uuids::uuid kObjectNamespace = {{0x5c, 0x0b, 0x7e, 0x31, 0x8a, 0x4d, 0x4f, 0x62, 0x9e,
-                                              0x15, 0x27, 0xd3, 0x40, 0xb8, 0x6a, 0x91}};
-const boost::uuids::uuid kVersionNamespace = {{0xa3, 0x6f, 0x12, 0xc4, 0x5e, 0x20, 0x4b, 0x8d, 0xb7,
-                                               0x09, 0x6c, 0xe1, 0xf4, 0x38, 0x52, 0x7a}};
+const unsigned char kObjectNamespace[16] = {0x5c, 0x0b, 0x7e, 0x31, 0x8a, 0x4d, 0x4f, 0x62,
+                                            0x9e, 0x15, 0x27, 0xd3, 0x40, 0xb8, 0x6a, 0x91};
+const unsigned char kVersionNamespace[16] = {0xa3, 0x6f, 0x12, 0xc4, 0x5e, 0x20, 0x4b, 0x8d,
+                                             0xb7, 0x09, 0x6c, 0xe1, 0xf4, 0x38, 0x52, 0x7a};
+
+// One SHA-1 context per thread, set up once and started over for every identifier: a document
+// build makes two identifiers per item, and a context made for each would cost more than the
+// hash of a short name.
+class CSha1 {
+public:
+    CSha1() : m_pType(EVP_MD_fetch(nullptr, "SHA1", nullptr)), m_pContext(EVP_MD_CTX_new()) {}
+    ~CSha1() {
+        EVP_MD_CTX_free(m_pContext);
+        EVP_MD_free(m_pType);
+    }
+    CSha1(const CSha1 &) = delete;
+    CSha1 &operator=(const CSha1 &) = delete;
+
+    // SHA-1 of the name space followed by the name; false only when the library failed (no
+    // memory), and then abDigest is all zeros.
+    bool Digest(const unsigned char (&abNamespace)[16], const std::string &strName,
+                unsigned char (&abDigest)[EVP_MAX_MD_SIZE]) {
+        memset(abDigest, 0, sizeof(abDigest));
+        unsigned int nLength = 0;
+        return m_pType && m_pContext && EVP_DigestInit_ex(m_pContext, m_pType, nullptr) == 1 &&
+               EVP_DigestUpdate(m_pContext, abNamespace, sizeof(abNamespace)) == 1 &&
+               EVP_DigestUpdate(m_pContext, strName.data(), strName.size()) == 1 &&
+               EVP_DigestFinal_ex(m_pContext, abDigest, &nLength) == 1;
+    }
+
+private:
+    EVP_MD *m_pType;
+    EVP_MD_CTX *m_pContext;
+};
+
+// The name-based identifier of RFC 4122, version 5: the first 16 bytes of the digest with the
+// version and variant bits set, in the 36-character lower-case text form.
+std::string NameBasedGuid(const unsigned char (&abNamespace)[16], const std::string &strName) {
+    thread_local CSha1 sha1;
+    unsigned char abDigest[EVP_MAX_MD_SIZE];
+    if (!sha1.Digest(abNamespace, strName, abDigest)) {
+        throw std::bad_alloc();
+    }
+    abDigest[6] = static_cast<unsigned char>((abDigest[6] & 0x0F) | 0x50);
+    abDigest[8] = static_cast<unsigned char>((abDigest[8] & 0x3F) | 0x80);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string strGuid;
+    strGuid.reserve(36);
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10) {
+            strGuid.push_back('-');
+        }
+        strGuid.push_back(kDigits[abDigest[i] >> 4]);
+        strGuid.push_back(kDigits[abDigest[i] & 0x0F]);
+    }
+    return strGuid;
+}
 
 const uint32_t kErrorInvalidParameter = 87;
 
@@ -48,8 +104,7 @@ CKyError GetObjectGuid(const std::string &strPath, bool bIgnoreCase, char chDeli
     if (strPath.empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter, "Empty path");
     }
-    boost::uuids::name_generator_sha1 generator(kObjectNamespace);
-    strGuid = boost::uuids::to_string(generator(NormalisePath(strPath, bIgnoreCase, chDelimiter)));
+    strGuid = NameBasedGuid(kObjectNamespace, NormalisePath(strPath, bIgnoreCase, chDelimiter));
     return CKyError::Success();
 }
 
@@ -71,8 +126,7 @@ CKyError GetVersionGuid(const std::string &strPath, const std::string &strAppGui
     AppendPart(strName, std::to_string(llChangeTime));
     AppendPart(strName, std::to_string(ullSize));
     AppendPart(strName, std::to_string(nFlags));
-    boost::uuids::name_generator_sha1 generator(kVersionNamespace);
-    strGuid = boost::uuids::to_string(generator(strName));
+    strGuid = NameBasedGuid(kVersionNamespace, strName);
     return CKyError::Success();
 }
 

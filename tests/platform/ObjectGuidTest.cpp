@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/uuid/name_generator_sha1.hpp>
+#include <boost/uuid/uuid_io.hpp>
+
 #include "tests/support/TextShape.h"
 
 using idxtest::MatchesShape;
@@ -41,6 +44,31 @@ TEST(ObjectGuidTest, ObjectGuidIsANameBasedFunctionOfThePath) {
     EXPECT_EQ(Object("/data/a.txt", true), Object("/DATA/A.TXT", true));
     EXPECT_NE(Object("/"), Object("/data"));
     EXPECT_NE(Object("UNC-NT_srv\\share"), Object("\\\\srv\\share"));
+}
+
+// Keys already stored in an index must never change: they are exactly the RFC 4122 version-5
+// identifiers of these name spaces, as Boost.Uuid's generator makes them, whatever computes them.
+TEST(ObjectGuidTest, KeysAreTheVersionFiveIdentifiersOfTheirNameSpaces) {
+    const boost::uuids::uuid objectSpace = {{0x5c, 0x0b, 0x7e, 0x31, 0x8a, 0x4d, 0x4f, 0x62, 0x9e,
+                                             0x15, 0x27, 0xd3, 0x40, 0xb8, 0x6a, 0x91}};
+    const boost::uuids::uuid versionSpace = {{0xa3, 0x6f, 0x12, 0xc4, 0x5e, 0x20, 0x4b, 0x8d, 0xb7,
+                                              0x09, 0x6c, 0xe1, 0xf4, 0x38, 0x52, 0x7a}};
+    boost::uuids::name_generator_sha1 objectKey(objectSpace);
+    boost::uuids::name_generator_sha1 versionKey(versionSpace);
+    const std::vector<std::string> vecPaths = {"/",
+                                               "/data/a.txt",
+                                               "inv\xff\xfe.txt",
+                                               "/d/\xc3\xa9t\xc3\xa9",
+                                               std::string(5000, 'x'),
+                                               std::string("/nul\0inside", 11)};
+    for (const std::string &strPath : vecPaths) {
+        SCOPED_TRACE(strPath.size());
+        EXPECT_EQ(boost::uuids::to_string(objectKey(strPath)), Object(strPath));
+    }
+    EXPECT_EQ(boost::uuids::to_string(versionKey(std::string("2:/a3:app3:1003:2003:3001:0"))),
+              Version("/a", "app", 100, 200, 300, 0));
+    EXPECT_EQ(boost::uuids::to_string(versionKey(std::string("2:/b0:2:-12:-21:01:7"))),
+              Version("/b", "", -1, -2, 0, 7));
 }
 
 TEST(ObjectGuidTest, EmptyPathIsRefusedAndLeavesTheOutput) {
