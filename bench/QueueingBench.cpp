@@ -210,15 +210,15 @@ void BM_Lookup(benchmark::State &state) {
 }
 BENCHMARK(BM_Lookup);
 
-// The form a scan calls for each entry: item path and parent path.
-void BM_QueuePathAndParent(benchmark::State &state) {
+// Queues one item per iteration through fnQueue(transmitter, tree, index) and stops at the first
+// error.
+template <typename FnQueue> void RunQueueing(benchmark::State &state, FnQueue fnQueue) {
     CFileTree &tree = Tree();
     CBenchTransmitter transmitter;
     size_t nIndex = 0;
     CAllocationCount count;
     for (auto _ : state) {
-        CKyError error = transmitter.BuildAndAddToQueue(tree.Path(nIndex++), tree.Folder(), 3,
-                                                        40960, false, false);
+        CKyError error = fnQueue(transmitter, tree, nIndex++);
         if (error.IsError()) {
             state.SkipWithError(error.AsString().c_str());
             break;
@@ -226,61 +226,42 @@ void BM_QueuePathAndParent(benchmark::State &state) {
     }
     Finish(state, count);
 }
+
+// The form a scan calls for each entry: item path and parent path.
+void BM_QueuePathAndParent(benchmark::State &state) {
+    RunQueueing(state, [](CBenchTransmitter &transmitter, CFileTree &tree, size_t nIndex) {
+        return transmitter.BuildAndAddToQueue(tree.Path(nIndex), tree.Folder(), 3, 40960, false,
+                                              false);
+    });
+}
 BENCHMARK(BM_QueuePathAndParent);
 
 void BM_QueuePathWithAddInfo(benchmark::State &state) {
-    CFileTree &tree = Tree();
-    CBenchTransmitter transmitter;
-    size_t nIndex = 0;
-    CAllocationCount count;
-    for (auto _ : state) {
-        CKyError error =
-            transmitter.BuildAndAddToQueue(tree.Path(nIndex++), CAnalyticsItemAddInfoPtr(), false);
-        if (error.IsError()) {
-            state.SkipWithError(error.AsString().c_str());
-            break;
-        }
-    }
-    Finish(state, count);
+    RunQueueing(state, [](CBenchTransmitter &transmitter, CFileTree &tree, size_t nIndex) {
+        return transmitter.BuildAndAddToQueue(tree.Path(nIndex), CAnalyticsItemAddInfoPtr(), false);
+    });
 }
 BENCHMARK(BM_QueuePathWithAddInfo);
 
 // The item form with an item the caller looked up itself: the lookup is inside the loop, so
 // the figure is comparable with the path forms.
 void BM_QueueLookedUpItem(benchmark::State &state) {
-    CFileTree &tree = Tree();
-    CBenchTransmitter transmitter;
     CBasicPathEnumerator enumerator;
-    size_t nIndex = 0;
-    CAllocationCount count;
-    for (auto _ : state) {
-        const std::string &strPath = tree.Path(nIndex++);
-        CItemPtr ptrItem;
-        enumerator.GetItemByPath(strPath, strPath, ptrItem);
-        CKyError error = transmitter.BuildAndAddToQueue(ptrItem, 3, 40960, false, false,
-                                                        CAnalyticsItemAddInfoPtr());
-        if (error.IsError()) {
-            state.SkipWithError(error.AsString().c_str());
-            break;
-        }
-    }
-    Finish(state, count);
+    RunQueueing(state,
+                [&enumerator](CBenchTransmitter &transmitter, CFileTree &tree, size_t nIndex) {
+                    const std::string &strPath = tree.Path(nIndex);
+                    CItemPtr ptrItem;
+                    enumerator.GetItemByPath(strPath, strPath, ptrItem);
+                    return transmitter.BuildAndAddToQueue(ptrItem, 3, 40960, false, false,
+                                                          CAnalyticsItemAddInfoPtr());
+                });
 }
 BENCHMARK(BM_QueueLookedUpItem);
 
 void BM_QueueDeleted(benchmark::State &state) {
-    CFileTree &tree = Tree();
-    CBenchTransmitter transmitter;
-    size_t nIndex = 0;
-    CAllocationCount count;
-    for (auto _ : state) {
-        CKyError error = transmitter.BuildAndAddDeletedItemsToQueue(tree.GonePath(nIndex++));
-        if (error.IsError()) {
-            state.SkipWithError(error.AsString().c_str());
-            break;
-        }
-    }
-    Finish(state, count);
+    RunQueueing(state, [](CBenchTransmitter &transmitter, CFileTree &tree, size_t nIndex) {
+        return transmitter.BuildAndAddDeletedItemsToQueue(tree.GonePath(nIndex));
+    });
 }
 BENCHMARK(BM_QueueDeleted);
 
