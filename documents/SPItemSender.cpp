@@ -80,16 +80,7 @@ CKyError CSolrTransmitterThread::SendSPItemsToWebService(CItemBatch &batch) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
 
-        CKyError pushError;
-        {
-            CAutoTimeCounter readTimer(m_ptrReadContentTimer.get());
-            pushError = m_ptrWebServiceHandler->PushItem(ptrRecord);
-        }
-        if (pushError.IsError()) {
-            TakeWebServiceFailures(batch, ptrRecord, pushError);
-        } else {
-            batch.SentFront();
-        }
+        PushToWebService(batch, ptrRecord, true);
     }
 
     return FinishWebServiceBatch(

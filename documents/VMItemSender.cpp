@@ -147,19 +147,7 @@ CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
         }
 
-        CKyError pushError;
-        if (bWithContent) {
-            CAutoTimeCounter readTimer(m_ptrReadContentTimer.get());
-            pushError = m_ptrWebServiceHandler->PushItem(ptrRecord);
-        } else {
-            CAutoTimeCounter postTimer(m_ptrPostRequestTimer.get());
-            pushError = m_ptrWebServiceHandler->PushItemMetadata(ptrRecord);
-        }
-        if (pushError.IsError()) {
-            TakeWebServiceFailures(batch, ptrRecord, pushError);
-        } else {
-            batch.SentFront();
-        }
+        PushToWebService(batch, ptrRecord, bWithContent);
     }
 
     return FinishWebServiceBatch(
@@ -167,9 +155,21 @@ CKyError CSolrTransmitterThread::SendVMItemsToWebService(CItemBatch &batch) {
         "Max indexing errors exceeded threshold limit for sending data to index");
 }
 
-void CSolrTransmitterThread::TakeWebServiceFailures(CItemBatch &batch,
-                                                    const CCIItemInfoPtr &ptrPushed,
-                                                    const CKyError &pushError) {
+void CSolrTransmitterThread::PushToWebService(CItemBatch &batch, const CCIItemInfoPtr &ptrRecord,
+                                              bool bWithContent) {
+    CKyError pushError;
+    if (bWithContent) {
+        CAutoTimeCounter readTimer(m_ptrReadContentTimer.get());
+        pushError = m_ptrWebServiceHandler->PushItem(ptrRecord);
+    } else {
+        CAutoTimeCounter postTimer(m_ptrPostRequestTimer.get());
+        pushError = m_ptrWebServiceHandler->PushItemMetadata(ptrRecord);
+    }
+    if (!pushError.IsError()) {
+        batch.SentFront();
+        return;
+    }
+
     const std::vector<CCIItemInfoPtr> vecFailed = m_ptrWebServiceHandler->GetFailedItems();
     m_ptrWebServiceHandler->ClearFailedItems();
 
@@ -179,7 +179,7 @@ void CSolrTransmitterThread::TakeWebServiceFailures(CItemBatch &batch,
     batch.FailFront(strReason);
     // Records handed over earlier (the plug-in may send them in groups) that failed with it.
     for (const CCIItemInfoPtr &ptrFailed : vecFailed) {
-        if (ptrFailed && !IsSameRecord(ptrFailed, ptrPushed)) {
+        if (ptrFailed && !IsSameRecord(ptrFailed, ptrRecord)) {
             batch.FailHandedOver(ptrFailed->GetPath(), strReason);
         }
     }

@@ -41,20 +41,6 @@ const int32_t kVMUrlTag = 64;
 // cut there and the request counts by its HTTP status.
 const size_t kMaxEngineAnswerBytes = 1024 * 1024;
 
-// The abort test of the batch loop. It asks the job's quit query, the job's own code: an
-// exception out of it counts as "not aborted" (as a failed test of the abort event does), since
-// left to the thread framework it would end the worker without a word and leave the queue
-// undrained.
-bool IsAbortedOrLog(CTransmitterOptions &options) {
-    try {
-        return options.IsAborted();
-    } catch (...) {
-        CKyError error = ErrorFromCaughtException(FXLOC);
-        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
-        return false;
-    }
-}
-
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
@@ -130,17 +116,9 @@ CKyError CSolrTransmitterThread::InitializeCurlObject() {
 }
 
 void CSolrTransmitterThread::OnStart() {
-    CSolrTransmitterCallbackPtr ptrCallback = m_ptrOptions->GetCallback();
-    if (ptrCallback) {
-        // The job's own code: what it throws is its error, and the start goes on as after one.
-        CKyError error;
-        try {
-            error = ptrCallback->InitializeThread();
-        } catch (...) {
-            error = ErrorFromCaughtException(FXLOC);
-        }
+    {
+        CKyError error = InitializeJobThread();
         if (error.IsError()) {
-            IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
             // A web-service job's worker then has no handler: its batches are refused with this.
             m_webServiceStartError = error;
             return;
@@ -200,7 +178,7 @@ void CSolrTransmitterThread::OnStart() {
 }
 
 void CSolrTransmitterThread::OnEvent() {
-    if (IsAbortedOrLog(*m_ptrOptions)) {
+    if (IsAbortedOrLog()) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -238,7 +216,7 @@ void CSolrTransmitterThread::OnEvent() {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
         }
 
-        if (IsAbortedOrLog(*m_ptrOptions)) {
+        if (IsAbortedOrLog()) {
             batch.SetReason("the transmitter was aborted before they were sent");
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
                         std::string());

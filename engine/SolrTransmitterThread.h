@@ -296,11 +296,12 @@ protected:
     // A web-service sender's batch when the worker has no handler (its start ended before the
     // handler was made): every item fails and the transmitter aborts with the start's error.
     CKyError RefuseWebServiceBatch(CItemBatch &batch);
-    // Settles one refused push: the pushed item and every other record the plug-in lists as
-    // failed are recorded as failed; the list is cleared.
-    void TakeWebServiceFailures(CItemBatch &batch,
-                                const TQLX_ContentIndexing::CCIItemInfoPtr &ptrPushed,
-                                const CKyError &pushError);
+    // Hands the record of the batch's front item to the plug-in, with its content (timed as
+    // "ReadContent") or as metadata only ("PostRequest"), and settles the front item. A refused
+    // push fails the item and every other record the plug-in lists as failed; the list is
+    // cleared.
+    void PushToWebService(CItemBatch &batch, const TQLX_ContentIndexing::CCIItemInfoPtr &ptrRecord,
+                          bool bWithContent);
     // The end of a web-service batch: failures written, progress reported, and the threshold
     // test; 995 (the worker aborted) when the batch's failures reach a positive threshold.
     CKyError FinishWebServiceBatch(CItemBatch &batch, int64_t llBatchSize, int64_t llContentCount,

@@ -14,8 +14,6 @@
 #include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 
-using idxlogwriter::IsAbortedOrLog;
-
 namespace {
 
 const char kNoConnectionObject[] = "Index connection object instantiation failed";
@@ -84,7 +82,7 @@ void CIdxLogWriterThreadLiveCrawl::OnStart() {
 }
 
 void CIdxLogWriterThreadLiveCrawl::OnEvent() {
-    if (IsAbortedOrLog(*m_ptrOptions)) {
+    if (IsAbortedOrLog()) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -112,7 +110,7 @@ void CIdxLogWriterThreadLiveCrawl::OnEvent() {
             error = ErrorFromCaughtException(FXLOC);
             batch.SetReason("an exception ended the item's processing, error=" + error.AsString());
         }
-        if (error.IsError() || IsAbortedOrLog(*m_ptrOptions)) {
+        if (error.IsError() || IsAbortedOrLog()) {
             if (error.IsError()) {
                 IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
                 m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());

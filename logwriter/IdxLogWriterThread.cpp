@@ -13,8 +13,6 @@
 #include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 
-using idxlogwriter::IsAbortedOrLog;
-
 namespace {
 
 const char kNoConnectionObject[] = "Index connection object instantiation failed";
@@ -53,18 +51,11 @@ std::string CIdxLogWriterThread::FindVolumeMountPointPath(const std::string &) {
 }
 
 void CIdxLogWriterThread::OnStart() {
-    CSolrTransmitterCallbackPtr ptrCallback = m_ptrOptions->GetCallback();
-    if (ptrCallback) {
-        CKyError error;
-        try {
-            error = ptrCallback->InitializeThread();
-        } catch (...) {
-            error = ErrorFromCaughtException(FXLOC);
-        }
+    {
+        CKyError error = InitializeJobThread();
         if (error.IsError()) {
             // The worker runs on without a connection: its first item fails and aborts the
             // transmitter with this reason.
-            IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
             m_strNoConnectionReason = "InitializeThread failed, error=" + error.AsString();
             return;
         }
@@ -188,7 +179,7 @@ void CIdxLogWriterThread::OnStop() {
 }
 
 void CIdxLogWriterThread::OnEvent() {
-    if (IsAbortedOrLog(*m_ptrOptions)) {
+    if (IsAbortedOrLog()) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -214,7 +205,7 @@ void CIdxLogWriterThread::OnEvent() {
         if (error.IsError()) {
             IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
         }
-        if (error.IsError() || IsAbortedOrLog(*m_ptrOptions)) {
+        if (error.IsError() || IsAbortedOrLog()) {
             if (!error.IsError()) {
                 batch.SetReason("the transmitter was aborted before they were sent");
             }

@@ -125,9 +125,13 @@ void CTimeCounter::Reset() {
 }
 
 std::string CTimeCounter::AsString() const {
+    return m_strName + ": " + TotalsAsString();
+}
+
+std::string CTimeCounter::TotalsAsString() const {
     std::lock_guard<std::mutex> guard(m_lock);
-    char szText[256];
-    snprintf(szText, sizeof(szText), "%s: %.3f sec in %llu samples", m_strName.c_str(),
+    char szText[128];
+    snprintf(szText, sizeof(szText), "%.3f sec in %llu samples",
              static_cast<double>(m_llTotalTicks) / 10000000.0,
              static_cast<unsigned long long>(m_ullSamples));
     return szText;

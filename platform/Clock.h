@@ -61,6 +61,8 @@ public:
 
     // "<name>: <seconds> sec in <samples> samples".
     std::string AsString() const;
+    // The same without the name, for a line that carries a label of its own.
+    std::string TotalsAsString() const;
 
 private:
     std::string m_strName;

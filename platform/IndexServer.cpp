@@ -136,20 +136,7 @@ void CIndexServerStore::Record(CIndexServerCall call) {
             m_dqCalls.push_back(call);
         } else {
             const std::string strLine = CallAsJsonLine(call, llSequence);
-            FILE *pFile = fopen(szFile, "ae");
-            bool bWritten = pFile != nullptr &&
-                            fwrite(strLine.data(), 1, strLine.size(), pFile) == strLine.size();
-            int nErrNo = errno;
-            if (pFile != nullptr && fclose(pFile) != 0) {
-                bWritten = false;
-                nErrNo = errno;
-            }
-            // One line per file that fails, not one per call.
-            if (!bWritten && m_strFailedLogFile != szFile) {
-                m_strFailedLogFile = szFile;
-                IDX_LOG_ERROR("Failed to append index-server calls to [%s], error=%s", szFile,
-                              strerror(nErrNo));
-            }
+            m_logFile.Append(szFile, strLine);
         }
     }
     if (fnObserver) {
@@ -178,7 +165,7 @@ void CIndexServerStore::Reset() {
     m_bHaveAfileReply = false;
     m_afileReply = GetAfileInfoRetCC_t();
     m_fnObserver = nullptr;
-    m_strFailedLogFile.clear();
+    m_logFile.Reset();
 }
 
 std::vector<CIndexServerCall> CIndexServerStore::Calls() {

@@ -17,6 +17,7 @@
 #include "platform/ArMgrTypes.h"
 #include "platform/FileHeader.h"
 #include "platform/MessageRecords.h"
+#include "platform/OperatorRecordFile.h"
 
 // One call as the index server received it.
 struct CIndexServerCall {
@@ -81,5 +82,5 @@ private:
     bool m_bHaveAfileReply = false;
     GetAfileInfoRetCC_t m_afileReply;
     std::function<void(const CIndexServerCall &)> m_fnObserver;
-    std::string m_strFailedLogFile; // the file whose failure was already logged
+    CAppendedRecordFile m_logFile{"index-server calls"};
 };

@@ -45,25 +45,13 @@ void CJobManagerStore::AppendEventLocked(CJobManagerRecord &record, nlohmann::js
         return;
     }
     strLine.push_back('\n');
-    FILE *pFile = fopen(szFile, "ae");
-    bool bWritten =
-        pFile != nullptr && fwrite(strLine.data(), 1, strLine.size(), pFile) == strLine.size();
-    int nErrNo = errno;
-    if (pFile != nullptr && fclose(pFile) != 0) {
-        bWritten = false;
-        nErrNo = errno;
-    }
-    // One line per file that fails, not one per report.
-    if (!bWritten && m_strFailedEventsFile != szFile) {
-        m_strFailedEventsFile = szFile;
-        IDX_LOG_ERROR("Failed to append job events to [%s], error=%s", szFile, strerror(nErrNo));
-    }
+    m_eventsFile.Append(szFile, strLine);
 }
 
 void CJobManagerStore::Reset() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_record = CJobManagerRecord();
-    m_strFailedEventsFile.clear();
+    m_eventsFile.Reset();
 }
 
 // ---- job-control client ----

@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "platform/OperatorRecordFile.h"
+
 // One snapshot of the job as the job manager sees it.
 struct CJobManagerRecord {
     long long llJobId = 1;
@@ -76,5 +78,5 @@ public:
 private:
     std::mutex m_lock;
     CJobManagerRecord m_record;
-    std::string m_strFailedEventsFile; // the file whose failure was already logged
+    CAppendedRecordFile m_eventsFile{"job events"};
 };

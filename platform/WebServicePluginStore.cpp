@@ -122,20 +122,7 @@ void CWebServicePluginStore::Record(idxtest::WebServiceCall call) {
     }
     std::string strLine = ToJsonLine(call);
     strLine.push_back('\n');
-    FILE *pFile = fopen(szFile, "ae");
-    bool bWritten =
-        pFile != nullptr && fwrite(strLine.data(), 1, strLine.size(), pFile) == strLine.size();
-    int nErrNo = errno;
-    if (pFile != nullptr && fclose(pFile) != 0) {
-        bWritten = false;
-        nErrNo = errno;
-    }
-    // One line per file that fails, not one per call.
-    if (!bWritten && m_strFailedCallsFile != szFile) {
-        m_strFailedCallsFile = szFile;
-        IDX_LOG_ERROR("Failed to append web-service plug-in calls to [%s], error=%s", szFile,
-                      strerror(nErrNo));
-    }
+    m_callsFile.Append(szFile, strLine);
 }
 
 std::vector<idxtest::WebServiceCall> CWebServicePluginStore::GetCalls() {
@@ -185,5 +172,5 @@ void CWebServicePluginStore::Reset() {
     m_nHandlersMade = 0;
     m_mapCallFailures.clear();
     m_mapItemFailures.clear();
-    m_strFailedCallsFile.clear();
+    m_callsFile.Reset();
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/OperatorRecordFile.h"
 #include "platform/testing/WebServicePlugin.h"
 
 class CWebServicePluginStore {
@@ -65,5 +66,5 @@ private:
     std::map<int, std::function<bool()>> m_mapAliveHandlers;
     std::map<std::string, CCallFailure> m_mapCallFailures;
     std::map<std::string, idxtest::WebServiceItemFailure> m_mapItemFailures;
-    std::string m_strFailedCallsFile; // the file whose failure was already logged
+    CAppendedRecordFile m_callsFile{"web-service plug-in calls"};
 };

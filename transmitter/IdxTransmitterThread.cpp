@@ -2,7 +2,9 @@
 
 #include "platform/Clock.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
 
 IIdxTransmitterThread::IIdxTransmitterThread(boost::shared_ptr<FXEvent> ptrWakeEvent)
@@ -164,4 +166,31 @@ CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &s
         KYSLEEP_InTeRnAl(1000);
     }
     return CKyError::Success();
+}
+
+CKyError CIdxTransmitterThread::InitializeJobThread() {
+    CSolrTransmitterCallbackPtr ptrCallback = m_ptrOptions->GetCallback();
+    if (!ptrCallback) {
+        return CKyError::Success();
+    }
+    CKyError error;
+    try {
+        error = ptrCallback->InitializeThread();
+    } catch (...) {
+        error = ErrorFromCaughtException(FXLOC);
+    }
+    if (error.IsError()) {
+        IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
+    }
+    return error;
+}
+
+bool CIdxTransmitterThread::IsAbortedOrLog() {
+    try {
+        return m_ptrOptions->IsAborted();
+    } catch (...) {
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
+        return false;
+    }
 }

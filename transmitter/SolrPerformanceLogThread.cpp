@@ -5,7 +5,6 @@
 #include <string>
 
 #include "foundation/Locks.h"
-#include "foundation/StringHelpers.h"
 #include "platform/Clock.h"
 #include "platform/LogWriter.h"
 #include "platform/PlatformInfo.h"
@@ -22,20 +21,9 @@ const char kIntervalSetting[] = "SolrTransmitterPerfLogInterval";
 // it at once.
 constexpr std::chrono::milliseconds kStatsWaitSlice(100);
 
-// The time part of a timer's text: the line carries its own label, so the timer's name is not
-// printed twice.
-std::string TimerText(const CTimeCounter &counter) {
-    std::string strText = counter.AsString();
-    const std::string strPrefix = counter.GetName() + ": ";
-    if (FXString::MatchLeft(strText, strPrefix)) {
-        strText.erase(0, strPrefix.size());
-    }
-    return strText;
-}
-
 void LogTimer(const char *szFormat, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
     if (ptrTimer && ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal) {
-        IDX_LOG(1, szFormat, TimerText(*ptrTimer).c_str());
+        IDX_LOG(1, szFormat, ptrTimer->TotalsAsString().c_str());
     }
 }
 

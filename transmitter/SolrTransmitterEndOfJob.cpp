@@ -8,7 +8,6 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/Locks.h"
-#include "foundation/StringHelpers.h"
 #include "platform/Clock.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
@@ -32,22 +31,11 @@ constexpr double g_dMetricMinVal = 0.1;
 
 const char kTempFolder[] = "Temp";
 
-// The time part of a timer's text. The counter's own text begins with its name; the log line
-// carries a label of its own, so the name is dropped rather than printed twice.
-std::string TimerText(const CTimeCounter &counter) {
-    std::string strText = counter.AsString();
-    const std::string strPrefix = counter.GetName() + ": ";
-    if (FXString::MatchLeft(strText, strPrefix)) {
-        strText.erase(0, strPrefix.size());
-    }
-    return strText;
-}
-
 void LogTimer(const char *szLabel, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
     if (!ptrTimer || !(ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal)) {
         return;
     }
-    IDX_LOG(0, "%s: %s", szLabel, TimerText(*ptrTimer).c_str());
+    IDX_LOG(0, "%s: %s", szLabel, ptrTimer->TotalsAsString().c_str());
 }
 
 } // namespace
