@@ -52,7 +52,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -395,17 +394,16 @@ int RunContent(const BenchConfig &config) {
         return 1;
     }
     // Each extract request names its file (literal.FileName); the replay sends that file.
-    const std::regex fileName("f([0-9]{7})\\.txt");
     std::vector<ReplayRequest> vecReplay;
     for (const RecordedRequest &request : vecRecorded) {
-        std::smatch match;
+        long long llFile = -1;
         if (request.strMethod != "POST" ||
             request.strTarget.find("/update/tqextract") == std::string::npos ||
-            !std::regex_search(request.strTarget, match, fileName)) {
+            !FileNumberInTarget(request.strTarget, llFile)) {
             continue;
         }
         vecReplay.push_back({engine.HostUrl() + request.strTarget, request.strContentType,
-                             std::string(), FilePath(strTree, atoll(match[1].str().c_str()))});
+                             std::string(), FilePath(strTree, llFile)});
     }
     ReplayResult replay;
     {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,28 @@ std::string FilePath(const std::string &strTree, long long llIndex) {
     char szName[64];
     snprintf(szName, sizeof(szName), "/d%05lld/f%07lld.txt", llIndex / kFilesPerFolder, llIndex);
     return strTree + szName;
+}
+
+bool FileNumberInTarget(const std::string &strText, long long &llIndex) {
+    const size_t kDigits = 7;
+    for (size_t nAt = strText.find('f'); nAt != std::string::npos;
+         nAt = strText.find('f', nAt + 1)) {
+        if (strText.size() - nAt < 1 + kDigits + 4 ||
+            strText.compare(nAt + 1 + kDigits, 4, ".txt") != 0) {
+            continue;
+        }
+        long long llValue = 0;
+        size_t nDigit = 0;
+        for (; nDigit < kDigits && isdigit(static_cast<unsigned char>(strText[nAt + 1 + nDigit]));
+             ++nDigit) {
+            llValue = llValue * 10 + (strText[nAt + 1 + nDigit] - '0');
+        }
+        if (nDigit == kDigits) {
+            llIndex = llValue;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool MakeTree(const std::string &strTree, long long llItems, long long llFileBytes) {

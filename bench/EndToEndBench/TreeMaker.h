@@ -22,6 +22,10 @@ private:
 // grow the process with N.
 std::string FilePath(const std::string &strTree, long long llIndex);
 
+// The index of the first file name of the tree ("f" and seven digits, then ".txt") that strText
+// holds, as in a request that names its file; false where it holds none.
+bool FileNumberInTarget(const std::string &strText, long long &llIndex);
+
 // Makes the folder strTree and llItems files under it, each holding llFileBytes of generated
 // bytes. Empty files (llFileBytes 0) own no disk blocks, so that a tree of a million is made and
 // removed in seconds even where every freed block is discarded on the device; a metadata job
