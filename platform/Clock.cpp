@@ -137,15 +137,82 @@ std::string CTimeCounter::TotalsAsString() const {
     return szText;
 }
 
+namespace {
+
+void PutDigits(char *pOut, unsigned nValue, int nDigits) {
+    for (int i = nDigits - 1; i >= 0; --i) {
+        pOut[i] = static_cast<char>('0' + nValue % 10);
+        nValue /= 10;
+    }
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ" of a Unix time, computed from the day count (proleptic Gregorian
+// calendar, in eras of 400 years) instead of by gmtime_r, which takes the C library's time-zone
+// lock on every call: the workers write three such times per document, and with many workers
+// that lock was where they queued. False for a year outside 1000..9999, which the caller leaves
+// to the C library.
+bool FormatUtcIso8601(int64_t llSeconds, char (&szText)[21]) {
+    int64_t llDays = llSeconds / 86400;
+    int64_t llSecondOfDay = llSeconds % 86400;
+    if (llSecondOfDay < 0) {
+        llSecondOfDay += 86400;
+        --llDays;
+    }
+    // Days counted from 0000-03-01, so that a leap day is the last day of its year.
+    llDays += 719468;
+    const int64_t llEra = (llDays >= 0 ? llDays : llDays - 146096) / 146097;
+    const unsigned nDayOfEra = static_cast<unsigned>(llDays - llEra * 146097);
+    const unsigned nYearOfEra =
+        (nDayOfEra - nDayOfEra / 1460 + nDayOfEra / 36524 - nDayOfEra / 146096) / 365;
+    const unsigned nDayOfYear = nDayOfEra - (365 * nYearOfEra + nYearOfEra / 4 - nYearOfEra / 100);
+    const unsigned nMonthFromMarch = (5 * nDayOfYear + 2) / 153;
+    const unsigned nDay = nDayOfYear - (153 * nMonthFromMarch + 2) / 5 + 1;
+    const unsigned nMonth = nMonthFromMarch < 10 ? nMonthFromMarch + 3 : nMonthFromMarch - 9;
+    const int64_t llYear = llEra * 400 + nYearOfEra + (nMonth <= 2 ? 1 : 0);
+    if (llYear < 1000 || llYear > 9999) {
+        return false;
+    }
+    const unsigned nSecondOfDay = static_cast<unsigned>(llSecondOfDay);
+    PutDigits(szText, static_cast<unsigned>(llYear), 4);
+    szText[4] = '-';
+    PutDigits(szText + 5, nMonth, 2);
+    szText[7] = '-';
+    PutDigits(szText + 8, nDay, 2);
+    szText[10] = 'T';
+    PutDigits(szText + 11, nSecondOfDay / 3600, 2);
+    szText[13] = ':';
+    PutDigits(szText + 14, nSecondOfDay / 60 % 60, 2);
+    szText[16] = ':';
+    PutDigits(szText + 17, nSecondOfDay % 60, 2);
+    szText[19] = 'Z';
+    szText[20] = '\0';
+    return true;
+}
+
+} // namespace
+
 std::string CCalendarTime::AsString(BCalendarTimeOutputFormat format) const {
-    time_t tSeconds = static_cast<time_t>(m_ts.AsUnixTime());
+    const int64_t llSeconds = m_ts.AsUnixTime();
+    if (format.Value() == 1) {
+        char szIso[21];
+        if (FormatUtcIso8601(llSeconds, szIso)) {
+            return std::string(szIso, sizeof(szIso) - 1);
+        }
+    }
+    // A time the C library cannot break down (out of its range) gives an empty text, never
+    // fields it did not fill.
+    const time_t tSeconds = static_cast<time_t>(llSeconds);
     struct tm tmValue;
     char szText[64];
     if (format.Value() == 1) {
-        gmtime_r(&tSeconds, &tmValue);
+        if (gmtime_r(&tSeconds, &tmValue) == nullptr) {
+            return std::string();
+        }
         strftime(szText, sizeof(szText), "%Y-%m-%dT%H:%M:%SZ", &tmValue);
     } else {
-        localtime_r(&tSeconds, &tmValue);
+        if (localtime_r(&tSeconds, &tmValue) == nullptr) {
+            return std::string();
+        }
         strftime(szText, sizeof(szText), "%Y-%m-%d %H:%M:%S", &tmValue);
     }
     return szText;
