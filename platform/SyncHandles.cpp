@@ -12,30 +12,48 @@ void TqCriticalSectionH::leave() {
     m_mutex.unlock();
 }
 
+bool TqSemaphoreH::TryTake() {
+    int64_t llCount = m_llCount.load();
+    while (llCount > 0) {
+        if (m_llCount.compare_exchange_weak(llCount, llCount - 1)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void TqSemaphoreH::release(int32_t nCount) {
     if (nCount <= 0) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_llCount += nCount;
+    m_llCount.fetch_add(nCount);
+    if (m_nWaiters.load() > 0) {
+        // Taking the lock orders this release after a waiter's last look at the count, which it
+        // makes under the lock: the waiter is then either waiting and woken, or not yet looking.
+        { std::lock_guard<std::mutex> guard(m_lock); }
+        m_cv.notify_all();
     }
-    m_cv.notify_all();
 }
 
 void TqSemaphoreH::wait() {
+    if (TryTake()) {
+        return;
+    }
     std::unique_lock<std::mutex> lock(m_lock);
-    m_cv.wait(lock, [this] { return m_llCount > 0; });
-    --m_llCount;
+    ++m_nWaiters;
+    m_cv.wait(lock, [this] { return TryTake(); });
+    --m_nWaiters;
 }
 
 bool TqSemaphoreH::wait(uint64_t ullMilliseconds) {
-    std::unique_lock<std::mutex> lock(m_lock);
-    if (!TqTimedWait(m_cv, lock, ullMilliseconds, [this] { return m_llCount > 0; })) {
-        return false;
+    if (TryTake()) {
+        return true;
     }
-    --m_llCount;
-    return true;
+    std::unique_lock<std::mutex> lock(m_lock);
+    ++m_nWaiters;
+    const bool bTaken = TqTimedWait(m_cv, lock, ullMilliseconds, [this] { return TryTake(); });
+    --m_nWaiters;
+    return bTaken;
 }
 
 uint32_t TqEventH::wait(uint64_t ullMilliseconds) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -69,6 +70,14 @@ private:
 };
 
 // Counting semaphore. A count at or below 0 makes waits block until releases raise it above 0.
+//
+// A wait that finds a count and a release that finds nobody waiting touch only atomics: the item
+// queue takes a slot per queued item and gives slots back per batch, and neither should take a
+// lock or make a system call while the queue has room. The lock and the condition are for the
+// waits that must block. A waiter counts itself in m_nWaiters before it looks at the count
+// again, and a release raises the count before it looks at m_nWaiters (both sequentially
+// consistent), so either the waiter sees the new count or the release sees the waiter and
+// notifies it under the lock.
 class IDX_EXPORT TqSemaphoreH {
 public:
     explicit TqSemaphoreH(int32_t nCount) : m_llCount(nCount) {}
@@ -82,9 +91,13 @@ public:
     bool wait(uint64_t ullMilliseconds);
 
 private:
+    // Takes one count if there is one.
+    bool TryTake();
+
     std::mutex m_lock;
     std::condition_variable m_cv;
-    int64_t m_llCount;
+    std::atomic<int64_t> m_llCount;
+    std::atomic<int32_t> m_nWaiters{0};
 };
 
 // Event. A set stays pending until a wait sees it; with bAutoReset true the first wait that sees
