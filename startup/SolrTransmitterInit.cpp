@@ -8,6 +8,7 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
+#include "foundation/TextEncoding.h"
 #include "platform/JobClients.h"
 #include "platform/LogWriter.h"
 #include "platform/PlatformInfo.h"
@@ -107,20 +108,8 @@ CKyError CSolrTransmitterInit::GenerateAccessToken(Subclient *) {
 }
 
 std::string CSolrTransmitterInit::Urlencode(const std::string &strText) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string strEncoded;
-    strEncoded.reserve(strText.size());
-    for (unsigned char ch : strText) {
-        if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-            ch == '-' || ch == '_' || ch == '.' || ch == '~') {
-            strEncoded.push_back(static_cast<char>(ch));
-        } else {
-            strEncoded.push_back('%');
-            strEncoded.push_back(kHex[ch >> 4]);
-            strEncoded.push_back(kHex[ch & 0x0F]);
-        }
-    }
-    return strEncoded;
+    return CTextEncoding::PercentEncode(strText, CTextEncoding::kUnreservedMarks,
+                                        CTextEncoding::eLowerHex);
 }
 
 CKyError CSolrTransmitterInit::InitializeSolrTransmitter(ApplicationIdPtr ptrApplicationId,
