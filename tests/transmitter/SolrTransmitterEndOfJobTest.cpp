@@ -299,7 +299,7 @@ TEST_F(SolrTransmitterEndOfJobTest, QuitFlagAbortsTheTransmitterAndFailsTheWait)
     }
 }
 
-TEST_F(SolrTransmitterEndOfJobTest, QueuedItemsWithoutAnyWorkerFailTheWaitWithoutAnAbort) {
+TEST_F(SolrTransmitterEndOfJobTest, QueuedItemsWithoutAnyWorkerFailTheWaitAndAreRecordedAtStop) {
     auto ptrTransmitter = MakeTransmitter(0);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/orphan")).IsError());
@@ -312,6 +312,12 @@ TEST_F(SolrTransmitterEndOfJobTest, QueuedItemsWithoutAnyWorkerFailTheWaitWithou
     EXPECT_EQ(0, ptrTransmitter->m_nAborts);
     EXPECT_FALSE(ptrTransmitter->IsAborted());
     EXPECT_EQ(1u, ptrTransmitter->State().GetQueueLength());
+
+    // Nothing will ever send the item: the stop records it as failed instead of dropping it.
+    ASSERT_FALSE(ptrTransmitter->Stop().IsError());
+    EXPECT_EQ(0u, ptrTransmitter->State().GetQueueLength());
+    EXPECT_EQ(1, ptrTransmitter->GetFailedItemCount());
+    EXPECT_EQ("/orphan\n", idxtest::ReadWholeFile(m_dir / "SolrScanFailures.tqf"));
 }
 
 TEST_F(SolrTransmitterEndOfJobTest, ItemsLeftBehindByStopAreRecordedAsFailed) {
