@@ -108,7 +108,9 @@ void CIdxLogWriterThreadLiveCrawl::OnEvent() {
             error = ProcessItems(batch);
         } catch (...) {
             error = ErrorFromCaughtException(FXLOC);
-            batch.SetReason("an exception ended the item's processing, error=" + error.AsString());
+            // Failed at once, as a refused item is: the failures file lists it before the items
+            // the abort below takes out of the queue.
+            batch.FailAll("an exception ended the item's processing, error=" + error.AsString());
         }
         if (error.IsError() || IsAbortedOrLog()) {
             if (error.IsError()) {

@@ -200,7 +200,9 @@ void CIdxLogWriterThread::OnEvent() {
             error = ProcessItems(batch);
         } catch (...) {
             error = ErrorFromCaughtException(FXLOC);
-            batch.SetReason("an exception ended the item's processing, error=" + error.AsString());
+            // Failed at once, as a refused item is: the failures file lists it before the items
+            // the abort below takes out of the queue.
+            batch.FailAll("an exception ended the item's processing, error=" + error.AsString());
         }
         if (error.IsError()) {
             IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());

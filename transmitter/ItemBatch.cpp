@@ -50,8 +50,11 @@ void CItemBatch::SentFront() {
 
 void CItemBatch::FailFrontSilently() {
     const CItemPtr &ptrItem = m_lstHeld.front();
-    if (ptrItem) {
-        m_vecFailedNames.push_back(ptrItem->GetPath());
+    // An item that cannot give its name is failed without one, never with the rest of the
+    // batch.
+    std::string strName;
+    if (ptrItem && m_state.GetFailureName(*ptrItem, strName)) {
+        m_vecFailedNames.push_back(std::move(strName));
     }
     m_lstHeld.pop_front();
     ++m_llFailed;

@@ -4,8 +4,10 @@
 // index server or the plug-in) or failed. Whatever is still held when the batch is destroyed --
 // at the normal end, after an error, an exception, an abort or a stop -- is failed with the
 // batch's reason, and every failed item is written to the failures file, so no path out of a
-// sender can lose an item. Senders never write their own "what is left" path: they settle what
-// they handled and let the batch take care of the rest.
+// sender can lose an item. (An item that throws when asked for its path cannot be listed: it is
+// failed and counted by the batch, the log says so, and the items around it are listed.) Senders
+// never write their own "what is left" path: they settle what they handled and let the batch take
+// care of the rest.
 //
 // A batch is used by one thread at a time.
 #pragma once

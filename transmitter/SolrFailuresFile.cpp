@@ -12,6 +12,7 @@
 #include "foundation/HandleOwners.h"
 #include "foundation/StringHelpers.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ExceptionBoundary.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -177,6 +178,20 @@ int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
     return m_llFailedItemCount;
 }
 
+bool CSolrTransmitterPrivate::GetFailureName(const CItem &item, std::string &strName) {
+    try {
+        strName = item.GetPath();
+        return true;
+    } catch (...) {
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        SetPushDataToSolrFailed(true);
+        IDX_LOG_ERROR("An item's path could not be read: it failed without a line in the failures "
+                      "file, error=%s",
+                      error.AsString().c_str());
+        return false;
+    }
+}
+
 void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems,
                                                   const std::string &strReason) {
     if (lstItems.empty()) {
@@ -185,8 +200,9 @@ void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems,
     std::vector<std::string> vecNames;
     vecNames.reserve(lstItems.size());
     for (const CItemPtr &ptrItem : lstItems) {
-        if (ptrItem) {
-            vecNames.push_back(ptrItem->GetPath());
+        std::string strName;
+        if (ptrItem && GetFailureName(*ptrItem, strName)) {
+            vecNames.push_back(std::move(strName));
         }
     }
     lstItems.clear();

@@ -75,6 +75,10 @@ public:
     CKyError OpenSolrFailuresFile();
     static int64_t CountLines(const std::string &strPath);
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
+    // The name a failed item is listed under: its path. The item is the job's object and may
+    // throw when asked; then the item cannot be listed: false, the push-failed flag is set and
+    // the log says so, so that the items failed with it are still listed.
+    bool GetFailureName(const CItem &item, std::string &strName);
     // Items that will not be indexed: sets the push-failed flag, writes their names to the
     // failures file (a failed write is logged), logs how many and why, and empties the list.
     void RecordItemsAsFailed(std::list<CItemPtr> &lstItems, const std::string &strReason);

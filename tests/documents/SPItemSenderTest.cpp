@@ -1,8 +1,13 @@
 // The collaboration-site item sender against the stand-in web-service plug-in: every item goes
-// with content under the content id it was queued with; refusals, the threshold and an abort as
-// for virtual-machine items; the object GUID of a site file from its three name parts.
+// with content under the content id it was queued with; refusals, the threshold, an abort and an
+// exception in the middle of a batch as for virtual-machine items; the object GUID of a site file
+// from its three name parts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,14 +42,27 @@ CItemPtr SiteItem(const std::string &strPath, const char *szContentId, bool bFol
     return ptrItem;
 }
 
+// A site item whose name cannot be read: the job's item object throws while the sender builds
+// the item's record.
+class ThrowingSiteItem : public CItem {
+public:
+    explicit ThrowingSiteItem(const std::string &strPath) { SetPath(strPath); }
+    const std::string &GetFullyQualifiedItemName() const override {
+        throw std::runtime_error("item refused");
+    }
+};
+
 class SPItemSenderTest : public ::testing::Test {
 protected:
-    SPItemSenderTest() : m_log(7), m_set(idxtest::MakeDocumentWorker(true)) {
+    SPItemSenderTest() : m_log(7) {}
+
+    void SetUp() override { Start(); }
+
+    // A worker of a collaboration-site job, started on the test's thread (so its handler exists).
+    void Start() {
+        m_set = idxtest::MakeDocumentWorker(true);
         idxtest::SetUpSPJob(*m_set.ptrOptions, m_dir.Path());
         m_set.ptrOptions->SetCallback(m_ptrCallback);
-    }
-
-    void SetUp() override {
         m_set.ptrWorker->OnStart();
         ASSERT_FALSE(m_set.ptrWorker->HasError()) << m_set.ptrWorker->GetError().AsString();
         ASSERT_FALSE(m_set.ptrState->OpenSolrFailuresFile().IsError());
@@ -61,6 +79,12 @@ protected:
     std::string Failures() {
         m_set.ptrState->CloseSolrFailuresFile();
         return idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf");
+    }
+
+    // The backup phase's failures file is appended to: the next start finds an empty one.
+    void RemoveFailures() {
+        m_set.ptrState->CloseSolrFailuresFile();
+        std::remove((m_dir / "SolrBackupFailures.tqf").c_str());
     }
 
     idxtest::LogCapture m_log;
@@ -124,6 +148,77 @@ TEST_F(SPItemSenderTest, AnAbortInTheMiddleFailsWhatWasNotHandedOver) {
     EXPECT_EQ(m_plugin.Items().size(), 1u);
     EXPECT_TRUE(m_ptrCallback->Reports().empty());
     EXPECT_EQ(Failures(), "/s/b\n/s/c\n");
+}
+
+TEST_F(SPItemSenderTest, AThrowInTheMiddleOfABatchLeavesEachItemAtThePluginOrInTheFailuresFile) {
+    struct Case {
+        const char *szName;
+        std::vector<CItemPtr> vecItems;
+        const char *szRefused; // the plug-in refuses the record of this path; null: none
+        int nQueryThrowsAfter; // the job's quit query throws after this many; -1: never
+        std::vector<std::string> vecHandedOver;
+        const char *szFailures;
+    };
+    const Case cases[] = {
+        {"the job's quit query throws before the third item",
+         {SiteItem("/s/a", "1"), SiteItem("/s/b", "2"), SiteItem("/s/c", "3"),
+          SiteItem("/s/d", "4")},
+         "/s/b",
+         2,
+         {"/s/a", "/s/b"},
+         "/s/b\n/s/c\n/s/d\n"},
+        {"the third item throws while its record is built",
+         {SiteItem("/s/a", "1"), SiteItem("/s/b", "2"),
+          boost::make_shared<ThrowingSiteItem>("/s/c"), SiteItem("/s/d", "4")},
+         "/s/a",
+         -1,
+         {"/s/a", "/s/b"},
+         "/s/a\n/s/c\n/s/d\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        RemoveFailures();
+        m_plugin.Reset();
+        m_ptrCallback = boost::make_shared<idxtest::ProgressCallback>();
+        Start();
+        if (c.szRefused != nullptr) {
+            idxtest::WebServiceItemFailure failure;
+            failure.strPath = c.szRefused;
+            m_plugin.FailItem(failure);
+        }
+        m_ptrCallback->RefuseQuitQueryAfter(c.nQueryThrowsAfter);
+
+        // The test's batch stands where the worker's loop holds it; the exception leaves the
+        // sender (the worker's loop logs it as the batch's error).
+        bool bThrown = false;
+        try {
+            Send(c.vecItems);
+        } catch (const std::runtime_error &) {
+            bThrown = true;
+        }
+        EXPECT_TRUE(bThrown);
+
+        // The plug-in was handed the items before the throw, nothing after it.
+        const std::vector<idxtest::WebServiceCall> vecPushed = m_plugin.Items();
+        std::vector<std::string> vecPushedPaths;
+        for (const idxtest::WebServiceCall &call : vecPushed) {
+            vecPushedPaths.push_back(call.strPath);
+        }
+        EXPECT_EQ(vecPushedPaths, c.vecHandedOver);
+        const std::string strFailures = Failures();
+        EXPECT_EQ(strFailures, c.szFailures);
+        EXPECT_EQ(m_set.ptrState->GetFailedItemCount(),
+                  std::count(strFailures.begin(), strFailures.end(), '\n'));
+        EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+
+        // Each item is either delivered (taken by the plug-in and never reported failed) or in
+        // the failures file, once.
+        std::multiset<std::string> setQueued;
+        for (const CItemPtr &ptrItem : c.vecItems) {
+            setQueued.insert(ptrItem->GetPath());
+        }
+        EXPECT_EQ(idxtest::DeliveredOrFailed(vecPushed, strFailures), setQueued);
+    }
 }
 
 TEST_F(SPItemSenderTest, TheObjectGuidOfASiteFileJoinsItsPartsAsTheyAre) {

@@ -1,11 +1,14 @@
 // The virtual-machine item sender against the stand-in web-service plug-in: what each item's
 // record carries, the content choice and the filters, the items the plug-in refuses, the failure
-// threshold, an abort in the middle of a batch and a worker that has no handler.
+// threshold, an abort or an exception in the middle of a batch and a worker that has no handler.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <list>
 #include <map>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,6 +37,14 @@ CItemPtr Item(const std::string &strPath, bool bFolder = false) {
     ptrItem->SetSize(10);
     return ptrItem;
 }
+
+// An item whose modification time cannot be read: the job's item object throws while the sender
+// builds the item's record.
+class ThrowingItem : public CItem {
+public:
+    explicit ThrowingItem(const std::string &strPath) { SetPath(strPath); }
+    CTimeStamp GetModificationTime() const override { throw std::runtime_error("item refused"); }
+};
 
 std::vector<std::string> Paths(const std::vector<idxtest::WebServiceCall> &vecCalls) {
     std::vector<std::string> vecPaths;
@@ -279,6 +290,76 @@ TEST_F(VMItemSenderTest, AnAbortInTheMiddleFailsWhatWasNotHandedOver) {
     EXPECT_EQ(Paths(m_plugin.Items()), (std::vector<std::string>{"/a", "/b"}));
     EXPECT_TRUE(m_ptrCallback->Reports().empty());
     EXPECT_EQ(Failures(), "/b\n/c\n/d\n");
+}
+
+TEST_F(VMItemSenderTest, AThrowInTheMiddleOfABatchLeavesEachItemAtThePluginOrInTheFailuresFile) {
+    struct Case {
+        const char *szName;
+        std::vector<CItemPtr> vecItems;
+        // The plug-in refuses the record of this path and reports those of vecAlsoFailed failed
+        // with it.
+        const char *szRefused;
+        std::vector<std::string> vecAlsoFailed;
+        int nQueryThrowsAfter; // the job's quit query throws after this many; -1: never
+        std::vector<std::string> vecHandedOver;
+        const char *szFailures;
+    };
+    const Case cases[] = {
+        // /a was handed over before the refusal of /c that reports it failed too.
+        {"the job's quit query throws before the fourth item",
+         {Item("/a"), Item("/b"), Item("/c"), Item("/d"), Item("/e")},
+         "/c",
+         {"/a"},
+         3,
+         {"/a", "/b", "/c"},
+         "/c\n/a\n/d\n/e\n"},
+        {"the third item throws while its record is built",
+         {Item("/a"), Item("/b"), boost::make_shared<ThrowingItem>("/c"), Item("/d")},
+         "/b",
+         {},
+         -1,
+         {"/a", "/b"},
+         "/b\n/c\n/d\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        m_plugin.Reset();
+        m_ptrCallback = boost::make_shared<idxtest::ProgressCallback>();
+        Start();
+        idxtest::WebServiceItemFailure failure;
+        failure.strPath = c.szRefused;
+        failure.vecAlsoListed = c.vecAlsoFailed;
+        m_plugin.FailItem(failure);
+        m_ptrCallback->RefuseQuitQueryAfter(c.nQueryThrowsAfter);
+
+        // The test's batch stands where the worker's loop holds it; the exception leaves the
+        // sender (the worker's loop logs it as the batch's error).
+        bool bThrown = false;
+        try {
+            Send(c.vecItems);
+        } catch (const std::runtime_error &) {
+            bThrown = true;
+        }
+        EXPECT_TRUE(bThrown);
+
+        // The plug-in was handed the items before the throw, nothing after it.
+        const std::vector<idxtest::WebServiceCall> vecPushed = m_plugin.Items();
+        EXPECT_EQ(Paths(vecPushed), c.vecHandedOver);
+        const std::string strFailures = Failures();
+        EXPECT_EQ(strFailures, c.szFailures);
+        EXPECT_EQ(m_set.ptrState->GetFailedItemCount(),
+                  std::count(strFailures.begin(), strFailures.end(), '\n'));
+        EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
+
+        // Each item is either delivered (taken by the plug-in and never reported failed) or in
+        // the failures file, once.
+        std::multiset<std::string> setQueued;
+        for (const CItemPtr &ptrItem : c.vecItems) {
+            setQueued.insert(ptrItem->GetPath());
+        }
+        EXPECT_EQ(idxtest::DeliveredOrFailed(vecPushed, strFailures), setQueued);
+        RemoveFailures();
+    }
 }
 
 TEST_F(VMItemSenderTest, AListIsHandedToABatchOfItsOwn) {

@@ -60,6 +60,13 @@ public:
     bool IsFolder() const override { throw std::runtime_error("item refused"); }
 };
 
+// An item whose path cannot be read: the job's item object throws when asked for it. It cannot
+// be listed by name; the items of its batch must still be.
+class NamelessItem : public CItem {
+public:
+    const std::string &GetPath() const override { throw std::runtime_error("path refused"); }
+};
+
 std::string BaseName(const std::string &strPath) {
     const size_t nSlash = strPath.find_last_of('/');
     return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
@@ -112,6 +119,9 @@ public:
                  .IsError()) {
             m_setQueued.insert("bad.txt");
         }
+    }
+    void QueueNamelessItem(idxtest::EngineTransmitter &transmitter) {
+        EXPECT_FALSE(transmitter.AddToQueue(boost::make_shared<NamelessItem>()).IsError());
     }
 
     idxtest::PlatformSettingsScope m_settings;
@@ -178,6 +188,11 @@ TEST_F(ZeroLossTest, EveryPathOutOfABatchEndsInTheEngineOrTheFailuresFile) {
         {"an item throws in the sender", false, nothing,
          [](idxtest::EngineTransmitter &transmitter, ZeroLossTest &t) {
              t.QueueThrowingItem(transmitter);
+         },
+         kSome, kSome},
+        {"an item whose path cannot be read throws in the sender", false, nothing,
+         [](idxtest::EngineTransmitter &transmitter, ZeroLossTest &t) {
+             t.QueueNamelessItem(transmitter);
          },
          kSome, kSome},
         {"content push: the quit query throws after a folder was set aside", true,

@@ -1,6 +1,7 @@
 // The live-crawl worker against the stand-in index server: the index command of each item, the
 // offsets per collect file, its answers to the periodic commit, what happens to an item the
-// index server or the agent's handler refuses, and a worker whose start-up failed.
+// index server or the agent's handler refuses or that throws while it is sent, and a worker whose
+// start-up failed.
 #include "logwriter/IdxLogWriterLiveCrawlThread.h"
 
 #include <chrono>
@@ -304,6 +305,12 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, ARefusedItemIsRecordedAsFailedAndTheNext
          {"/lc/norecord", 1, 900, false, false, 0, 0, 0, LIVECRAWL_AGENT_CLOUD_ITEM, false},
          false,
          "[Error] NULL interface "},
+        // The exception comes while the item is held, between the worker taking it and settling
+        // it.
+        {"the item throws while its command is built",
+         {"/lc/throws", 1, 900, false, false, 0, 0, 0, LIVECRAWL_AGENT_CLOUD_ITEM, true, true},
+         false,
+         "Unexpected exception: item refused"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.szName);

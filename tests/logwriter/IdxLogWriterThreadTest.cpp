@@ -1,11 +1,14 @@
 // The index-log writer of types 1 to 4 against the stand-in index server: the calls from start to
 // the backup-done flag, the file header byte by byte, the metadata message and its identifiers,
-// and what a refused call does to the item, the transmitter and the job.
+// and what a refused call or an exception does to the item, the transmitter and the job.
 #include "logwriter/IdxLogWriterThread.h"
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,14 @@ const int64_t kRefTime = 1600000000;
 bool HasText(const CKyError &error, const std::string &strText) {
     return error.AsString().find(strText) != std::string::npos;
 }
+
+// An item of the walk whose attributes cannot be read: the job's item object throws while the
+// worker builds the item's header.
+class ThrowingFileItem : public CItem {
+public:
+    explicit ThrowingFileItem(const std::string &strPath) { SetPath(strPath); }
+    uint32_t GetAttributes() const override { throw std::runtime_error("item refused"); }
+};
 
 class IdxLogWriterThreadTest : public ::testing::Test {
 protected:
@@ -403,6 +414,72 @@ TEST_F(IdxLogWriterThreadTest, ARefusedCallFailsTheItemAndStopsTheJob) {
         ASSERT_GE(vecNames.size(), 2u);
         EXPECT_EQ("sendAfileInfo", vecNames[vecNames.size() - 2]);
         EXPECT_EQ("backupDone", vecNames.back());
+    }
+}
+
+TEST_F(IdxLogWriterThreadTest, AThrowWhileAnItemIsHeldFailsItAndStopsTheJobWithNothingLost) {
+    struct Case {
+        const char *szName;
+        // Otherwise the connection throws from the third item's metadata message, after the
+        // index server recorded it and before the item's header is sent.
+        bool bItemThrows;
+        const char *szText;
+    };
+    const Case cases[] = {
+        {"the item throws while its header is built", true, "Unexpected exception: item refused"},
+        {"the connection throws while the item's metadata is sent", false,
+         "Unexpected exception: connection broke"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        idxtest::IndexServer::Reset();
+        idxtest::TempDir dir;
+        std::atomic<int> nMessages{0};
+        auto ptrTransmitter = MakeTransmitter(eIDX_Transmitter_LogWriter);
+        ptrTransmitter->Options().SetSubClientDir(dir.Path());
+        if (!c.bItemThrows) {
+            m_server.SetObserver([&nMessages](const IndexServerCall &call) {
+                if (call.strCall == "sendMetaDataInfo" && ++nMessages == 3) {
+                    throw std::runtime_error("connection broke");
+                }
+            });
+        }
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        idxtest::LogCapture capture(0);
+        // Queued as fast as the job can: the worker takes them one at a time, in order, and
+        // those still queued when it aborts are failed with the rest; later ones are refused.
+        std::multiset<std::string> setQueued;
+        for (int i = 0; i < 8; ++i) {
+            const std::string strPath = "/d/" + std::to_string(i);
+            const CItemPtr ptrItem = i == 2 && c.bItemThrows
+                                         ? boost::make_shared<ThrowingFileItem>(strPath)
+                                         : idxtest::MakeFileItem({strPath});
+            if (!ptrTransmitter->AddToQueue(ptrItem).IsError()) {
+                setQueued.insert(strPath);
+            }
+        }
+        ASSERT_TRUE(WaitUntil([&] { return ptrTransmitter->IsAborted(); }));
+        ptrTransmitter->Stop();
+        m_server.SetObserver(nullptr);
+
+        EXPECT_EQ(1u, capture.Count("ProcessItems failed, error="));
+        EXPECT_NE(std::string::npos, ptrTransmitter->GetSolrFailureReason().find(c.szText))
+            << ptrTransmitter->GetSolrFailureReason();
+        // The two items before the throw reached the index server; the one held when it came is
+        // the first in the failures file.
+        std::vector<std::string> vecDelivered;
+        for (const IndexServerCall &call : AcceptedHeaders()) {
+            vecDelivered.push_back(call.header.szName);
+        }
+        EXPECT_EQ((std::vector<std::string>{"\\d\\0", "\\d\\1"}), vecDelivered);
+        const std::vector<std::string> vecFailed = idxtest::FileLines(dir / "SolrScanFailures.tqf");
+        ASSERT_FALSE(vecFailed.empty());
+        EXPECT_EQ("/d/2", vecFailed.front());
+        EXPECT_EQ(static_cast<int64_t>(vecFailed.size()), ptrTransmitter->GetFailedItemCount());
+        // Every queued item is in one of the two places, once.
+        std::multiset<std::string> setEnded(vecFailed.begin(), vecFailed.end());
+        setEnded.insert({"/d/0", "/d/1"});
+        EXPECT_EQ(setQueued, setEnded);
     }
 }
 

@@ -1,5 +1,8 @@
 #include "tests/support/WebServiceJob.h"
 
+#include <sstream>
+#include <stdexcept>
+
 #include "platform/MessageRecords.h"
 
 namespace idxtest {
@@ -48,6 +51,13 @@ CKyError ProgressCallback::UpdateProgress(long long llItemsIndexed, long long ll
 
 bool ProgressCallback::IsQuitFlagSet() {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (m_nRefuseAfter == 0) {
+        m_nRefuseAfter = -1;
+        throw std::runtime_error("quit query refused");
+    }
+    if (m_nRefuseAfter > 0) {
+        --m_nRefuseAfter;
+    }
     if (m_nQuitAfter < 0) {
         return false;
     }
@@ -68,9 +78,30 @@ void ProgressCallback::QuitAfter(int nQueries) {
     m_nQuitAfter = nQueries;
 }
 
+void ProgressCallback::RefuseQuitQueryAfter(int nQueries) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_nRefuseAfter = nQueries;
+}
+
 std::vector<ProgressReport> ProgressCallback::Reports() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_vecReports;
+}
+
+std::multiset<std::string> DeliveredOrFailed(const std::vector<WebServiceCall> &vecPushed,
+                                             const std::string &strFailures) {
+    std::multiset<std::string> setFailed;
+    std::istringstream stream(strFailures);
+    for (std::string strLine; std::getline(stream, strLine);) {
+        setFailed.insert(strLine);
+    }
+    std::multiset<std::string> setEnded(setFailed);
+    for (const WebServiceCall &call : vecPushed) {
+        if (call.nError == 0 && setFailed.count(call.strPath) == 0) {
+            setEnded.insert(call.strPath);
+        }
+    }
+    return setEnded;
 }
 
 } // namespace idxtest

@@ -1,14 +1,18 @@
 // Fixtures for virtual-machine and collaboration-site jobs on the stand-in web-service plug-in: an
 // option record set up as such a job's translation leaves it, and a job callback that records
-// every progress report and can fail the worker's start or raise the job's quit flag.
+// every progress report and can fail the worker's start, raise the job's quit flag or make its quit
+// query throw.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
+
+#include "platform/testing/WebServicePlugin.h"
 
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -55,6 +59,9 @@ public:
     void FailInitializeThread(const CKyError &error);
     // The quit flag shows after nQueries more queries (0: at the next one); -1 never.
     void QuitAfter(int nQueries);
+    // The query after nQueries more throws std::runtime_error("quit query refused"), once, as a
+    // job's own code may; -1 never.
+    void RefuseQuitQueryAfter(int nQueries);
 
     std::vector<ProgressReport> Reports() const;
 
@@ -62,9 +69,16 @@ private:
     mutable std::mutex m_lock;
     CKyError m_initializeError;
     int m_nQuitAfter = -1;
+    int m_nRefuseAfter = -1;
     std::vector<ProgressReport> m_vecReports;
 };
 
 typedef boost::shared_ptr<ProgressCallback> ProgressCallbackPtr;
+
+// Where the items handed to the plug-in ended, one path per item: each record the plug-in took
+// and that is not in the failures file (delivered), then each line of the failures file. An item
+// delivered twice, or listed twice, is there twice.
+std::multiset<std::string> DeliveredOrFailed(const std::vector<WebServiceCall> &vecPushed,
+                                             const std::string &strFailures);
 
 } // namespace idxtest

@@ -172,3 +172,58 @@ TEST_F(ItemBatchTest, AnItemReportedFailedAfterItWasHandedOverIsRecordedWithTheB
                                  "first item=[/i2]"));
     EXPECT_TRUE(capture.Contains("reason=[refused later], first item=[/from-an-earlier-batch]"));
 }
+
+namespace {
+
+// An item whose path cannot be read: the job's item object throws when it is asked for it.
+class NamelessItem : public CItem {
+public:
+    const std::string &GetPath() const override { throw std::runtime_error("path refused"); }
+};
+
+} // namespace
+
+TEST_F(ItemBatchTest, AnItemWhosePathCannotBeReadNeverTakesTheOthersWithIt) {
+    enum EWay { eFailedBySender, eHeldAtAnException, eLeftInTheQueue };
+    const struct {
+        const char *szName;
+        EWay eWay;
+    } cases[] = {{"failed by the sender", eFailedBySender},
+                 {"held when an exception ends the batch", eHeldAtAnException},
+                 {"still queued when the queue is cleared", eLeftInTheQueue}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szName);
+        SetUp();
+        idxtest::LogCapture capture(0);
+        ASSERT_FALSE(m_ptrState->AddToQueue(MakeTestItem("/i0")).IsError());
+        ASSERT_FALSE(m_ptrState->AddToQueue(boost::make_shared<NamelessItem>()).IsError());
+        ASSERT_FALSE(m_ptrState->AddToQueue(MakeTestItem("/i2")).IsError());
+        if (c.eWay == eLeftInTheQueue) {
+            ASSERT_FALSE(m_ptrState->ClearQueuedItems("the queue was cleared").IsError());
+            EXPECT_EQ(0u, m_ptrState->GetQueueLength());
+        } else {
+            bool bSenderThrew = false;
+            try {
+                CItemBatch batch(*m_ptrState);
+                batch.TakeFromQueue(20);
+                ASSERT_EQ(3u, batch.GetSize());
+                if (c.eWay == eHeldAtAnException) {
+                    throw std::runtime_error("sender failed");
+                }
+                batch.FailAll("refused");
+                EXPECT_TRUE(batch.IsEmpty());
+                // The nameless item counts among the batch's failures (a sender reports them).
+                EXPECT_EQ(3, batch.GetFailedCount());
+            } catch (const std::runtime_error &e) {
+                bSenderThrew = true;
+                EXPECT_EQ(std::string("sender failed"), e.what());
+            }
+            EXPECT_EQ(c.eWay == eHeldAtAnException, bSenderThrew);
+        }
+        // Its neighbours are listed and counted; the item itself is named in the log.
+        EXPECT_EQ("/i0\n/i2\n", FailuresFile());
+        EXPECT_EQ(2, m_ptrState->GetFailedItemCount());
+        EXPECT_TRUE(m_ptrState->IfPushDataToSolrFailed());
+        EXPECT_EQ(1u, capture.CountAtLevel("An item's path could not be read", -1));
+    }
+}

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include <boost/make_shared.hpp>
@@ -24,6 +25,12 @@ public:
     ~ProducerLiveCrawlRecord() override {
         delete static_cast<IdxMetadata::CloudIdxMetadata *>(getInterfaceInstance());
     }
+};
+
+class ThrowingFileSystemItem : public CFindFirstItem {
+public:
+    using CFindFirstItem::CFindFirstItem;
+    CTimeStamp GetModificationTime() const override { throw std::runtime_error("item refused"); }
 };
 
 void ApplySpec(CItem &item, const FileItemSpec &spec) {
@@ -66,8 +73,11 @@ CItemPtr MakeLiveCrawlItem(const LiveCrawlItemSpec &spec) {
     memset(&status, 0, sizeof(status));
     status.st_mode = spec.bFolder ? (S_IFDIR | 0755) : (S_IFREG | 0644);
     FXFile::CFileData fileData(spec.strPath, FXFile::CFileData::eParentAndName, &status);
-    auto ptrItem =
-        boost::make_shared<CFindFirstItem>(CBagPtr(), spec.strPath, spec.strPath, fileData);
+    boost::shared_ptr<CFindFirstItem> ptrItem =
+        spec.bTimesThrow
+            ? boost::make_shared<ThrowingFileSystemItem>(CBagPtr(), spec.strPath, spec.strPath,
+                                                         fileData)
+            : boost::make_shared<CFindFirstItem>(CBagPtr(), spec.strPath, spec.strPath, fileData);
     ptrItem->SetSize(spec.ullSize);
     ptrItem->SetTimes(CTimeStamp(), FromUnixTime(spec.llModified), CTimeStamp(),
                       FromUnixTime(spec.llChanged));

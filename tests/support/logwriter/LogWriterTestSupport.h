@@ -53,6 +53,9 @@ struct LiveCrawlItemSpec {
     int64_t llChanged = 0;
     LiveCrawlAgentType eAgentType = LIVECRAWL_AGENT_CLOUD_ITEM;
     bool bWithCloudRecord = true;
+    // Reading the item's modification time throws std::runtime_error("item refused"), as a
+    // broken item object of the job would.
+    bool bTimesThrow = false;
 };
 CItemPtr MakeLiveCrawlItem(const LiveCrawlItemSpec &spec);
 
