@@ -334,30 +334,15 @@ TEST_F(VMItemSenderTest, AThrowInTheMiddleOfABatchLeavesEachItemAtThePluginOrInT
 
         // The test's batch stands where the worker's loop holds it; the exception leaves the
         // sender (the worker's loop logs it as the batch's error).
-        bool bThrown = false;
-        try {
-            Send(c.vecItems);
-        } catch (const std::runtime_error &) {
-            bThrown = true;
-        }
-        EXPECT_TRUE(bThrown);
+        EXPECT_THROW(Send(c.vecItems), std::runtime_error);
 
         // The plug-in was handed the items before the throw, nothing after it.
         const std::vector<idxtest::WebServiceCall> vecPushed = m_plugin.Items();
         EXPECT_EQ(Paths(vecPushed), c.vecHandedOver);
         const std::string strFailures = Failures();
         EXPECT_EQ(strFailures, c.szFailures);
-        EXPECT_EQ(m_set.ptrState->GetFailedItemCount(),
-                  std::count(strFailures.begin(), strFailures.end(), '\n'));
-        EXPECT_TRUE(m_set.ptrState->IfPushDataToSolrFailed());
-
-        // Each item is either delivered (taken by the plug-in and never reported failed) or in
-        // the failures file, once.
-        std::multiset<std::string> setQueued;
-        for (const CItemPtr &ptrItem : c.vecItems) {
-            setQueued.insert(ptrItem->GetPath());
-        }
-        EXPECT_EQ(idxtest::DeliveredOrFailed(vecPushed, strFailures), setQueued);
+        idxtest::ExpectEachItemDeliveredOrListedOnce(c.vecItems, vecPushed, strFailures,
+                                                     *m_set.ptrState);
         RemoveFailures();
     }
 }

@@ -1,9 +1,13 @@
 #include "tests/support/WebServiceJob.h"
 
+#include <algorithm>
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "platform/MessageRecords.h"
+#include "transmitter/SolrTransmitterPrivate.h"
 
 namespace idxtest {
 
@@ -102,6 +106,19 @@ std::multiset<std::string> DeliveredOrFailed(const std::vector<WebServiceCall> &
         }
     }
     return setEnded;
+}
+
+void ExpectEachItemDeliveredOrListedOnce(const std::vector<CItemPtr> &vecItems,
+                                         const std::vector<WebServiceCall> &vecPushed,
+                                         const std::string &strFailures,
+                                         CSolrTransmitterPrivate &state) {
+    EXPECT_EQ(state.GetFailedItemCount(), std::count(strFailures.begin(), strFailures.end(), '\n'));
+    EXPECT_TRUE(state.IfPushDataToSolrFailed());
+    std::multiset<std::string> setQueued;
+    for (const CItemPtr &ptrItem : vecItems) {
+        setQueued.insert(ptrItem->GetPath());
+    }
+    EXPECT_EQ(DeliveredOrFailed(vecPushed, strFailures), setQueued);
 }
 
 } // namespace idxtest

@@ -12,10 +12,13 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "platform/Item.h"
 #include "platform/testing/WebServicePlugin.h"
 
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
+
+class CSolrTransmitterPrivate;
 
 namespace idxtest {
 
@@ -80,5 +83,13 @@ typedef boost::shared_ptr<ProgressCallback> ProgressCallbackPtr;
 // delivered twice, or listed twice, is there twice.
 std::multiset<std::string> DeliveredOrFailed(const std::vector<WebServiceCall> &vecPushed,
                                              const std::string &strFailures);
+
+// After a sender threw in the middle of vecItems: the failed count of the transmitter is the
+// number of lines of its failures file, its push-failed flag is set, and each item is either
+// delivered or listed, once.
+void ExpectEachItemDeliveredOrListedOnce(const std::vector<CItemPtr> &vecItems,
+                                         const std::vector<WebServiceCall> &vecPushed,
+                                         const std::string &strFailures,
+                                         CSolrTransmitterPrivate &state);
 
 } // namespace idxtest
