@@ -14,6 +14,12 @@ public:
                    va_list args) override {
         CapturedLogLine line{nLevel, szFunction ? szFunction : "", nLine,
                              FXFormatV(szFormat, args)};
+        {
+            std::lock_guard<std::mutex> guard(m_lockObserver);
+            if (m_fnObserver) {
+                m_fnObserver(line);
+            }
+        }
         std::lock_guard<std::mutex> guard(m_lock);
         m_vecLines.push_back(std::move(line));
     }
@@ -21,6 +27,9 @@ public:
     int m_nLevel;
     mutable std::mutex m_lock;
     std::vector<CapturedLogLine> m_vecLines;
+    // Held while the observer runs, so that it is replaced only between two calls.
+    std::mutex m_lockObserver;
+    std::function<void(const CapturedLogLine &)> m_fnObserver;
 };
 
 namespace {
@@ -77,6 +86,11 @@ size_t LogCapture::CountAtLevel(const std::string &strNeedle, int nLevel) const 
 void LogCapture::Clear() {
     std::lock_guard<std::mutex> guard(m_ptrWriter->m_lock);
     m_ptrWriter->m_vecLines.clear();
+}
+
+void LogCapture::SetObserver(std::function<void(const CapturedLogLine &)> fnObserver) {
+    std::lock_guard<std::mutex> guard(m_ptrWriter->m_lockObserver);
+    m_ptrWriter->m_fnObserver = std::move(fnObserver);
 }
 
 } // namespace idxtest

@@ -4,6 +4,7 @@
 // by the library itself.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,6 +35,11 @@ public:
     // Number of captured lines whose text contains szNeedle at exactly that level.
     size_t CountAtLevel(const std::string &strNeedle, int nLevel) const;
     void Clear();
+    // Calls fnObserver with each line the capture takes, on the thread that logs it, one call at
+    // a time, so that a test can act at the moment the library logs something instead of polling
+    // for it. An empty function ends the calls; once SetObserver returns, no call of the previous
+    // observer is in progress. The observer must not log.
+    void SetObserver(std::function<void(const CapturedLogLine &)> fnObserver);
 
 private:
     class Writer;

@@ -118,4 +118,55 @@ TEST(LogWriterTest, CapturesComeAndGoWhileWorkersLog) {
     EXPECT_EQ(g_ptrLogWriter, ptrProcessWriter);
 }
 
+// An observer is called on the logging thread for each line the capture takes, and not at all
+// once it is removed, even while a worker goes on logging.
+TEST(LogWriterTest, AnObserverSeesEachCapturedLineOnItsThreadUntilItIsRemoved) {
+    idxtest::LogCapture capture(6);
+    std::mutex lock;
+    std::vector<std::pair<std::string, std::thread::id>> vecSeen;
+    capture.SetObserver([&](const idxtest::CapturedLogLine &line) {
+        std::lock_guard<std::mutex> guard(lock);
+        vecSeen.emplace_back(line.strText, std::this_thread::get_id());
+    });
+    std::thread::id idWorker;
+    std::thread worker([&idWorker] {
+        idWorker = std::this_thread::get_id();
+        IDX_LOG(6, "%s", "taken");
+        IDX_LOG(7, "%s", "above the level");
+    });
+    worker.join();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ASSERT_EQ(1u, vecSeen.size());
+        EXPECT_EQ("taken", vecSeen[0].first);
+        EXPECT_EQ(idWorker, vecSeen[0].second);
+    }
+
+    std::atomic<bool> bStop{false};
+    std::thread logger([&bStop] {
+        while (!bStop.load()) {
+            IDX_LOG(6, "%s", "more");
+        }
+    });
+    // Removed while the logger is in the middle of its lines.
+    while (!capture.Contains("more")) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    capture.SetObserver(nullptr);
+    size_t nSeen = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        nSeen = vecSeen.size();
+    }
+    const size_t nCaptured = capture.Count("more");
+    while (capture.Count("more") < nCaptured + 100) {
+        std::this_thread::yield();
+    }
+    bStop.store(true);
+    logger.join();
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(nSeen, vecSeen.size());
+    EXPECT_GT(nSeen, 1u);
+}
+
 } // namespace

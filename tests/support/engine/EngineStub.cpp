@@ -1,12 +1,13 @@
-// The engine stand-in's server: routes, scripted answers (status, body, delay, drop, stall), the
-// request log, the recording of update requests, start and stop. Request parsing and the
-// documents are units of their own (EngineRequestParsing, EngineDocumentStore).
+// The engine stand-in's server: routes, scripted answers (status, body, delay, drop, reset, stall,
+// a hook on arrival), the request log, the recording of update requests, start and stop. Request
+// parsing and the documents are units of their own (EngineRequestParsing, EngineDocumentStore).
 #include "tests/support/engine/EngineStub.h"
 
 #include "tests/support/engine/EngineRequestParsing.h"
 #include "tests/support/engine/EngineStubImpl.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,12 +55,12 @@ std::string XmlEscape(const std::string &strText) {
     return strOut;
 }
 
-// A dropped connection: httplib does not hand the socket to a handler, so the handler finds its
-// connection by the kernel's socket tables and shuts it down. httplib's answer then fails to write
-// and httplib closes the descriptor itself. Only names are read (the socket's inode from the TCP
-// table, then the fd links that name it): the other descriptors belong to threads that may close
-// them at any moment, so none but our own is ever used.
-bool ShutdownConnection(int nLocalPort, int nPeerPort) {
+// The descriptor of the stand-in's side of one of its connections, or -1. httplib does not hand
+// the socket to a handler, so the handler finds its connection by the kernel's socket tables.
+// Only names are read (the socket's inode from the TCP table, then the fd links that name it): the
+// other descriptors belong to threads that may close them at any moment, so none but the
+// handler's own, which httplib keeps open while the handler runs, is ever used.
+int FindConnection(int nLocalPort, int nPeerPort) {
     unsigned long nInode = 0;
     if (FILE *pTable = fopen("/proc/self/net/tcp", "r")) {
         char szLine[512];
@@ -75,12 +76,20 @@ bool ShutdownConnection(int nLocalPort, int nPeerPort) {
         fclose(pTable);
     }
     if (nInode == 0)
-        return false;
+        return -1;
     const std::string strTarget = "socket:[" + std::to_string(nInode) + "]";
-    DIR *pDir = opendir("/proc/self/fd");
-    if (pDir == nullptr)
-        return false;
-    bool bFound = false;
+    // Opened with open() rather than opendir(): ThreadSanitizer learns that a descriptor number was
+    // made anew only from calls like open(), and the numbers come back from sockets that httplib
+    // closed where it does not look, so closing a directory whose making it did not see would
+    // look like a race with the last use of that number by another connection's handler.
+    const int nDirFd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *pDir = nDirFd < 0 ? nullptr : fdopendir(nDirFd);
+    if (pDir == nullptr) {
+        if (nDirFd >= 0)
+            close(nDirFd);
+        return -1;
+    }
+    int nFound = -1;
     while (dirent *pEntry = readdir(pDir)) {
         char *pEnd = nullptr;
         long nFd = std::strtol(pEntry->d_name, &pEnd, 10);
@@ -90,12 +99,29 @@ bool ShutdownConnection(int nLocalPort, int nPeerPort) {
         std::string strPath = std::string("/proc/self/fd/") + pEntry->d_name;
         ssize_t nLength = readlink(strPath.c_str(), szLink, sizeof szLink - 1);
         if (nLength > 0 && strTarget.compare(0, std::string::npos, szLink, nLength) == 0) {
-            bFound = shutdown(static_cast<int>(nFd), SHUT_RDWR) == 0;
+            nFound = static_cast<int>(nFd);
             break;
         }
     }
     closedir(pDir);
-    return bFound;
+    return nFound;
+}
+
+// Ends a connection without an answer. A drop shuts it down: the client reads the end of the
+// stream (FIN). A reset aborts it: the client's read fails with "connection reset by peer" (RST).
+// Disconnecting the socket (a connect to AF_UNSPEC) sends the reset at once and leaves the
+// descriptor open; a zero linger would reset only on close, which is httplib's to do, and a
+// shutdown after it still sends FIN. Either way httplib's answer then fails to write and httplib
+// closes the descriptor itself.
+bool EndConnection(int nLocalPort, int nPeerPort, bool bReset) {
+    const int nFd = FindConnection(nLocalPort, nPeerPort);
+    if (nFd < 0)
+        return false;
+    if (!bReset)
+        return shutdown(nFd, SHUT_RDWR) == 0;
+    sockaddr address{};
+    address.sa_family = AF_UNSPEC;
+    return connect(nFd, &address, sizeof address) == 0;
 }
 
 std::vector<std::string> SplitPath(const std::string &strPath) {
@@ -240,6 +266,8 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
             }
         }
     }
+    if (script && script->fnOnArrival)
+        script->fnOnArrival();
     if (script && script->nDelayMs > 0) {
         std::unique_lock<std::mutex> lock(mtx);
         cvStop.wait_for(lock, std::chrono::milliseconds(script->nDelayMs),
@@ -247,6 +275,7 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
     }
 
     bool bDrop = script && script->bDrop;
+    const bool bReset = script && script->bReset;
     if (script && script->bStall) {
         std::unique_lock<std::mutex> lock(mtx);
         const unsigned long long nRelease = nStallReleases;
@@ -258,8 +287,8 @@ void EngineStub::Impl::Handle(const httplib::Request &req, httplib::Response &re
     }
 
     Answer answer;
-    if (bDrop) {
-        ShutdownConnection(nPort, req.remote_port);
+    if (bDrop || bReset) {
+        EndConnection(nPort, req.remote_port, bReset);
         answer.nStatus = 0;
     } else if (script && script->nStatus != 0) {
         answer = {script->nStatus, script->strBody, script->strContentType};
@@ -553,6 +582,13 @@ void EngineStub::DropNext(EngineRoute eRoute, int nTimes) {
     EngineScript script;
     script.nCount = nTimes;
     script.bDrop = true;
+    Script(eRoute, script);
+}
+
+void EngineStub::ResetNext(EngineRoute eRoute, int nTimes) {
+    EngineScript script;
+    script.nCount = nTimes;
+    script.bReset = true;
     Script(eRoute, script);
 }
 

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -51,7 +52,7 @@ struct EngineRequest {
     std::vector<std::pair<std::string, std::string>> vecHeaders; // sorted by name
     std::vector<std::pair<std::string, std::string>> vecParams;  // decoded query, in order
     std::string strBody;
-    int nStatus = 0; // status answered; 0 when the connection was dropped or not yet answered
+    int nStatus = 0; // status answered; 0 when the connection was dropped, reset or not answered
 
     std::string Header(const std::string &strName) const; // first match, any case; "" if absent
     std::string Param(const std::string &strName) const;  // first value; "" if absent
@@ -89,13 +90,20 @@ struct EngineDocument {
 struct EngineScript {
     int nCount = 1;
     int nDelayMs = 0;   // wait before answering; Stop cuts the wait short
-    bool bDrop = false; // close the connection without writing an answer
+    bool bDrop = false; // close the connection without writing an answer (the client reads its end)
+    // Reset the connection (RST) without writing an answer: the client's read fails with
+    // "connection reset by peer" instead of reaching the end of the stream.
+    bool bReset = false;
     // Hold the request without answering until ReleaseStalls or Stop, then close the connection
     // without handling it: an engine that hangs, whose work is never done.
     bool bStall = false;
     int nStatus = 0; // 0: the route's own handling runs (after the delay)
     std::string strBody;
     std::string strContentType = "application/xml; charset=UTF-8";
+    // Runs on the server's thread when a request takes this script, before its delay and its
+    // answer: a test's hook into the order of the requests (to make the network around the
+    // stand-in fail from that request on, say).
+    std::function<void()> fnOnArrival;
 };
 
 class EngineStub {
@@ -154,6 +162,7 @@ public:
     void FailNext(EngineRoute eRoute, int nTimes, int nStatus, const std::string &strBody = "");
     void DelayNext(EngineRoute eRoute, int nDelayMs, int nTimes = 1);
     void DropNext(EngineRoute eRoute, int nTimes = 1);
+    void ResetNext(EngineRoute eRoute, int nTimes = 1); // EngineScript::bReset
     // nTimes answers of nStatus with exactly this body (an empty one too).
     void AnswerNext(EngineRoute eRoute, int nTimes, int nStatus, const std::string &strBody);
     // nTimes requests held without an answer (EngineScript::bStall).

@@ -7,11 +7,15 @@
 
 namespace idxtest {
 
-void PointOptionsAtStub(CTransmitterOptions &options, const EngineStub &stub) {
-    options.SetBaseSolrUrl(stub.BaseUrl());
-    options.SetCompleteSolrUrl(stub.UpdateUrl());
-    options.SetCompleteSolrExtractUrl(stub.ExtractUrl());
-    options.SetAuditSolrUrl(stub.AuditUrl());
+void PointOptionsAtStub(CTransmitterOptions &options, const EngineStub &stub,
+                        const std::string &strHostUrl) {
+    const auto on = [&](const std::string &strUrl) {
+        return strHostUrl.empty() ? strUrl : strHostUrl + strUrl.substr(stub.HostUrl().size());
+    };
+    options.SetBaseSolrUrl(on(stub.BaseUrl()));
+    options.SetCompleteSolrUrl(on(stub.UpdateUrl()));
+    options.SetCompleteSolrExtractUrl(on(stub.ExtractUrl()));
+    options.SetAuditSolrUrl(on(stub.AuditUrl()));
     options.SetSolrClientName("idxtest-client");
     options.SetPushOnlyMetaData(true);
     // The backup phase: progress is reported per batch, failures go to "SolrBackupFailures.tqf".

@@ -26,8 +26,10 @@
 namespace idxtest {
 
 // A metadata-only index-engine job in its backup phase on the stand-in's main core, audit core
-// and REST root.
-void PointOptionsAtStub(CTransmitterOptions &options, const EngineStub &stub);
+// and REST root. With strHostUrl ("http://127.0.0.1:PORT") the same paths are reached there
+// instead of on the stand-in's own port (through a forwarder, say).
+void PointOptionsAtStub(CTransmitterOptions &options, const EngineStub &stub,
+                        const std::string &strHostUrl = std::string());
 
 // The worker with read access to the state the failure policy and the start keep.
 class InspectableSolrWorker : public CSolrTransmitterThread {
