@@ -23,6 +23,7 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
+#include "foundation/ReadAhead.h"
 #include "foundation/StringHelpers.h"
 #include "foundation/TextEncoding.h"
 #include "platform/ItemLookup.h"
@@ -193,21 +194,20 @@ public:
     uint64_t GetFoundSize() const { return m_ullFoundSize; }
 
     // SHA-512 of the whole content in upper-case hexadecimal, read in large pieces through
-    // buffer. A file found larger than ullMaxBytes sets bTooLarge and is not hashed to its end.
+    // buffer and a second one, the next piece read while this one is hashed. A file found larger
+    // than ullMaxBytes sets bTooLarge and is not hashed to its end.
     CKyError Hash(uint64_t ullMaxBytes, CByteBuffer &buffer, std::string &strHash,
                   bool &bTooLarge) {
         bTooLarge = false;
         // Both passes read the file from start to end: the system may read well ahead.
         posix_fadvise(m_hFile.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-        if (!buffer.Reserve(kReadChunkSize)) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
-                                           "Not enough memory to read [%s]", m_strPath.c_str());
-        }
+        CReadAhead reader(m_hFile, buffer, kReadChunkSize);
         CHashPass hash;
         uint64_t ullTotal = 0;
         for (;;) {
+            const char *pData = nullptr;
             size_t nRead = 0;
-            CKyError error = FXFile::TQReadFile(m_hFile, buffer.Data(), kReadChunkSize, nRead);
+            CKyError error = reader.Next(pData, nRead);
             if (error.IsError()) {
                 return error.Push(FXLOC);
             }
@@ -217,9 +217,9 @@ public:
                 m_ullSize = ullTotal;
                 return CKyError::Success();
             }
-            hash.Add(buffer.Data(), nRead);
+            hash.Add(pData, nRead);
             if (nRead < kReadChunkSize) {
-                break; // the end of the file: TQReadFile reads until the piece is full
+                break; // the end of the file: a piece is short only there
             }
         }
         m_ullSize = ullTotal;

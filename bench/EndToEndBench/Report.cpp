@@ -162,7 +162,8 @@ void ReportHash(long long llBytes, double dHashOnlySeconds, double dUntilRequest
     const double dRate = dMB / dUntilRequestSeconds;
     printf("library: a %.0f MB file's extract request started %.3f s after Start\n", dMB,
            dUntilRequestSeconds);
-    printf("%s: a %.0f MB file hashed at %.0f MB/s before its request (target >= %.0f MB/s)\n",
+    printf("%s: a %.0f MB file (in the page cache) hashed at %.0f MB/s before its request "
+           "(target >= %.0f MB/s)\n",
            Verdict(dRate >= kHashTargetMBps), dMB, dRate, kHashTargetMBps);
 }
 

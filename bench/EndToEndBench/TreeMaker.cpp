@@ -120,4 +120,17 @@ bool MakeSparseFile(const std::string &strPath, long long llBytes) {
     return bOk;
 }
 
+bool ReadIntoCache(const std::string &strPath) {
+    int fd = open(strPath.c_str(), O_RDONLY);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<char> vecPiece(1024 * 1024);
+    ssize_t nRead = 0;
+    while ((nRead = read(fd, vecPiece.data(), vecPiece.size())) > 0) {
+    }
+    close(fd);
+    return nRead == 0;
+}
+
 } // namespace idxbench

@@ -35,4 +35,9 @@ bool MakeTree(const std::string &strTree, long long llItems, long long llFileByt
 // A file of llBytes that takes no room on the disk (it reads as zeros).
 bool MakeSparseFile(const std::string &strPath, long long llBytes);
 
+// Reads a file to its end once, so that the page cache holds it: a file read afterwards is
+// served at memory speed, whatever the disk (or, for a sparse file, the system's filling of
+// its pages with zeros) would cost.
+bool ReadIntoCache(const std::string &strPath);
+
 } // namespace idxbench
