@@ -46,16 +46,15 @@ void CReadAhead::ReadPieces() {
             }
         }
         // The piece is the reader's alone until it is marked full.
-        size_t nRead = 0;
-        CKyError error = FXFile::TQReadFile(m_hFile, piece.pBuffer->Data(), m_nPieceSize, nRead);
+        CKyError error = ReadPiece(piece);
+        const bool bLast = error.IsError() || piece.nRead < m_nPieceSize;
         {
             std::lock_guard<std::mutex> guard(m_lock);
-            piece.nRead = nRead;
             piece.error = error;
             piece.bFull = true;
         }
         m_changed.notify_all();
-        if (error.IsError() || nRead < m_nPieceSize) {
+        if (bLast) {
             return;
         }
     }

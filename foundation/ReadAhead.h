@@ -14,6 +14,7 @@
 #include "foundation/ByteBuffer.h"
 #include "foundation/HandleOwners.h"
 #include "foundation/KyError.h"
+#include "foundation/Locks.h"
 
 class CReadAhead {
 public:
@@ -46,9 +47,9 @@ private:
     CByteBuffer m_second;
     std::mutex m_lock;
     std::condition_variable m_changed;
-    Piece m_aPieces[2];  // guarded by m_lock
-    bool m_bStop = false; // guarded by m_lock
-    size_t m_nNext = 0;   // the piece the caller takes next (caller's thread only)
+    Piece m_aPieces[2] IDX_GUARDED_BY(m_lock);
+    bool m_bStop IDX_GUARDED_BY(m_lock) = false;
+    size_t m_nNext = 0;        // the piece the caller takes next (caller's thread only)
     bool m_bHandedOut = false; // the caller holds the other piece (caller's thread only)
     bool m_bEnded = false;     // the last piece or an error was handed out (caller's thread only)
     std::thread m_reader;      // not joinable when pieces are read on the caller's thread

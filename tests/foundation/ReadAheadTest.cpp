@@ -1,8 +1,8 @@
 #include "foundation/ReadAhead.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
