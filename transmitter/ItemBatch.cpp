@@ -14,6 +14,7 @@ CItemBatch::~CItemBatch() {
             FailAll(m_strReason);
         }
         RecordFailures();
+        m_state.Queue().ReturnSettled(m_lstSettled);
     } catch (...) {
         // Only the names' copies can throw here (no memory): the items are counted and the
         // flag set so that the job still learns that something failed.
@@ -43,8 +44,12 @@ void CItemBatch::Add(const CItemPtr &ptrItem) {
     m_lstHeld.push_back(ptrItem);
 }
 
+void CItemBatch::SettleFront() {
+    m_lstSettled.splice(m_lstSettled.end(), m_lstHeld, m_lstHeld.begin());
+}
+
 void CItemBatch::SentFront() {
-    m_lstHeld.pop_front();
+    SettleFront();
     ++m_llSent;
 }
 
@@ -56,7 +61,7 @@ void CItemBatch::FailFrontSilently() {
     if (ptrItem && m_state.GetFailureName(*ptrItem, strName)) {
         m_vecFailedNames.push_back(std::move(strName));
     }
-    m_lstHeld.pop_front();
+    SettleFront();
     ++m_llFailed;
 }
 
@@ -81,15 +86,13 @@ void CItemBatch::FailHandedOver(const std::string &strName, const std::string &s
 }
 
 void CItemBatch::MoveFrontTo(CItemBatch &other) {
-    // Added to the other owner before it leaves this one: an allocation failure in between
-    // leaves the item held here, never nowhere.
-    other.m_lstHeld.push_back(m_lstHeld.front());
-    m_lstHeld.pop_front();
+    // The node moves: nothing is allocated, so the item is always held by one of the two.
+    other.m_lstHeld.splice(other.m_lstHeld.end(), m_lstHeld, m_lstHeld.begin());
 }
 
 void CItemBatch::SentAll() {
     m_llSent += static_cast<int64_t>(m_lstHeld.size());
-    m_lstHeld.clear();
+    m_lstSettled.splice(m_lstSettled.end(), m_lstHeld);
 }
 
 void CItemBatch::FailAll(const std::string &strReason) {

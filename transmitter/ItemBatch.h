@@ -9,6 +9,9 @@
 // never write their own "what is left" path: they settle what they handled and let the batch take
 // care of the rest.
 //
+// Settled items are not freed by the batch: when it ends, it hands them back to the queue, whose
+// appends free them on the queueing thread (CSolrItemQueue::ReturnSettled).
+//
 // A batch is used by one thread at a time.
 #pragma once
 
@@ -73,10 +76,14 @@ public:
 private:
     void NoteFailureReason(const std::string &strReason);
     void FailFrontSilently();
+    // Moves the oldest held item to the settled ones.
+    void SettleFront();
 
     CSolrTransmitterPrivate &m_state;
     std::string m_strReason;
     std::list<CItemPtr> m_lstHeld;
+    // Items sent or failed, for the queue to free when the batch ends.
+    std::list<CItemPtr> m_lstSettled;
     // Names of failed items not yet written, all failed for the same reason.
     std::vector<std::string> m_vecFailedNames;
     std::string m_strFailedReason;

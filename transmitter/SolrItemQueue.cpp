@@ -93,6 +93,8 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
     const CLingerClock::time_point tpNow = CLingerClock::now();
     const int64_t llBatch = std::max(1, m_ptrOptions->GetMaxItemsPerTransaction());
     int64_t llLength = 0;
+    // The settled item whose list node the new item takes: freed on return, after the lock.
+    CItemPtr ptrSettled;
     try {
         auto_lock lock(&m_lock, true);
         if (m_ptrOptions->IsAborted()) {
@@ -103,11 +105,18 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
         }
         m_dqQueuedAt.push_back(tpNow);
-        try {
-            m_lstItems.push_back(ptrItem);
-        } catch (...) {
-            m_dqQueuedAt.pop_back();
-            throw;
+        if (!m_lstSettled.empty()) {
+            // Nothing here can throw: the node moves, the pointers are swapped and copied.
+            ptrSettled.swap(m_lstSettled.front());
+            m_lstSettled.front() = ptrItem;
+            m_lstItems.splice(m_lstItems.end(), m_lstSettled, m_lstSettled.begin());
+        } else {
+            try {
+                m_lstItems.push_back(ptrItem);
+            } catch (...) {
+                m_dqQueuedAt.pop_back();
+                throw;
+            }
         }
         ++m_llItemsQueued;
         ++m_ullAppended;
@@ -192,6 +201,32 @@ void CSolrItemQueue::RemoveAll(std::list<CItemPtr> &lstRemoved) {
         ReleaseSlots(m_pFreeSlots.load(std::memory_order_acquire), nRemoved);
     }
     m_activitySleep.Wake();
+}
+
+void CSolrItemQueue::ReturnSettled(std::list<CItemPtr> &lstSettled) {
+    if (lstSettled.empty()) {
+        return;
+    }
+    {
+        auto_lock lock(&m_lock, true);
+        if (m_lstSettled.size() + lstSettled.size() <= kMaxSettledItems) {
+            m_lstSettled.splice(m_lstSettled.end(), lstSettled);
+        }
+    }
+    lstSettled.clear();
+}
+
+void CSolrItemQueue::ReleaseSettled() {
+    std::list<CItemPtr> lstSettled;
+    {
+        auto_lock lock(&m_lock, true);
+        lstSettled.swap(m_lstSettled);
+    }
+}
+
+size_t CSolrItemQueue::GetSettledLengthForTest() const {
+    auto_lock lock(&m_lock, true);
+    return m_lstSettled.size();
 }
 
 void CSolrItemQueue::Flush() {

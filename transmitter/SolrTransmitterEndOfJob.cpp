@@ -216,6 +216,8 @@ CKyError CSolrTransmitter::Stop() try {
         // while the failures file is still open.
         state.ClearQueuedItems("the transmitter stopped before they were sent");
         state.CloseSolrFailuresFile();
+        // No worker settles anything any more: the items they settled last are freed now.
+        state.Queue().ReleaseSettled();
 
         if (result.IsError()) {
             return result.Push(FXLOC);

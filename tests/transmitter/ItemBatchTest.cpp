@@ -227,3 +227,27 @@ TEST_F(ItemBatchTest, AnItemWhosePathCannotBeReadNeverTakesTheOthersWithIt) {
         EXPECT_EQ(1u, capture.CountAtLevel("An item's path could not be read", -1));
     }
 }
+
+// What a batch settles, sent or failed, goes back to the queue when the batch ends, for the
+// appends to free; an item handed on belongs to the other batch and goes back with it.
+TEST_F(ItemBatchTest, SettledItemsGoBackToTheQueueWhenTheBatchEnds) {
+    Queue(4);
+    CSolrItemQueue &queue = m_ptrState->Queue();
+    {
+        CItemBatch other(*m_ptrState);
+        {
+            CItemBatch batch(*m_ptrState);
+            batch.TakeFromQueue(4);
+            batch.SentFront();
+            batch.FailFront("refused");
+            batch.MoveFrontTo(other);
+            EXPECT_EQ(0u, queue.GetSettledLengthForTest());
+        }
+        // The one left held was failed by the batch's end, and settled with the others.
+        EXPECT_EQ(3u, queue.GetSettledLengthForTest());
+        EXPECT_EQ(1u, other.GetSize());
+        other.SentAll();
+    }
+    EXPECT_EQ(4u, queue.GetSettledLengthForTest());
+    EXPECT_EQ("/i1\n/i3\n", FailuresFile());
+}

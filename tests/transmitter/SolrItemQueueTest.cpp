@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <boost/make_shared.hpp>
+#include <boost/weak_ptr.hpp>
 #include <gtest/gtest.h>
 
 #include "platform/EventThread.h"
@@ -196,4 +197,50 @@ TEST_F(SolrItemQueueTest, TakingOrRemovingItemsWakesTheEndOfJobWaitAndAppendingD
         c.fnChange(*m_ptrQueue);
         EXPECT_EQ(c.bWakes, sleep.GetMark() != ullMark);
     }
+}
+
+// Items a worker settled are freed by the appends that come after, one each, oldest first, by the
+// appending thread; a stop frees the rest; and beyond the bound the returning thread frees them.
+TEST_F(SolrItemQueueTest, SettledItemsAreFreedOneByEachLaterAppendAndTheRestAtTheRelease) {
+    Make(100, 5);
+    AddItems(0, 3);
+    std::list<CItemPtr> lstSettled;
+    m_ptrQueue->Take(lstSettled, 3);
+    std::vector<boost::weak_ptr<CItem>> vecWeak(lstSettled.begin(), lstSettled.end());
+    m_ptrQueue->ReturnSettled(lstSettled);
+    EXPECT_TRUE(lstSettled.empty());
+    EXPECT_EQ(3u, m_ptrQueue->GetSettledLengthForTest());
+    for (const auto &weakItem : vecWeak) {
+        EXPECT_FALSE(weakItem.expired());
+    }
+
+    // An append on another thread frees the oldest one, and the new item is queued in its place.
+    std::thread appender([&] { AddItems(10, 1); });
+    appender.join();
+    EXPECT_TRUE(vecWeak[0].expired());
+    EXPECT_FALSE(vecWeak[1].expired());
+    EXPECT_EQ(2u, m_ptrQueue->GetSettledLengthForTest());
+    m_ptrQueue->Flush();
+    EXPECT_EQ(Paths(10, 1), TakeBatch(5));
+
+    m_ptrQueue->ReleaseSettled();
+    EXPECT_EQ(0u, m_ptrQueue->GetSettledLengthForTest());
+    for (const auto &weakItem : vecWeak) {
+        EXPECT_TRUE(weakItem.expired());
+    }
+
+    // Filled to the bound, the queue takes no more: the returning thread frees them at once.
+    std::list<CItemPtr> lstMany;
+    for (size_t i = 0; i < CSolrItemQueue::kMaxSettledItems; ++i) {
+        lstMany.push_back(MakeTestItem("/s"));
+    }
+    m_ptrQueue->ReturnSettled(lstMany);
+    EXPECT_EQ(CSolrItemQueue::kMaxSettledItems, m_ptrQueue->GetSettledLengthForTest());
+    CItemPtr ptrOneMore = MakeTestItem("/over");
+    const boost::weak_ptr<CItem> weakOneMore = ptrOneMore;
+    std::list<CItemPtr> lstOneMore = {std::move(ptrOneMore)};
+    m_ptrQueue->ReturnSettled(lstOneMore);
+    EXPECT_TRUE(lstOneMore.empty());
+    EXPECT_TRUE(weakOneMore.expired());
+    EXPECT_EQ(CSolrItemQueue::kMaxSettledItems, m_ptrQueue->GetSettledLengthForTest());
 }
