@@ -10,7 +10,8 @@ CReadAhead::CReadAhead(const auto_handle &hFile, CByteBuffer &first, size_t nPie
     m_aPieces[0].pBuffer = &first;
     m_aPieces[1].pBuffer = &m_second;
     if (!first.Reserve(nPieceSize) || !m_second.Reserve(nPieceSize)) {
-        return; // Next says so
+        m_bNoMemory = true; // Next says so
+        return;
     }
     try {
         m_reader = std::thread(&CReadAhead::ReadPieces, this);
@@ -66,14 +67,13 @@ CKyError CReadAhead::Next(const char *&pData, size_t &nRead) {
     if (m_bEnded) {
         return CKyError::Success();
     }
-    Piece &piece = m_aPieces[m_nNext];
-    if (m_aPieces[1].pBuffer->Capacity() < m_nPieceSize ||
-        m_aPieces[0].pBuffer->Capacity() < m_nPieceSize) {
+    if (m_bNoMemory) {
         m_bEnded = true;
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory,
                                        "Not enough memory for two read buffers of %zu bytes",
                                        m_nPieceSize);
     }
+    Piece &piece = m_aPieces[m_nNext];
     CKyError error;
     if (!m_reader.joinable()) {
         error = ReadPiece(piece);

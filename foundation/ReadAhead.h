@@ -52,5 +52,6 @@ private:
     size_t m_nNext = 0;        // the piece the caller takes next (caller's thread only)
     bool m_bHandedOut = false; // the caller holds the other piece (caller's thread only)
     bool m_bEnded = false;     // the last piece or an error was handed out (caller's thread only)
+    bool m_bNoMemory = false;  // a buffer could not be had: Next fails
     std::thread m_reader;      // not joinable when pieces are read on the caller's thread
 };
