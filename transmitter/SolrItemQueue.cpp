@@ -93,6 +93,7 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
     const CLingerClock::time_point tpNow = CLingerClock::now();
     const int64_t llBatch = std::max(1, m_ptrOptions->GetMaxItemsPerTransaction());
     int64_t llLength = 0;
+    bool bLingerWatched = false;
     // The settled item whose list node the new item takes: freed on return, after the lock.
     CItemPtr ptrSettled;
     try {
@@ -121,6 +122,7 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
         ++m_llItemsQueued;
         ++m_ullAppended;
         llLength = static_cast<int64_t>(m_lstItems.size());
+        bLingerWatched = m_nLingerWatchers > 0;
     } catch (...) {
         // Nothing was appended (the abort test or the append threw): the slot taken above goes
         // back, or the queue would be one slot smaller for good and, once no slot is left, every
@@ -131,12 +133,12 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
 
     IDX_LOG(7, "%lld items in queue", static_cast<long long>(llLength));
     // An idle worker is woken when a further batch has gathered, and when this item ends an
-    // empty queue: that worker finds a partial batch, holds it back and waits out its linger
-    // (GetLingerLeftMs), so that some worker always has the oldest item in view. Workers drain
-    // every ready batch before they wait again, and a worker that is busy sees a set at its next
-    // wait, so every item is taken. Waking every idle worker for every item instead makes them
-    // race each other for batches of one item.
-    if (llLength == 1 || llLength % llBatch == 0) {
+    // empty queue and no worker is watching the linger already: the woken worker finds a partial
+    // batch, holds it back and waits out its linger (WatchLinger), so that some worker always has
+    // the oldest item in view. Workers drain every ready batch before they wait again, and a
+    // worker that is busy sees a set at its next wait, so every item is taken. Waking every idle
+    // worker for every item instead makes them race each other for batches of one item.
+    if ((llLength == 1 && !bLingerWatched) || llLength % llBatch == 0) {
         m_ptrItemQueuedEvent->SetOne();
     }
     return CKyError::Success();
@@ -254,6 +256,35 @@ CSolrItemQueue::CLingerClock::duration CSolrItemQueue::LingerLeftLocked(int nMax
 
 uint32_t CSolrItemQueue::GetLingerLeftMs(int nMaxItems) const {
     auto_lock lock(&m_lock, true);
+    return LingerLeftMsLocked(nMaxItems);
+}
+
+uint32_t CSolrItemQueue::WatchLinger(int nMaxItems, bool &bWatching) {
+    auto_lock lock(&m_lock, true);
+    const uint32_t nLeftMs = LingerLeftMsLocked(nMaxItems);
+    const bool bWatchingNow = nLeftMs != 0 && nLeftMs != TQ_INFINITE;
+    if (bWatchingNow != bWatching) {
+        m_nLingerWatchers += bWatchingNow ? 1 : -1;
+        bWatching = bWatchingNow;
+    }
+    return nLeftMs;
+}
+
+void CSolrItemQueue::EndLingerWatch(bool &bWatching) {
+    if (!bWatching) {
+        return;
+    }
+    auto_lock lock(&m_lock, true);
+    --m_nLingerWatchers;
+    bWatching = false;
+}
+
+int CSolrItemQueue::GetLingerWatchersForTest() const {
+    auto_lock lock(&m_lock, true);
+    return m_nLingerWatchers;
+}
+
+uint32_t CSolrItemQueue::LingerLeftMsLocked(int nMaxItems) const {
     if (m_lstItems.empty()) {
         return TQ_INFINITE;
     }

@@ -92,6 +92,16 @@ public:
     // batch is ready (see TakeBatch); otherwise the milliseconds until the oldest item has
     // lingered.
     uint32_t GetLingerLeftMs(int nMaxItems) const;
+    // GetLingerLeftMs for a worker that waits out what it answers: with a finite, non-zero answer
+    // the worker is watching the linger of the oldest item (bWatching true), with any other it is
+    // not. While some worker watches, an item that starts an empty queue wakes nobody: the
+    // watcher's wait ends no later than the new item's linger (its oldest item came first), and
+    // it looks again. The worker ends its watch with EndLingerWatch when it stops waiting for
+    // another reason (a stop, a time-out).
+    uint32_t WatchLinger(int nMaxItems, bool &bWatching);
+    void EndLingerWatch(bool &bWatching);
+    // Workers watching the linger now, for tests.
+    int GetLingerWatchersForTest() const;
 
     size_t GetLength() const;
     bool IsEmpty() const { return GetLength() == 0; }
@@ -127,6 +137,8 @@ private:
     // The time until the queued batch is ready for a taker of nMaxItems, zero when it is; the
     // queue lock is held and the queue is not empty.
     CLingerClock::duration LingerLeftLocked(int nMaxItems) const;
+    // GetLingerLeftMs with the queue lock held.
+    uint32_t LingerLeftMsLocked(int nMaxItems) const;
 
     const CTransmitterOptionsPtr m_ptrOptions;
     const boost::shared_ptr<FXEvent> m_ptrItemQueuedEvent;
@@ -149,5 +161,7 @@ private:
     // Items numbered below this were queued before the last flush.
     uint64_t m_ullFlushedUpTo IDX_GUARDED_BY(m_lock);
     std::atomic<uint32_t> m_nLingerMs{kLingerMilliseconds};
+    // Workers waiting out the linger of a partial batch (WatchLinger).
+    int m_nLingerWatchers IDX_GUARDED_BY(m_lock) = 0;
     CWakeableSleep m_activitySleep;
 };
