@@ -22,12 +22,13 @@ const size_t kCDataOpenLength = sizeof(kCDataOpen) - 1;
 const size_t kCDataCloseLength = sizeof(kCDataClose) - 1;
 const char kLiteralPrefix[] = "&literal.";
 
-const char kAttributeSet[] = " update=\"set\"";
-const char kAttributeAdd[] = " update=\"add\"";
+constexpr std::string_view kAttributeSet = " update=\"set\"";
+constexpr std::string_view kAttributeAdd = " update=\"add\"";
 
 // Fields whose values accumulate in the engine instead of replacing each other.
-const char *const kAccumulatingFields[] = {"FileAccessedByUserName", "FileModifiedByUserName",
-                                           "FileAccessedByTime", "FileModifiedByTime"};
+constexpr std::string_view kAccumulatingFields[] = {
+    "FileAccessedByUserName", "FileModifiedByUserName", "FileAccessedByTime", "FileModifiedByTime"};
+constexpr std::string_view kKeyField = "contentid";
 
 // The literal text of the U+FFFD replacement character, in the XML form and as a literal
 // parameter.
@@ -39,18 +40,19 @@ std::string_view AsZeroTerminated(std::string_view svName) {
     return svName.substr(0, svName.find('\0'));
 }
 
-bool MatchesNoCase(std::string_view svName, const char *szOther) {
-    const size_t nLength = strlen(szOther);
-    return svName.size() == nLength && strncasecmp(svName.data(), szOther, nLength) == 0;
+bool MatchesNoCase(std::string_view svName, std::string_view svOther) {
+    return svName.size() == svOther.size() &&
+           strncasecmp(svName.data(), svOther.data(), svOther.size()) == 0;
 }
 
-const char *UpdateAttribute(std::string_view svName) {
+// The atomic-update attribute of a field, with its leading space; empty for the key.
+std::string_view UpdateAttribute(std::string_view svName) {
     const std::string_view svCompared = AsZeroTerminated(svName);
-    if (MatchesNoCase(svCompared, "contentid")) {
-        return "";
+    if (MatchesNoCase(svCompared, kKeyField)) {
+        return std::string_view();
     }
-    for (const char *szAccumulating : kAccumulatingFields) {
-        if (MatchesNoCase(svCompared, szAccumulating)) {
+    for (std::string_view svAccumulating : kAccumulatingFields) {
+        if (MatchesNoCase(svCompared, svAccumulating)) {
             return kAttributeAdd;
         }
     }
@@ -61,10 +63,39 @@ bool IsIllegalXmlByte(unsigned char ch) {
     return (ch < 0x20 && ch != 0x09 && ch != 0x0A && ch != 0x0D) || ch == 0x7F;
 }
 
-// ASCII that the XML filter keeps and that plays no part in a "]]>".
+// The bytes of plain text: ASCII that the XML filter keeps and that plays no part in a "]]>"
+// (kPlainValue), and, for the name attribute, printable ASCII that can neither end the attribute
+// nor start markup (kPlainName).
+enum EPlainByte : unsigned char { kPlainValue = 1, kPlainName = 2 };
+
+struct CPlainBytes {
+    unsigned char abKinds[256] = {};
+    constexpr CPlainBytes() {
+        for (int ch = 0; ch < 256; ++ch) {
+            const bool bPrintable = ch >= 0x20 && ch < 0x7F;
+            if ((bPrintable && ch != ']' && ch != '>') || ch == 0x09 || ch == 0x0A || ch == 0x0D) {
+                abKinds[ch] |= kPlainValue;
+            }
+            if (bPrintable && ch != '"' && ch != '<' && ch != '>' && ch != '&') {
+                abKinds[ch] |= kPlainName;
+            }
+        }
+    }
+};
+constexpr CPlainBytes kPlainBytes;
+
 bool IsPlainXmlByte(unsigned char ch) {
-    return (ch >= 0x20 && ch < 0x7F && ch != ']' && ch != '>') || ch == 0x09 || ch == 0x0A ||
-           ch == 0x0D;
+    return (kPlainBytes.abKinds[ch] & kPlainValue) != 0;
+}
+
+// True when every byte of the text is plain of the given kind.
+bool IsPlainText(std::string_view svText, EPlainByte eKind) {
+    for (char ch : svText) {
+        if ((kPlainBytes.abKinds[static_cast<unsigned char>(ch)] & eKind) == 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // Decodes the UTF-8 sequence whose lead byte is at nPos as FXWideString decodes it. With
@@ -250,15 +281,7 @@ std::string LiteralParameter(std::string_view svName) {
 // take theirs from the job's configuration: a quote, "<" or "&" in one must neither end the
 // attribute nor start markup, and what XML cannot carry is filtered as values are.
 void AppendNameAttributeValue(std::string &strOut, std::string_view svName) {
-    bool bPlain = true;
-    for (char ch : svName) {
-        const unsigned char byte = static_cast<unsigned char>(ch);
-        if (byte < 0x20 || byte >= 0x7F || ch == '"' || ch == '<' || ch == '>' || ch == '&') {
-            bPlain = false;
-            break;
-        }
-    }
-    if (bPlain) {
+    if (IsPlainText(svName, kPlainName)) {
         strOut.append(svName.data(), svName.size());
         return;
     }
@@ -268,18 +291,57 @@ void AppendNameAttributeValue(std::string &strOut, std::string_view svName) {
 }
 
 // The opening tag CreateField writes for a field with the given attribute.
-void AppendOpeningTag(std::string &strOut, std::string_view svName, const char *szAttribute) {
+void AppendOpeningTag(std::string &strOut, std::string_view svName, std::string_view svAttribute) {
     strOut += "<field name=\"";
     AppendNameAttributeValue(strOut, svName);
     strOut += '"';
-    strOut += szAttribute;
+    strOut += svAttribute;
     strOut += '>';
 }
 
-std::string OpeningTag(std::string_view svName, const char *szAttribute) {
+std::string OpeningTag(std::string_view svName, std::string_view svAttribute) {
     std::string strTag;
-    AppendOpeningTag(strTag, svName, szAttribute);
+    AppendOpeningTag(strTag, svName, svAttribute);
     return strTag;
+}
+
+// Writes the pieces one after the other from pOut; returns the end.
+char *Put(char *pOut, std::string_view svPiece) {
+    memcpy(pOut, svPiece.data(), svPiece.size());
+    return pOut + svPiece.size();
+}
+
+// The XML form of a field whose name and value are plain text (nearly every field): the same
+// bytes as the opening tag, AppendCData and the closing tag write, sized once and copied in
+// place. False, with nothing written, for any other field.
+bool AppendPlainXmlField(std::string &strOut, std::string_view svName, std::string_view svAttribute,
+                         std::string_view svValue) {
+    if (!IsPlainText(svName, kPlainName) || !IsPlainText(svValue, kPlainValue)) {
+        return false;
+    }
+    constexpr std::string_view svOpen = "<field name=\"";
+    constexpr std::string_view svClose = "</field>";
+    const std::string_view svCDataOpen(kCDataOpen, kCDataOpenLength);
+    const std::string_view svCDataClose(kCDataClose, kCDataCloseLength);
+    // A value that is empty gives no CDATA section, as in AppendCData.
+    const size_t nCData = svValue.empty() ? 0 : kCDataOpenLength + kCDataCloseLength;
+    const size_t nLength = svOpen.size() + svName.size() + 1 + svAttribute.size() + 1 + nCData +
+                           svValue.size() + svClose.size();
+    const size_t nStart = strOut.size();
+    strOut.resize(nStart + nLength);
+    char *pOut = &strOut[nStart];
+    pOut = Put(pOut, svOpen);
+    pOut = Put(pOut, svName);
+    *pOut++ = '"';
+    pOut = Put(pOut, svAttribute);
+    *pOut++ = '>';
+    if (!svValue.empty()) {
+        pOut = Put(pOut, svCDataOpen);
+        pOut = Put(pOut, svValue);
+        pOut = Put(pOut, svCDataClose);
+    }
+    Put(pOut, svClose);
+    return true;
 }
 
 // Position after the CDATA sections that start at nPos (the value of a field), or npos when a
@@ -335,7 +397,11 @@ void CSolrTransmitterThread::AppendField(std::string &strOut, std::string_view s
         AppendLiteralText(strOut, svValue);
         return;
     }
-    AppendOpeningTag(strOut, svName, UpdateAttribute(svName));
+    const std::string_view svAttribute = UpdateAttribute(svName);
+    if (AppendPlainXmlField(strOut, svName, svAttribute, svValue)) {
+        return;
+    }
+    AppendOpeningTag(strOut, svName, svAttribute);
     AppendCData(strOut, svValue);
     strOut += "</field>";
 }
@@ -383,11 +449,11 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
         // the name attribute (a control character is filtered out of one) and differ in their
         // attribute, and the other one's field is not this one. The key has no attribute and is
         // never rewritten.
-        const char *szAttribute = UpdateAttribute(strName);
-        if (*szAttribute == '\0') {
+        const std::string_view svAttribute = UpdateAttribute(strName);
+        if (svAttribute.empty()) {
             return;
         }
-        const std::string strTag = OpeningTag(strName, szAttribute);
+        const std::string strTag = OpeningTag(strName, svAttribute);
         const size_t nTag = FindTagOutsideCData(strDocument, strTag);
         if (nTag == std::string::npos) {
             return;

@@ -4,8 +4,10 @@
 #include <openssl/evp.h>
 
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
@@ -75,26 +77,55 @@ std::string NameBasedGuid(const unsigned char (&abNamespace)[16], const std::str
 
 const uint32_t kErrorInvalidParameter = 87;
 
-std::string NormalisePath(const std::string &strPath, bool bIgnoreCase, char chDelimiter) {
-    std::string strName = strPath;
-    // A path made only of delimiters (the root) keeps one of them.
-    while (strName.size() > 1 && strName.back() == chDelimiter) {
-        strName.pop_back();
+// The length of the path as identifiers name it: without trailing delimiters (a path made only
+// of delimiters, the root, keeps one of them).
+size_t NormalisedLength(const std::string &strPath, char chDelimiter) {
+    size_t nLength = strPath.size();
+    while (nLength > 1 && strPath[nLength - 1] == chDelimiter) {
+        --nLength;
     }
+    return nLength;
+}
+
+// Appends the path as identifiers name it: NormalisedLength of it, in lower case when the case
+// is ignored.
+void AppendNormalisedPath(std::string &strName, const std::string &strPath, bool bIgnoreCase,
+                          char chDelimiter) {
+    const size_t nStart = strName.size();
+    strName.append(strPath, 0, NormalisedLength(strPath, chDelimiter));
     if (bIgnoreCase) {
-        for (char &ch : strName) {
-            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (size_t i = nStart; i < strName.size(); ++i) {
+            strName[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(strName[i])));
         }
     }
-    return strName;
+}
+
+void AppendLength(std::string &strName, size_t nLength) {
+    char achLength[24];
+    const char *pEnd = std::to_chars(achLength, achLength + sizeof(achLength), nLength).ptr;
+    strName.append(achLength, static_cast<size_t>(pEnd - achLength));
+    strName += ':';
 }
 
 // Each part is written with its length in front, so no choice of texts can make two different
 // argument lists produce the same name.
-void AppendPart(std::string &strName, const std::string &strPart) {
-    strName += std::to_string(strPart.size());
-    strName += ':';
-    strName += strPart;
+void AppendPart(std::string &strName, std::string_view svPart) {
+    AppendLength(strName, svPart.size());
+    strName.append(svPart.data(), svPart.size());
+}
+
+template <typename TNumber> void AppendNumberPart(std::string &strName, TNumber value) {
+    char achNumber[24];
+    const char *pEnd = std::to_chars(achNumber, achNumber + sizeof(achNumber), value).ptr;
+    AppendPart(strName, std::string_view(achNumber, static_cast<size_t>(pEnd - achNumber)));
+}
+
+// The text an identifier is made from, kept per thread so that making one allocates nothing
+// once the thread has made a few.
+std::string &NameScratch() {
+    thread_local std::string t_strName;
+    t_strName.clear();
+    return t_strName;
 }
 
 } // namespace
@@ -104,7 +135,9 @@ CKyError GetObjectGuid(const std::string &strPath, bool bIgnoreCase, char chDeli
     if (strPath.empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter, "Empty path");
     }
-    strGuid = NameBasedGuid(kObjectNamespace, NormalisePath(strPath, bIgnoreCase, chDelimiter));
+    std::string &strName = NameScratch();
+    AppendNormalisedPath(strName, strPath, bIgnoreCase, chDelimiter);
+    strGuid = NameBasedGuid(kObjectNamespace, strName);
     return CKyError::Success();
 }
 
@@ -119,13 +152,14 @@ CKyError GetVersionGuid(const std::string &strPath, const std::string &strAppGui
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter,
                                        "Reserved argument must be 0, got %u", nReserved);
     }
-    std::string strName;
-    AppendPart(strName, NormalisePath(strPath, bIgnoreCase, chDelimiter));
+    std::string &strName = NameScratch();
+    AppendLength(strName, NormalisedLength(strPath, chDelimiter));
+    AppendNormalisedPath(strName, strPath, bIgnoreCase, chDelimiter);
     AppendPart(strName, strAppGuid);
-    AppendPart(strName, std::to_string(llModificationTime));
-    AppendPart(strName, std::to_string(llChangeTime));
-    AppendPart(strName, std::to_string(ullSize));
-    AppendPart(strName, std::to_string(nFlags));
+    AppendNumberPart(strName, llModificationTime);
+    AppendNumberPart(strName, llChangeTime);
+    AppendNumberPart(strName, ullSize);
+    AppendNumberPart(strName, nFlags);
     strGuid = NameBasedGuid(kVersionNamespace, strName);
     return CKyError::Success();
 }

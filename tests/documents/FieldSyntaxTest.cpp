@@ -101,6 +101,28 @@ TEST(FieldSyntaxTest, XmlFieldCarriesTheUpdateAttributeByName) {
     }
 }
 
+TEST(FieldSyntaxTest, XmlFieldIsTheOpeningTagTheCDataOfTheValueAndTheClosingTag) {
+    // Plain names and values are written in one piece, all others through the filter: both must
+    // give the same bytes, whatever the value holds.
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
+    const std::vector<std::pair<std::string, std::string>> vecNames = {
+        {"FileName", " update=\"set\""},
+        {"contentid", ""},
+        {"FileModifiedByTime", " update=\"add\""}};
+    const std::vector<std::string> vecValues = {
+        "", "a", "a b\tc\r\n~", "x]y", "a>b", "]]>", "caf\xC3\xA9", "\x01", "bad\xFF", "a&<b\""};
+    for (const auto &name : vecNames) {
+        for (const std::string &strValue : vecValues) {
+            const std::string strExpected = "<field name=\"" + name.first + "\"" + name.second +
+                                            ">" + CSolrTransmitterThread::GenerateCData(strValue) +
+                                            "</field>";
+            std::string strAppended = "<doc>";
+            set.ptrWorker->AppendField(strAppended, name.first, strValue, EFieldForm::eXml);
+            EXPECT_EQ("<doc>" + strExpected, strAppended) << name.first << " [" << strValue << "]";
+        }
+    }
+}
+
 TEST(FieldSyntaxTest, LiteralFieldIsUrlEncodedAndUnfiltered) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
     const std::vector<CDataCase> vecCases = {
