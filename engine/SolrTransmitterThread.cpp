@@ -186,15 +186,21 @@ void CSolrTransmitterThread::OnEvent() {
     SetIdle(false);
 
     const int nMaxItems = m_ptrOptions->GetMaxItemsPerTransaction();
+    // The items each batch settles go back to the queue with the next take; what the last batch
+    // of the pass leaves goes back when the pass ends.
+    std::list<CItemPtr> lstSettled;
+    CSettledItemsReturn settledReturn(m_ptrSolrTransmitterPrivate->Queue(), lstSettled);
     for (;;) {
         // The batch owns what it takes until each item is sent or failed; whatever it still
         // holds when it goes (an error, an exception, an abort) is recorded as failed.
-        CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+        CItemBatch batch(*m_ptrSolrTransmitterPrivate, lstSettled);
         // A full batch, or a partial one that has lingered or was flushed; a younger partial
         // batch stays queued for more items, and the wait that follows ends when it has
         // lingered.
-        batch.TakeBatchFromQueue(nMaxItems);
+        bool bLeftEmpty = false;
+        batch.TakeBatchFromQueue(nMaxItems, &bLeftEmpty);
         if (batch.IsEmpty()) {
+            NoteQueueLeftEmpty(bLeftEmpty);
             // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
             // idle worker that is still between its last batch and its wait.
             return;

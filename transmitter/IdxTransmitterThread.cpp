@@ -105,7 +105,8 @@ uint32_t CIdxTransmitterThread::WaitForEventOrLinger(int nMaxItems) {
     bool bWatching = false;
     CLingerWatchEnd watchEnd(queue, bWatching);
     uint32_t nResult = TQ_WAIT_OBJECT_0;
-    uint32_t nLingerMs = queue.WatchLinger(nMaxItems, bWatching);
+    uint32_t nLingerMs = m_bQueueLeftEmpty ? TQ_INFINITE : queue.WatchLinger(nMaxItems, bWatching);
+    m_bQueueLeftEmpty = false;
     if (nLingerMs == TQ_INFINITE) {
         // Nothing queued: the plain wait, with the thread's own time-out.
         nResult = WaitForSetOrTimeout();

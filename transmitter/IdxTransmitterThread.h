@@ -114,18 +114,23 @@ protected:
     void SetIdle(bool bIdle);
     // WaitForEvent for a worker that takes ready batches of nMaxItems only
     // (CSolrItemQueue::TakeBatch). While the queue holds a partial batch that is not ready, the
-    // worker goes on waiting, also after a set, until the batch is ready (it fills, is flushed or
-    // has lingered) and then answers as if the event was set: each pass of the worker takes a
-    // batch instead of waking for nothing. The linger is short and measured on the real clock; a
-    // time-out of the thread is only looked at while the queue is empty. A stop ends the wait at
-    // once.
+    // worker watches its linger (CSolrItemQueue::WatchLinger): it goes on waiting, also after a
+    // set, until the batch is ready (it fills, is flushed or has lingered) and then answers as if
+    // the event was set, so that each pass of the worker takes a batch instead of waking for
+    // nothing. The linger is short and measured on the real clock; a time-out of the thread is
+    // only looked at while the queue is empty. A stop ends the wait at once.
     uint32_t WaitForEventOrLinger(int nMaxItems);
+    // A pass that ends because the queue was empty at its last take says so here, and the wait
+    // that follows starts from that instead of looking at the queue again: an item queued since
+    // has set the event, which ends the wait at once. Only the worker's own thread uses it.
+    void NoteQueueLeftEmpty(bool bLeftEmpty) { m_bQueueLeftEmpty = bLeftEmpty; }
     // The wait on the wake event with the thread's own time-out, if any.
     uint32_t WaitForSetOrTimeout();
 
     CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;
     CTransmitterOptionsPtr m_ptrOptions;
     std::atomic<bool> m_bIdle;
+    bool m_bQueueLeftEmpty = false;
     // The worker sets its error while the transmitter's end-of-job wait (and tests) read it.
     mutable std::mutex m_lockError;
     CKyError m_error;

@@ -8,13 +8,22 @@
 CItemBatch::CItemBatch(CSolrTransmitterPrivate &state, std::string strReason)
     : m_state(state), m_strReason(std::move(strReason)), m_llSent(0), m_llFailed(0) {}
 
+CItemBatch::CItemBatch(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstSettled)
+    : CItemBatch(state) {
+    m_pSettledOut = &lstSettled;
+}
+
 CItemBatch::~CItemBatch() {
     try {
         if (!m_lstHeld.empty()) {
             FailAll(m_strReason);
         }
         RecordFailures();
-        m_state.Queue().ReturnSettled(m_lstSettled);
+        if (m_pSettledOut != nullptr) {
+            m_pSettledOut->splice(m_pSettledOut->end(), m_lstSettled);
+        } else {
+            m_state.Queue().ReturnSettled(m_lstSettled);
+        }
     } catch (...) {
         // Only the names' copies can throw here (no memory): the items are counted and the
         // flag set so that the job still learns that something failed.
@@ -33,11 +42,11 @@ void CItemBatch::TakeFromQueue(int nMaxItems) {
     m_state.GetQueuedItems(m_lstHeld, nMaxItems);
 }
 
-void CItemBatch::TakeBatchFromQueue(int nMaxItems) {
+void CItemBatch::TakeBatchFromQueue(int nMaxItems, bool *pLeftEmpty) {
     if (!m_lstHeld.empty()) {
         return;
     }
-    m_state.GetQueuedBatch(m_lstHeld, nMaxItems);
+    m_state.GetQueuedBatch(m_lstHeld, nMaxItems, m_pSettledOut, pLeftEmpty);
 }
 
 void CItemBatch::Add(const CItemPtr &ptrItem) {

@@ -10,7 +10,9 @@
 // care of the rest.
 //
 // Settled items are not freed by the batch: when it ends, it hands them back to the queue, whose
-// appends free them on the queueing thread (CSolrItemQueue::ReturnSettled).
+// appends free them on the queueing thread (CSolrItemQueue::ReturnSettled). A worker that takes
+// one batch after another gives each batch a list of its own to leave them in instead, and hands
+// them back with its next take, under the lock that take holds anyway.
 //
 // A batch is used by one thread at a time.
 #pragma once
@@ -28,6 +30,9 @@ public:
     // strReason is what the log gives for items still held at the end.
     explicit CItemBatch(CSolrTransmitterPrivate &state,
                         std::string strReason = "the batch ended before they were sent");
+    // A batch that leaves its settled items in lstSettled when it ends, for its owner to hand
+    // back to the queue (TakeBatchFromQueue of its next batch, or ReturnSettled).
+    CItemBatch(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstSettled);
     // Fails what is still held and records every failed item. Never throws.
     ~CItemBatch();
     CItemBatch(const CItemBatch &) = delete;
@@ -36,8 +41,10 @@ public:
     // Takes at most nMaxItems of the oldest queued items; never waits. The batch must be empty.
     void TakeFromQueue(int nMaxItems);
     // The same, but takes only a ready batch (CSolrTransmitterPrivate::GetQueuedBatch): a
-    // partial batch that has not lingered yet stays queued and the batch stays empty.
-    void TakeBatchFromQueue(int nMaxItems);
+    // partial batch that has not lingered yet stays queued and the batch stays empty. A batch
+    // made with a settled list hands what that list holds back to the queue in the same call.
+    // pLeftEmpty, when given, tells whether the queue was empty after the take.
+    void TakeBatchFromQueue(int nMaxItems, bool *pLeftEmpty = nullptr);
     // Holds one more item (a queued item handed on from another owner).
     void Add(const CItemPtr &ptrItem);
 
@@ -84,6 +91,9 @@ private:
     std::list<CItemPtr> m_lstHeld;
     // Items sent or failed, for the queue to free when the batch ends.
     std::list<CItemPtr> m_lstSettled;
+    // Where the settled items go when the batch ends, when its owner gave a list; null to hand
+    // them to the queue at once.
+    std::list<CItemPtr> *m_pSettledOut = nullptr;
     // Names of failed items not yet written, all failed for the same reason.
     std::vector<std::string> m_vecFailedNames;
     std::string m_strFailedReason;

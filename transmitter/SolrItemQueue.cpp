@@ -174,19 +174,29 @@ void CSolrItemQueue::Take(std::list<CItemPtr> &lstItems, int nMaxItems) {
     }
 }
 
-void CSolrItemQueue::TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems) {
+void CSolrItemQueue::TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
+                               std::list<CItemPtr> *pSettled, bool *pLeftEmpty) {
     lstItems.clear();
     {
         auto_lock lock(&m_lock, true);
-        if (nMaxItems <= 0 || m_lstItems.empty()) {
-            return;
+        if (pSettled != nullptr) {
+            ReturnSettledLocked(*pSettled);
         }
-        if (LingerLeftLocked(nMaxItems) > CLingerClock::duration::zero()) {
-            return;
+        if (nMaxItems > 0 && !m_lstItems.empty() &&
+            LingerLeftLocked(nMaxItems) == CLingerClock::duration::zero()) {
+            TakeLocked(lstItems, nMaxItems);
         }
-        TakeLocked(lstItems, nMaxItems);
+        if (pLeftEmpty != nullptr) {
+            *pLeftEmpty = m_lstItems.empty();
+        }
     }
-    m_activitySleep.Wake();
+    // Beyond the bound, the settled items are freed here, after the lock.
+    if (pSettled != nullptr) {
+        pSettled->clear();
+    }
+    if (!lstItems.empty()) {
+        m_activitySleep.Wake();
+    }
 }
 
 void CSolrItemQueue::RemoveAll(std::list<CItemPtr> &lstRemoved) {
@@ -211,11 +221,15 @@ void CSolrItemQueue::ReturnSettled(std::list<CItemPtr> &lstSettled) {
     }
     {
         auto_lock lock(&m_lock, true);
-        if (m_lstSettled.size() + lstSettled.size() <= kMaxSettledItems) {
-            m_lstSettled.splice(m_lstSettled.end(), lstSettled);
-        }
+        ReturnSettledLocked(lstSettled);
     }
     lstSettled.clear();
+}
+
+void CSolrItemQueue::ReturnSettledLocked(std::list<CItemPtr> &lstSettled) {
+    if (m_lstSettled.size() + lstSettled.size() <= kMaxSettledItems) {
+        m_lstSettled.splice(m_lstSettled.end(), lstSettled);
+    }
 }
 
 void CSolrItemQueue::ReleaseSettled() {

@@ -75,8 +75,12 @@ public:
     void Take(std::list<CItemPtr> &lstItems, int nMaxItems);
     // As Take, but only a batch that is ready: nMaxItems items are waiting, or the oldest has
     // waited the linger, or it was queued before the last flush. Otherwise lstItems stays empty
-    // and the caller waits (GetLingerLeftMs tells it how long).
-    void TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems);
+    // and the caller waits (GetLingerLeftMs tells it how long). Under the same lock, it takes
+    // the settled items of *pSettled as ReturnSettled does, when given, and tells in *pLeftEmpty
+    // whether the queue is empty after the call, so that a worker going on to wait needs no
+    // further look.
+    void TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
+                   std::list<CItemPtr> *pSettled = nullptr, bool *pLeftEmpty = nullptr);
     // Removes every queued item into lstRemoved (emptied first), giving back their slots.
     void RemoveAll(std::list<CItemPtr> &lstRemoved);
     // Takes the settled items of lstSettled (which it empties) for the appends to free. Beyond
@@ -132,6 +136,10 @@ private:
 
     // Gives back nSlots free slots; a failure of the platform's semaphore is logged, never thrown.
     void ReleaseSlots(TqSemaphore *pSlots, size_t nSlots);
+    // Moves the settled items of lstSettled to the ones waiting to be freed, unless that would
+    // make more than kMaxSettledItems; the queue lock is held. lstSettled keeps what was not
+    // taken.
+    void ReturnSettledLocked(std::list<CItemPtr> &lstSettled);
     // Moves at most nMaxItems of the oldest items into lstItems; the queue lock is held.
     void TakeLocked(std::list<CItemPtr> &lstItems, int nMaxItems);
     // The time until the queued batch is ready for a taker of nMaxItems, zero when it is; the
@@ -164,4 +172,25 @@ private:
     // Workers waiting out the linger of a partial batch (WatchLinger).
     int m_nLingerWatchers IDX_GUARDED_BY(m_lock) = 0;
     CWakeableSleep m_activitySleep;
+};
+
+// Hands the settled items left in a list back to the queue when the scope ends
+// (CSolrItemQueue::ReturnSettled), whichever way it ends.
+class CSettledItemsReturn {
+public:
+    CSettledItemsReturn(CSolrItemQueue &queue, std::list<CItemPtr> &lstSettled)
+        : m_queue(queue), m_lstSettled(lstSettled) {}
+    ~CSettledItemsReturn() {
+        try {
+            m_queue.ReturnSettled(m_lstSettled);
+        } catch (...) {
+            // Only the lock can fail: the list frees the items where it is.
+        }
+    }
+    CSettledItemsReturn(const CSettledItemsReturn &) = delete;
+    CSettledItemsReturn &operator=(const CSettledItemsReturn &) = delete;
+
+private:
+    CSolrItemQueue &m_queue;
+    std::list<CItemPtr> &m_lstSettled;
 };

@@ -39,9 +39,10 @@ CKyError CSolrTransmitterPrivate::GetQueuedItems(std::list<CItemPtr> &lstItems, 
     return CKyError::Success();
 }
 
-CKyError CSolrTransmitterPrivate::GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems) {
+CKyError CSolrTransmitterPrivate::GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
+                                                 std::list<CItemPtr> *pSettled, bool *pLeftEmpty) {
     CAutoTimeCounter timer(m_ptrGetQueuedItemsTimer.get());
-    m_queue.TakeBatch(lstItems, nMaxItems);
+    m_queue.TakeBatch(lstItems, nMaxItems, pSettled, pLeftEmpty);
     return CKyError::Success();
 }
 

@@ -45,7 +45,8 @@ public:
     CKyError GetQueuedItems(std::list<CItemPtr> &lstItems, int nMaxItems);
     // As GetQueuedItems, but only a ready batch (CSolrItemQueue::TakeBatch): a partial batch
     // stays queued until it has lingered or the queue was flushed.
-    CKyError GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems);
+    CKyError GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
+                            std::list<CItemPtr> *pSettled = nullptr, bool *pLeftEmpty = nullptr);
     // Empties the queue, giving back one slot per item removed. The removed items were never
     // sent: they are recorded as failed (failures file, failed count, push-failed flag), with
     // strReason in the log.

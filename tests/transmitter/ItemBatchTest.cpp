@@ -251,3 +251,47 @@ TEST_F(ItemBatchTest, SettledItemsGoBackToTheQueueWhenTheBatchEnds) {
     EXPECT_EQ(4u, queue.GetSettledLengthForTest());
     EXPECT_EQ("/i1\n/i3\n", FailuresFile());
 }
+
+TEST_F(ItemBatchTest, ABatchWithASettledListLeavesItsItemsThereForTheNextTakeToHandBack) {
+    // Batches of two from three items: a partial batch that is not ready stays queued, and a
+    // take says whether it left the queue empty.
+    Queue(3);
+    CSolrItemQueue &queue = m_ptrState->Queue();
+    std::list<CItemPtr> lstSettled;
+    {
+        CItemBatch batch(*m_ptrState, lstSettled);
+        bool bLeftEmpty = true;
+        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_EQ(2u, batch.GetSize());
+        EXPECT_FALSE(bLeftEmpty);
+        batch.SentFront();
+        batch.FailFront("refused");
+    }
+    // Nothing went to the queue: the two settled items wait in the owner's list.
+    EXPECT_EQ(0u, queue.GetSettledLengthForTest());
+    EXPECT_EQ(2u, lstSettled.size());
+    {
+        CItemBatch batch(*m_ptrState, lstSettled);
+        bool bLeftEmpty = true;
+        // One item is queued, younger than the linger: nothing is taken, but the settled items
+        // go back with the take.
+        queue.SetLingerForTest(3600u * 1000u);
+        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_TRUE(batch.IsEmpty());
+        EXPECT_FALSE(bLeftEmpty);
+        EXPECT_TRUE(lstSettled.empty());
+        EXPECT_EQ(2u, queue.GetSettledLengthForTest());
+
+        m_ptrState->Queue().Flush();
+        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_EQ(1u, batch.GetSize());
+        EXPECT_TRUE(bLeftEmpty);
+        batch.SentAll();
+    }
+    EXPECT_EQ(1u, lstSettled.size());
+    // What a pass leaves in the list goes back when it ends.
+    { CSettledItemsReturn settledReturn(queue, lstSettled); }
+    EXPECT_TRUE(lstSettled.empty());
+    EXPECT_EQ(3u, queue.GetSettledLengthForTest());
+    EXPECT_EQ("/i1\n", FailuresFile());
+}
