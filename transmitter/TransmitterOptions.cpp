@@ -46,28 +46,30 @@ bool CTransmitterOptions::IsQuitJobQuitFlagSet() const {
 }
 
 bool CTransmitterOptions::IsAborted() {
-    auto_lock lock(m_ptrAbortLock.get(), true);
-    if (!m_bAborted) {
-        m_bAborted = IsQuitJobQuitFlagSet();
+    if (m_bAborted.load()) {
+        return true;
     }
-    if (m_bAborted) {
+    auto_lock lock(m_ptrAbortLock.get(), true);
+    if (!m_bAborted.load()) {
+        m_bAborted.store(IsQuitJobQuitFlagSet());
+    }
+    if (m_bAborted.load()) {
         return true;
     }
     // Only a set event counts; a failed test is taken as not set.
     if (m_ptrAbortEvent && m_ptrAbortEvent->WaitForSet(0) == 0) {
-        m_bAborted = true;
+        m_bAborted.store(true);
     }
-    return m_bAborted;
+    return m_bAborted.load();
 }
 
 bool CTransmitterOptions::IsAbortFlagSet() const {
-    auto_lock lock(m_ptrAbortLock.get(), true);
-    return m_bAborted;
+    return m_bAborted.load();
 }
 
 void CTransmitterOptions::SetAborted(bool bAborted) {
     auto_lock lock(m_ptrAbortLock.get(), true);
-    m_bAborted = bAborted;
+    m_bAborted.store(bAborted);
 }
 
 void CTransmitterOptions::SetAbortEvent(boost::shared_ptr<FXEvent> ptrAbortEvent) {

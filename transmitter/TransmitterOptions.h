@@ -7,6 +7,7 @@
 // The abort flag is the one exception: it is written while workers run and has a lock of its own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -38,9 +39,11 @@ public:
 
     // The transmitter-wide abort test. Sticky: once it has answered true it always does. While
     // the flag is clear it asks the job's quit flag, then tests the job's abort event without
-    // waiting, and turns the flag on when either says stop.
+    // waiting, and turns the flag on when either says stop, all under the abort lock. A flag
+    // already on is answered without the lock.
     bool IsAborted();
-    // The flag alone, without asking the job: for a test made many times a second.
+    // The flag alone, without asking the job and without the lock: for a test made many times a
+    // second.
     bool IsAbortFlagSet() const;
     void SetAborted(bool bAborted);
     void SetAbortEvent(boost::shared_ptr<FXEvent> ptrAbortEvent);
@@ -210,7 +213,8 @@ private:
     CTransmitterOptions &operator=(const CTransmitterOptions &) = delete;
 
     CSolrTransmitterCallbackPtr m_ptrCallback;
-    bool m_bAborted;
+    // Written under the abort lock; read without it where only the flag is asked.
+    std::atomic<bool> m_bAborted;
     boost::shared_ptr<FXEvent> m_ptrAbortEvent;
     std::string m_strServer;
     unsigned int m_nServerPort;
