@@ -305,9 +305,12 @@ std::string OpeningTag(std::string_view svName, std::string_view svAttribute) {
     return strTag;
 }
 
-// Writes the pieces one after the other from pOut; returns the end.
+// Writes the piece at pOut; returns the end. An empty piece may have no data at all (an empty
+// view), which memcpy must never be given.
 char *Put(char *pOut, std::string_view svPiece) {
-    memcpy(pOut, svPiece.data(), svPiece.size());
+    if (!svPiece.empty()) {
+        memcpy(pOut, svPiece.data(), svPiece.size());
+    }
     return pOut + svPiece.size();
 }
 

@@ -120,6 +120,10 @@ TEST(FieldSyntaxTest, XmlFieldIsTheOpeningTagTheCDataOfTheValueAndTheClosingTag)
             set.ptrWorker->AppendField(strAppended, name.first, strValue, EFieldForm::eXml);
             EXPECT_EQ("<doc>" + strExpected, strAppended) << name.first << " [" << strValue << "]";
         }
+        // An empty view, as the builders pass for an empty field, may hold no data at all.
+        std::string strAppended;
+        set.ptrWorker->AppendField(strAppended, name.first, std::string_view(), EFieldForm::eXml);
+        EXPECT_EQ("<field name=\"" + name.first + "\"" + name.second + "></field>", strAppended);
     }
 }
 
