@@ -22,6 +22,10 @@ const size_t kCDataOpenLength = sizeof(kCDataOpen) - 1;
 const size_t kCDataCloseLength = sizeof(kCDataClose) - 1;
 const char kLiteralPrefix[] = "&literal.";
 
+// What the XML form of a field starts and ends with.
+constexpr std::string_view kFieldOpen = "<field name=\"";
+constexpr std::string_view kFieldClose = "</field>";
+
 constexpr std::string_view kAttributeSet = " update=\"set\"";
 constexpr std::string_view kAttributeAdd = " update=\"add\"";
 
@@ -292,7 +296,7 @@ void AppendNameAttributeValue(std::string &strOut, std::string_view svName) {
 
 // The opening tag CreateField writes for a field with the given attribute.
 void AppendOpeningTag(std::string &strOut, std::string_view svName, std::string_view svAttribute) {
-    strOut += "<field name=\"";
+    strOut += kFieldOpen;
     AppendNameAttributeValue(strOut, svName);
     strOut += '"';
     strOut += svAttribute;
@@ -322,18 +326,16 @@ bool AppendPlainXmlField(std::string &strOut, std::string_view svName, std::stri
     if (!IsPlainText(svName, kPlainName) || !IsPlainText(svValue, kPlainValue)) {
         return false;
     }
-    constexpr std::string_view svOpen = "<field name=\"";
-    constexpr std::string_view svClose = "</field>";
     const std::string_view svCDataOpen(kCDataOpen, kCDataOpenLength);
     const std::string_view svCDataClose(kCDataClose, kCDataCloseLength);
     // A value that is empty gives no CDATA section, as in AppendCData.
     const size_t nCData = svValue.empty() ? 0 : kCDataOpenLength + kCDataCloseLength;
-    const size_t nLength = svOpen.size() + svName.size() + 1 + svAttribute.size() + 1 + nCData +
-                           svValue.size() + svClose.size();
+    const size_t nLength = kFieldOpen.size() + svName.size() + 1 + svAttribute.size() + 1 + nCData +
+                           svValue.size() + kFieldClose.size();
     const size_t nStart = strOut.size();
     strOut.resize(nStart + nLength);
     char *pOut = &strOut[nStart];
-    pOut = Put(pOut, svOpen);
+    pOut = Put(pOut, kFieldOpen);
     pOut = Put(pOut, svName);
     *pOut++ = '"';
     pOut = Put(pOut, svAttribute);
@@ -343,7 +345,7 @@ bool AppendPlainXmlField(std::string &strOut, std::string_view svName, std::stri
         pOut = Put(pOut, svValue);
         pOut = Put(pOut, svCDataClose);
     }
-    Put(pOut, svClose);
+    Put(pOut, kFieldClose);
     return true;
 }
 
@@ -406,7 +408,7 @@ void CSolrTransmitterThread::AppendField(std::string &strOut, std::string_view s
     }
     AppendOpeningTag(strOut, svName, svAttribute);
     AppendCData(strOut, svValue);
-    strOut += "</field>";
+    strOut += kFieldClose;
 }
 
 std::string CSolrTransmitterThread::GenerateCData(const std::string &strValue) {

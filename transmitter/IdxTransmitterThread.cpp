@@ -7,30 +7,6 @@
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
 
-namespace {
-
-// Ends a worker's watch of the linger when its wait ends, also by an exception.
-class CLingerWatchEnd {
-public:
-    CLingerWatchEnd(CSolrItemQueue &queue, bool &bWatching)
-        : m_queue(queue), m_bWatching(bWatching) {}
-    ~CLingerWatchEnd() {
-        try {
-            m_queue.EndLingerWatch(m_bWatching);
-        } catch (...) {
-            IDX_LOG_ERROR("Failed to end a worker's watch of the queue's linger");
-        }
-    }
-    CLingerWatchEnd(const CLingerWatchEnd &) = delete;
-    CLingerWatchEnd &operator=(const CLingerWatchEnd &) = delete;
-
-private:
-    CSolrItemQueue &m_queue;
-    bool &m_bWatching;
-};
-
-} // namespace
-
 IIdxTransmitterThread::IIdxTransmitterThread(boost::shared_ptr<FXEvent> ptrWakeEvent)
     : CAlertableEventThread(ptrWakeEvent), m_pllCollectFileOffsets(nullptr) {}
 
@@ -98,20 +74,15 @@ uint32_t CIdxTransmitterThread::WaitForSetOrTimeout() {
 
 uint32_t CIdxTransmitterThread::WaitForEventOrLinger(int nMaxItems) {
     SetIdle(true);
-    CSolrItemQueue &queue = m_ptrSolrTransmitterPrivate->Queue();
-    // Whether this worker is watching the linger of the oldest item (CSolrItemQueue::WatchLinger);
-    // every answer of WatchLinger keeps it up to date, and the watch ends with this wait however
-    // it ends, or the next item to start an empty queue would wake nobody.
-    bool bWatching = false;
-    CLingerWatchEnd watchEnd(queue, bWatching);
+    CSolrItemQueue::CLingerWatch watch(m_ptrSolrTransmitterPrivate->Queue());
     uint32_t nResult = TQ_WAIT_OBJECT_0;
-    uint32_t nLingerMs = m_bQueueLeftEmpty ? TQ_INFINITE : queue.WatchLinger(nMaxItems, bWatching);
+    uint32_t nLingerMs = m_bQueueLeftEmpty ? TQ_INFINITE : watch.LeftMs(nMaxItems);
     m_bQueueLeftEmpty = false;
     if (nLingerMs == TQ_INFINITE) {
         // Nothing queued: the plain wait, with the thread's own time-out.
         nResult = WaitForSetOrTimeout();
         if (nResult == TQ_WAIT_OBJECT_0) {
-            nLingerMs = queue.WatchLinger(nMaxItems, bWatching);
+            nLingerMs = watch.LeftMs(nMaxItems);
         }
     }
     // A wake with nothing queued (the items went to another worker, or the set was for
@@ -121,7 +92,7 @@ uint32_t CIdxTransmitterThread::WaitForEventOrLinger(int nMaxItems) {
         if (nResult == TQ_WAIT_TIMEOUT) {
             nResult = TQ_WAIT_OBJECT_0;
         }
-        nLingerMs = queue.WatchLinger(nMaxItems, bWatching);
+        nLingerMs = watch.LeftMs(nMaxItems);
     }
     IDX_LOG(5, "Recieved signal on WaitForEvent");
     return nResult;

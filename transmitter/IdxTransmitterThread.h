@@ -114,7 +114,7 @@ protected:
     void SetIdle(bool bIdle);
     // WaitForEvent for a worker that takes ready batches of nMaxItems only
     // (CSolrItemQueue::TakeBatch). While the queue holds a partial batch that is not ready, the
-    // worker watches its linger (CSolrItemQueue::WatchLinger): it goes on waiting, also after a
+    // worker watches its linger (CSolrItemQueue::CLingerWatch): it goes on waiting, also after a
     // set, until the batch is ready (it fills, is flushed or has lingered) and then answers as if
     // the event was set, so that each pass of the worker takes a batch instead of waking for
     // nothing. The linger is short and measured on the real clock; a time-out of the thread is

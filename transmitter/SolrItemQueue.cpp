@@ -134,7 +134,7 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
     IDX_LOG(7, "%lld items in queue", static_cast<long long>(llLength));
     // An idle worker is woken when a further batch has gathered, and when this item ends an
     // empty queue and no worker is watching the linger already: the woken worker finds a partial
-    // batch, holds it back and waits out its linger (WatchLinger), so that some worker always has
+    // batch, holds it back and waits out its linger (CLingerWatch), so that some worker always has
     // the oldest item in view. Workers drain every ready batch before they wait again, and a
     // worker that is busy sees a set at its next wait, so every item is taken. Waking every idle
     // worker for every item instead makes them race each other for batches of one item.
@@ -273,24 +273,27 @@ uint32_t CSolrItemQueue::GetLingerLeftMs(int nMaxItems) const {
     return LingerLeftMsLocked(nMaxItems);
 }
 
-uint32_t CSolrItemQueue::WatchLinger(int nMaxItems, bool &bWatching) {
-    auto_lock lock(&m_lock, true);
-    const uint32_t nLeftMs = LingerLeftMsLocked(nMaxItems);
-    const bool bWatchingNow = nLeftMs != 0 && nLeftMs != TQ_INFINITE;
-    if (bWatchingNow != bWatching) {
-        m_nLingerWatchers += bWatchingNow ? 1 : -1;
-        bWatching = bWatchingNow;
+uint32_t CSolrItemQueue::CLingerWatch::LeftMs(int nMaxItems) {
+    auto_lock lock(&m_queue.m_lock, true);
+    const uint32_t nLeftMs = m_queue.LingerLeftMsLocked(nMaxItems);
+    const bool bWatching = nLeftMs != 0 && nLeftMs != TQ_INFINITE;
+    if (bWatching != m_bWatching) {
+        m_queue.m_nLingerWatchers += bWatching ? 1 : -1;
+        m_bWatching = bWatching;
     }
     return nLeftMs;
 }
 
-void CSolrItemQueue::EndLingerWatch(bool &bWatching) {
-    if (!bWatching) {
+CSolrItemQueue::CLingerWatch::~CLingerWatch() {
+    if (!m_bWatching) {
         return;
     }
-    auto_lock lock(&m_lock, true);
-    --m_nLingerWatchers;
-    bWatching = false;
+    try {
+        auto_lock lock(&m_queue.m_lock, true);
+        --m_queue.m_nLingerWatchers;
+    } catch (...) {
+        IDX_LOG_ERROR("Failed to end a worker's watch of the queue's linger");
+    }
 }
 
 int CSolrItemQueue::GetLingerWatchersForTest() const {

@@ -96,14 +96,27 @@ public:
     // batch is ready (see TakeBatch); otherwise the milliseconds until the oldest item has
     // lingered.
     uint32_t GetLingerLeftMs(int nMaxItems) const;
-    // GetLingerLeftMs for a worker that waits out what it answers: with a finite, non-zero answer
-    // the worker is watching the linger of the oldest item (bWatching true), with any other it is
-    // not. While some worker watches, an item that starts an empty queue wakes nobody: the
-    // watcher's wait ends no later than the new item's linger (its oldest item came first), and
-    // it looks again. The worker ends its watch with EndLingerWatch when it stops waiting for
-    // another reason (a stop, a time-out).
-    uint32_t WatchLinger(int nMaxItems, bool &bWatching);
-    void EndLingerWatch(bool &bWatching);
+    // One wait of a worker that waits out the linger. While some worker watches the linger of the
+    // oldest item, an item that starts an empty queue wakes nobody: the watcher's wait ends no
+    // later than the new item's linger (its oldest item came first), and it looks again.
+    class CLingerWatch {
+    public:
+        explicit CLingerWatch(CSolrItemQueue &queue) : m_queue(queue) {}
+        // Ends the watch, however the wait ends (a ready batch, a stop, a time-out, an
+        // exception), or the next item to start an empty queue would wake nobody.
+        ~CLingerWatch();
+        CLingerWatch(const CLingerWatch &) = delete;
+        CLingerWatch &operator=(const CLingerWatch &) = delete;
+
+        // GetLingerLeftMs for a worker that waits out what it answers: with a finite, non-zero
+        // answer it watches the linger, with any other it does not.
+        uint32_t LeftMs(int nMaxItems);
+        bool IsWatching() const { return m_bWatching; }
+
+    private:
+        CSolrItemQueue &m_queue;
+        bool m_bWatching = false;
+    };
     // Workers watching the linger now, for tests.
     int GetLingerWatchersForTest() const;
 
@@ -169,7 +182,7 @@ private:
     // Items numbered below this were queued before the last flush.
     uint64_t m_ullFlushedUpTo IDX_GUARDED_BY(m_lock);
     std::atomic<uint32_t> m_nLingerMs{kLingerMilliseconds};
-    // Workers waiting out the linger of a partial batch (WatchLinger).
+    // Workers waiting out the linger of a partial batch (CLingerWatch).
     int m_nLingerWatchers IDX_GUARDED_BY(m_lock) = 0;
     CWakeableSleep m_activitySleep;
 };

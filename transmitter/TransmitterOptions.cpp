@@ -50,17 +50,14 @@ bool CTransmitterOptions::IsAborted() {
         return true;
     }
     auto_lock lock(m_ptrAbortLock.get(), true);
-    if (!m_bAborted.load()) {
-        m_bAborted.store(IsQuitJobQuitFlagSet());
-    }
-    if (m_bAborted.load()) {
-        return true;
-    }
+    // The job's quit flag first, then its abort event; neither is asked once the flag is on.
     // Only a set event counts; a failed test is taken as not set.
-    if (m_ptrAbortEvent && m_ptrAbortEvent->WaitForSet(0) == 0) {
+    const bool bAborted = m_bAborted.load() || IsQuitJobQuitFlagSet() ||
+                          (m_ptrAbortEvent && m_ptrAbortEvent->WaitForSet(0) == 0);
+    if (bAborted) {
         m_bAborted.store(true);
     }
-    return m_bAborted.load();
+    return bAborted;
 }
 
 bool CTransmitterOptions::IsAbortFlagSet() const {

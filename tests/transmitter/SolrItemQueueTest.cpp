@@ -101,45 +101,48 @@ TEST_F(SolrItemQueueTest, AWorkerIsWokenByTheFirstItemAndByEachFullBatchOnly) {
 
 TEST_F(SolrItemQueueTest, AnItemStartingAnEmptyQueueWakesNobodyWhileAWorkerWatchesTheLinger) {
     Make(100, 5);
-    bool bWatching = false;
-    // Nothing queued: nothing to watch.
-    EXPECT_EQ(TQ_INFINITE, m_ptrQueue->WatchLinger(5, bWatching));
-    EXPECT_FALSE(bWatching);
-
-    AddItems(0, 2);
-    EXPECT_TRUE(EventWasSet());
-    EXPECT_GT(m_ptrQueue->WatchLinger(5, bWatching), 0u);
-    EXPECT_TRUE(bWatching);
-    EXPECT_EQ(1, m_ptrQueue->GetLingerWatchersForTest());
-    // Asking again while the batch is still partial keeps one watch, not two.
-    m_ptrQueue->WatchLinger(5, bWatching);
-    EXPECT_EQ(1, m_ptrQueue->GetLingerWatchersForTest());
-
-    // Another worker takes the queued items; the next item finds the watcher and wakes nobody,
-    // but a full batch still wakes a worker.
     std::list<CItemPtr> lstTaken;
-    m_ptrQueue->Take(lstTaken, 5);
-    AddItems(2, 1);
-    EXPECT_FALSE(EventWasSet());
-    AddItems(3, 4);
-    EXPECT_TRUE(EventWasSet());
+    {
+        CSolrItemQueue::CLingerWatch watch(*m_ptrQueue);
+        // Nothing queued: nothing to watch.
+        EXPECT_EQ(TQ_INFINITE, watch.LeftMs(5));
+        EXPECT_FALSE(watch.IsWatching());
 
-    // A ready batch ends the watch: the next item to start an empty queue wakes a worker again.
-    EXPECT_EQ(0u, m_ptrQueue->WatchLinger(5, bWatching));
-    EXPECT_FALSE(bWatching);
+        AddItems(0, 2);
+        EXPECT_TRUE(EventWasSet());
+        EXPECT_GT(watch.LeftMs(5), 0u);
+        EXPECT_TRUE(watch.IsWatching());
+        EXPECT_EQ(1, m_ptrQueue->GetLingerWatchersForTest());
+        // Asking again while the batch is still partial keeps one watch, not two.
+        watch.LeftMs(5);
+        EXPECT_EQ(1, m_ptrQueue->GetLingerWatchersForTest());
+
+        // Another worker takes the queued items; the next item finds the watcher and wakes
+        // nobody, but a full batch still wakes a worker.
+        m_ptrQueue->Take(lstTaken, 5);
+        AddItems(2, 1);
+        EXPECT_FALSE(EventWasSet());
+        AddItems(3, 4);
+        EXPECT_TRUE(EventWasSet());
+
+        // A ready batch ends the watch: the next item to start an empty queue wakes a worker
+        // again.
+        EXPECT_EQ(0u, watch.LeftMs(5));
+        EXPECT_FALSE(watch.IsWatching());
+        EXPECT_EQ(0, m_ptrQueue->GetLingerWatchersForTest());
+        m_ptrQueue->Take(lstTaken, 5);
+        AddItems(7, 1);
+        EXPECT_TRUE(EventWasSet());
+
+        // Watching again, until the wait ends for another reason (a stop) below.
+        EXPECT_GT(watch.LeftMs(5), 0u);
+        EXPECT_TRUE(watch.IsWatching());
+    }
+    // The watch ended with the wait.
     EXPECT_EQ(0, m_ptrQueue->GetLingerWatchersForTest());
-    m_ptrQueue->Take(lstTaken, 5);
-    AddItems(7, 1);
-    EXPECT_TRUE(EventWasSet());
-
-    // A watch ended for another reason (a stop) counts as ended too.
-    EXPECT_GT(m_ptrQueue->WatchLinger(5, bWatching), 0u);
-    m_ptrQueue->EndLingerWatch(bWatching);
-    EXPECT_FALSE(bWatching);
     m_ptrQueue->Take(lstTaken, 5);
     AddItems(8, 1);
     EXPECT_TRUE(EventWasSet());
-    EXPECT_EQ(0, m_ptrQueue->GetLingerWatchersForTest());
 }
 
 TEST_F(SolrItemQueueTest, APartialBatchIsHeldBackUntilItFillsAndABatchNeverExceedsTheLimit) {
