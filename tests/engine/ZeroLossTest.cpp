@@ -272,6 +272,10 @@ TEST_F(ZeroLossTest, EveryPathOutOfABatchEndsInTheEngineOrTheFailuresFile) {
             auto ptrTransmitter = MakeTransmitter(c.bContentPush);
             ptrTransmitter->Options().SetSubClientDir(dir.Path());
             ASSERT_FALSE(ptrTransmitter->Start().IsError());
+            // An hour-long linger: every batch is full until the end of the job flushes the
+            // rest, so which items share a batch with a faulty one never depends on how fast
+            // the job runs (a busy machine would otherwise send a lingered batch of one).
+            ptrTransmitter->State().Queue().SetLingerForTest(3600u * 1000u);
             for (int i = 0; i < nItems; ++i) {
                 if (i == nItems / 2) {
                     c.fnMiddle(*ptrTransmitter, *this);
