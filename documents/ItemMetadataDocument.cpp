@@ -2,7 +2,6 @@
 // permission or owner change), written field by field through CreateField in the form the sender
 // gives.
 #include <cerrno>
-#include <charconv>
 #include <cinttypes>
 #include <cstring>
 #include <string_view>
@@ -50,21 +49,6 @@ std::string CalendarText(const CTimeStamp &stamp) {
     return CCalendarTime(stamp).AsString(BCalendarTimeOutputFormat::ZONE_LOCAL |
                                          BCalendarTimeOutputFormat::FORMAT_ISO8601);
 }
-
-// A number in decimal, as "%llu" or "%lld" writes it, held on the stack.
-class CNumberText {
-public:
-    template <typename TNumber> explicit CNumberText(TNumber value) {
-        m_pEnd = std::to_chars(m_achText, m_achText + sizeof(m_achText), value).ptr;
-    }
-    std::string_view View() const {
-        return std::string_view(m_achText, static_cast<size_t>(m_pEnd - m_achText));
-    }
-
-private:
-    char m_achText[24]; // a 64-bit number with its sign
-    char *m_pEnd;
-};
 
 std::string UnsignedText(unsigned long long ullValue) {
     return std::string(CNumberText(ullValue).View());

@@ -1,13 +1,16 @@
-// Byte-string and "/"-path helpers of the framework (FXString, FXPath) and the bounded copy of
-// zero-terminated strings into fixed-size fields.
+// Byte-string and "/"-path helpers of the framework (FXString, FXPath), the bounded copy of
+// zero-terminated strings into fixed-size fields and a number's decimal text on the stack
+// (CNumberText).
 //
 // The comparisons, the trim and delimiter shortcuts and the bounded copy are inline; the rest
 // (Trim, Split, Format, Append, SplitParentPath, ...) is the platform's (platform/StringPath.cpp).
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <strings.h>
 #include <vector>
 
@@ -131,3 +134,18 @@ inline uint32_t StringCchCopyA(char *szDest, size_t cchDest, const char *szSrc) 
     *szDest = '\0';
     return nResult;
 }
+
+// A number in decimal, as "%llu" or "%lld" writes it, held on the stack.
+class CNumberText {
+public:
+    template <typename TNumber> explicit CNumberText(TNumber value) {
+        m_pEnd = std::to_chars(m_achText, m_achText + sizeof(m_achText), value).ptr;
+    }
+    std::string_view View() const {
+        return std::string_view(m_achText, static_cast<size_t>(m_pEnd - m_achText));
+    }
+
+private:
+    char m_achText[24]; // a 64-bit number with its sign
+    char *m_pEnd;
+};

@@ -4,7 +4,6 @@
 #include <openssl/evp.h>
 
 #include <cctype>
-#include <charconv>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -12,6 +11,8 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid.hpp>
 #include <boost/uuid/uuid_io.hpp>
+
+#include "foundation/StringHelpers.h"
 
 namespace {
 
@@ -101,9 +102,7 @@ void AppendNormalisedPath(std::string &strName, const std::string &strPath, bool
 }
 
 void AppendLength(std::string &strName, size_t nLength) {
-    char achLength[24];
-    const char *pEnd = std::to_chars(achLength, achLength + sizeof(achLength), nLength).ptr;
-    strName.append(achLength, static_cast<size_t>(pEnd - achLength));
+    strName += CNumberText(nLength).View();
     strName += ':';
 }
 
@@ -112,12 +111,6 @@ void AppendLength(std::string &strName, size_t nLength) {
 void AppendPart(std::string &strName, std::string_view svPart) {
     AppendLength(strName, svPart.size());
     strName.append(svPart.data(), svPart.size());
-}
-
-template <typename TNumber> void AppendNumberPart(std::string &strName, TNumber value) {
-    char achNumber[24];
-    const char *pEnd = std::to_chars(achNumber, achNumber + sizeof(achNumber), value).ptr;
-    AppendPart(strName, std::string_view(achNumber, static_cast<size_t>(pEnd - achNumber)));
 }
 
 // The text an identifier is made from, kept per thread so that making one allocates nothing
@@ -156,10 +149,10 @@ CKyError GetVersionGuid(const std::string &strPath, const std::string &strAppGui
     AppendLength(strName, NormalisedLength(strPath, chDelimiter));
     AppendNormalisedPath(strName, strPath, bIgnoreCase, chDelimiter);
     AppendPart(strName, strAppGuid);
-    AppendNumberPart(strName, llModificationTime);
-    AppendNumberPart(strName, llChangeTime);
-    AppendNumberPart(strName, ullSize);
-    AppendNumberPart(strName, nFlags);
+    AppendPart(strName, CNumberText(llModificationTime).View());
+    AppendPart(strName, CNumberText(llChangeTime).View());
+    AppendPart(strName, CNumberText(ullSize).View());
+    AppendPart(strName, CNumberText(nFlags).View());
     strGuid = NameBasedGuid(kVersionNamespace, strName);
     return CKyError::Success();
 }
