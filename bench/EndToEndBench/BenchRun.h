@@ -2,6 +2,7 @@
 // process readings (CPU time, peak RSS) both sides are measured with.
 #pragma once
 
+#include <pthread.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -10,6 +11,10 @@
 namespace idxbench {
 
 typedef std::chrono::steady_clock Clock;
+
+// The client name the transmitter is given, which its workers send as their User-Agent, as the
+// replays do.
+const char *const kClientName = "bench-client";
 
 // The defaults are the library's: 15 workers, batches of at most 20 items.
 struct BenchConfig {
@@ -53,5 +58,27 @@ inline long PeakRssKb() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
+
+// Names the calling thread while it lives (at most 15 characters), so that a profile of a run
+// (perf report --sort comm) tells the phases apart; a thread started meanwhile takes the name.
+class ThreadName {
+public:
+    explicit ThreadName(const char *szName) {
+        if (pthread_getname_np(pthread_self(), m_szOld, sizeof(m_szOld)) != 0) {
+            m_szOld[0] = '\0';
+        }
+        pthread_setname_np(pthread_self(), szName);
+    }
+    ~ThreadName() {
+        if (m_szOld[0]) {
+            pthread_setname_np(pthread_self(), m_szOld);
+        }
+    }
+    ThreadName(const ThreadName &) = delete;
+    ThreadName &operator=(const ThreadName &) = delete;
+
+private:
+    char m_szOld[16];
+};
 
 } // namespace idxbench

@@ -84,8 +84,8 @@ CBagPtr MakeOptionsBag(const NullEngine &engine, const std::string &strSubClient
     ptrBag->Write(BagId::idAuditSolrUrl, engine.AuditUrl());
     ptrBag->Write(BagId::idCompleteSolrExtractUrl, engine.ExtractUrl());
     ptrBag->Write(BagId::idSubClientDir, strSubClient);
-    ptrBag->Write(BagId::idClientName, std::string("bench-client"));
-    ptrBag->Write(BagId::idSolrClientName, std::string("bench-client"));
+    ptrBag->Write(BagId::idClientName, std::string(kClientName));
+    ptrBag->Write(BagId::idSolrClientName, std::string(kClientName));
     ptrBag->Write(BagId::idAppId, uint32_t(17));
     ptrBag->Write(BagId::idAppGUID, std::string("6f1d2c9e-0d1b-4a57-9c55-1f5e1a0b7c42"));
     ptrBag->Write(BagId::idJobId, 4242LL);
@@ -130,6 +130,8 @@ LibraryResult RunLibrary(const BenchConfig &config, const CBagPtr &ptrBag,
                     error.AsString().c_str());
             return result;
         }
+        // Named after Start, so that the workers it started keep the process's name.
+        ThreadName name("job-thread");
         for (long long i = 0; i < config.llItems; ++i) {
             // An item selected for access goes out as metadata only.
             error = transmitter.BuildAndAddToQueue(FilePath(strTree, i), 2, i * 100, false,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -16,6 +17,8 @@
 
 #include "bench/EndToEndBench/TreeMaker.h"
 #include "engine/SolrTransmitterThread.h"
+#include "foundation/Crc32.h"
+#include "platform/TQLibCurl.h"
 #include "tests/support/documents/DocumentTestSupport.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -110,17 +113,102 @@ bool BuildBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::s
         strBody += "</doc>";
         if (++llInBatch == vecOrder[nBatch]) {
             ++nBatch;
-            llInBatch = 0;
             strBody += "</add>";
-            vecRequests.push_back({strUrl, "text/xml", std::move(strBody), std::string()});
+            vecRequests.push_back(
+                {strUrl, "text/xml", std::move(strBody), std::string(), llInBatch});
+            llInBatch = 0;
             strBody.clear();
         }
     }
     return true;
 }
 
+namespace {
+
+// Thread t takes requests t, t + threads, ...
+class RoundRobinDealer : public RequestDealer {
+public:
+    RoundRobinDealer(size_t nThreads, size_t nRequests)
+        : m_nThreads(nThreads), m_nRequests(nRequests), m_vecNext(nThreads) {
+        for (size_t t = 0; t < nThreads; ++t) {
+            m_vecNext[t] = t;
+        }
+    }
+
+    bool Next(size_t nThread, size_t &nRequest) override {
+        // Each thread reads and writes only its own slot.
+        nRequest = m_vecNext[nThread];
+        m_vecNext[nThread] += m_nThreads;
+        return nRequest < m_nRequests;
+    }
+
+private:
+    size_t m_nThreads;
+    size_t m_nRequests;
+    std::vector<size_t> m_vecNext;
+};
+
+size_t KeepAnswer(char *pData, size_t nSize, size_t nCount, void *pContext) {
+    static_cast<std::string *>(pContext)->append(pData, nSize * nCount);
+    return nSize * nCount;
+}
+
+// The engine worker's cancel check: called as often as the library's, it never cancels here.
+int NeverCancel(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return 0;
+}
+
+// The options the library's engine worker gives its handle (its HTTP client's set-up with
+// keep-alive probes and compressed answers, no signals, its client name as User-Agent, a
+// progress callback for its cancel check, no redirects), so that libcurl does the same work per
+// request on both sides. The answer is appended to strAnswer.
+bool SetUpLikeTheLibrary(CURL *pCurl, std::string &strAnswer, char *szError) {
+    return curl_easy_setopt(pCurl, CURLOPT_ERRORBUFFER, szError) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_WRITEFUNCTION, &KeepAnswer) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &strAnswer) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1") == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_CONNECTTIMEOUT_MS,
+                            TQLibCurl::kDefaultConnectTimeoutMs) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_LOW_SPEED_TIME, TQLibCurl::kDefaultStallSeconds) ==
+               CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_MAXREDIRS, 5L) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_TCP_KEEPALIVE, 1L) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_ACCEPT_ENCODING, "") == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_USERAGENT, kClientName) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_XFERINFOFUNCTION, &NeverCancel) == CURLE_OK &&
+           curl_easy_setopt(pCurl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+}
+
+// SHA-512 of a body with the library's hash, in slices that its int length can take.
+bool HashBody(TqcSHA512 &sha, const std::string &strBody) {
+    const size_t kSlice = 1024 * 1024 * 1024;
+    for (size_t nDone = 0; nDone < strBody.size(); nDone += kSlice) {
+        sha.addData(strBody.data() + nDone,
+                    static_cast<int>(std::min(kSlice, strBody.size() - nDone)));
+    }
+    unsigned char abDigest[64];
+    sha.finish(abDigest, sizeof(abDigest));
+    return sha.getLength() == static_cast<int>(sizeof(abDigest));
+}
+
+} // namespace
+
 ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
-                       const std::vector<ReplayRequest> &vecRequests) {
+                       const std::vector<ReplayRequest> &vecRequests, const char *szThreadName,
+                       EBodyWork eWork) {
+    RoundRobinDealer dealer(static_cast<size_t>(config.nWorkers), vecRequests.size());
+    return PostRequests(config, strPingUrl, vecRequests, szThreadName, eWork, dealer, [] {});
+}
+
+ReplayResult PostRequests(const BenchConfig &config, const std::string &strPingUrl,
+                          const std::vector<ReplayRequest> &vecRequests, const char *szThreadName,
+                          EBodyWork eWork, RequestDealer &dealer,
+                          const std::function<void()> &fnFeed) {
     ReplayResult result;
     std::atomic<long long> llFailed(0);
     std::mutex lockStart;
@@ -136,20 +224,14 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
         std::map<std::string, curl_slist *> mapHeaders;
         std::string strContent;
         std::string strAnswer;
-        if (pCurl) {
-            curl_easy_setopt(pCurl, CURLOPT_USERAGENT, "bench-client");
-            curl_easy_setopt(pCurl, CURLOPT_NOPROXY, "127.0.0.1");
-            curl_easy_setopt(pCurl, CURLOPT_NOSIGNAL, 1L);
-            curl_easy_setopt(pCurl, CURLOPT_TIMEOUT, 60L);
-            curl_easy_setopt(
-                pCurl, CURLOPT_WRITEFUNCTION,
-                +[](char *pData, size_t nSize, size_t nCount, void *pContext) {
-                    static_cast<std::string *>(pContext)->append(pData, nSize * nCount);
-                    return nSize * nCount;
-                });
-            curl_easy_setopt(pCurl, CURLOPT_WRITEDATA, &strAnswer);
+        char szError[CURL_ERROR_SIZE] = "";
+        TqcSHA512 sha;
+        if (pCurl && SetUpLikeTheLibrary(pCurl, strAnswer, szError)) {
             curl_easy_setopt(pCurl, CURLOPT_URL, strPingUrl.c_str());
             curl_easy_perform(pCurl);
+        } else if (pCurl) {
+            curl_easy_cleanup(pCurl);
+            pCurl = nullptr;
         }
         {
             std::unique_lock<std::mutex> guard(lockStart);
@@ -157,13 +239,13 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
             cvStart.notify_all();
             cvStart.wait(guard, [&] { return bGo; });
         }
-        if (!pCurl) {
-            llFailed += 1;
-            return;
-        }
-        const size_t nThreads = static_cast<size_t>(config.nWorkers);
-        for (size_t i = nThread; i < vecRequests.size(); i += nThreads) {
-            const ReplayRequest &request = vecRequests[i];
+        size_t nRequest = 0;
+        while (dealer.Next(nThread, nRequest)) {
+            if (!pCurl) {
+                llFailed += 1;
+                continue;
+            }
+            const ReplayRequest &request = vecRequests[nRequest];
             strAnswer.clear();
             curl_slist *&pHeaders = mapHeaders[request.strContentType];
             if (!pHeaders) {
@@ -179,6 +261,10 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
                     continue;
                 }
                 pBody = &strContent;
+            }
+            if (eWork == EBodyWork::eHashFirst && !HashBody(sha, *pBody)) {
+                llFailed += 1;
+                continue;
             }
             curl_easy_setopt(pCurl, CURLOPT_HTTPHEADER, pHeaders);
             curl_easy_setopt(pCurl, CURLOPT_URL, request.strUrl.c_str());
@@ -196,12 +282,17 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
         for (auto &entry : mapHeaders) {
             curl_slist_free_all(entry.second);
         }
-        curl_easy_cleanup(pCurl);
+        if (pCurl) {
+            curl_easy_cleanup(pCurl);
+        }
     };
 
     std::vector<std::thread> vecThreads;
-    for (int t = 0; t < config.nWorkers; ++t) {
-        vecThreads.emplace_back(fnThread, static_cast<size_t>(t));
+    {
+        ThreadName name(szThreadName);
+        for (int t = 0; t < config.nWorkers; ++t) {
+            vecThreads.emplace_back(fnThread, static_cast<size_t>(t));
+        }
     }
     {
         std::unique_lock<std::mutex> guard(lockStart);
@@ -211,6 +302,7 @@ ReplayResult RunReplay(const BenchConfig &config, const std::string &strPingUrl,
         bGo = true;
     }
     cvStart.notify_all();
+    fnFeed();
     for (std::thread &thread : vecThreads) {
         thread.join();
     }

@@ -1,6 +1,8 @@
 // What the end-to-end benchmark prints once it has measured: the library's figures, each
-// replay's, the ratios of the two sides and the PASS or WARN line of each target. A WARN says a
-// target was missed or that the figures cannot be compared; it does not change the exit status.
+// replay's and floor's, the ratios of the two sides and the PASS or FAIL line of each target
+// (the value beside the target). The ratios against the plain replays are information only; the
+// targets are set against the floors, which do the work every item needs. A WARN says that the
+// figures cannot be compared. Neither changes the exit status.
 #pragma once
 
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "bench/EndToEndBench/BenchRun.h"
 #include "bench/EndToEndBench/LibraryRun.h"
+#include "bench/EndToEndBench/LookupFloor.h"
 #include "bench/EndToEndBench/NullEngine.h"
 #include "bench/EndToEndBench/ReplayClient.h"
 
@@ -22,14 +25,18 @@ void ReportRun(const BenchConfig &config, const NullEngine &engine);
 void ReportLibrary(const BenchConfig &config, const LibraryResult &library,
                    const std::vector<RecordedRequest> &vecRecorded, long long llOverflows);
 
-// Both replays of a metadata run, the ratios of the library to each, and the targets.
+// Both replays and the lookup floor of a metadata run, the ratios of the library to each, and
+// the targets: throughput against the floor, the workers' CPU against the full-batch replay's,
+// the job thread's CPU beyond the floor's lookup thread.
 void ReportReplays(const BenchConfig &config, const LibraryResult &library,
                    const std::vector<ReplayRequest> &vecExact, const ReplayResult &exact,
-                   const std::vector<ReplayRequest> &vecFull, const ReplayResult &full);
+                   const std::vector<ReplayRequest> &vecFull, const ReplayResult &full,
+                   const FloorResult &floor);
 
-// Content push of the files against the replay of the same extract requests.
+// Content push of the files against the replay of the same extract requests (information) and
+// against the hashing replay, which takes each body's SHA-512 before it posts it (the target).
 void ReportContent(const BenchConfig &config, const LibraryResult &library, size_t nExtractRequests,
-                   const ReplayResult &replay);
+                   const ReplayResult &replay, const ReplayResult &hashing);
 
 // Hashing speed: the hash alone over llBytes in memory (information), and the library's time
 // from Start to the first bytes of the extract request of one file of llBytes (the target).
