@@ -89,8 +89,9 @@ private:
     CKyError StartUp(ApplicationIdPtr ptrApplicationId, const std::string &strSubclientDir,
                      TQJobCtrlClient *pJobCtrlClient, TQBkpJobClient *pBkpJobClient, bool bUseCache,
                      bool bSaveCache);
+    // Fills every setting of the record except the three the job itself gives (scan phase,
+    // failure logging, subclient folder), which start-up sets on both paths.
     CKyError ResolveFromManagementServer(TQClient &client, Subclient &subclient,
-                                         const std::string &strSubclientDir,
                                          const std::string &strMonitorDir,
                                          FSSolrTransmitterConfigCacheParams &params);
 

@@ -3,6 +3,7 @@
 // file instead of the management server.
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@
 #include "tests/support/StartupTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
+#include "tests/support/logwriter/LogWriterTestSupport.h"
+#include "transmitter/SolrTransmitter.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
 namespace {
@@ -150,6 +154,12 @@ std::string AnyText(const boost::any &value) {
 
 bool HasText(const CKyError &error, const std::string &strText) {
     return error.AsString().find(strText) != std::string::npos;
+}
+
+// The lines of a failures file, in any order: which worker lists its batch first is not fixed.
+std::multiset<std::string> LinesOf(const std::string &strPath) {
+    const std::vector<std::string> vecLines = idxtest::FileLines(strPath);
+    return std::multiset<std::string>(vecLines.begin(), vecLines.end());
 }
 
 TEST(SolrTransmitterConfigCacheTest, SavedRecordReadsBackWholeFromTheFilesLayout) {
@@ -300,8 +310,9 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
     EXPECT_EQ(saved.m_strMonitorJobResultsDirFirst, saved.m_strMonitorJobResultsDir);
 
     // The backup phase of the same job, in another folder that holds a copy of the file: the
-    // cached settings win over what the job sets now, except the push-only-metadata value,
-    // worked out from the job's current scan phase.
+    // cached settings stand for what the management server and the platform settings gave; the
+    // job's own phase, failure-logging switch and folder are the job's now, and the
+    // push-only-metadata value is worked out from its phase.
     idxtest::TempDir other;
     other.WriteFile("FSSolrTransmitter_config.tqf",
                     idxtest::ReadWholeFile(m_dir / "FSSolrTransmitter_config.tqf"));
@@ -317,8 +328,13 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
     EXPECT_EQ(capture.Count("Solr engine is up and running"), 1u);
     EXPECT_FALSE(capture.Contains("InitializeFromCache failed"));
 
-    // Every value as the first start-up wrote it, the subclient folder, the scan phase and the
-    // failure-logging switch included; only push-only-metadata follows the backup phase.
+    // Every value as the first start-up wrote it, except the four that follow the job now.
+    const std::map<std::string, std::pair<std::string, std::string>> mapJobsOwn = {
+        {BagId::idPushOnlyMetaData, {"bool true", "bool false"}},
+        {BagId::idIsScanPhase, {"bool true", "bool false"}},
+        {BagId::idIsDisableFailureLogging, {"bool false", "bool true"}},
+        {BagId::idSubClientDir, {"text " + m_dir.Path(), "text " + other.Path()}},
+    };
     const CBag &bag = *init.Bag();
     ASSERT_EQ(bag.Keys(), ptrSavedBag->Keys());
     for (const std::string &strKey : ptrSavedBag->Keys()) {
@@ -326,22 +342,79 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
         boost::any first;
         bag.ReadAny(strKey, cached);
         ptrSavedBag->ReadAny(strKey, first);
-        if (strKey == BagId::idPushOnlyMetaData) {
-            EXPECT_EQ(AnyText(first), "bool true");
-            EXPECT_EQ(AnyText(cached), "bool false");
+        const auto itOwn = mapJobsOwn.find(strKey);
+        if (itOwn != mapJobsOwn.end()) {
+            EXPECT_EQ(AnyText(first), itOwn->second.first) << strKey;
+            EXPECT_EQ(AnyText(cached), itOwn->second.second) << strKey;
         } else {
             EXPECT_EQ(AnyText(cached), AnyText(first)) << strKey;
         }
     }
-    boost::any value;
-    bag.ReadAny(BagId::idSubClientDir, value);
-    EXPECT_EQ(AnyText(value), "text " + m_dir.Path());
-    bag.ReadAny(BagId::idIsDisableFailureLogging, value);
-    EXPECT_EQ(AnyText(value), "bool false");
     EXPECT_TRUE(init.IfCollectOwnerInfo());
     EXPECT_TRUE(init.IfCollectSecurityInfo());
     EXPECT_FALSE(init.IfPushOnlyMetaData());
     EXPECT_TRUE(init.GetIncludeFilterSet().empty());
+}
+
+// A job saves the cache in its scan phase and starts its backup phase from it, in the same
+// folder: each phase keeps its own failures list, and the backup phase's documents carry the
+// collect fields that its restart position is read from.
+// A job saves the cache in its scan phase and starts its backup phase from it, in the same
+// folder: each phase keeps its own failures list, and the backup phase's documents carry the
+// collect fields that its restart position is read from.
+TEST_F(SolrTransmitterStartUpCacheTest, BackupPhaseStartedFromTheScanPhasesCacheKeepsItsOwnPhase) {
+    idxtest::TempDir tree;
+    const std::string strScanA = tree.WriteFile("scan-a.txt", "a");
+    const std::string strScanB = tree.WriteFile("scan-b.txt", "b");
+    const std::string strRefused = tree.WriteFile("refused.txt", "c");
+    const std::string strFirst = tree.WriteFile("first.txt", "d");
+    const std::string strSecond = tree.WriteFile("second.txt", "e");
+
+    // The scan phase: the engine refuses every batch, so both items are listed.
+    m_engine.FailNext(idxtest::EngineRoute::Update, 1000, 400);
+    {
+        idxtest::ProbeSolrTransmitterInit init;
+        init.SetIsScanPhase(true);
+        ASSERT_FALSE(Initialize(init, m_dir.Path(), false, true).IsError());
+        CSolrTransmitterPtr ptrTransmitter = init.GetSolrTransmitterInstance();
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strScanA, 1, 10, false, false).IsError());
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strScanB, 1, 20, false, false).IsError());
+        ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+        EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 2);
+    }
+    const std::multiset<std::string> setScanList = {strScanA, strScanB};
+    ASSERT_EQ(LinesOf(m_dir / "SolrScanFailures.tqf"), setScanList);
+    EXPECT_TRUE(m_engine.Documents().empty());
+    m_engine.ClearScripts();
+
+    // The backup phase, from the cache; an earlier attempt of it left one line.
+    m_dir.WriteFile("SolrBackupFailures.tqf", "/earlier/attempt.txt\n");
+    m_engine.FailNext(idxtest::EngineRoute::Update, 1, 400);
+    idxtest::ProbeSolrTransmitterInit init;
+    init.SetIsScanPhase(false);
+    ASSERT_FALSE(Initialize(init, m_dir.Path(), true, false).IsError());
+    EXPECT_EQ(m_server.Calls().size(), 1u);
+    CSolrTransmitterPtr ptrTransmitter = init.GetSolrTransmitterInstance();
+    // The earlier attempt's line counts; the refused item is alone in its batch.
+    EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 1);
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strRefused, 2, 30, false, false).IsError());
+    ASSERT_TRUE(
+        idxtest::WaitUntil([&] { return ptrTransmitter->GetFailedItemCount() == 2; }, 60000));
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strFirst, 2, 40, false, false).IsError());
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strSecond, 3, 50, false, false).IsError());
+    ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+
+    EXPECT_EQ(LinesOf(m_dir / "SolrScanFailures.tqf"), setScanList);
+    EXPECT_EQ(LinesOf(m_dir / "SolrBackupFailures.tqf"),
+              (std::multiset<std::string>{"/earlier/attempt.txt", strRefused}));
+    std::map<std::string, std::pair<std::string, std::string>> mapCollect;
+    for (const auto &entry : m_engine.Documents()) {
+        const idxtest::EngineDocument &document = entry.second;
+        mapCollect[document.Value("FileName")] = {document.Value("CollectId"),
+                                                  document.Value("CollectOffset")};
+    }
+    EXPECT_EQ(mapCollect, (std::map<std::string, std::pair<std::string, std::string>>{
+                              {"first.txt", {"2", "40"}}, {"second.txt", {"3", "50"}}}));
 }
 
 TEST_F(SolrTransmitterStartUpCacheTest, UnreadableCacheFallsBackToTheManagementServer) {
