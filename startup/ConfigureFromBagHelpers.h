@@ -15,6 +15,8 @@
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
 #include "platform/LogWriter.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
+#include "transmitter/TransmitterOptions.h"
 
 // After a typed read of szKey failed: a key that is there holds a value of another type than
 // szAsked. The job meant to set it, yet the record keeps its default, so the log says so; an
@@ -64,4 +66,16 @@ CKyError ReadBagAny(const CBag &bag, const char *szKey, TSetter fnSetter) {
     }
     fnSetter(*pValue);
     return CKyError::Success();
+}
+
+// A collect-file count from a bag (szSource says which: "Option", "Scanner value"): outside 0 to
+// CTransmitterOptions::kMaxCollectFileIdLimit it is error 87 naming the key and the value.
+inline CKyError CheckMaxCollectFileId(const char *szSource, long long llValue) {
+    if (llValue >= 0 && llValue <= CTransmitterOptions::kMaxCollectFileIdLimit) {
+        return CKyError::Success();
+    }
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                   "%s [%s] of %lld is outside 0 to %lld", szSource,
+                                   SXTransmitterConfigurationBagId::idMaxCollectFileID, llValue,
+                                   CTransmitterOptions::kMaxCollectFileIdLimit);
 }

@@ -593,6 +593,41 @@ TEST_F(ConfigureFromBagTest, IndexLogTranslationLogsTheVMNameAndCollectFileLimit
     EXPECT_EQ(1u, capture.CountAtLevel("max Collect-File-ID : 8", 0));
 }
 
+// Each worker and the commit cycle keep 8 bytes per collect file: a negative count (which would
+// wrap to 4294967295) or one above 1048576 is refused, naming the key, before anything is made.
+TEST_F(ConfigureFromBagTest, CollectFileLimitOutsideItsBoundIsInvalidParameterNamingTheKey) {
+    const struct {
+        boost::any value;
+        bool bTaken;
+        unsigned int nTaken;
+    } cases[] = {
+        {uint32_t(0), true, 0},
+        {uint32_t(1048576), true, 1048576},
+        {int64_t(1048576), true, 1048576},
+        {int32_t(-1), false, 0},
+        {int64_t(-1), false, 0},
+        {uint32_t(4294967295u), false, 0},
+        {uint32_t(1048577), false, 0},
+        {uint32_t(33554432), false, 0},
+        {int64_t(1) << 32, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(CBag::TypeName(c.value));
+        Translation t(eIDX_Transmitter_LiveCrawl);
+        t.ptrBag->WriteAny(BagId::idMaxCollectFileID, c.value);
+        CKyError error = t.state.ConfigureFromBag();
+        if (c.bTaken) {
+            ASSERT_FALSE(error.IsError()) << error.AsString();
+            EXPECT_EQ(c.nTaken, t.Options().GetMaxCollectFileID());
+        } else {
+            EXPECT_TRUE(IsWin32(error, 87)) << error.AsString();
+            EXPECT_NE(std::string::npos, error.AsString().find("Option [MaxCollectFileID] of "))
+                << error.AsString();
+            EXPECT_EQ(0u, t.Options().GetMaxCollectFileID());
+        }
+    }
+}
+
 TEST_F(ConfigureFromBagTest, IndexLogTranslationOfTheWrongMountPathTypeIsInvalidParameter) {
     Translation t(eIDX_Transmitter_VSA);
     t.ptrBag->Write(BagId::idVMMountPaths, std::string("/mnt/a=D:"));
