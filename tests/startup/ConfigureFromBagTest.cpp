@@ -441,28 +441,36 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderAnUntypedKeyIsInvalidParameterNamingT
     }
 }
 
-// The job meant to set these: the default stays, and the log says which key was not taken.
-TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsLogged) {
+// The job meant to set these: the default stays, and an error line says which key was not
+// taken, what it held and what it should hold.
+TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorLine) {
     const struct {
         eIDX_Transmitter_Type eType;
         const char *szKey;
         boost::any value;
         const char *szFound;
+        const char *szAsked; // nullptr: not checked
         std::function<bool(CTransmitterOptions &)> fnDefaultKept;
     } cases[] = {
-        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32",
+        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool",
          [](CTransmitterOptions &o) { return o.IsScanPhase(); }},
         {eIDX_Transmitter_Solr, BagId::idIsVMContentIndexing, std::string("true"), "std::string",
-         [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
-        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string",
+         "bool", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
+        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32",
+        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string",
          [](CTransmitterOptions &o) { return o.GetSubClientDir().empty(); }},
         {eIDX_Transmitter_Solr, BagId::idAbortEvent, std::string("not an event"), "std::string",
-         [](CTransmitterOptions &o) { return !o.IsAborted(); }},
-        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string",
+         nullptr, [](CTransmitterOptions &o) { return !o.IsAborted(); }},
+        {eIDX_Transmitter_Solr, BagId::idMaxItemsPerTransaction, std::string("250"), "std::string",
+         "int32",
+         [](CTransmitterOptions &o) {
+             return o.GetMaxItemsPerTransaction() ==
+                    CTransmitterOptions().GetMaxItemsPerTransaction();
+         }},
+        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double",
+        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64",
          [](CTransmitterOptions &o) { return o.GetMaxCollectFileID() == 0; }},
     };
     for (const auto &c : cases) {
@@ -473,9 +481,10 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsLogged) 
         idxtest::LogCapture capture(0);
         ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_TRUE(c.fnDefaultKept(t.Options()));
-        EXPECT_EQ(1u, capture.CountAtLevel(std::string("Option [") + c.szKey +
-                                               "] holds a value of type [" + c.szFound + "]",
-                                           0));
+        const std::string strLine =
+            std::string("Option [") + c.szKey + "] holds a value of type [" + c.szFound + "]" +
+            (c.szAsked ? std::string(", not [") + c.szAsked + "]; its default is kept" : "");
+        EXPECT_EQ(1u, capture.CountAtLevel(strLine, -1)) << strLine;
     }
 
     // An integer of another width is read as it is, and an absent key is no news.
