@@ -47,6 +47,17 @@ uint64_t BytesLeft(FILE *pFile) {
     return static_cast<uint64_t>(status.st_size - nPosition);
 }
 
+// A step of the save that a system call failed (nErrNo, on the new file szTemporary): the error
+// carries szMessage, a format naming the cache file, and is logged as the save's failure.
+CKyError SaveStepFailed(int nErrNo, const char *szTemporary, const char *szMessage,
+                        const std::string &strCacheFile) {
+    CKyError error = FXErrorUtil::ErrorErrNo(FXLOC, nErrNo, "%s", szTemporary);
+    error.Push(FXLOC, szMessage, strCacheFile.c_str());
+    IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
+                  error.AsString().c_str());
+    return error;
+}
+
 } // namespace
 
 Params::~FSSolrTransmitterConfigCacheParams() {}
@@ -227,12 +238,9 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
         std::string strTemporary = strCacheFile + ".XXXXXX";
         const int nHandle = mkstemp(&strTemporary[0]);
         if (nHandle < 0) {
-            CKyError error = FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", "mkstemp failed");
-            error.Push(FXLOC, "Unable to create fssolrtransmitter config file:%s.",
-                       strCacheFile.c_str());
-            IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
-                          error.AsString().c_str());
-            return error;
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to create fssolrtransmitter config file:%s.",
+                                  strCacheFile);
         }
         auto_handle created;
         created.reset(nHandle);
@@ -249,12 +257,8 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
 
         FILE *pFile = nullptr;
         if (fchmod(nHandle, 0644) != 0 || (pFile = fdopen(nHandle, "wb")) == nullptr) {
-            CKyError error = FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strTemporary.c_str());
-            error.Push(FXLOC, "Unable to open fssolrtransmitter config file:%s",
-                       strCacheFile.c_str());
-            IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
-                          error.AsString().c_str());
-            return error;
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to open fssolrtransmitter config file:%s", strCacheFile);
         }
         created.__set(-1);
         auto_fileptr file;
@@ -295,12 +299,9 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
         }
 
         if (rename(strTemporary.c_str(), strCacheFile.c_str()) != 0) {
-            CKyError error = FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strTemporary.c_str());
-            error.Push(FXLOC, "Unable to replace fssolrtransmitter config file:%s",
-                       strCacheFile.c_str());
-            IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
-                          error.AsString().c_str());
-            return error;
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to replace fssolrtransmitter config file:%s",
+                                  strCacheFile);
         }
         temporary.bKept = true;
         return CKyError::Success();
