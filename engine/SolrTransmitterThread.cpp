@@ -75,6 +75,30 @@ CKyError CSolrTransmitterThread::LoadTqCurlLib() {
     return CKyError::Success();
 }
 
+std::atomic<long> CSolrTransmitterThread::s_nPingIdleSecondsForTest{0};
+
+void CSolrTransmitterThread::SetPingIdleLimitForTest(long nSeconds) {
+    s_nPingIdleSecondsForTest.store(nSeconds);
+}
+
+bool CSolrTransmitterThread::PingWithIdleLimit(const std::function<bool()> &fnPing) {
+    const long nForTest = s_nPingIdleSecondsForTest.load();
+    const long nSeconds = nForTest > 0 ? nForTest : kPingIdleSeconds;
+    // Put back on every way out: the job's own requests keep the handle's long limit.
+    struct CRestoreStallLimit {
+        TQLibCurl &curl;
+        ~CRestoreStallLimit() {
+            curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME,
+                                                       TQLibCurl::kDefaultStallSeconds);
+        }
+    } restore{*m_ptrCurl};
+    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, nSeconds)) {
+        IDX_LOG_ERROR("Failed to set the ping's idle limit, error=%s",
+                      m_ptrCurl->GetLastErrorText().c_str());
+    }
+    return fnPing();
+}
+
 CKyError CSolrTransmitterThread::InitializeCurlObject() {
     if (!m_ptrCurl->TQLibCurlInit(kXmlHeaderLine, true, true, nullptr)) {
         IDX_LOG_ERROR("Failed to initialize curl object");
@@ -104,10 +128,20 @@ CKyError CSolrTransmitterThread::InitializeCurlObject() {
         m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
         IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
                 m_ptrOptions->GetSolrClientName().c_str());
-        if (!m_ptrCurl->TQLibCurlDynamiceTppmCheck(strPingUrl, m_ptrOptions->GetSolrClientName(),
-                                                   m_bUseDynamicTppm)) {
-            IDX_LOG(2, "Failed to decide if dynamictppm option must be used, proceeding further "
-                       "with direct connection");
+        std::atomic<int> &nRoute = m_ptrSolrTransmitterPrivate->m_nEngineRoute;
+        const int nDecided = nRoute.load();
+        if (nDecided >= 0) {
+            m_bUseDynamicTppm = nDecided != 0;
+        } else {
+            const bool bAnswered = PingWithIdleLimit([&] {
+                return m_ptrCurl->TQLibCurlDynamiceTppmCheck(
+                    strPingUrl, m_ptrOptions->GetSolrClientName(), m_bUseDynamicTppm);
+            });
+            if (!bAnswered) {
+                IDX_LOG(2, "Failed to decide if dynamictppm option must be used, proceeding "
+                           "further with direct connection");
+            }
+            nRoute.store(m_bUseDynamicTppm ? 1 : 0);
         }
     }
 

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <list>
 #include <set>
@@ -81,8 +82,18 @@ public:
     // Marks the HTTP client library as loaded; always succeeds.
     CKyError LoadTqCurlLib();
     // Sets the HTTP handle up: default header line, no signals, and (for engine jobs) the
-    // dynamic-TPPM check against the engine's ping URL. 774 when the handle refuses.
+    // dynamic-TPPM check against the engine's ping URL, made once per transmitter: the first
+    // worker's decision is every later worker's. 774 when the handle refuses.
     CKyError InitializeCurlObject();
+
+    // The start-up's pings (the dynamic-TPPM check, the engine ping) give up once the engine has
+    // sent no byte for this many seconds: the handle's own stall limit, meant for long content
+    // pushes and commits, would let a silent engine hold the job's start for half an hour. The
+    // job's quit flag ends them sooner, as it ends every transfer (ShouldGiveUpTransfer).
+    static constexpr long kPingIdleSeconds = 30;
+    // Replaces kPingIdleSeconds for the whole process (0 puts it back), for tests that cannot
+    // wait for it.
+    static void SetPingIdleLimitForTest(long nSeconds);
 
     // Web-service plug-in (SolrTransmitterThreadWebService.cpp). On the first call loads
     // "libTqCIWebServiceHandler.so", makes the worker's handler through "getTqCIWebServiceHandle"
@@ -375,4 +386,10 @@ protected:
 
     // Set by the first start of any worker; read and set by several starting workers at once.
     static std::atomic<bool> m_bCurlWrapperloaded;
+
+    // Runs one ping on the handle with the stall limit lowered to the ping's, and puts the
+    // handle's own limit back after it; returns what fnPing returns.
+    bool PingWithIdleLimit(const std::function<bool()> &fnPing);
+    // kPingIdleSeconds unless a test replaced it.
+    static std::atomic<long> s_nPingIdleSecondsForTest;
 };

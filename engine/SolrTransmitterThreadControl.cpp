@@ -66,7 +66,18 @@ CKyError CSolrTransmitterThread::SendCommit() {
 bool CSolrTransmitterThread::IsIdxEngineRunning() {
     // The base URL ends with "/": nothing is added between it and the handler's name.
     const std::string strUrl = m_ptrOptions->GetBaseSolrUrl() + "admin/ping";
-    CKyError error = PostItems2(strUrl, std::string(), kJsonHeaderLine);
+    // The handle is set up before the ping's idle limit is put on it: setting it up puts the
+    // handle's own limit back.
+    CKyError error;
+    if (m_strHttpHeader.empty()) {
+        error = InitializeCurlObject();
+    }
+    if (!error.IsError()) {
+        PingWithIdleLimit([&] {
+            error = PostItems2(strUrl, std::string(), kJsonHeaderLine);
+            return !error.IsError();
+        });
+    }
     if (error.IsError()) {
         IDX_LOG_ERROR("Solr ping request to server failed, URL[%s], error=%s", strUrl.c_str(),
                       error.AsString().c_str());

@@ -15,17 +15,20 @@
 #include "foundation/KyError.h"
 #include "platform/Bag.h"
 #include "platform/LogWriter.h"
+#include "transmitter/TransmitterConfigurationBagId.h"
+#include "transmitter/TransmitterOptions.h"
 
 // After a typed read of szKey failed: a key that is there holds a value of another type than
-// szAsked. The job meant to set it, yet the record keeps its default, so the log says so; an
-// absent key is the ordinary way to take the default and says nothing.
+// szAsked. The job meant to set it, yet the record keeps its default: the job does not get what
+// it asked for, which is an error to report whatever the log level; an absent key is the
+// ordinary way to take the default and says nothing.
 inline void LogWrongBagType(const CBag &bag, const char *szKey, const std::string &strAsked) {
     boost::any stored;
     if (bag.ReadAny(szKey, stored).IsError()) {
         return;
     }
-    IDX_LOG(0, "Option [%s] holds a value of type [%s], not [%s]; its default is kept", szKey,
-            CBag::TypeName(stored).c_str(), strAsked.c_str());
+    IDX_LOG_ERROR("Option [%s] holds a value of type [%s], not [%s]; its default is kept", szKey,
+                  CBag::TypeName(stored).c_str(), strAsked.c_str());
 }
 
 // Reads szKey as T; on a failed read logs a value of another type (LogWrongBagType).
@@ -64,4 +67,16 @@ CKyError ReadBagAny(const CBag &bag, const char *szKey, TSetter fnSetter) {
     }
     fnSetter(*pValue);
     return CKyError::Success();
+}
+
+// A collect-file count from a bag (szSource says which: "Option", "Scanner value"): outside 0 to
+// CTransmitterOptions::kMaxCollectFileIdLimit it is error 87 naming the key and the value.
+inline CKyError CheckMaxCollectFileId(const char *szSource, long long llValue) {
+    if (llValue >= 0 && llValue <= CTransmitterOptions::kMaxCollectFileIdLimit) {
+        return CKyError::Success();
+    }
+    return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                   "%s [%s] of %lld is outside 0 to %lld", szSource,
+                                   SXTransmitterConfigurationBagId::idMaxCollectFileID, llValue,
+                                   CTransmitterOptions::kMaxCollectFileIdLimit);
 }

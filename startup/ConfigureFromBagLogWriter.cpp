@@ -87,8 +87,15 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         }
         ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging,
                            [&](bool v) { options.SetDisableFailureLogging(v); });
-        ReadBagValue<unsigned int>(bag, BagId::idMaxCollectFileID,
-                                   [&](unsigned int v) { options.SetMaxCollectFileID(v); });
+        // Read whole, so that a negative value is not taken as a wrapped large one.
+        long long llMaxCollectFileId = 0;
+        if (ReadBagTyped(bag, BagId::idMaxCollectFileID, llMaxCollectFileId)) {
+            error = CheckMaxCollectFileId("Option", llMaxCollectFileId);
+            if (error.IsError()) {
+                return error;
+            }
+            options.SetMaxCollectFileID(static_cast<unsigned int>(llMaxCollectFileId));
+        }
         IDX_LOG(0, "max Collect-File-ID : %u", options.GetMaxCollectFileID());
         return CKyError::Success();
     } catch (const std::bad_alloc &) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/LogWriter.h"
+#include "startup/ConfigureFromBagHelpers.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
@@ -29,10 +30,17 @@ CKyError CIdxLogWriterLiveCrawlInit::InitializeTransmitterOptions(CBagPtr &ptrSc
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
-    uint32_t nMaxCollectFileId = 0;
+    // Read whole: a scanner's -1 is refused, not taken as 4294967295 collect files.
+    long long llMaxCollectFileId = 0;
     if (ptrScannerBag) {
-        ptrScannerBag->Read(SXScannerConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
+        ptrScannerBag->Read(SXScannerConfigurationBagId::idMaxCollectFileID, llMaxCollectFileId);
     }
+    error = CheckMaxCollectFileId("Scanner value", llMaxCollectFileId);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("%s", error.AsString().c_str());
+        return error;
+    }
+    const uint32_t nMaxCollectFileId = static_cast<uint32_t>(llMaxCollectFileId);
     IDX_LOG(3, "max CollectFile-ID : %u", nMaxCollectFileId);
     ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
     return CKyError::Success();

@@ -3,9 +3,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "foundation/ErrorCodes.h"
@@ -42,6 +45,17 @@ uint64_t BytesLeft(FILE *pFile) {
         return 0;
     }
     return static_cast<uint64_t>(status.st_size - nPosition);
+}
+
+// A step of the save that a system call failed (nErrNo, on the new file szTemporary): the error
+// carries szMessage, a format naming the cache file, and is logged as the save's failure.
+CKyError SaveStepFailed(int nErrNo, const char *szTemporary, const char *szMessage,
+                        const std::string &strCacheFile) {
+    CKyError error = FXErrorUtil::ErrorErrNo(FXLOC, nErrNo, "%s", szTemporary);
+    error.Push(FXLOC, szMessage, strCacheFile.c_str());
+    IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
+                  error.AsString().c_str());
+    return error;
 }
 
 } // namespace
@@ -217,30 +231,39 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
         TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
         TqCriticalSectionLock lock(&m_cacheLock);
 
-        auto_fileptr file;
-        CKyError error = FXFile::tqfopen(file, strCacheFile, "wb");
-        if (error.IsError()) {
-            auto_handle created;
-            error = FXFile::TQCreateFile(created, strCacheFile, O_RDWR | O_CREAT, 0644);
-            if (error.IsError()) {
-                error.Push(FXLOC, "Unable to create fssolrtransmitter config file:%s.",
-                           strCacheFile.c_str());
-                IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
-                              error.AsString().c_str());
-                return error;
-            }
-            created.reset(-1);
-            error = FXFile::tqfopen(file, strCacheFile, "wb");
-            if (error.IsError()) {
-                error.Push(FXLOC, "Unable to open fssolrtransmitter config file:%s",
-                           strCacheFile.c_str());
-                IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
-                              error.AsString().c_str());
-                return error;
-            }
+        // The record goes to a new file beside the cache, which then replaces the cache's name.
+        // Whatever stands at that name (a symbolic link, a pipe) is replaced, never opened: the
+        // job runs with the rights to overwrite any file a link could point at, and a pipe would
+        // hold the job for as long as nobody reads it. A reader never sees half a record.
+        std::string strTemporary = strCacheFile + ".XXXXXX";
+        const int nHandle = mkstemp(&strTemporary[0]);
+        if (nHandle < 0) {
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to create fssolrtransmitter config file:%s.",
+                                  strCacheFile);
         }
+        auto_handle created;
+        created.reset(nHandle);
+        // Removes the new file on every way out that did not give it the cache's name.
+        struct CTemporaryFile {
+            const std::string &strPath;
+            bool bKept = false;
+            ~CTemporaryFile() {
+                if (!bKept) {
+                    unlink(strPath.c_str());
+                }
+            }
+        } temporary{strTemporary};
 
-        FILE *pFile = file.get();
+        FILE *pFile = nullptr;
+        if (fchmod(nHandle, 0644) != 0 || (pFile = fdopen(nHandle, "wb")) == nullptr) {
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to open fssolrtransmitter config file:%s", strCacheFile);
+        }
+        created.__set(-1);
+        auto_fileptr file;
+        file.reset(pFile);
+
         if (!WriteValue<uint32_t>(pFile, kCacheFormatVersion)) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
                                            "Failed to write the version information to file '%s'",
@@ -263,13 +286,24 @@ CKyError CSolrTransmitterInit::SaveToCache(const std::string &strCacheFile, Para
                 "Failed to write the number of config records information to file '%s'",
                 strCacheFile.c_str());
         }
-        // A write that only fails when the stream's buffer is flushed is a short write too.
-        if ((ullLength > 0 && fwrite(buffer.GetBuffer(), 1, ullLength, pFile) != ullLength) ||
-            fflush(pFile) != 0) {
+        // A write that only fails when the stream's buffer is flushed (or the file is closed) is
+        // a short write too; the record is on disk before its name replaces the old file.
+        const bool bWritten =
+            (ullLength == 0 || fwrite(buffer.GetBuffer(), 1, ullLength, pFile) == ullLength) &&
+            fflush(pFile) == 0 && fsync(fileno(pFile)) == 0;
+        file.__set(nullptr);
+        if (fclose(pFile) != 0 || !bWritten) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
                                            "Failed to write the config information to file '%s'",
                                            strCacheFile.c_str());
         }
+
+        if (rename(strTemporary.c_str(), strCacheFile.c_str()) != 0) {
+            return SaveStepFailed(errno, strTemporary.c_str(),
+                                  "Unable to replace fssolrtransmitter config file:%s",
+                                  strCacheFile);
+        }
+        temporary.bKept = true;
         return CKyError::Success();
     } catch (...) {
         return ErrorFromCaughtException(FXLOC);
@@ -281,11 +315,32 @@ CKyError CSolrTransmitterInit::InitializeFromCache(const std::string &strCacheFi
     try {
         TQDebugFunction trace(__PRETTY_FUNCTION__, 2);
 
-        auto_fileptr file;
-        CKyError error = FXFile::tqfopen(file, strCacheFile, "r+b");
+        // Only a regular file is a cache: a symbolic link is not followed, and a pipe is opened
+        // without waiting for a writer and then refused, so that nothing but a file can hold
+        // or steer the start-up.
+        auto_handle opened;
+        CKyError error =
+            FXFile::TQCreateFile(opened, strCacheFile, O_RDWR | O_NOFOLLOW | O_NONBLOCK);
         if (error.IsError()) {
-            return error.Push(FXLOC);
+            if (FXErrorUtil::GetErrNo(error) != ELOOP) {
+                return error.Push(FXLOC);
+            }
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
+                                           "File '%s' is a symbolic link, not a regular file",
+                                           strCacheFile.c_str());
         }
+        struct stat status;
+        if (fstat(opened.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
+                                           "File '%s' is not a regular file", strCacheFile.c_str());
+        }
+        auto_fileptr file;
+        file.reset(fdopen(opened.get(), "r+b"));
+        if (file.get() == nullptr) {
+            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "Failed to open file [%s]",
+                                           strCacheFile.c_str());
+        }
+        opened.__set(-1);
         FILE *pFile = file.get();
         uint32_t nVersion = 0;
         if (!ReadValue(pFile, nVersion)) {
@@ -299,6 +354,13 @@ CKyError CSolrTransmitterInit::InitializeFromCache(const std::string &strCacheFi
                 FXLOC, EIdxError::eCacheReadWriteFailed,
                 "Failed to read the number of entries information from file  '%s'",
                 strCacheFile.c_str());
+        }
+
+        // A file that holds no record holds no settings: start-up asks the management server,
+        // as for any file it cannot read, rather than go on with an empty record.
+        if (ullRecords == 0) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eCacheReadWriteFailed,
+                                           "No config record in file '%s'", strCacheFile.c_str());
         }
 
         TqCriticalSectionLock lock(&m_cacheLock);

@@ -180,12 +180,17 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
         m_bEnableMonitoring = params.m_bEnableMonitoring;
         m_bPushOnlyMetaData = params.m_bPushOnlyMetaData;
     } else {
-        error = ResolveFromManagementServer(*pClient, *pSubclient, strSubclientDir, strMonitorDir,
-                                            params);
+        error = ResolveFromManagementServer(*pClient, *pSubclient, strMonitorDir, params);
         if (error.IsError()) {
             return error.Push(FXLOC);
         }
     }
+    // What the job says of this run wins over any record: a cache saved in the scan phase must
+    // not make the backup phase write the scan phase's failures file (emptying it), leave its
+    // own list unwritten and drop the collect fields the restart position is read from.
+    params.m_bIsScanPhase = m_bIsScanPhase;
+    params.m_bIsDisableFailureLogging = m_bDisableFailureLogging;
+    params.m_strSubClientDir = strSubclientDir;
 
     // Scan-phase decisions. The bag's push-only-metadata value is fixed here, before the
     // monitored-events job overrides what the getters report.
@@ -329,9 +334,10 @@ CKyError CSolrTransmitterInit::StartUp(ApplicationIdPtr ptrApplicationId,
     return CKyError::Success();
 }
 
-CKyError CSolrTransmitterInit::ResolveFromManagementServer(
-    TQClient &client, Subclient &subclient, const std::string &strSubclientDir,
-    const std::string &strMonitorDir, FSSolrTransmitterConfigCacheParams &params) {
+CKyError
+CSolrTransmitterInit::ResolveFromManagementServer(TQClient &client, Subclient &subclient,
+                                                  const std::string &strMonitorDir,
+                                                  FSSolrTransmitterConfigCacheParams &params) {
     TQPlatformInfo platformInfo;
 
     std::string strClientName;
@@ -533,7 +539,6 @@ CKyError CSolrTransmitterInit::ResolveFromManagementServer(
     params.m_strAppGUID = subclient.getGUIDStr();
     params.m_strMonitorJobResultsDirFirst = strMonitorDir;
     params.m_strMonitorJobResultsDir = strMonitorDir;
-    params.m_strSubClientDir = strSubclientDir;
     params.m_bCollectSecurityInfo = m_bCollectSecurityInfo;
     params.m_bCollectOwnerInfo = m_bCollectOwnerInfo;
     params.m_strUpdateUrl = strUpdateUrl;
@@ -545,10 +550,8 @@ CKyError CSolrTransmitterInit::ResolveFromManagementServer(
     params.m_strIncludeFilters = strIncludeFilters;
     params.m_strSolrClientName = strSolrClientName;
     params.m_strBaseSolrUrl = strBaseUrl;
-    params.m_bIsScanPhase = m_bIsScanPhase;
     params.m_bPushMetaDataWithCRC = bPushMetaDataWithCRC;
     params.m_bOptimizeContentPush = bOptimizeContentPush;
-    params.m_bIsDisableFailureLogging = m_bDisableFailureLogging;
     params.m_bIsPreserveAccessTime = bPreserveAccessTime;
     return CKyError::Success();
 }

@@ -75,9 +75,12 @@ public:
     static std::string Urlencode(const std::string &strText);
 
     // The configuration cache file (layout in startup/SolrTransmitterConfigCache.h). Saving
-    // rewrites the file whole. Reading fails with 1627 on a short or damaged file, and on a
-    // record longer than the bytes left or than kMaxCacheRecordBytes, found before anything is
-    // allocated for it; the records read before the failure stay in the record.
+    // writes a new file beside it and renames that over the cache's name, so a symbolic link or
+    // anything else found there is replaced, never written through. Reading fails with 1627 on
+    // anything but a regular file (a symbolic link included), on a file of no record, on a short
+    // or damaged file, and on a record longer than the bytes left or than kMaxCacheRecordBytes,
+    // found before anything is allocated for it; the records read before the failure stay in
+    // the record.
     static constexpr unsigned long long kMaxCacheRecordBytes = 1024 * 1024;
     CKyError SaveToCache(const std::string &strCacheFile,
                          FSSolrTransmitterConfigCacheParams &params);
@@ -89,8 +92,9 @@ private:
     CKyError StartUp(ApplicationIdPtr ptrApplicationId, const std::string &strSubclientDir,
                      TQJobCtrlClient *pJobCtrlClient, TQBkpJobClient *pBkpJobClient, bool bUseCache,
                      bool bSaveCache);
+    // Fills every setting of the record except the three the job itself gives (scan phase,
+    // failure logging, subclient folder), which start-up sets on both paths.
     CKyError ResolveFromManagementServer(TQClient &client, Subclient &subclient,
-                                         const std::string &strSubclientDir,
                                          const std::string &strMonitorDir,
                                          FSSolrTransmitterConfigCacheParams &params);
 

@@ -1,5 +1,6 @@
 #include "transmitter/SolrPeriodicCommitThread.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -68,7 +69,8 @@ CSolrPeriodicCommitThread::CSolrPeriodicCommitThread()
     : m_pWorkers(nullptr), m_wakeEvent(true), m_bQuit(false),
       m_nCommitIntervalMs(kDefaultCommitIntervalMs), m_nReplyTimeoutMs(kDefaultReplyTimeoutMs),
       m_pQueueLock(nullptr), m_bRunning(false), m_bInitialized(false), m_bCommitInProgress(false),
-      m_nMaxCollectFileId(0), m_pBackupJobClient(nullptr), m_endedEvent(false) {}
+      m_nMaxCollectFileId(0), m_pBackupJobClient(nullptr), m_endedEvent(false),
+      m_ptrOffsetsLock(boost::make_shared<FXCriticalSection>()) {}
 
 CSolrPeriodicCommitThread::~CSolrPeriodicCommitThread() {
     if (m_bInitialized.load()) {
@@ -138,14 +140,12 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "Uninitialized object");
     }
 
-    // The cycle's own objects, shared with the requests it places: a worker that answers after
-    // the cycle gave up still finds them alive, and nothing it does reaches a later cycle.
+    // The cycle's own reply objects, shared with the requests it places: a worker that answers
+    // after the cycle gave up still finds them alive, and its answer counts in no later cycle.
     _CommitParams request;
     request.m_bCommitRequested = true;
     request.m_ptrReplySemaphore = boost::make_shared<TqSemaphore>(0);
-    request.m_ptrCollectFileOffsets =
-        boost::make_shared<std::vector<uint64_t>>(m_nMaxCollectFileId, 0);
-    request.m_ptrOffsetsLock = boost::make_shared<FXCriticalSection>();
+    request.m_ptrOffsetsLock = m_ptrOffsetsLock;
     request.m_ptrCommitFailed = boost::make_shared<std::atomic<bool>>(false);
 
     {
@@ -171,6 +171,18 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
             owner.m_ptrWaitingReply.reset();
         }
     } endCycle{*this};
+
+    // The offsets table is the thread's one table, made by the first cycle and emptied by each
+    // later one (only the cycle in progress touches it): a table per cycle would cost its 8
+    // bytes per collect file again at every interval. A late worker of an abandoned cycle that
+    // merges into it adds only offsets it has committed.
+    if (!m_ptrCollectFileOffsets) {
+        m_ptrCollectFileOffsets = boost::make_shared<std::vector<uint64_t>>(m_nMaxCollectFileId, 0);
+    } else {
+        auto_lock lock(m_ptrOffsetsLock.get(), true);
+        std::fill(m_ptrCollectFileOffsets->begin(), m_ptrCollectFileOffsets->end(), 0);
+    }
+    request.m_ptrCollectFileOffsets = m_ptrCollectFileOffsets;
 
     {
         auto_lock lock(m_pQueueLock, true);

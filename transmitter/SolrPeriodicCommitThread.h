@@ -3,15 +3,16 @@
 // sent; once all have answered it merges the offsets and gives the job a new restart string.
 //
 // A raw thread (not an event thread) that sleeps on an event of its own, so that a stop ends the
-// sleep at once. Each cycle has its own reply semaphore, offsets vector, lock and failure mark,
-// shared with the requests it places, so a worker that answers after the cycle gave up changes
-// only that abandoned cycle. A cycle writes a restart string only when every worker answered and
-// every one of them committed.
+// sleep at once. Each cycle has its own reply semaphore and failure mark, shared with the
+// requests it places, so a worker that answers after the cycle gave up is counted only by that
+// abandoned cycle; the offsets table is made once and emptied at the start of every cycle. A cycle
+// writes a restart string only when every worker answered and every one of them committed.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -86,4 +87,9 @@ private:
     boost::shared_ptr<TqSemaphore> m_ptrWaitingReply IDX_GUARDED_BY(m_lockInProgress);
     // Set when the thread function returns; Uninitialize waits on it.
     TqEvent m_endedEvent;
+    // The offsets table every cycle hands its workers (made by the first cycle, emptied by each
+    // one after), and the lock the workers take to merge into it. Only the thread's cycles
+    // replace or empty the table.
+    boost::shared_ptr<std::vector<uint64_t>> m_ptrCollectFileOffsets;
+    boost::shared_ptr<FXCriticalSection> m_ptrOffsetsLock;
 };

@@ -14,6 +14,19 @@
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
+namespace {
+
+// A worker that could not start has refused the job: 995, with the worker's own reason (the text
+// is the message itself, never a format). Whatever errno the job's thread last saw has nothing
+// to do with it; a reason that an errno caused says so itself.
+CKyError WorkerStartFailure(const FXCodeLocation &location, const std::string &strReason) {
+    return strReason.empty() ? FXErrorUtil::ErrorWin32(location, EIdxError::eOperationAborted)
+                             : FXErrorUtil::ErrorWin32(location, EIdxError::eOperationAborted, "%s",
+                                                       strReason.c_str());
+}
+
+} // namespace
+
 CSolrTransmitter::CSolrTransmitter(eIDX_Transmitter_Type eType)
     : m_ptrSolrTransmitterPrivate(boost::make_shared<CSolrTransmitterPrivate>(this, eType)) {}
 
@@ -115,20 +128,17 @@ CKyError CSolrTransmitter::Start() try {
         const bool bIndexLog = state.m_eTransmitterType >= eIDX_Transmitter_LogWriter &&
                                state.m_eTransmitterType <= eIDX_Transmitter_FSDirect;
         if (bIndexLog && state.m_ptrOptions->IsAborted()) {
-            const std::string strReason = state.GetSolrFailureReason();
-            return strReason.empty() ? FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted)
-                                     : FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
+            return WorkerStartFailure(FXLOC, state.GetSolrFailureReason());
         }
     } else {
         error = InitializePeriodicCommitThread();
         if (error.IsError()) {
             return error.Push(FXLOC);
         }
-        // A live-crawl worker whose start hook failed has left its reason; the text is the
-        // message itself, never a format.
+        // A live-crawl worker whose start hook failed has left its reason.
         std::string strReason = state.GetSolrFailureReason();
         if (!strReason.empty()) {
-            return FXErrorUtil::ErrorErrNo(FXLOC, -1, "%s", strReason.c_str());
+            return WorkerStartFailure(FXLOC, strReason);
         }
     }
 

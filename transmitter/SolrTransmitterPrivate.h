@@ -9,6 +9,7 @@
 // translation is a member too but lives with the start-up code (startup/ConfigureFromBag*.cpp).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -116,6 +117,11 @@ public:
     int32_t m_nDisableSolrPerfThread;                                       // none
     boost::shared_ptr<CTimeCounter> m_ptrAdditionalPropertiesTimer;
     bool m_bFolderStatsSent; // none
+    // The engine's route, as the first worker (or one-shot request) that set its handle up
+    // decided it from the engine's ping URL: -1 until then, 0 for the direct connection, 1 for
+    // the dynamic-TPPM route. Every later one takes it without asking the engine again, so that
+    // an engine that takes connections and never answers costs one wait, not one per worker.
+    std::atomic<int> m_nEngineRoute{-1};
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the

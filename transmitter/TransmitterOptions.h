@@ -205,6 +205,10 @@ public:
     void SetUseDynamicTppm(bool bValue) { m_bUseDynamicTppm = bValue; }
     bool IsAuditingContext() const { return m_bAuditingContext; }
     void SetAuditingContext(bool bValue) { m_bAuditingContext = bValue; }
+    // The largest MaxCollectFileID taken: each live-crawl worker and the commit cycle keep an
+    // 8-byte offset per collect file, so the bound caps each table at 8 MiB. Start-up refuses
+    // a value outside 0 to this bound (87), since a wrapped negative one would ask for 32 GiB.
+    static constexpr long long kMaxCollectFileIdLimit = 1048576;
     unsigned int GetMaxCollectFileID() const { return m_nMaxCollectFileID; }
     void SetMaxCollectFileID(unsigned int nMaxId) { m_nMaxCollectFileID = nMaxId; }
 

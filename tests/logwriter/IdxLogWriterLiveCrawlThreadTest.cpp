@@ -4,6 +4,7 @@
 // start-up failed.
 #include "logwriter/IdxLogWriterLiveCrawlThread.h"
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -401,8 +402,12 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, AWorkerWhoseStartFailedNeverUsesItsConne
         auto ptrTransmitter = MakeTransmitter(1);
         idxtest::LogCapture capture(0);
 
+        // Whatever the job's thread last saw in errno is no part of the worker's failure.
+        errno = EEXIST;
         CKyError error = ptrTransmitter->Start();
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 995)) << error.AsString();
         EXPECT_TRUE(HasText(error, c.szReason)) << error.AsString();
+        EXPECT_FALSE(HasText(error, "errno")) << error.AsString();
         EXPECT_EQ(c.szReason, ptrTransmitter->GetSolrFailureReason());
 
         // A commit request gets its one answer, as a failure, and no restart string.

@@ -441,28 +441,36 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderAnUntypedKeyIsInvalidParameterNamingT
     }
 }
 
-// The job meant to set these: the default stays, and the log says which key was not taken.
-TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsLogged) {
+// The job meant to set these: the default stays, and an error line says which key was not
+// taken, what it held and what it should hold.
+TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorLine) {
     const struct {
         eIDX_Transmitter_Type eType;
         const char *szKey;
         boost::any value;
         const char *szFound;
+        const char *szAsked; // nullptr: not checked
         std::function<bool(CTransmitterOptions &)> fnDefaultKept;
     } cases[] = {
-        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32",
+        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool",
          [](CTransmitterOptions &o) { return o.IsScanPhase(); }},
         {eIDX_Transmitter_Solr, BagId::idIsVMContentIndexing, std::string("true"), "std::string",
-         [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
-        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string",
+         "bool", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
+        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32",
+        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string",
          [](CTransmitterOptions &o) { return o.GetSubClientDir().empty(); }},
         {eIDX_Transmitter_Solr, BagId::idAbortEvent, std::string("not an event"), "std::string",
-         [](CTransmitterOptions &o) { return !o.IsAborted(); }},
-        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string",
+         nullptr, [](CTransmitterOptions &o) { return !o.IsAborted(); }},
+        {eIDX_Transmitter_Solr, BagId::idMaxItemsPerTransaction, std::string("250"), "std::string",
+         "int32",
+         [](CTransmitterOptions &o) {
+             return o.GetMaxItemsPerTransaction() ==
+                    CTransmitterOptions().GetMaxItemsPerTransaction();
+         }},
+        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double",
+        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64",
          [](CTransmitterOptions &o) { return o.GetMaxCollectFileID() == 0; }},
     };
     for (const auto &c : cases) {
@@ -473,9 +481,10 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsLogged) 
         idxtest::LogCapture capture(0);
         ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_TRUE(c.fnDefaultKept(t.Options()));
-        EXPECT_EQ(1u, capture.CountAtLevel(std::string("Option [") + c.szKey +
-                                               "] holds a value of type [" + c.szFound + "]",
-                                           0));
+        const std::string strLine =
+            std::string("Option [") + c.szKey + "] holds a value of type [" + c.szFound + "]" +
+            (c.szAsked ? std::string(", not [") + c.szAsked + "]; its default is kept" : "");
+        EXPECT_EQ(1u, capture.CountAtLevel(strLine, -1)) << strLine;
     }
 
     // An integer of another width is read as it is, and an absent key is no news.
@@ -591,6 +600,41 @@ TEST_F(ConfigureFromBagTest, IndexLogTranslationLogsTheVMNameAndCollectFileLimit
     EXPECT_EQ(8u, t.Options().GetMaxCollectFileID());
     EXPECT_EQ(1u, capture.CountAtLevel("VM Display Name vm-two", 5));
     EXPECT_EQ(1u, capture.CountAtLevel("max Collect-File-ID : 8", 0));
+}
+
+// Each worker and the commit cycle keep 8 bytes per collect file: a negative count (which would
+// wrap to 4294967295) or one above 1048576 is refused, naming the key, before anything is made.
+TEST_F(ConfigureFromBagTest, CollectFileLimitOutsideItsBoundIsInvalidParameterNamingTheKey) {
+    const struct {
+        boost::any value;
+        bool bTaken;
+        unsigned int nTaken;
+    } cases[] = {
+        {uint32_t(0), true, 0},
+        {uint32_t(1048576), true, 1048576},
+        {int64_t(1048576), true, 1048576},
+        {int32_t(-1), false, 0},
+        {int64_t(-1), false, 0},
+        {uint32_t(4294967295u), false, 0},
+        {uint32_t(1048577), false, 0},
+        {uint32_t(33554432), false, 0},
+        {int64_t(1) << 32, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(CBag::TypeName(c.value));
+        Translation t(eIDX_Transmitter_LiveCrawl);
+        t.ptrBag->WriteAny(BagId::idMaxCollectFileID, c.value);
+        CKyError error = t.state.ConfigureFromBag();
+        if (c.bTaken) {
+            ASSERT_FALSE(error.IsError()) << error.AsString();
+            EXPECT_EQ(c.nTaken, t.Options().GetMaxCollectFileID());
+        } else {
+            EXPECT_TRUE(IsWin32(error, 87)) << error.AsString();
+            EXPECT_NE(std::string::npos, error.AsString().find("Option [MaxCollectFileID] of "))
+                << error.AsString();
+            EXPECT_EQ(0u, t.Options().GetMaxCollectFileID());
+        }
+    }
 }
 
 TEST_F(ConfigureFromBagTest, IndexLogTranslationOfTheWrongMountPathTypeIsInvalidParameter) {

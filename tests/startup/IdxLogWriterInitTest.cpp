@@ -313,6 +313,41 @@ TEST_F(IdxLogWriterInitTest, ScannerValuesReachTheOptionBagUnderTheirKeys) {
     EXPECT_EQ(1u, capture.CountAtLevel("max CollectFile-ID : 3", 3));
 }
 
+// A scanner's count of collect files sizes a table in every worker and in every commit cycle:
+// -1 must not become 4294967295 (32 GiB a worker), and no count above 1048576 is taken.
+TEST_F(IdxLogWriterInitTest, LiveCrawlRefusesACollectFileCountOutsideItsBound) {
+    const struct {
+        boost::any value;
+        const char *szWritten; // nullptr: refused
+    } cases[] = {
+        {uint32_t(1048576), "uint32:1048576"},
+        {int32_t(0), "uint32:0"},
+        {int32_t(-1), nullptr},
+        {uint32_t(4294967295u), nullptr},
+        {uint32_t(1048577), nullptr},
+        {int64_t(-4294967295LL), nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(CBag::TypeName(c.value));
+        CBagPtr ptrScanner = FullScannerBag();
+        ptrScanner->WriteAny(ScannerId::idMaxCollectFileID, c.value);
+        CBagPtr ptrOptions = boost::make_shared<CBag>();
+        idxtest::LogCapture capture(0);
+        CIdxLogWriterLiveCrawlInit liveCrawl;
+        CKyError error = liveCrawl.InitializeTransmitterOptions(ptrScanner, &m_jobCtrl,
+                                                                &m_backupJob, ptrOptions);
+        if (c.szWritten) {
+            ASSERT_FALSE(error.IsError()) << error.AsString();
+            EXPECT_EQ(c.szWritten, BagEntry(*ptrOptions, BagId::idMaxCollectFileID));
+        } else {
+            EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
+            EXPECT_TRUE(HasText(error, "Scanner value [MaxCollectFileID] of ")) << error.AsString();
+            EXPECT_EQ(1u, capture.CountAtLevel("Scanner value [MaxCollectFileID] of ", -1));
+            EXPECT_EQ("absent", BagEntry(*ptrOptions, BagId::idMaxCollectFileID));
+        }
+    }
+}
+
 TEST_F(IdxLogWriterInitTest, PlatformSettingsSwitchCollectionOnButNeverOff) {
     struct Case {
         const char *szSecurity; // nullptr: absent

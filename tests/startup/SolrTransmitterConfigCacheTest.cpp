@@ -1,8 +1,13 @@
 // The configuration cache file: its layout, reading back what was saved, the files that must fail
 // to read (and must not exhaust memory doing so), and a start-up that takes its settings from the
 // file instead of the management server.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +28,9 @@
 #include "tests/support/StartupTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
+#include "tests/support/logwriter/LogWriterTestSupport.h"
+#include "transmitter/SolrTransmitter.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
 namespace {
@@ -152,6 +160,27 @@ bool HasText(const CKyError &error, const std::string &strText) {
     return error.AsString().find(strText) != std::string::npos;
 }
 
+// The names in a folder.
+std::set<std::string> Names(const std::string &strFolder) {
+    std::set<std::string> setNames;
+    for (const auto &entry : std::filesystem::directory_iterator(strFolder)) {
+        setNames.insert(entry.path().filename().string());
+    }
+    return setNames;
+}
+
+std::string BagText(const CBag &bag, const char *szKey) {
+    std::string strValue;
+    EXPECT_FALSE(bag.Read(szKey, strValue).IsError()) << szKey;
+    return strValue;
+}
+
+// The lines of a failures file, in any order: which worker lists its batch first is not fixed.
+std::multiset<std::string> LinesOf(const std::string &strPath) {
+    const std::vector<std::string> vecLines = idxtest::FileLines(strPath);
+    return std::multiset<std::string>(vecLines.begin(), vecLines.end());
+}
+
 TEST(SolrTransmitterConfigCacheTest, SavedRecordReadsBackWholeFromTheFilesLayout) {
     idxtest::TempDir dir;
     const std::string strFile = dir / "FSSolrTransmitter_config.tqf";
@@ -199,6 +228,7 @@ TEST(SolrTransmitterConfigCacheTest, FilesThatCannotBeReadFailBeforeAnythingIsAl
     const char kVersion[] = "Failed to read the version information from file '";
     const char kEntries[] = "Failed to read the number of entries information from file  '";
     const char kConfig[] = "Failed to read the config information from file '";
+    const char kNoRecord[] = "No config record in file '";
     const struct {
         const char *szCase;
         std::string strContent;
@@ -215,7 +245,9 @@ TEST(SolrTransmitterConfigCacheTest, FilesThatCannotBeReadFailBeforeAnythingIsAl
          kConfig, ""},
         {"cut in the second record",
          CacheFile(2, Record(strFirst) + Record(strSecond).substr(0, 20)), kConfig, "first"},
-        {"no record", CacheFile(0, ""), nullptr, ""},
+        // A file of no record holds no settings: it is no cache to start from.
+        {"no record", CacheFile(0, ""), kNoRecord, ""},
+        {"no record, bytes after", CacheFile(0, Record(strFirst)), kNoRecord, ""},
         {"another version", CacheFile(1, Record(strFirst), 7), nullptr, "first"},
         {"the second record wins", CacheFile(2, Record(strFirst) + Record(strSecond)), nullptr,
          "second"},
@@ -300,8 +332,9 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
     EXPECT_EQ(saved.m_strMonitorJobResultsDirFirst, saved.m_strMonitorJobResultsDir);
 
     // The backup phase of the same job, in another folder that holds a copy of the file: the
-    // cached settings win over what the job sets now, except the push-only-metadata value,
-    // worked out from the job's current scan phase.
+    // cached settings stand for what the management server and the platform settings gave; the
+    // job's own phase, failure-logging switch and folder are the job's now, and the
+    // push-only-metadata value is worked out from its phase.
     idxtest::TempDir other;
     other.WriteFile("FSSolrTransmitter_config.tqf",
                     idxtest::ReadWholeFile(m_dir / "FSSolrTransmitter_config.tqf"));
@@ -317,8 +350,13 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
     EXPECT_EQ(capture.Count("Solr engine is up and running"), 1u);
     EXPECT_FALSE(capture.Contains("InitializeFromCache failed"));
 
-    // Every value as the first start-up wrote it, the subclient folder, the scan phase and the
-    // failure-logging switch included; only push-only-metadata follows the backup phase.
+    // Every value as the first start-up wrote it, except the four that follow the job now.
+    const std::map<std::string, std::pair<std::string, std::string>> mapJobsOwn = {
+        {BagId::idPushOnlyMetaData, {"bool true", "bool false"}},
+        {BagId::idIsScanPhase, {"bool true", "bool false"}},
+        {BagId::idIsDisableFailureLogging, {"bool false", "bool true"}},
+        {BagId::idSubClientDir, {"text " + m_dir.Path(), "text " + other.Path()}},
+    };
     const CBag &bag = *init.Bag();
     ASSERT_EQ(bag.Keys(), ptrSavedBag->Keys());
     for (const std::string &strKey : ptrSavedBag->Keys()) {
@@ -326,45 +364,115 @@ TEST_F(SolrTransmitterStartUpCacheTest, StartUpFromTheCacheAsksNoManagementServe
         boost::any first;
         bag.ReadAny(strKey, cached);
         ptrSavedBag->ReadAny(strKey, first);
-        if (strKey == BagId::idPushOnlyMetaData) {
-            EXPECT_EQ(AnyText(first), "bool true");
-            EXPECT_EQ(AnyText(cached), "bool false");
+        const auto itOwn = mapJobsOwn.find(strKey);
+        if (itOwn != mapJobsOwn.end()) {
+            EXPECT_EQ(AnyText(first), itOwn->second.first) << strKey;
+            EXPECT_EQ(AnyText(cached), itOwn->second.second) << strKey;
         } else {
             EXPECT_EQ(AnyText(cached), AnyText(first)) << strKey;
         }
     }
-    boost::any value;
-    bag.ReadAny(BagId::idSubClientDir, value);
-    EXPECT_EQ(AnyText(value), "text " + m_dir.Path());
-    bag.ReadAny(BagId::idIsDisableFailureLogging, value);
-    EXPECT_EQ(AnyText(value), "bool false");
     EXPECT_TRUE(init.IfCollectOwnerInfo());
     EXPECT_TRUE(init.IfCollectSecurityInfo());
     EXPECT_FALSE(init.IfPushOnlyMetaData());
     EXPECT_TRUE(init.GetIncludeFilterSet().empty());
 }
 
+// A job saves the cache in its scan phase and starts its backup phase from it, in the same
+// folder: each phase keeps its own failures list, and the backup phase's documents carry the
+// collect fields that its restart position is read from.
+TEST_F(SolrTransmitterStartUpCacheTest, BackupPhaseStartedFromTheScanPhasesCacheKeepsItsOwnPhase) {
+    idxtest::TempDir tree;
+    const std::string strScanA = tree.WriteFile("scan-a.txt", "a");
+    const std::string strScanB = tree.WriteFile("scan-b.txt", "b");
+    const std::string strRefused = tree.WriteFile("refused.txt", "c");
+    const std::string strFirst = tree.WriteFile("first.txt", "d");
+    const std::string strSecond = tree.WriteFile("second.txt", "e");
+
+    // The scan phase: the engine refuses every batch, so both items are listed.
+    m_engine.FailNext(idxtest::EngineRoute::Update, 1000, 400);
+    {
+        idxtest::ProbeSolrTransmitterInit init;
+        init.SetIsScanPhase(true);
+        ASSERT_FALSE(Initialize(init, m_dir.Path(), false, true).IsError());
+        CSolrTransmitterPtr ptrTransmitter = init.GetSolrTransmitterInstance();
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strScanA, 1, 10, false, false).IsError());
+        ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strScanB, 1, 20, false, false).IsError());
+        ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+        EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 2);
+    }
+    const std::multiset<std::string> setScanList = {strScanA, strScanB};
+    ASSERT_EQ(LinesOf(m_dir / "SolrScanFailures.tqf"), setScanList);
+    EXPECT_TRUE(m_engine.Documents().empty());
+    m_engine.ClearScripts();
+
+    // The backup phase, from the cache; an earlier attempt of it left one line.
+    m_dir.WriteFile("SolrBackupFailures.tqf", "/earlier/attempt.txt\n");
+    m_engine.FailNext(idxtest::EngineRoute::Update, 1, 400);
+    idxtest::ProbeSolrTransmitterInit init;
+    init.SetIsScanPhase(false);
+    ASSERT_FALSE(Initialize(init, m_dir.Path(), true, false).IsError());
+    EXPECT_EQ(m_server.Calls().size(), 1u);
+    CSolrTransmitterPtr ptrTransmitter = init.GetSolrTransmitterInstance();
+    // The earlier attempt's line counts; the refused item is alone in its batch.
+    EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 1);
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strRefused, 2, 30, false, false).IsError());
+    ASSERT_TRUE(
+        idxtest::WaitUntil([&] { return ptrTransmitter->GetFailedItemCount() == 2; }, 60000));
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strFirst, 2, 40, false, false).IsError());
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(strSecond, 3, 50, false, false).IsError());
+    ASSERT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
+
+    EXPECT_EQ(LinesOf(m_dir / "SolrScanFailures.tqf"), setScanList);
+    EXPECT_EQ(LinesOf(m_dir / "SolrBackupFailures.tqf"),
+              (std::multiset<std::string>{"/earlier/attempt.txt", strRefused}));
+    std::map<std::string, std::pair<std::string, std::string>> mapCollect;
+    for (const auto &entry : m_engine.Documents()) {
+        const idxtest::EngineDocument &document = entry.second;
+        mapCollect[document.Value("FileName")] = {document.Value("CollectId"),
+                                                  document.Value("CollectOffset")};
+    }
+    EXPECT_EQ(mapCollect, (std::map<std::string, std::pair<std::string, std::string>>{
+                              {"first.txt", {"2", "40"}}, {"second.txt", {"3", "50"}}}));
+}
+
 TEST_F(SolrTransmitterStartUpCacheTest, UnreadableCacheFallsBackToTheManagementServer) {
     Params saved;
     saved.m_strClientName = "from a damaged file";
     const std::string strTokens = TokenData(saved);
+    // A whole, readable record: only where it stands makes it no cache.
+    Params readable;
+    readable.m_strClientName = "behind a link";
+    readable.m_strCompleteSolrUrl = "http://127.0.0.1:1/solr/elsewhere/update?";
+    const std::string strReadable = CacheFile(1, Record(TokenData(readable)));
+    enum class EKind { None, File, Link, Pipe };
     const struct {
         const char *szCase;
-        bool bFile;
+        EKind eKind;
         std::string strContent;
     } cases[] = {
-        {"no file", false, ""},
-        {"empty", true, ""},
-        {"one byte", true, "\x01"},
-        {"length of 2^64-1", true, CacheFile(1, Bytes<uint64_t>(UINT64_MAX) + strTokens)},
-        {"damaged tokens", true,
+        {"no file", EKind::None, ""},
+        {"empty", EKind::File, ""},
+        {"one byte", EKind::File, "\x01"},
+        {"length of 2^64-1", EKind::File, CacheFile(1, Bytes<uint64_t>(UINT64_MAX) + strTokens)},
+        {"damaged tokens", EKind::File,
          CacheFile(1, Record(strTokens.substr(0, strTokens.size() - 3) + "xyz"))},
+        {"no record", EKind::File, CacheFile(0, "")},
+        {"a symbolic link to a readable cache", EKind::Link, strReadable},
+        // Read as a file, a pipe without a writer would hold the start-up for ever.
+        {"a pipe", EKind::Pipe, ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.szCase);
         idxtest::TempDir folder;
-        if (c.bFile) {
+        const std::string strCache = folder / "FSSolrTransmitter_config.tqf";
+        if (c.eKind == EKind::File) {
             folder.WriteFile("FSSolrTransmitter_config.tqf", c.strContent);
+        } else if (c.eKind == EKind::Link) {
+            ASSERT_EQ(
+                symlink(folder.WriteFile("target.tqf", c.strContent).c_str(), strCache.c_str()), 0);
+        } else if (c.eKind == EKind::Pipe) {
+            ASSERT_EQ(mkfifo(strCache.c_str(), 0644), 0);
         }
         const size_t nCallsBefore = m_server.Calls().size();
         idxtest::LogCapture capture(0);
@@ -374,7 +482,61 @@ TEST_F(SolrTransmitterStartUpCacheTest, UnreadableCacheFallsBackToTheManagementS
         EXPECT_EQ(capture.CountAtLevel("InitializeFromCache failed for  Fetching from HQ", -1), 1u);
         EXPECT_EQ(m_server.Calls().size(), nCallsBefore + 1);
         EXPECT_EQ(init.GetIncludeFilterSet(), (std::set<std::string>{"doc"}));
+        EXPECT_EQ(BagText(*init.Bag(), BagId::idClientName), "client-a");
     }
+}
+
+// Whatever stands at the cache's name is replaced by a new file, never written through: the
+// target of a link stays as it was, a pipe does not hold the save, and no other file is left.
+TEST(SolrTransmitterConfigCacheTest, SaveReplacesWhatStandsAtTheCachesNameAndFollowsNoLink) {
+    enum class EKind { None, File, Link, Pipe };
+    const struct {
+        const char *szCase;
+        EKind eKind;
+    } cases[] = {{"no file", EKind::None},
+                 {"an older cache", EKind::File},
+                 {"a symbolic link", EKind::Link},
+                 {"a pipe", EKind::Pipe}};
+    Params saved = FilledRecord();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szCase);
+        idxtest::TempDir folder;
+        idxtest::TempDir elsewhere;
+        const std::string strCache = folder / "FSSolrTransmitter_config.tqf";
+        const std::string strVictim = elsewhere.WriteFile("victim", "not a cache");
+        std::set<std::string> setBefore = {"FSSolrTransmitter_config.tqf"};
+        if (c.eKind == EKind::File) {
+            folder.WriteFile("FSSolrTransmitter_config.tqf", "old");
+        } else if (c.eKind == EKind::Link) {
+            ASSERT_EQ(symlink(strVictim.c_str(), strCache.c_str()), 0);
+        } else if (c.eKind == EKind::Pipe) {
+            ASSERT_EQ(mkfifo(strCache.c_str(), 0644), 0);
+        }
+
+        CSolrTransmitterInit init;
+        ASSERT_FALSE(init.SaveToCache(strCache, saved).IsError());
+        struct stat status;
+        ASSERT_EQ(lstat(strCache.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0644u);
+        EXPECT_EQ(idxtest::ReadWholeFile(strVictim), "not a cache");
+        Params read;
+        ASSERT_FALSE(init.InitializeFromCache(strCache, read).IsError());
+        EXPECT_EQ(Fields(read), Fields(saved));
+        EXPECT_EQ(Names(folder.Path()), setBefore);
+    }
+
+    // A name that cannot be replaced (a folder stands there) is the save's error, logged, and
+    // leaves nothing behind.
+    idxtest::TempDir folder;
+    folder.WriteFile("FSSolrTransmitter_config.tqf/inside", "x");
+    idxtest::LogCapture capture(0);
+    CSolrTransmitterInit init;
+    CKyError error = init.SaveToCache(folder / "FSSolrTransmitter_config.tqf", saved);
+    EXPECT_TRUE(HasText(error, "Unable to replace fssolrtransmitter config file:"))
+        << error.AsString();
+    EXPECT_EQ(capture.CountAtLevel("Unable to replace fssolrtransmitter config file:", -1), 1u);
+    EXPECT_EQ(Names(folder.Path()), std::set<std::string>{"FSSolrTransmitter_config.tqf"});
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <boost/any.hpp>
 #include <boost/make_shared.hpp>
 
+#include "engine/SolrTransmitterThread.h"
 #include "foundation/StringHelpers.h"
 #include "platform/JobClients.h"
 #include "platform/ManagementData.h"
@@ -30,6 +32,7 @@
 #include "tests/support/StartupTestSupport.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engine/EngineStub.h"
+#include "tests/support/engine/EngineWorkerRig.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
@@ -69,6 +72,17 @@ bool BagBool(const CBag &bag, const char *szKey) {
     EXPECT_FALSE(bag.Read(szKey, bValue).IsError()) << szKey;
     return bValue;
 }
+
+// Shortens (or lengthens) the start-up's ping idle limit while it lives.
+class PingIdleLimit {
+public:
+    explicit PingIdleLimit(long nSeconds) {
+        CSolrTransmitterThread::SetPingIdleLimitForTest(nSeconds);
+    }
+    ~PingIdleLimit() { CSolrTransmitterThread::SetPingIdleLimitForTest(0); }
+    PingIdleLimit(const PingIdleLimit &) = delete;
+    PingIdleLimit &operator=(const PingIdleLimit &) = delete;
+};
 
 class SolrTransmitterInitTest : public ::testing::Test {
 protected:
@@ -486,6 +500,52 @@ TEST_F(SolrTransmitterInitTest, EachFailureGivesItsErrorTextAndLogLine) {
                                         : strReason);
         }
     }
+}
+
+// The start-up's pings against an engine that takes connections and never answers: one route
+// check for all the workers, then the engine ping; each gives up at the ping's idle limit (here
+// shortened to a second), and the start fails with 1168 and a reason for the operator.
+TEST_F(SolrTransmitterInitTest, SilentEngineFailsTheStartUpAfterOnePingWhateverTheWorkerCount) {
+    const PingIdleLimit limit(1);
+    for (const char *szWorkers : {"1", "6"}) {
+        SCOPED_TRACE(szWorkers);
+        SetSetting("nTransmitterThreads", szWorkers);
+        Answer(EngineReply());
+        m_engine.ClearRequests();
+        m_engine.StallNext(EngineRoute::Ping, -1);
+
+        ProbeInit init;
+        CKyError error = Initialize(init);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1168)) << error.AsString();
+        EXPECT_FALSE(init.GetSolrInitFailureReason().empty());
+        EXPECT_FALSE(init.GetSolrTransmitterInstance());
+        // The first worker's route check stands for every worker; then the engine ping. (The
+        // stand-in may log the last request just after the client gave it up.)
+        EXPECT_TRUE(idxtest::WaitUntil(
+            [&] { return m_engine.Requests(EngineRoute::Ping).size() >= 2; }, 60000));
+        EXPECT_EQ(m_engine.Requests(EngineRoute::Ping).size(), 2u);
+        m_engine.ReleaseStalls();
+        m_engine.ClearScripts();
+    }
+}
+
+// The job quits while the engine stays silent: the ping in flight and the ones still to come end
+// at once, with no idle limit that could end them instead.
+TEST_F(SolrTransmitterInitTest, QuitFlagEndsTheStartUpsPingsAgainstASilentEngine) {
+    const PingIdleLimit limit(24 * 3600);
+    SetSetting("nTransmitterThreads", "4");
+    Answer(EngineReply());
+    m_engine.StallNext(EngineRoute::Ping, -1);
+
+    ProbeInit init;
+    CKyError error;
+    std::thread startUp([&] { error = Initialize(init); });
+    EXPECT_TRUE(m_engine.WaitForStalled(1, 60000));
+    m_job.SetQuitFlag(true);
+    startUp.join();
+    EXPECT_TRUE(FXErrorUtil::IsWin32(error, 1168)) << error.AsString();
+    EXPECT_FALSE(init.GetSolrTransmitterInstance());
+    EXPECT_LE(m_engine.Requests(EngineRoute::Ping).size(), 2u);
 }
 
 TEST_F(SolrTransmitterInitTest, ReanalysisOnTheFirstAttemptClearsTheDataSourceAfterThePing) {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/make_shared.hpp>
@@ -45,8 +46,14 @@ public:
         _CommitParams request = TakeCommitParams();
         if (request.m_bCommitRequested) {
             bool bSilent = false;
+            std::vector<uint64_t> vecFound;
+            {
+                auto_lock lock(request.m_ptrOffsetsLock.get(), true);
+                vecFound = *request.m_ptrCollectFileOffsets;
+            }
             {
                 std::lock_guard<std::mutex> guard(m_lock);
+                m_vecTables.push_back({request.m_ptrCollectFileOffsets, vecFound});
                 bSilent = m_bSilent;
                 if (bSilent) {
                     m_held = request;
@@ -83,6 +90,12 @@ public:
     int Answers() {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_nAnswers;
+    }
+    // Each offsets table a request handed over (kept alive), with what it held on arrival.
+    typedef std::pair<boost::shared_ptr<std::vector<uint64_t>>, std::vector<uint64_t>> Table;
+    std::vector<Table> Tables() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_vecTables;
     }
     bool HoldsRequest() {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -128,6 +141,7 @@ private:
     bool m_bSilent = false;
     _CommitParams m_held;
     int m_nAnswers = 0;
+    std::vector<Table> m_vecTables;
 };
 
 typedef boost::shared_ptr<AnsweringWorker> AnsweringWorkerPtr;
@@ -242,6 +256,26 @@ TEST_F(SolrPeriodicCommitThreadTest, EveryWorkerAnswersEachCycleExactlyOnceIdleO
             EXPECT_EQ(nCycle, ptrWorker->Answers());
         }
         EXPECT_EQ("-o 1|3", m_job.Snapshot().strRestartString);
+    }
+}
+
+// The table costs 8 bytes per collect file: it is made once, not again at every interval, and
+// every cycle finds it empty.
+TEST_F(SolrPeriodicCommitThreadTest, EveryCycleHandsOutTheOneOffsetsTableEmptiedAgain) {
+    AnsweringWorkerPtr ptrWorker = AddWorker({5, 0, 9});
+    CSolrPeriodicCommitThread thread;
+    _CommitThreadInitStruct init = Init(3, &m_client);
+    ASSERT_FALSE(thread.Initialize(init).IsError());
+
+    for (int nCycle = 1; nCycle <= 3; ++nCycle) {
+        EXPECT_FALSE(thread.CommitItemsAndUpdateRestartSttring().IsError());
+        EXPECT_EQ("-o 1|5@2|0@3|9", m_job.Snapshot().strRestartString);
+    }
+    const std::vector<AnsweringWorker::Table> vecTables = ptrWorker->Tables();
+    ASSERT_EQ(vecTables.size(), 3u);
+    for (const AnsweringWorker::Table &table : vecTables) {
+        EXPECT_EQ(table.first, vecTables[0].first);
+        EXPECT_EQ(table.second, std::vector<uint64_t>(3, 0));
     }
 }
 
