@@ -147,10 +147,14 @@ CKyError CSolrTransmitter::Stop() try {
     CKyError result = CKyError::Success();
 
     // The last performance pass comes before the worker-list lock is taken (the pass takes that
-    // lock itself) and while every worker is still listed.
+    // lock itself) and while every worker is still listed. A transmitter stopped already (the
+    // destructor's pass after WaitAndCommit) has told its figures: another pass would only add a
+    // summary of nothing.
     if (auto ptrPerformanceLogThread =
             boost::dynamic_pointer_cast<CSolrPerformanceLogThread>(m_ptrPerformanceLogThread)) {
-        ptrPerformanceLogThread->LogStats();
+        if (!state.m_bStopped) {
+            ptrPerformanceLogThread->LogStats();
+        }
     }
 
     // Declared before the lock so that the workers are released after it: a worker's destructor
@@ -212,6 +216,7 @@ CKyError CSolrTransmitter::Stop() try {
         }
 
         lstReleased.swap(state.m_lstWorkers);
+        state.m_bStopped = true;
         // With every worker ended, whatever is still queued will never be sent; it is recorded
         // while the failures file is still open.
         state.ClearQueuedItems("the transmitter stopped before they were sent");
@@ -224,10 +229,12 @@ CKyError CSolrTransmitter::Stop() try {
         }
     }
 
-    // At most once per transmitter: the flag is set only after a request that succeeded.
+    // At most once per transmitter: the flag is set only after a request that succeeded. An
+    // aborted job has not indexed the folders it would describe, and its engine may be the very
+    // reason of the abort: nothing is posted.
     const CTransmitterOptionsPtr &ptrOptions = state.m_ptrOptions;
     if (ptrOptions->IsPushOnlyMetaData() && !state.m_bFolderStatsSent &&
-        !ptrOptions->IsVMContentIndexing()) {
+        !ptrOptions->IsVMContentIndexing() && !ptrOptions->IsAborted()) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);

@@ -116,6 +116,9 @@ public:
     int32_t m_nDisableSolrPerfThread;                                       // none
     boost::shared_ptr<CTimeCounter> m_ptrAdditionalPropertiesTimer;
     bool m_bFolderStatsSent; // none
+    // Set once Stop has ended the workers, cleared by Start: a later Stop (the destructor's pass)
+    // asks for no other performance pass.
+    bool m_bStopped; // none
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the
