@@ -153,6 +153,9 @@ public:
     // worker works.
     CKyError LogPerformanceCounters() override;
     CKyError GetPerformanceCounters(SolrThreadPerfCounters &counters);
+    // GetPerformanceCounters for the performance log thread: always true (a worker whose start
+    // did not make its timers leaves the counters as they are).
+    bool ReadPerformanceCounters(SolrThreadPerfCounters &counters) override;
 
     // ---- Document builder (documents/): senders and builders ----
     // Field syntax (documents/FieldSyntax.cpp). CreateField writes one field in the form given:

@@ -90,12 +90,19 @@ void CSolrPerformanceLogThread::LogPerfCounters() {
     // Read before the worker-list lock is taken: no pass holds two locks of the shared state.
     const long long llQueueLength = static_cast<long long>(state.GetQueueLength());
 
-    auto_lock lock(&state.m_lockWorkers, true);
+    // The lock is held only to copy the list: a worker that does not answer, or a log line that
+    // takes long, must not keep Stop (which takes the lock once LogStats has given up on this
+    // pass) from ending the workers. The copies keep the workers alive while they are read.
+    std::list<IIdxTransmitterThreadPtr> lstWorkers;
+    {
+        auto_lock lock(&state.m_lockWorkers, true);
+        lstWorkers = state.m_lstWorkers;
+    }
 
     SolrThreadPerfCounters sums;
-    for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+    for (const IIdxTransmitterThreadPtr &ptrWorker : lstWorkers) {
         SolrThreadPerfCounters counters;
-        if (!GetWorkerPerformanceCounters(*ptrWorker, counters)) {
+        if (!ptrWorker->ReadPerformanceCounters(counters)) {
             continue; // an index-log worker has no such figures
         }
         sums.m_dPostRequest += counters.m_dPostRequest;
@@ -111,6 +118,8 @@ void CSolrPerformanceLogThread::LogPerfCounters() {
         sums.m_llBuilds += counters.m_llBuilds;
         sums.m_llSends += counters.m_llSends;
     }
+    // Let go before the lines are written: a worker that Stop released meanwhile ends here.
+    lstWorkers.clear();
 
     LogTime("PostRequest: %f", sums.m_dPostRequest);
     LogTime("ReadContent: %f", sums.m_dReadContent);

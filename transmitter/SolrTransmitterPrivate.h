@@ -122,8 +122,8 @@ public:
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the
-    // stub filter up once under its lock; a performance pass holds the worker-list lock while it
-    // sums the workers, so that the list stays as it is.
+    // stub filter up once under its lock; a performance pass copies the worker list under the
+    // worker-list lock and sums the workers from its copy.
     friend class CSolrTransmitter;
     friend class CSolrPerformanceLogThread;
 
