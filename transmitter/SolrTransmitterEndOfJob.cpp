@@ -19,6 +19,7 @@
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
+#include "transmitter/TransmitterTimerLines.h"
 
 namespace {
 
@@ -26,17 +27,7 @@ namespace {
 // time-out when nothing wakes it; a worker going idle or items leaving the queue wake it at once.
 constexpr uint32_t kQueueWaitPollMs = 1000;
 
-// Totals at or below this many seconds are noise and are not logged.
-constexpr double g_dMetricMinVal = 0.1;
-
 const char kTempFolder[] = "Temp";
-
-void LogTimer(const char *szLabel, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
-    if (!ptrTimer || !(ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal)) {
-        return;
-    }
-    IDX_LOG(0, "%s: %s", szLabel, ptrTimer->TotalsAsString().c_str());
-}
 
 } // namespace
 
@@ -296,11 +287,7 @@ CKyError CSolrTransmitter::WaitAndCommit() try {
     }
 
     const CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    LogTimer("CollectSecurityInfo", state.m_ptrCollectSecurityInfoTimer);
-    LogTimer("AddToQueue Queue-full wait", state.m_ptrQueueFullWaitTimer);
-    LogTimer("GetQueuedItems", state.m_ptrGetQueuedItemsTimer);
-    LogTimer("Additionalproperties", state.m_ptrAdditionalPropertiesTimer);
-    LogTimer("Guid generation", state.m_ptrGuidGenerationTimer);
+    LogTransmitterTimers(0, state, true);
 
     CSolrTransmitterCallbackPtr ptrCallback = state.m_ptrOptions->GetCallback();
     if (ptrCallback) {

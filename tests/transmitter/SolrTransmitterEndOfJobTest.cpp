@@ -702,10 +702,14 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     const Case cases[] = {
         {state.m_ptrCollectSecurityInfoTimer, 1000000, nullptr},
         {state.m_ptrQueueFullWaitTimer, 1000001,
-         "AddToQueue Queue-full wait: 0.100 sec in 1 samples"},
-        {state.m_ptrGetQueuedItemsTimer, 25000000, "GetQueuedItems: 2.500 sec in 1 samples"},
+         "AddToQueue Queue-full wait (job thread waiting for a free queue slot): 0.100 seconds "
+         "in 1 samples"},
+        {state.m_ptrGetQueuedItemsTimer, 25000000,
+         "GetQueuedItems (workers taking items from the queue): 2.500 seconds in 1 samples"},
         {state.m_ptrAdditionalPropertiesTimer, 0, nullptr},
-        {state.m_ptrGuidGenerationTimer, 10000000, "Guid generation: 1.000 sec in 1 samples"},
+        {state.m_ptrGuidGenerationTimer, 10000000,
+         "Guid generation (generating the file identifiers of the index log): 1.000 seconds in "
+         "1 samples"},
     };
     std::vector<std::string> vecExpected;
     for (const Case &c : cases) {
@@ -722,7 +726,7 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
     std::vector<std::string> vecTimerLines;
     for (const idxtest::CapturedLogLine &line : capture.Lines()) {
-        if (line.nLevel == 0 && line.strText.find(" sec in ") != std::string::npos) {
+        if (line.nLevel == 0 && line.strText.find(" seconds in ") != std::string::npos) {
             vecTimerLines.push_back(line.strText);
         }
     }
