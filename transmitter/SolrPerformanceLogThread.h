@@ -16,8 +16,6 @@
 #include "platform/EventThread.h"
 #include "transmitter/TransmitterTypes.h"
 
-struct SolrThreadPerfCounters;
-
 class CSolrPerformanceLogThread : public CAlertableEventThread {
 public:
     // The interval when "SolrTransmitterPerfLogInterval" is absent or 0.
