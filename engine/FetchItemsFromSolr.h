@@ -28,7 +28,10 @@ public:
     // Runs the search and stores the web server's answer in strOutputFile. The answer lists the
     // items' paths; bDataType and bSize ask for their data type and size too. An answer without
     // a line is no result: the file is deleted and the call fails with 4306 "Index query
-    // returned 0 items". A failed download leaves no file behind.
+    // returned 0 items". A failed download leaves no file behind, and a path the export cannot
+    // open is left as it is. The job's quit flag gives the export up within about a second (774
+    // with the reason); an answer that stays idle for 30 minutes (a trickle of a few bytes a
+    // second counts as idle) gives it up too.
     CKyError FetchItems(const std::string &strOutputFile);
     CKyError FetchItems(const std::string &strOutputFile, bool bDataType, bool bSize);
 

@@ -28,6 +28,14 @@ const int64_t kSearchRequestMode = 4;
 
 const size_t kLineBufferSize = 65536;
 
+// While the export runs the job's quit flag is asked about once a second, as the workers'
+// transfers ask it; curl consults the check at least once a second even when nothing moves.
+const int64_t kQuitPollMs = 900;
+// A web server may think a long time before its first result, but an answer that moves fewer
+// bytes than this a second for the whole idle limit is as good as stalled: a trickle of a byte a
+// second would otherwise hold the caller for ever.
+const long kIdleBytesPerSecond = 16;
+
 void AddParameter(PyxContentIndexing::SearchProcessingInfo &info, const std::string &strName,
                   const std::string &strValue) {
     PyxContentIndexing::SearchParameters parameter;
@@ -42,7 +50,7 @@ CFetchItemsFromSolrPrivate::CFetchItemsFromSolrPrivate(uint64_t ullFirstNumber,
                                                        uint64_t ullSecondNumber,
                                                        const std::string &strSearchText)
     : m_ullFirstNumber(ullFirstNumber), m_ullSecondNumber(ullSecondNumber),
-      m_strSearchText(strSearchText) {}
+      m_strSearchText(strSearchText), m_nIdleLimitSeconds(TQLibCurl::kDefaultStallSeconds) {}
 
 CFetchItemsFromSolrPrivate::~CFetchItemsFromSolrPrivate() = default;
 
@@ -122,17 +130,29 @@ CKyError CFetchItemsFromSolrPrivate::FetchItems(const std::string &strOutputFile
     IDX_LOG(0, "WebServer URL [%s], Search request [%s]", strUrl.c_str(), strRequest.c_str());
 
     const std::string strFile = strOutputFile;
-    error = TqCurlReadStream().Download(strFile, strUrl, strRequest);
+    // The download removes what it wrote when it fails, so the caller finds no partial result;
+    // a file it could not open is not its own and stays where it is.
+    TqCurlReadStream stream;
+    stream.SetIdleLimit(m_nIdleLimitSeconds, kIdleBytesPerSecond);
+    TQJobCtrlClient jobControl;
+    bool bQuit = false;
+    int64_t llLastQuitPollMs = 0;
+    stream.SetCancelCheck([&](const TQLibCurl::STransferState &state) {
+        if (state.bStarting || state.llElapsedMs - llLastQuitPollMs >= kQuitPollMs) {
+            llLastQuitPollMs = state.llElapsedMs;
+            bQuit = jobControl.checkQuitFlag() != 0;
+        }
+        return bQuit;
+    });
+    error = stream.Download(strFile, strUrl, strRequest);
+    if (error.IsError() && bQuit) {
+        error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                        "Search-result export given up: the job was asked to "
+                                        "stop, URL=[%s]",
+                                        strUrl.c_str());
+    }
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to download searchResults, error=%s", error.AsString().c_str());
-        // Whatever part of an answer arrived is no result: the caller must not find it.
-        if (FXFile::Exists(strFile)) {
-            CKyError deleteError = FXFile::DeleteFile(strFile);
-            if (deleteError.IsError()) {
-                IDX_LOG_ERROR("Failed to delete the partial search results [%s], error=%s",
-                              strFile.c_str(), deleteError.AsString().c_str());
-            }
-        }
         return error.Push(FXLOC);
     }
 

@@ -36,8 +36,13 @@ public:
     void BuildSearchRequest(bool bDataType, bool bSize,
                             PyxContentIndexing::TQSearchReq &request) const;
 
+    // How long the download may go without its answer moving (a trickle counts as not moving)
+    // before it is given up; 30 minutes unless set.
+    void SetIdleLimitSeconds(long nSeconds) { m_nIdleLimitSeconds = nSeconds; }
+
 private:
     uint64_t m_ullFirstNumber;
     uint64_t m_ullSecondNumber;
     std::string m_strSearchText;
+    long m_nIdleLimitSeconds;
 };

@@ -289,23 +289,8 @@ CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
 void CSolrTransmitterThread::OnStop() {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 5);
 
-    if (HasError() || m_ptrOptions->IsAborted()) {
+    if (HasError()) {
         return;
     }
-    // After a clean run the plug-in learns that its task is finished. Its answer is not
-    // examined, and nothing it throws may end the thread's stop.
-    try {
-        if (m_ptrOptions->IsVMContentIndexing()) {
-            if (m_ptrWebServiceHandler) {
-                m_ptrWebServiceHandler->FinishVMTask(0);
-            }
-        } else if (m_ptrOptions->IsSPContentIndexing() && m_ptrWebServiceHandler) {
-            bool bValue = false;
-            m_ptrWebServiceHandler->FinishTask(bValue);
-        }
-    } catch (...) {
-        CKyError error = ErrorFromCaughtException(FXLOC);
-        IDX_LOG_ERROR("Failed to finish the web-service task, error=%s", error.AsString().c_str());
-    }
-    IDX_LOG(5, "OnStop success");
+    FinishWebServiceTask();
 }

@@ -108,6 +108,10 @@ public:
     void CreateWebServiceTask(std::string strUrl, int nApplicationType, bool &bOk);
     // The abort check handed to the plug-in: never throws.
     bool IsWebServiceTaskAborted();
+    // The stop hook's part after a run without an error: unless the transmitter was aborted,
+    // the plug-in learns that its task is finished. Never throws: neither the plug-in nor the
+    // job's quit query may end the worker's stop.
+    void FinishWebServiceTask();
 
     // HTTP exchange (SolrTransmitterThreadHttp.cpp). One POST of strBody to strUrl with
     // strHeaderLine as its only extra header line; retried as the failure policy decides. A
@@ -160,6 +164,9 @@ public:
     // worker works.
     CKyError LogPerformanceCounters() override;
     CKyError GetPerformanceCounters(SolrThreadPerfCounters &counters);
+    // GetPerformanceCounters for the performance log thread: always true (a worker whose start
+    // did not make its timers leaves the counters as they are).
+    bool ReadPerformanceCounters(SolrThreadPerfCounters &counters) override;
 
     // ---- Document builder (documents/): senders and builders ----
     // Field syntax (documents/FieldSyntax.cpp). CreateField writes one field in the form given:

@@ -2,7 +2,6 @@
 // stops, and copied for the performance log thread, which sums them over all workers.
 #include "engine/SolrTransmitterThread.h"
 #include "platform/LogWriter.h"
-#include "transmitter/SolrPerformanceLogThread.h"
 
 namespace {
 
@@ -66,12 +65,7 @@ CKyError CSolrTransmitterThread::GetPerformanceCounters(SolrThreadPerfCounters &
     return CKyError::Success();
 }
 
-bool CSolrPerformanceLogThread::GetWorkerPerformanceCounters(IIdxTransmitterThread &worker,
-                                                             SolrThreadPerfCounters &counters) {
-    CSolrTransmitterThread *pSolrWorker = dynamic_cast<CSolrTransmitterThread *>(&worker);
-    if (pSolrWorker == nullptr) {
-        return false;
-    }
-    pSolrWorker->GetPerformanceCounters(counters);
+bool CSolrTransmitterThread::ReadPerformanceCounters(SolrThreadPerfCounters &counters) {
+    GetPerformanceCounters(counters);
     return true;
 }

@@ -1,6 +1,7 @@
 // The web-service plug-in of the index-engine worker (virtual-machine and collaboration-site
 // content indexing): loading the plug-in library, making and setting up the worker's handler,
-// submitting the indexing task, and what a worker without a handler does with a batch.
+// submitting the indexing task, finishing it when the worker stops, and what a worker without a
+// handler does with a batch.
 //
 // Each worker loads the library and makes a handler of its own. The loader travels with the
 // handler: the library stays loaded while any handler made from it lives, and is let go after the
@@ -134,6 +135,29 @@ bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
         IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
         return false;
     }
+}
+
+void CSolrTransmitterThread::FinishWebServiceTask() {
+    // The abort test asks the job's quit query, which is the job's own code: a query that throws
+    // counts as "not aborted", as in the plug-in's abort check, and the task is still finished.
+    if (IsWebServiceTaskAborted()) {
+        return;
+    }
+    // The plug-in's answer is not examined.
+    try {
+        if (m_ptrOptions->IsVMContentIndexing()) {
+            if (m_ptrWebServiceHandler) {
+                m_ptrWebServiceHandler->FinishVMTask(0);
+            }
+        } else if (m_ptrOptions->IsSPContentIndexing() && m_ptrWebServiceHandler) {
+            bool bValue = false;
+            m_ptrWebServiceHandler->FinishTask(bValue);
+        }
+    } catch (...) {
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Failed to finish the web-service task, error=%s", error.AsString().c_str());
+    }
+    IDX_LOG(5, "OnStop success");
 }
 
 CKyError CSolrTransmitterThread::RefuseWebServiceBatch(CItemBatch &batch) {

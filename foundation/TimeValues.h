@@ -64,6 +64,11 @@ public:
         if (IsFilled()) {
             return kFilled;
         }
+        // Within an epoch of the lowest tick count the difference would fall below the lowest
+        // 64-bit value: it stops there, the earliest time a stamp can tell.
+        if (m_llTicks < INT64_MIN + kUnixEpochTicks) {
+            return INT64_MIN / 10000000LL;
+        }
         return (m_llTicks - kUnixEpochTicks) / 10000000LL;
     }
 

@@ -556,9 +556,13 @@ CKyError TqCurlReadStream::Download(const std::string &strOutputPath, const std:
                                            strOutputPath.c_str());
         }
         TQLibCurl curl;
+        curl.SetCancelCheck(m_fnCancelCheck);
         bool bSent =
             curl.TQLibCurlInit("Content-Type: text/xml", false, true, &WriteToFile, &sink) &&
             curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1) &&
+            curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_LIMIT,
+                                                       m_nIdleBytesPerSecond) &&
+            curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, m_nIdleSeconds) &&
             curl.TQLibCurlSendHttpReq2(1, strUrl, strRequest.data(), strRequest.size(), false,
                                        std::string(), false);
         if (fclose(sink.pFile) != 0 && sink.nErrNo == 0) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/Export.h"
@@ -210,7 +211,27 @@ private:
 class IDX_EXPORT TqCurlReadStream {
 public:
     // Success only when the answer came with a 2xx status and is completely in the file; on
-    // failure no file is left behind and the error names the URL and the status.
+    // failure the error names the URL and the status, and the file that the download opened is
+    // removed. When the file cannot be opened, nothing is sent and whatever is at that path is
+    // left as it is.
     CKyError Download(const std::string &strOutputPath, const std::string &strUrl,
                       const std::string &strRequest);
+
+    // The check that can give the download up, as TQLibCurl::SetCancelCheck; it holds for every
+    // later download of this stream.
+    void SetCancelCheck(TQLibCurl::TQLibCurlCancelCheck fnCancelCheck) {
+        m_fnCancelCheck = std::move(fnCancelCheck);
+    }
+    // A download whose answer moves fewer than nBytesPerSecond bytes a second for nSeconds is
+    // given up as idle (CURLOPT_LOW_SPEED_LIMIT, CURLOPT_LOW_SPEED_TIME). Unless set, the
+    // handle's own stall limit holds: TQLibCurl::kDefaultStallSeconds at one byte a second.
+    void SetIdleLimit(long nSeconds, long nBytesPerSecond) {
+        m_nIdleSeconds = nSeconds;
+        m_nIdleBytesPerSecond = nBytesPerSecond;
+    }
+
+private:
+    TQLibCurl::TQLibCurlCancelCheck m_fnCancelCheck;
+    long m_nIdleSeconds = TQLibCurl::kDefaultStallSeconds;
+    long m_nIdleBytesPerSecond = 1;
 };

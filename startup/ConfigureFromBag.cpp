@@ -20,6 +20,7 @@
 #include "platform/MessageRecords.h"
 #include "platform/PlatformInfo.h"
 #include "startup/ConfigureFromBagHelpers.h"
+#include "startup/IncludeFilterExtensions.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
@@ -37,17 +38,6 @@ std::set<std::string> BuildPathPatterns(const std::string &strFilters) {
         setPatterns.insert("/**/" + strPiece);
     }
     return setPatterns;
-}
-
-// Include filters of a file-system job are matched by extension: only the text after the last
-// "." of each piece counts.
-std::set<std::string> BuildExtensionSet(const std::string &strFilters) {
-    std::set<std::string> setExtensions;
-    for (const std::string &strPiece : FXString::Split(strFilters, ",")) {
-        size_t nDot = strPiece.rfind('.');
-        setExtensions.insert(nDot == std::string::npos ? strPiece : strPiece.substr(nDot + 1));
-    }
-    return setExtensions;
 }
 
 } // namespace
@@ -150,7 +140,7 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
             });
         } else if (bFileSystemMode) {
             ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string &v) {
-                options.SetIncludeFiltersSet(BuildExtensionSet(v));
+                options.SetIncludeFiltersSet(IncludeFilterExtensions(v));
             });
         }
 

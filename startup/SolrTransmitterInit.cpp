@@ -14,6 +14,7 @@
 #include "platform/PlatformInfo.h"
 #include "platform/TQPIBase.h"
 #include "startup/DataSourceQuery.h"
+#include "startup/IncludeFilterExtensions.h"
 #include "startup/PlatformCountSetting.h"
 #include "startup/SolrTransmitterConfigCache.h"
 #include "transmitter/ExceptionBoundary.h"
@@ -459,12 +460,8 @@ CSolrTransmitterInit::ResolveFromManagementServer(TQClient &client, Subclient &s
         IDX_LOG(0, "Switching to push only meta data mode as no include filters configured");
         m_bPushOnlyMetaData = true;
     }
-    // Only the extension counts: everything up to the last "." of a piece goes.
-    for (const std::string &strPiece : FXString::Split(strIncludeFilters, ",")) {
-        const size_t nDot = strPiece.rfind('.');
-        m_setIncludeFilters.insert(nDot == std::string::npos ? strPiece
-                                                             : strPiece.substr(nDot + 1));
-    }
+    const std::set<std::string> setExtensions = IncludeFilterExtensions(strIncludeFilters);
+    m_setIncludeFilters.insert(setExtensions.begin(), setExtensions.end());
 
     const bool bCloudMode =
         dataSource.bHasCloudValue && static_cast<uint32_t>(dataSource.llCloudValue) == 5;

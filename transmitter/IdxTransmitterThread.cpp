@@ -20,6 +20,10 @@ CKyError IIdxTransmitterThread::SendComputeFolderStats() {
     return CKyError::Success();
 }
 
+bool IIdxTransmitterThread::ReadPerformanceCounters(SolrThreadPerfCounters &) {
+    return false;
+}
+
 void IIdxTransmitterThread::SetCommitFlag(_CommitParams &params) {
     std::lock_guard<std::mutex> guard(m_lockCommitParams);
     m_commitParams = params;

@@ -20,6 +20,8 @@
 #include "platform/EventThread.h"
 #include "transmitter/TransmitterTypes.h"
 
+struct SolrThreadPerfCounters;
+
 // A commit request that the periodic commit thread places on a live-crawl worker. The shared
 // pointers keep the cycle's reply semaphore, offsets vector, lock and failure mark alive until
 // the worker has answered or dropped the request, also after the cycle gave up waiting. A worker
@@ -46,6 +48,10 @@ public:
     virtual CKyError SendCommit() = 0;
     virtual bool IsIdxEngineRunning() = 0;
     virtual CKyError LogPerformanceCounters() = 0;
+    // Copies the worker's performance figures into counters, for the performance log thread,
+    // which asks on its own thread while the worker works. A worker that keeps no such figures
+    // (only index-engine workers do) leaves them as they are and answers false.
+    virtual bool ReadPerformanceCounters(SolrThreadPerfCounters &counters);
     virtual CKyError SendDeleteDataSourceContent(const std::string &strDataSource) = 0;
     virtual CKyError PruneAuditCore(const std::string &strEventTime,
                                     const std::string &strAppId) = 0;

@@ -11,6 +11,7 @@
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrThreadPerfCounters.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterTimerLines.h"
 
 namespace {
 
@@ -21,15 +22,31 @@ const char kIntervalSetting[] = "SolrTransmitterPerfLogInterval";
 // it at once.
 constexpr std::chrono::milliseconds kStatsWaitSlice(100);
 
-void LogTimer(const char *szFormat, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
-    if (ptrTimer && ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal) {
-        IDX_LOG(1, szFormat, ptrTimer->TotalsAsString().c_str());
-    }
-}
+// The worker timers a pass sums, in the order of their lines: each line names the timer, says
+// what its time was spent on and gives the time in seconds.
+struct SWorkerTime {
+    const char *szName;
+    const char *szMeasured;
+    double SolrThreadPerfCounters::*pdSeconds;
+};
 
-void LogTime(const char *szFormat, double dSeconds) {
+const SWorkerTime kWorkerTimes[] = {
+    {"PostRequest", "posting requests to the index engine",
+     &SolrThreadPerfCounters::m_dPostRequest},
+    {"ReadContent", "reading file content", &SolrThreadPerfCounters::m_dReadContent},
+    {"GenerateCRC32", "computing CRC-32 checksums", &SolrThreadPerfCounters::m_dGenerateCRC32},
+    {"SendVMItemsToWebService", "handing items to the web-service plug-in",
+     &SolrThreadPerfCounters::m_dSendVMItemsToWebService},
+    {"ChangeTime", "making version keys from change times", &SolrThreadPerfCounters::m_dChangeTime},
+    {"OwnerAndAcl", "adding owner and security fields", &SolrThreadPerfCounters::m_dOwnerAndAcl},
+    {"SendItems", "sending metadata batches, building included",
+     &SolrThreadPerfCounters::m_dSendItems},
+    {"BuildItems", "building item documents", &SolrThreadPerfCounters::m_dBuildItems},
+};
+
+void LogTime(const char *szFormat, const SWorkerTime &time, double dSeconds) {
     if (dSeconds > g_dMetricMinVal) {
-        IDX_LOG(0, szFormat, dSeconds);
+        IDX_LOG(0, szFormat, time.szName, time.szMeasured, dSeconds);
     }
 }
 
@@ -90,65 +107,46 @@ void CSolrPerformanceLogThread::LogPerfCounters() {
     // Read before the worker-list lock is taken: no pass holds two locks of the shared state.
     const long long llQueueLength = static_cast<long long>(state.GetQueueLength());
 
-    auto_lock lock(&state.m_lockWorkers, true);
+    // The lock is held only to copy the list: a worker that does not answer, or a log line that
+    // takes long, must not keep Stop (which takes the lock once LogStats has given up on this
+    // pass) from ending the workers. The copies keep the workers alive while they are read.
+    std::list<IIdxTransmitterThreadPtr> lstWorkers;
+    {
+        auto_lock lock(&state.m_lockWorkers, true);
+        lstWorkers = state.m_lstWorkers;
+    }
 
     SolrThreadPerfCounters sums;
-    for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
+    for (const IIdxTransmitterThreadPtr &ptrWorker : lstWorkers) {
         SolrThreadPerfCounters counters;
-        if (!GetWorkerPerformanceCounters(*ptrWorker, counters)) {
+        if (!ptrWorker->ReadPerformanceCounters(counters)) {
             continue; // an index-log worker has no such figures
         }
-        sums.m_dPostRequest += counters.m_dPostRequest;
-        sums.m_dReadContent += counters.m_dReadContent;
-        sums.m_dGenerateCRC32 += counters.m_dGenerateCRC32;
-        sums.m_dSendVMItemsToWebService += counters.m_dSendVMItemsToWebService;
-        sums.m_dChangeTime += counters.m_dChangeTime;
-        sums.m_dSendItems += counters.m_dSendItems;
-        sums.m_dBuildItems += counters.m_dBuildItems;
-        sums.m_dOwnerAndAcl += counters.m_dOwnerAndAcl;
+        for (const SWorkerTime &time : kWorkerTimes) {
+            sums.*time.pdSeconds += counters.*time.pdSeconds;
+        }
         sums.m_llTransmittedItems += counters.m_llTransmittedItems;
         sums.m_llPackets += counters.m_llPackets;
         sums.m_llBuilds += counters.m_llBuilds;
         sums.m_llSends += counters.m_llSends;
     }
+    // Let go before the lines are written: a worker that Stop released meanwhile ends here.
+    lstWorkers.clear();
 
-    LogTime("PostRequest: %f", sums.m_dPostRequest);
-    LogTime("ReadContent: %f", sums.m_dReadContent);
-    LogTime("GenerateCRC32: %f", sums.m_dGenerateCRC32);
-    LogTime("SendVMItemsToWebService: %f", sums.m_dSendVMItemsToWebService);
-    LogTime("ChangeTime: %f", sums.m_dChangeTime);
-    LogTime("OwnerAndACLTime: %f", sums.m_dOwnerAndAcl);
-    LogTime("SendItems: %f", sums.m_dSendItems);
-    LogTime("BuildItems: %f", sums.m_dBuildItems);
-
+    for (const SWorkerTime &time : kWorkerTimes) {
+        LogTime("%s (%s), total of all workers: %f seconds", time, sums.*time.pdSeconds);
+    }
+    IDX_LOG(1, "Cumulative stats for threads:%d", state.m_nTransmitterThreads);
     // With no configured worker every sum is 0, and so is every average.
-    SolrThreadPerfCounters averages;
     if (state.m_nTransmitterThreads > 0) {
         const double dThreads = static_cast<double>(state.m_nTransmitterThreads);
-        averages.m_dPostRequest = sums.m_dPostRequest / dThreads;
-        averages.m_dReadContent = sums.m_dReadContent / dThreads;
-        averages.m_dGenerateCRC32 = sums.m_dGenerateCRC32 / dThreads;
-        averages.m_dSendVMItemsToWebService = sums.m_dSendVMItemsToWebService / dThreads;
-        averages.m_dChangeTime = sums.m_dChangeTime / dThreads;
-        averages.m_dSendItems = sums.m_dSendItems / dThreads;
-        averages.m_dBuildItems = sums.m_dBuildItems / dThreads;
-        averages.m_dOwnerAndAcl = sums.m_dOwnerAndAcl / dThreads;
+        for (const SWorkerTime &time : kWorkerTimes) {
+            LogTime("\t%s (%s), average per worker: %f seconds", time,
+                    sums.*time.pdSeconds / dThreads);
+        }
     }
 
-    IDX_LOG(1, "Cumulative stats for threads:%d", state.m_nTransmitterThreads);
-    LogTime("\tPostRequest: %f", averages.m_dPostRequest);
-    LogTime("\tReadContent: %f", averages.m_dReadContent);
-    LogTime("\tGenerateCRC32: %f", averages.m_dGenerateCRC32);
-    LogTime("\tSendVMItemsToWebService: %f", averages.m_dSendVMItemsToWebService);
-    LogTime("\tChangeTime: %f", averages.m_dChangeTime);
-    LogTime("\tSendItems: %f", averages.m_dSendItems);
-    LogTime("\tBuildItems: %f", averages.m_dBuildItems);
-    LogTime("\tOwnerAndAclTime: %f", averages.m_dOwnerAndAcl);
-
-    LogTimer("CollectSecurityInfo: %s", state.m_ptrCollectSecurityInfoTimer);
-    LogTimer("AddToQueue Queue-full wait: %s", state.m_ptrQueueFullWaitTimer);
-    LogTimer("GetQueuedItems: %s", state.m_ptrGetQueuedItemsTimer);
-    LogTimer("Additionalproperties: %s", state.m_ptrAdditionalPropertiesTimer);
+    LogTransmitterTimers(1, state, false);
 
     IDX_LOG(1, "NrOfSends:%lld, NrOfBuilds:%lld", static_cast<long long>(sums.m_llSends),
             static_cast<long long>(sums.m_llBuilds));

@@ -3,8 +3,10 @@
 // queue length, once every "SolrTransmitterPerfLogInterval" seconds (a day unless set) and once
 // more on request when the transmitter stops (LogStats).
 //
-// A pass only reads: it holds the worker-list lock, so the list cannot change under it, and reads
-// the workers' timers and totals without their participation, so it never holds a worker up.
+// A pass only reads: it takes the worker-list lock just long enough to copy the list, so that a
+// worker that does not answer, or a log line that takes long, never holds the lock that Stop
+// needs; and it reads the workers' timers and totals without their participation, so it never
+// holds a worker up.
 #pragma once
 
 #include <condition_variable>
@@ -13,8 +15,6 @@
 
 #include "platform/EventThread.h"
 #include "transmitter/TransmitterTypes.h"
-
-struct SolrThreadPerfCounters;
 
 class CSolrPerformanceLogThread : public CAlertableEventThread {
 public:
@@ -40,13 +40,6 @@ public:
     // Returns at once, with a log line, when the thread is not running, and gives up with a log
     // line after kStatsWaitLimitSeconds: the caller is the end of a job, which must not hang.
     void LogStats();
-
-    // Copies the figures of an index-engine worker into counters (a worker whose start did not
-    // make its timers leaves them as they are) and answers true; any other worker has no such
-    // figures and answers false. Defined with the index-engine worker, so that this layer knows
-    // the workers only through their common base.
-    static bool GetWorkerPerformanceCounters(IIdxTransmitterThread &worker,
-                                             SolrThreadPerfCounters &counters);
 
 private:
     CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;

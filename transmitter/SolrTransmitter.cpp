@@ -35,18 +35,21 @@ CSolrTransmitter::~CSolrTransmitter() {
     // dropped, and the members are released all the same.
     try {
         // The end of a job once more, on this class's own operations: a derived class is
-        // already gone at this point.
-        CKyError error = CSolrTransmitter::WaitForQueueToEmpty();
-        if (error.IsError()) {
-            IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
-        }
-        error = CSolrTransmitter::Stop();
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
-        }
-        error = CSolrTransmitter::Commit();
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
+        // already gone at this point. A transmitter that never started has nothing to end: the
+        // pass would only log that it was not started, as errors where nothing failed.
+        if (m_ptrSolrTransmitterPrivate->IsQueueCreated()) {
+            CKyError error = CSolrTransmitter::WaitForQueueToEmpty();
+            if (error.IsError()) {
+                IDX_LOG_ERROR("WaitForQueueToEmpty failed, error=%s", error.AsString().c_str());
+            }
+            error = CSolrTransmitter::Stop();
+            if (error.IsError()) {
+                IDX_LOG_ERROR("Stop failed, error=%s", error.AsString().c_str());
+            }
+            error = CSolrTransmitter::Commit();
+            if (error.IsError()) {
+                IDX_LOG_ERROR("Commit failed, error=%s", error.AsString().c_str());
+            }
         }
         // Stop empties the worker list on every path that has workers; this makes sure of it,
         // since a listed worker would keep the shared state (and its own thread) alive after we
@@ -95,6 +98,7 @@ CKyError CSolrTransmitter::Start() try {
     if (!state.m_lstWorkers.empty()) {
         return CKyError::Success();
     }
+    state.m_bStopped = false;
 
     CKyError error = state.ConfigureFromBag();
     if (error.IsError()) {

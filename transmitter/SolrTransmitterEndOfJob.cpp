@@ -19,6 +19,7 @@
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
+#include "transmitter/TransmitterTimerLines.h"
 
 namespace {
 
@@ -26,17 +27,7 @@ namespace {
 // time-out when nothing wakes it; a worker going idle or items leaving the queue wake it at once.
 constexpr uint32_t kQueueWaitPollMs = 1000;
 
-// Totals at or below this many seconds are noise and are not logged.
-constexpr double g_dMetricMinVal = 0.1;
-
 const char kTempFolder[] = "Temp";
-
-void LogTimer(const char *szLabel, const boost::shared_ptr<CTimeCounter> &ptrTimer) {
-    if (!ptrTimer || !(ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal)) {
-        return;
-    }
-    IDX_LOG(0, "%s: %s", szLabel, ptrTimer->TotalsAsString().c_str());
-}
 
 } // namespace
 
@@ -147,10 +138,14 @@ CKyError CSolrTransmitter::Stop() try {
     CKyError result = CKyError::Success();
 
     // The last performance pass comes before the worker-list lock is taken (the pass takes that
-    // lock itself) and while every worker is still listed.
+    // lock itself) and while every worker is still listed. A transmitter stopped already (the
+    // destructor's pass after WaitAndCommit) has told its figures: another pass would only add a
+    // summary of nothing.
     if (auto ptrPerformanceLogThread =
             boost::dynamic_pointer_cast<CSolrPerformanceLogThread>(m_ptrPerformanceLogThread)) {
-        ptrPerformanceLogThread->LogStats();
+        if (!state.m_bStopped) {
+            ptrPerformanceLogThread->LogStats();
+        }
     }
 
     // Declared before the lock so that the workers are released after it: a worker's destructor
@@ -212,6 +207,7 @@ CKyError CSolrTransmitter::Stop() try {
         }
 
         lstReleased.swap(state.m_lstWorkers);
+        state.m_bStopped = true;
         // With every worker ended, whatever is still queued will never be sent; it is recorded
         // while the failures file is still open.
         state.ClearQueuedItems("the transmitter stopped before they were sent");
@@ -224,10 +220,12 @@ CKyError CSolrTransmitter::Stop() try {
         }
     }
 
-    // At most once per transmitter: the flag is set only after a request that succeeded.
+    // At most once per transmitter: the flag is set only after a request that succeeded. An
+    // aborted job has not indexed the folders it would describe, and its engine may be the very
+    // reason of the abort: nothing is posted.
     const CTransmitterOptionsPtr &ptrOptions = state.m_ptrOptions;
     if (ptrOptions->IsPushOnlyMetaData() && !state.m_bFolderStatsSent &&
-        !ptrOptions->IsVMContentIndexing()) {
+        !ptrOptions->IsVMContentIndexing() && !ptrOptions->IsAborted()) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
@@ -289,11 +287,7 @@ CKyError CSolrTransmitter::WaitAndCommit() try {
     }
 
     const CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    LogTimer("CollectSecurityInfo", state.m_ptrCollectSecurityInfoTimer);
-    LogTimer("AddToQueue Queue-full wait", state.m_ptrQueueFullWaitTimer);
-    LogTimer("GetQueuedItems", state.m_ptrGetQueuedItemsTimer);
-    LogTimer("Additionalproperties", state.m_ptrAdditionalPropertiesTimer);
-    LogTimer("Guid generation", state.m_ptrGuidGenerationTimer);
+    LogTransmitterTimers(0, state, true);
 
     CSolrTransmitterCallbackPtr ptrCallback = state.m_ptrOptions->GetCallback();
     if (ptrCallback) {

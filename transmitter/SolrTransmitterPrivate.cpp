@@ -24,8 +24,8 @@ CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
       m_bSendPartialData(false), m_pBackupJobClient(nullptr), m_nCollectID(0xFFFFFFFFu),
       m_llCollectOffset(-1), m_nDisableSolrPerfThread(0),
       m_ptrAdditionalPropertiesTimer(boost::make_shared<CTimeCounter>("Additionalproperties")),
-      m_bFolderStatsSent(false), m_bStubFiltersInitialized(false), m_queue(m_ptrOptions),
-      m_bPushDataToSolrFailed(false), m_llFailedItemCount(0) {}
+      m_bFolderStatsSent(false), m_bStopped(false), m_bStubFiltersInitialized(false),
+      m_queue(m_ptrOptions), m_bPushDataToSolrFailed(false), m_llFailedItemCount(0) {}
 
 CSolrTransmitterPrivate::~CSolrTransmitterPrivate() = default;
 

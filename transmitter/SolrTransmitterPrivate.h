@@ -122,11 +122,14 @@ public:
     // the dynamic-TPPM route. Every later one takes it without asking the engine again, so that
     // an engine that takes connections and never answers costs one wait, not one per worker.
     std::atomic<int> m_nEngineRoute{-1};
+    // Set once Stop has ended the workers, cleared by Start: a later Stop (the destructor's pass)
+    // asks for no other performance pass.
+    bool m_bStopped; // none
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the
-    // stub filter up once under its lock; a performance pass holds the worker-list lock while it
-    // sums the workers, so that the list stays as it is.
+    // stub filter up once under its lock; a performance pass copies the worker list under the
+    // worker-list lock and sums the workers from its copy.
     friend class CSolrTransmitter;
     friend class CSolrPerformanceLogThread;
 

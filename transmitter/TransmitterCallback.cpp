@@ -100,15 +100,16 @@ void CTransmitterCallback::ReportOutstanding() {
 CKyError CTransmitterCallback::UpdateProgress(long long llItemsIndexed,
                                               long long llUnCompressedBytes,
                                               long long llFailedItems) {
+    auto_lock lock(&m_lockCounters, true);
+    // The totals add up whether or not there is a job to report to: the final statistics line
+    // tells them all the same.
+    m_llTotalItems += llItemsIndexed;
+    m_llSolrFailures += llFailedItems;
+    m_llTotalUnCompressedSize += llUnCompressedBytes;
     if (m_pBkpJobClient == nullptr) {
         IDX_LOG(3, "Job object is NULL, will not be updating JM stats");
         return CKyError::Success();
     }
-
-    auto_lock lock(&m_lockCounters, true);
-    m_llTotalItems += llItemsIndexed;
-    m_llSolrFailures += llFailedItems;
-    m_llTotalUnCompressedSize += llUnCompressedBytes;
 
     // Nothing is reported, not even failures or bytes, until the item count has grown by a step.
     if (m_llTotalItems - m_llReportedItems < m_llItemCountUpdateInterval) {

@@ -1,9 +1,21 @@
 // The search-result export against the engine stand-in's web-server route: the request record it
-// posts and where, the user it runs for, and what becomes of the answer in the output file.
+// posts and where, the user it runs for, and what becomes of the answer in the output file; and
+// against web servers that hold the request: the job's quit flag and the idle limit end it.
 #include "engine/FetchItemsFromSolr.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdint>
+#include <future>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -28,6 +40,100 @@ using idxtest::EngineStub;
 bool HasText(const CKyError &error, const std::string &strText) {
     return error.AsString().find(strText) != std::string::npos;
 }
+
+// A web server on 127.0.0.1 that takes one connection at a time and then says nothing, or
+// trickles a 200 answer one byte every nTrickleMs, until the client goes or the server is
+// destroyed. Its pace is real time; the tests assert only what the export does about it.
+class SlowWebServer {
+public:
+    // Ten result lines: trickled, they take half a minute, far beyond a shortened idle limit.
+    static std::string Answer() {
+        std::string strAnswer;
+        for (char c = '0'; c <= '9'; ++c) {
+            strAnswer += std::string("/slow/") + c + ".txt\n";
+        }
+        return strAnswer;
+    }
+
+    explicit SlowWebServer(int nTrickleMs) : m_nTrickleMs(nTrickleMs) {
+        m_nListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t nSize = sizeof(address);
+        if (m_nListener < 0 ||
+            bind(m_nListener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0 ||
+            listen(m_nListener, 4) != 0 ||
+            getsockname(m_nListener, reinterpret_cast<sockaddr *>(&address), &nSize) != 0) {
+            throw std::runtime_error("no loopback listener");
+        }
+        m_nPort = ntohs(address.sin_port);
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~SlowWebServer() {
+        m_bStop.store(true);
+        m_thread.join();
+        close(m_nListener);
+    }
+    SlowWebServer(const SlowWebServer &) = delete;
+    SlowWebServer &operator=(const SlowWebServer &) = delete;
+
+    std::string HostUrl() const { return "http://127.0.0.1:" + std::to_string(m_nPort); }
+    size_t AnswerBytesSent() const { return m_nAnswerBytesSent.load(); }
+
+private:
+    // Waits up to 100 ms for the socket to be readable; false once the server is to stop.
+    bool Wait(int nSocket, int nMilliseconds) const {
+        pollfd entry{nSocket, POLLIN, 0};
+        poll(&entry, 1, nMilliseconds);
+        return !m_bStop.load();
+    }
+
+    void Run() {
+        while (Wait(m_nListener, 100)) {
+            const int nClient = accept(m_nListener, nullptr, nullptr);
+            if (nClient >= 0) {
+                Serve(nClient);
+                close(nClient);
+            }
+        }
+    }
+
+    void Serve(int nClient) {
+        const std::string strAnswer = Answer();
+        const std::string strHead = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n"
+                                    "Content-Length: " +
+                                    std::to_string(strAnswer.size()) + "\r\n\r\n";
+        bool bHeadSent = false;
+        size_t nSent = 0;
+        while (Wait(nClient, m_nTrickleMs > 0 ? m_nTrickleMs : 100)) {
+            char szBuffer[4096];
+            const ssize_t nRead = recv(nClient, szBuffer, sizeof szBuffer, MSG_DONTWAIT);
+            if (nRead == 0) {
+                return; // the client went
+            }
+            if (m_nTrickleMs <= 0 || nSent == strAnswer.size()) {
+                continue;
+            }
+            if (!bHeadSent) {
+                bHeadSent = send(nClient, strHead.data(), strHead.size(), MSG_NOSIGNAL) ==
+                            static_cast<ssize_t>(strHead.size());
+            } else if (send(nClient, strAnswer.data() + nSent, 1, MSG_NOSIGNAL) == 1) {
+                ++nSent;
+                m_nAnswerBytesSent.store(nSent);
+            } else {
+                return;
+            }
+        }
+    }
+
+    const int m_nTrickleMs;
+    int m_nListener = -1;
+    int m_nPort = 0;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<size_t> m_nAnswerBytesSent{0};
+    std::thread m_thread;
+};
 
 class FetchItemsFromSolrTest : public ::testing::Test {
 protected:
@@ -241,6 +347,66 @@ TEST_F(FetchItemsFromSolrTest, WithoutTheUserWhoStartedTheJobNothingIsSearched) 
     std::string strUser;
     EXPECT_FALSE(CFetchItemsFromSolrPrivate(1, 2, "x").GetUserWhoStartedTheJob(strUser).IsError());
     EXPECT_EQ(strUser, "carol");
+}
+
+TEST_F(FetchItemsFromSolrTest, TheJobsQuitFlagGivesTheExportUpAndLeavesNoFile) {
+    for (bool bWhileHeld : {false, true}) {
+        SCOPED_TRACE(bWhileHeld ? "set while the web server holds the request" : "set before");
+        m_stub.ClearRequests();
+        m_jobManager.SetQuitFlag(!bWhileHeld);
+        if (bWhileHeld) {
+            m_stub.StallNext(EngineRoute::ExportSearchResults);
+        }
+        std::future<CKyError> result = std::async(std::launch::async, [this] {
+            return CFetchItemsFromSolr(1, 2, "x").FetchItems(m_strOutput);
+        });
+        if (bWhileHeld) {
+            ASSERT_TRUE(m_stub.WaitForStalled(1, 20000));
+            m_jobManager.SetQuitFlag(true);
+        }
+
+        // The test ends because the export returns; the held request is still held.
+        const CKyError error = result.get();
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774)) << error.AsString();
+        EXPECT_TRUE(HasText(error, "the job was asked to stop")) << error.AsString();
+        EXPECT_FALSE(FXFile::Exists(m_strOutput));
+        EXPECT_EQ(Exports().size(), bWhileHeld ? 1u : 0u);
+        m_stub.ReleaseStalls();
+    }
+}
+
+TEST_F(FetchItemsFromSolrTest, AWebServerThatSaysNothingOrTricklesIsGivenUpAtTheIdleLimit) {
+    for (int nTrickleMs : {0, 250}) {
+        SCOPED_TRACE(nTrickleMs == 0 ? "silent" : "a byte every 250 ms");
+        SlowWebServer server(nTrickleMs);
+        idxtest::SetPlatformSetting("FileSystemAgent", "WebServerURL", server.HostUrl());
+        CFetchItemsFromSolrPrivate fetch(1, 2, "x");
+        fetch.SetIdleLimitSeconds(1);
+
+        const CKyError error = fetch.FetchItems(m_strOutput, false, false);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 774)) << error.AsString();
+        EXPECT_FALSE(HasText(error, "the job was asked to stop")) << error.AsString();
+        EXPECT_FALSE(FXFile::Exists(m_strOutput));
+        // A trickle is idle too: the answer never came whole.
+        EXPECT_LT(server.AnswerBytesSent(), SlowWebServer::Answer().size());
+    }
+}
+
+TEST_F(FetchItemsFromSolrTest, WhatIsAtAnOutputPathTheExportCannotOpenIsLeftAlone) {
+    // A link to a folder: the export cannot write through it, and it is not the export's to
+    // remove.
+    const std::string strFolder = m_dir / "folder";
+    ASSERT_FALSE(FXFile::CreateDirectory(strFolder, false).IsError());
+    const std::string strLink = m_dir / "results.lnk";
+    ASSERT_EQ(symlink(strFolder.c_str(), strLink.c_str()), 0);
+
+    CKyError error = CFetchItemsFromSolr(1, 2, "x").FetchItems(strLink);
+    EXPECT_TRUE(error.IsError());
+    struct stat status;
+    EXPECT_EQ(lstat(strLink.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_TRUE(FXFile::IsDirectory(strFolder));
+    EXPECT_TRUE(Exports().empty());
 }
 
 TEST_F(FetchItemsFromSolrTest, EmptinessTestReadsOneLineAndDoubtsCountAsNotEmpty) {

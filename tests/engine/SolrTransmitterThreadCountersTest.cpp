@@ -97,6 +97,19 @@ TEST_F(SolrTransmitterThreadCountersTest, StartedWorkerReportsItsTimersAndTotals
     EXPECT_EQ(m_log.CountAtLevel("Total Transmitted 47 items, Total Packets:3", 5), 1u);
 }
 
+// The beginnings of a pass's level-0 lines of one worker timer: the sum over the workers and the
+// average per worker, each naming what the timer measured; the seconds follow.
+struct TimeLines {
+    std::string strTotal;
+    std::string strAverage;
+};
+TimeLines LinesOf(const std::string &strTimer, const std::string &strMeasured) {
+    const std::string strLabel = strTimer + " (" + strMeasured + "), ";
+    return {strLabel + "total of all workers: ", "\t" + strLabel + "average per worker: "};
+}
+const TimeLines kPostRequest = LinesOf("PostRequest", "posting requests to the index engine");
+const TimeLines kSendItems = LinesOf("SendItems", "sending metadata batches, building included");
+
 // The number a captured line at that level gives after the text, or -1 when no line has it.
 double NumberAfter(const idxtest::LogCapture &log, const std::string &strText, int nLevel) {
     for (const idxtest::CapturedLogLine &line : log.Lines()) {
@@ -175,21 +188,27 @@ TEST_F(SolrTransmitterThreadCountersTest, PassSumsTheIndexEngineWorkersAndAverag
     transmitter.PerformanceLogThread()->LogStats();
 
     struct Line {
-        const char *szText;
+        std::string strText;
         int nLevel;
     };
+    const TimeLines readContent = LinesOf("ReadContent", "reading file content");
+    const TimeLines ownerAndAcl = LinesOf("OwnerAndAcl", "adding owner and security fields");
     for (const Line &line :
-         {Line{"PostRequest: 4.000000", 0}, Line{"\tPostRequest: 1.000000", 0},
-          Line{"ReadContent: 0.100000", 0}, Line{"OwnerAndACLTime: 1.200000", 0},
-          Line{"\tOwnerAndAclTime: 0.300000", 0}, Line{"SendItems: 2.000000", 0},
-          Line{"\tSendItems: 0.500000", 0}, Line{"Cumulative stats for threads:4", 1},
-          Line{"NrOfSends:1, NrOfBuilds:3", 1},
+         {Line{kPostRequest.strTotal + "4.000000 seconds", 0},
+          Line{kPostRequest.strAverage + "1.000000 seconds", 0},
+          Line{readContent.strTotal + "0.100000 seconds", 0},
+          Line{ownerAndAcl.strTotal + "1.200000 seconds", 0},
+          Line{ownerAndAcl.strAverage + "0.300000 seconds", 0},
+          Line{kSendItems.strTotal + "2.000000 seconds", 0},
+          Line{kSendItems.strAverage + "0.500000 seconds", 0},
+          Line{"Cumulative stats for threads:4", 1}, Line{"NrOfSends:1, NrOfBuilds:3", 1},
           Line{"Total Transmitted 47 items, Total Packets:3", 1}, Line{"0 items in queue", 1}}) {
-        EXPECT_EQ(m_log.CountAtLevel(line.szText, line.nLevel), 1u) << line.szText;
+        EXPECT_EQ(m_log.CountAtLevel(line.strText, line.nLevel), 1u) << line.strText;
     }
     // At or below 0.1 s: the ChangeTime total, the ReadContent average, the build times.
-    for (const char *szText : {"ChangeTime:", "\tReadContent:", "BuildItems:"}) {
-        EXPECT_EQ(m_log.Count(szText), 0u) << szText;
+    for (const std::string &strText :
+         {std::string("ChangeTime ("), readContent.strAverage, std::string("BuildItems (")}) {
+        EXPECT_EQ(m_log.Count(strText), 0u) << strText;
     }
 }
 
@@ -229,12 +248,12 @@ TEST_F(SolrTransmitterThreadCountersTest, StopWritesOnePassWithWhatTheWorkersDid
 
     // The times: the wait before the retry is engine time of a send, and each average is its
     // total over the two workers.
-    const double dPostRequest = NumberAfter(m_log, "PostRequest: ", 0);
-    const double dSendItems = NumberAfter(m_log, "SendItems: ", 0);
+    const double dPostRequest = NumberAfter(m_log, kPostRequest.strTotal, 0);
+    const double dSendItems = NumberAfter(m_log, kSendItems.strTotal, 0);
     EXPECT_GE(dPostRequest, 10.0);
     EXPECT_GE(dSendItems, dPostRequest);
-    EXPECT_NEAR(NumberAfter(m_log, "\tPostRequest: ", 0), dPostRequest / 2, 1e-5);
-    EXPECT_NEAR(NumberAfter(m_log, "\tSendItems: ", 0), dSendItems / 2, 1e-5);
+    EXPECT_NEAR(NumberAfter(m_log, kPostRequest.strAverage, 0), dPostRequest / 2, 1e-5);
+    EXPECT_NEAR(NumberAfter(m_log, kSendItems.strAverage, 0), dSendItems / 2, 1e-5);
 }
 
 TEST_F(SolrTransmitterThreadCountersTest, PassReadsAWorkerInTheMiddleOfItsSend) {

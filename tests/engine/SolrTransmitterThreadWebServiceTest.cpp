@@ -1,7 +1,8 @@
 // Virtual-machine and collaboration-site jobs end to end on the stand-in web-service plug-in: each
 // worker loads the plug-in, sets its own handler up with the job's values and submits the task;
-// every queued item reaches the plug-in once; a clean stop finishes the task once; a start that
-// fails, and failures that reach the threshold, abort the transmitter with nothing lost.
+// every queued item reaches the plug-in once; a clean stop finishes the task once, even when the
+// job's quit query throws in the stop hook; a start that fails, and failures that reach the
+// threshold, abort the transmitter with nothing lost.
 //
 // WebServicePluginLoadTest runs apart, with a library search path of its own (tests/CMakeLists):
 // without the plug-in, or with a library that lacks its entry point.
@@ -25,6 +26,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestTransmitter.h"
 #include "tests/support/WebServiceJob.h"
+#include "tests/support/documents/DocumentTestSupport.h"
 #include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineWorkerRig.h"
 
@@ -352,6 +354,21 @@ TEST_F(WebServiceJobTest, AWorkerWhoseStartWasCutShortListsItsItemsAndAbortsTheJ
     }
     EXPECT_EQ(m_plugin.HandlersMade(), 0);
     EXPECT_EQ(FailuresFile(), "/vm/a\n");
+}
+
+TEST_F(WebServiceJobTest, AJobsQuitQueryThatThrowsInTheStopHookStillFinishesTheTask) {
+    idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
+    idxtest::SetUpVMJob(*set.ptrOptions, m_dir.Path());
+    set.ptrOptions->SetCallback(m_ptrCallback);
+    set.ptrWorker->OnStart();
+    ASSERT_FALSE(set.ptrWorker->HasError()) << set.ptrWorker->GetError().AsString();
+    const int nHandler = Handlers().at(0);
+    m_ptrCallback->RefuseQuitQueryAfter(0);
+
+    EXPECT_NO_THROW(set.ptrWorker->OnStop());
+    // The query counts as "not aborted", as in the plug-in's own abort check.
+    EXPECT_EQ(CallsOf(nHandler, "FinishVMTask").size(), 1u);
+    EXPECT_EQ(m_log.CountAtLevel("Abort test failed, error=", -1), 1u);
 }
 
 // Run by ctest with a library search path on which the plug-in is missing

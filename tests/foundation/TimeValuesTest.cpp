@@ -19,6 +19,21 @@ TEST(TimeValuesTest, UnixTimeTruncatesTowardZero) {
     EXPECT_TRUE(CTimeStamp(INT64_MAX).IsFilled());
 }
 
+TEST(TimeValuesTest, UnixTimeSaturatesNearTheLowestTicks) {
+    const int64_t kEpoch = 116444736000000000LL;
+    const int64_t kLowest = INT64_MIN / 10000000LL;
+    struct Case {
+        int64_t llTicks;
+        int64_t llSeconds;
+    };
+    for (const Case &c : {Case{INT64_MIN, kLowest}, Case{INT64_MIN + 1, kLowest},
+                          Case{INT64_MIN + kEpoch - 1, kLowest}, Case{INT64_MIN + kEpoch, kLowest},
+                          Case{INT64_MIN + kEpoch + 10000000, kLowest + 1}}) {
+        SCOPED_TRACE(c.llTicks);
+        EXPECT_EQ(CTimeStamp(c.llTicks).AsUnixTime(), c.llSeconds);
+    }
+}
+
 TEST(TimeValuesTest, IntervalConversions) {
     EXPECT_EQ(CTimeInterval(9999).AsMilliseconds(), 0);
     EXPECT_EQ(CTimeInterval(10000).AsMilliseconds(), 1);

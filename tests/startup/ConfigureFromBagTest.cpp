@@ -330,6 +330,9 @@ TEST_F(ConfigureFromBagTest, FilterSetsFollowTheJobMode) {
         {eFileSystem, "*.doc,*.PDF,notes", "*.bak", {"PDF", "doc", "notes"}, {}},
         {eFileSystem, "a.tar.gz", nullptr, {"gz"}, {}},
         {eFileSystem, "abc.", nullptr, {""}, {}},
+        // An empty piece is no extension at all: it would select every file without one.
+        {eFileSystem, "*.doc,", nullptr, {"doc"}, {}},
+        {eFileSystem, ",,", nullptr, {}, {}},
         {eSP, "*.doc", "*.bak", {}, {}},
     };
     for (const auto &c : cases) {

@@ -317,6 +317,13 @@ TEST_F(SolrTransmitterInitTest, PlatformSettingsOverrideTheReplyEachWithItsLogLi
              EXPECT_EQ(BagText(bag, BagId::idIncludeFilters), "*.cpp,.h");
              EXPECT_EQ(init.GetIncludeFilterSet(), (std::set<std::string>{"cpp", "h"}));
          }},
+        // Empty pieces name no extension: files without one are not content-pushed.
+        {"sIncludeFilters", ",*.cpp,,.h,", "Using IncludeFilters from registry [,*.cpp,,.h,]",
+         false,
+         [](ProbeInit &init, const CBag &bag) {
+             EXPECT_EQ(BagText(bag, BagId::idIncludeFilters), ",*.cpp,,.h,");
+             EXPECT_EQ(init.GetIncludeFilterSet(), (std::set<std::string>{"cpp", "h"}));
+         }},
         {"nCollectSecurityInfo", "0", "CollectSecurityInfo from registry = [Disabled]", false,
          [](ProbeInit &init, const CBag &bag) {
              EXPECT_FALSE(init.IfCollectSecurityInfo());

@@ -1,7 +1,8 @@
 // The performance log thread over test workers (which, like the index-log workers, carry no
 // index-engine figures): its interval, what a pass writes from the transmitter's own state, that a
-// pass leaves that state as it found it, the pass of Stop, the switch that turns the thread off,
-// and the bounds of LogStats. The sums over index-engine workers are tested with those workers
+// pass leaves that state as it found it, the one pass of Stop, the switch that turns the thread
+// off, the bounds of LogStats and that a pass stuck in a worker holds Stop no longer than them. The
+// sums over index-engine workers are tested with those workers
 // (tests/engine/SolrTransmitterThreadCountersTest.cpp).
 #include "transmitter/SolrPerformanceLogThread.h"
 
@@ -32,29 +33,59 @@ using idxtest::MakeTestItem;
 
 const char kPassHeading[] = "Cumulative stats for threads:";
 
-// A test worker whose start waits until the test lets it go: the transmitter's Start holds the
-// worker-list lock meanwhile.
+// A test worker held at a gate until the test lets it go: in its start (the transmitter's Start
+// holds the worker-list lock meanwhile), or when a performance pass asks for its figures (the pass
+// is stuck in the worker meanwhile).
 class GatedWorker : public idxtest::TestTransmitterThread {
 public:
-    struct Gate {
-        std::mutex lock;
-        std::condition_variable cv;
-        bool bReached = false;
-        bool bOpen = false;
+    enum class EAt { eStart, eFigures };
+    class Gate {
+    public:
+        // Called by the worker: tells that it is there and waits until the gate opens.
+        void Pass() {
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_bReached = true;
+            m_cv.notify_all();
+            m_cv.wait(lock, [this] { return m_bOpen; });
+        }
+        bool WaitReached() {
+            std::unique_lock<std::mutex> lock(m_lock);
+            return m_cv.wait_for(lock, std::chrono::seconds(5), [this] { return m_bReached; });
+        }
+        void Open() {
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_bOpen = true;
+            }
+            m_cv.notify_all();
+        }
+
+    private:
+        std::mutex m_lock;
+        std::condition_variable m_cv;
+        bool m_bReached = false;
+        bool m_bOpen = false;
     };
-    GatedWorker(CSolrTransmitterPrivatePtr ptrState, CTransmitterOptionsPtr ptrOptions, Gate &gate)
-        : TestTransmitterThread(ptrState, ptrOptions), m_gate(gate) {}
+    GatedWorker(CSolrTransmitterPrivatePtr ptrState, CTransmitterOptionsPtr ptrOptions, Gate &gate,
+                EAt eAt)
+        : TestTransmitterThread(ptrState, ptrOptions), m_gate(gate), m_eAt(eAt) {}
     ~GatedWorker() override { StopBeforeDestruction(); }
 
     void OnStart() override {
-        std::unique_lock<std::mutex> lock(m_gate.lock);
-        m_gate.bReached = true;
-        m_gate.cv.notify_all();
-        m_gate.cv.wait(lock, [this] { return m_gate.bOpen; });
+        if (m_eAt == EAt::eStart) {
+            m_gate.Pass();
+        }
+    }
+    bool ReadPerformanceCounters(SolrThreadPerfCounters &) override {
+        if (m_eAt == EAt::eFigures) {
+            m_gate.Pass();
+        }
+        return false;
     }
 
 private:
     Gate &m_gate;
+    const EAt m_eAt;
 };
 
 // A transmitter of test workers whose failures file goes to a folder of its own, with its
@@ -71,10 +102,12 @@ public:
         if (m_pGate == nullptr) {
             return TestSolrTransmitter::GetIdxTransmitterThreadObj();
         }
-        return boost::make_shared<GatedWorker>(StatePtr(), State().m_ptrOptions, *m_pGate);
+        return boost::make_shared<GatedWorker>(StatePtr(), State().m_ptrOptions, *m_pGate,
+                                               m_eGatedAt);
     }
 
     GatedWorker::Gate *m_pGate = nullptr;
+    GatedWorker::EAt m_eGatedAt = GatedWorker::EAt::eStart;
 };
 
 // Waits (for real, polling every 2 ms, at most 5 s) until the predicate holds.
@@ -87,6 +120,16 @@ template <typename TPredicate> bool WaitFor(TPredicate predicate) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// Moves the virtual clock past the limit of LogStats's wait, again and again, until bDone (as
+// WaitFor).
+bool PassTheStatsWaitLimitUntil(const std::atomic<bool> &bDone) {
+    return WaitFor([&] {
+        idxtest::VirtualClock::Advance((CSolrPerformanceLogThread::kStatsWaitLimitSeconds + 1) *
+                                       1000);
+        return bDone.load();
+    });
 }
 
 // Where the first captured line holding the text is, or -1.
@@ -167,15 +210,22 @@ TEST_F(SolrPerformanceLogThreadTest, PassWritesTheTransmitterFiguresAndChangesNo
 
     EXPECT_EQ(Snapshot(), vecBefore);
     EXPECT_EQ(m_log.CountAtLevel("Cumulative stats for threads:2", 1), 1u);
-    EXPECT_EQ(m_log.CountAtLevel("CollectSecurityInfo: 1.500 sec in 1 samples", 1), 1u);
-    EXPECT_EQ(m_log.CountAtLevel("Additionalproperties: 0.250 sec in 1 samples", 1), 1u);
+    EXPECT_EQ(m_log.CountAtLevel("CollectSecurityInfo (job thread reading owner and security "
+                                 "information): 1.500 seconds in 1 samples",
+                                 1),
+              1u);
+    EXPECT_EQ(m_log.CountAtLevel(
+                  "Additionalproperties (reading additional item properties): 0.250 seconds "
+                  "in 1 samples",
+                  1),
+              1u);
     EXPECT_EQ(m_log.Count("AddToQueue Queue-full wait"), 0u);
     EXPECT_EQ(m_log.CountAtLevel("NrOfSends:0, NrOfBuilds:0", 1), 1u);
     EXPECT_EQ(m_log.CountAtLevel("Total Transmitted 0 items, Total Packets:0", 1), 1u);
     EXPECT_EQ(m_log.CountAtLevel("3 items in queue", 1), 1u);
     // The test workers carry no index-engine figures: no total and no average.
-    for (const char *szTime : {"PostRequest:", "ReadContent:", "GenerateCRC32:", "ChangeTime:",
-                               "OwnerAndA", "SendItems:", "BuildItems:"}) {
+    for (const char *szTime : {"PostRequest (", "ReadContent (", "GenerateCRC32 (", "ChangeTime (",
+                               "OwnerAndA", "SendItems (", "BuildItems ("}) {
         EXPECT_EQ(m_log.Count(szTime), 0u) << szTime;
     }
 
@@ -184,26 +234,29 @@ TEST_F(SolrPerformanceLogThreadTest, PassWritesTheTransmitterFiguresAndChangesNo
 }
 
 TEST_F(SolrPerformanceLogThreadTest, StopWritesOnePassWhileTheWorkersAreListed) {
-    PerfTransmitter transmitter(m_dir);
-    ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
-    ASSERT_FALSE(transmitter.Start().IsError());
+    {
+        PerfTransmitter transmitter(m_dir);
+        ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
+        ASSERT_FALSE(transmitter.Start().IsError());
 
-    m_log.Clear();
-    ASSERT_FALSE(transmitter.Stop().IsError());
+        m_log.Clear();
+        ASSERT_FALSE(transmitter.Stop().IsError());
 
-    const std::vector<idxtest::CapturedLogLine> vecLines = m_log.Lines();
-    EXPECT_EQ(m_log.CountAtLevel("Cumulative stats for threads:2", 1), 1u);
-    const int nPass = IndexOf(vecLines, "0 items in queue");
-    const int nWorkersEnded = IndexOf(vecLines, "Successfully terminated all the transmitter");
-    ASSERT_GE(nPass, 0);
-    ASSERT_GE(nWorkersEnded, 0);
-    EXPECT_LT(nPass, nWorkersEnded);
-    // The thread lives on with the transmitter: a second Stop (as the destructor runs) asks for
-    // another pass, which finds no worker to wait for.
-    EXPECT_TRUE(transmitter.PerformanceLogThread()->IsRunning());
-    m_log.Clear();
-    ASSERT_FALSE(transmitter.Stop().IsError());
-    EXPECT_EQ(m_log.CountAtLevel("Cumulative stats for threads:2", 1), 1u);
+        const std::vector<idxtest::CapturedLogLine> vecLines = m_log.Lines();
+        EXPECT_EQ(m_log.CountAtLevel("Cumulative stats for threads:2", 1), 1u);
+        const int nPass = IndexOf(vecLines, "0 items in queue");
+        const int nWorkersEnded = IndexOf(vecLines, "Successfully terminated all the transmitter");
+        ASSERT_GE(nPass, 0);
+        ASSERT_GE(nWorkersEnded, 0);
+        EXPECT_LT(nPass, nWorkersEnded);
+        // The thread lives on with the transmitter, but the figures have been told: a second
+        // Stop, and the destructor's pass after it, write no other summary.
+        EXPECT_TRUE(transmitter.PerformanceLogThread()->IsRunning());
+        m_log.Clear();
+        ASSERT_FALSE(transmitter.Stop().IsError());
+    }
+    EXPECT_EQ(m_log.Count(kPassHeading), 0u);
+    EXPECT_EQ(m_log.Count("Total Transmitted"), 0u);
 }
 
 TEST_F(SolrPerformanceLogThreadTest, SwitchedOffThereIsNoThreadAndNoPass) {
@@ -230,6 +283,10 @@ TEST_F(SolrPerformanceLogThreadTest, StartAfterStopReplacesTheThread) {
     EXPECT_TRUE(ptrSecond->IsRunning());
     // The first thread ended and was let go.
     EXPECT_TRUE(ptrFirst.expired());
+    // The run that started again has figures of its own to tell when it stops.
+    m_log.Clear();
+    ASSERT_FALSE(transmitter.Stop().IsError());
+    EXPECT_EQ(m_log.Count(kPassHeading), 1u);
 }
 
 TEST_F(SolrPerformanceLogThreadTest, LogStatsReturnsAtOnceWhenTheThreadDoesNotRun) {
@@ -259,10 +316,7 @@ TEST_F(SolrPerformanceLogThreadTest, LogStatsGivesUpOnAPassThatCannotRun) {
     GatedWorker::Gate gate;
     transmitter.m_pGate = &gate;
     std::thread starter([&] { EXPECT_FALSE(transmitter.Start().IsError()); });
-    {
-        std::unique_lock<std::mutex> lock(gate.lock);
-        ASSERT_TRUE(gate.cv.wait_for(lock, std::chrono::seconds(5), [&] { return gate.bReached; }));
-    }
+    ASSERT_TRUE(gate.WaitReached());
     m_log.Clear();
     std::atomic<bool> bReturned{false};
     std::thread caller([&] {
@@ -270,25 +324,46 @@ TEST_F(SolrPerformanceLogThreadTest, LogStatsGivesUpOnAPassThatCannotRun) {
         bReturned.store(true);
     });
     // The wait is bounded on the platform clock: it ends once the clock has passed the limit.
-    EXPECT_TRUE(WaitFor([&] {
-        idxtest::VirtualClock::Advance((CSolrPerformanceLogThread::kStatsWaitLimitSeconds + 1) *
-                                       1000);
-        return bReturned.load();
-    }));
+    EXPECT_TRUE(PassTheStatsWaitLimitUntil(bReturned));
     EXPECT_EQ(m_log.CountAtLevel("The performance pass did not complete within 60 seconds", -1),
               1u);
     EXPECT_EQ(m_log.Count(kPassHeading), 0u);
 
-    {
-        std::lock_guard<std::mutex> lock(gate.lock);
-        gate.bOpen = true;
-    }
-    gate.cv.notify_all();
+    gate.Open();
     starter.join();
     caller.join();
     // Once the lock is free the pass that was asked for runs after all.
     EXPECT_TRUE(WaitFor([&] { return m_log.Count(kPassHeading) == 1; }));
     EXPECT_NE(transmitter.PerformanceLogThread(), ptrThread);
+}
+
+TEST_F(SolrPerformanceLogThreadTest, APassStuckInAWorkerHoldsStopOnlyUntilTheWaitLimit) {
+    idxtest::VirtualClock clock;
+    PerfTransmitter transmitter(m_dir);
+    GatedWorker::Gate gate;
+    transmitter.m_pGate = &gate;
+    transmitter.m_eGatedAt = GatedWorker::EAt::eFigures;
+    ASSERT_FALSE(transmitter.Start().IsError());
+
+    m_log.Clear();
+    CKyError stopResult;
+    std::atomic<bool> bStopped{false};
+    std::thread stopper([&] {
+        stopResult = transmitter.Stop();
+        bStopped.store(true);
+    });
+    ASSERT_TRUE(gate.WaitReached());
+    // Once LogStats has given up on the pass, nothing of the pass keeps Stop from the workers.
+    EXPECT_TRUE(PassTheStatsWaitLimitUntil(bStopped));
+    EXPECT_EQ(m_log.CountAtLevel("The performance pass did not complete within 60 seconds", -1),
+              1u);
+
+    gate.Open();
+    stopper.join();
+    EXPECT_FALSE(stopResult.IsError()) << stopResult.AsString();
+    EXPECT_TRUE(transmitter.State().GetWorkers().empty());
+    // The worker answers at last, and the pass ends with the figures it could gather.
+    EXPECT_TRUE(WaitFor([&] { return m_log.Count(kPassHeading) == 1; }));
 }
 
 } // namespace

@@ -483,15 +483,12 @@ TEST_F(SolrTransmitterEndOfJobTest, StopOfAnAbortedTransmitterReadsNoWorkerError
 
     EXPECT_FALSE(ptrTransmitter->Stop().IsError());
     const std::vector<std::string> vecExpected = {
-        "1:InternalStop",
-        "2:InternalStop",
-        "1:Stop(true)",
-        "2:Stop(true)",
-        "1:LogPerformanceCounters",
-        "2:LogPerformanceCounters",
-        "3:SendComputeFolderStats",
+        "1:InternalStop", "2:InternalStop",           "1:Stop(true)",
+        "2:Stop(true)",   "1:LogPerformanceCounters", "2:LogPerformanceCounters",
     };
+    // Nor does an aborted job post folder statistics (no worker is made for them).
     EXPECT_EQ(vecExpected, ptrTransmitter->m_journal.Calls());
+    EXPECT_EQ(2, ptrTransmitter->m_nFactoryCalls);
     EXPECT_EQ(llBefore, idxtest::VirtualClock::Ticks());
     EXPECT_FALSE(capture.Contains("Transmitter thread returned failure"));
     EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
@@ -525,6 +522,7 @@ TEST_F(SolrTransmitterEndOfJobTest, FolderStatisticsAreSentAtMostOncePerTransmit
         bool bFactoryFails;
         uint32_t nFirstError;     // 0: the first Stop succeeds
         size_t nRequestsAfterTwo; // folder-statistics requests after two Stops
+        bool bAborted = false;
     };
     const Case cases[] = {
         {"sent once", true, false, false, false, 0, 1},
@@ -532,6 +530,7 @@ TEST_F(SolrTransmitterEndOfJobTest, FolderStatisticsAreSentAtMostOncePerTransmit
         {"virtual machine", true, true, false, false, 0, 0},
         {"failed request is retried", true, false, true, false, 1117, 2},
         {"no worker for the request", true, false, false, true, 14, 0},
+        {"aborted job", true, false, false, false, 0, 0, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.szName);
@@ -545,6 +544,9 @@ TEST_F(SolrTransmitterEndOfJobTest, FolderStatisticsAreSentAtMostOncePerTransmit
                 FXErrorUtil::ErrorWin32(FXLOC, 1117, "statistics refused");
         }
         ptrTransmitter->m_bFailFactory = c.bFactoryFails;
+        if (c.bAborted) {
+            ASSERT_FALSE(ptrTransmitter->Abort(true).IsError());
+        }
 
         CKyError first = ptrTransmitter->Stop();
         if (c.nFirstError == 0) {
@@ -700,10 +702,14 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     const Case cases[] = {
         {state.m_ptrCollectSecurityInfoTimer, 1000000, nullptr},
         {state.m_ptrQueueFullWaitTimer, 1000001,
-         "AddToQueue Queue-full wait: 0.100 sec in 1 samples"},
-        {state.m_ptrGetQueuedItemsTimer, 25000000, "GetQueuedItems: 2.500 sec in 1 samples"},
+         "AddToQueue Queue-full wait (job thread waiting for a free queue slot): 0.100 seconds "
+         "in 1 samples"},
+        {state.m_ptrGetQueuedItemsTimer, 25000000,
+         "GetQueuedItems (workers taking items from the queue): 2.500 seconds in 1 samples"},
         {state.m_ptrAdditionalPropertiesTimer, 0, nullptr},
-        {state.m_ptrGuidGenerationTimer, 10000000, "Guid generation: 1.000 sec in 1 samples"},
+        {state.m_ptrGuidGenerationTimer, 10000000,
+         "Guid generation (generating the file identifiers of the index log): 1.000 seconds in "
+         "1 samples"},
     };
     std::vector<std::string> vecExpected;
     for (const Case &c : cases) {
@@ -720,7 +726,7 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     EXPECT_FALSE(ptrTransmitter->WaitAndCommit().IsError());
     std::vector<std::string> vecTimerLines;
     for (const idxtest::CapturedLogLine &line : capture.Lines()) {
-        if (line.nLevel == 0 && line.strText.find(" sec in ") != std::string::npos) {
+        if (line.nLevel == 0 && line.strText.find(" seconds in ") != std::string::npos) {
             vecTimerLines.push_back(line.strText);
         }
     }

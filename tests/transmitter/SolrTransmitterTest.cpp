@@ -358,6 +358,18 @@ TEST_F(SolrTransmitterTest, EndOfJobOperationsOnATransmitterThatNeverStarted) {
     EXPECT_FALSE(ptrTransmitter->Commit().IsError());
 }
 
+TEST_F(SolrTransmitterTest, DestroyingATransmitterThatNeverStartedLogsNoError) {
+    for (eIDX_Transmitter_Type eType : {eIDX_Transmitter_Solr, eIDX_Transmitter_LiveCrawl}) {
+        SCOPED_TRACE(eType);
+        idxtest::LogCapture capture(0);
+        { CSolrTransmitter transmitter(eType); }
+        { MakeTransmitter(eType); }
+        for (const idxtest::CapturedLogLine &line : capture.Lines()) {
+            EXPECT_NE(line.nLevel, -1) << line.strText;
+        }
+    }
+}
+
 TEST_F(SolrTransmitterTest, StopJoinsTheWorkersAndClosesTheFailuresFile) {
     auto ptrTransmitter = MakeTransmitter();
     ptrTransmitter->SetNumberofTransmitterThreads(3);

@@ -102,17 +102,22 @@ TEST_F(TransmitterCallbackTest, StepDecidesHowOftenTheJobHearsOfProgress) {
     }
 }
 
-TEST_F(TransmitterCallbackTest, DefaultConstructedCallbackHasNoJob) {
-    idxtest::LogCapture capture(3);
-    CTransmitterCallback callback;
-    EXPECT_FALSE(callback.UpdateProgress(500, 1, 1).IsError());
-    EXPECT_FALSE(callback.IsQuitFlagSet());
-    EXPECT_FALSE(callback.UpdateAndLogJobStatistics().IsError());
-    EXPECT_TRUE(m_jobManager.EventNames().empty());
-    EXPECT_EQ(2u, capture.CountAtLevel("Job object is NULL, will not be updating JM stats", 3));
-    // The totals were never touched.
-    EXPECT_EQ(1u,
-              capture.CountAtLevel("TotalItems[0], SolrFailures[0], TotalUnCompressedSize[0]", 0));
+TEST_F(TransmitterCallbackTest, WithoutABackupJobClientTheTotalsStillAddUp) {
+    CTransmitterCallback defaultConstructed;
+    CTransmitterCallback controlOnly(boost::make_shared<FXAccessToken>("tester"), &m_jobCtrl,
+                                     nullptr, 1);
+    for (CTransmitterCallback *pCallback : {&defaultConstructed, &controlOnly}) {
+        idxtest::LogCapture capture(3);
+        EXPECT_FALSE(pCallback->UpdateProgress(500, 4096, 1).IsError());
+        EXPECT_FALSE(pCallback->UpdateProgress(9521, 0, 2).IsError());
+        EXPECT_FALSE(pCallback->IsQuitFlagSet());
+        EXPECT_FALSE(pCallback->UpdateAndLogJobStatistics().IsError());
+        EXPECT_TRUE(m_jobManager.EventNames().empty());
+        EXPECT_EQ(3u, capture.CountAtLevel("Job object is NULL, will not be updating JM stats", 3));
+        // There is no job to tell, yet the job's log still gets the truth.
+        EXPECT_EQ(1u, capture.CountAtLevel(
+                          "TotalItems[10021], SolrFailures[3], TotalUnCompressedSize[4096]", 0));
+    }
 }
 
 TEST_F(TransmitterCallbackTest, FailuresAloneWaitForTheFinalFlush) {
