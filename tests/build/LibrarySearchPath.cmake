@@ -11,14 +11,12 @@ foreach(var READELF LIBRARIES)
     endif()
 endforeach()
 
+include(${CMAKE_CURRENT_LIST_DIR}/DynamicSection.cmake)
+
 set(nProblems 0)
 string(REPLACE "|" ";" lstLibraries "${LIBRARIES}")
 foreach(strLibrary IN LISTS lstLibraries)
-    execute_process(COMMAND "${READELF}" -d "${strLibrary}"
-        OUTPUT_VARIABLE strDynamic ERROR_VARIABLE strError RESULT_VARIABLE nResult)
-    if(NOT nResult EQUAL 0)
-        message(FATAL_ERROR "${READELF} failed on ${strLibrary}: ${strError}")
-    endif()
+    idx_dynamic_section("${strLibrary}" strDynamic)
     # Lines such as " 0x...1d (RUNPATH)            Library runpath: [$ORIGIN]".
     string(REGEX MATCHALL "\\((RUNPATH|RPATH)\\)[^\n]*\\[[^]\n]*\\]" lstPaths "${strDynamic}")
     foreach(strLine IN LISTS lstPaths)
