@@ -18,7 +18,7 @@
 //
 // Exit status 0 when every queued item reached the engine and nothing failed; 1 otherwise, and
 // then the scratch folder (the stand-in's log and dump, the failures file, the job events) is
-// kept and named; 2 on bad usage.
+// kept and named; 2 on bad usage or a folder that is not there, which it names.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -305,9 +305,29 @@ int main(int argc, char **argv) {
     const std::string strFolder =
         argc > 1 ? argv[1] : fs::path(__FILE__).parent_path().string(); // this examples folder
     std::string strStub = argc > 2 ? argv[2] : idxtest::EngineStubProcess::FindNextToBuild();
-    if (argc > 3 || !fs::is_directory(strFolder) || strStub.empty()) {
+    const auto Usage = [](const std::string &strWhy) {
+        if (!strWhy.empty()) {
+            fprintf(stderr, "SampleJob: %s\n", strWhy.c_str());
+        }
         fprintf(stderr, "usage: SampleJob [folder [idx-engine-stub]]\n");
         return 2;
+    };
+    if (argc > 3) {
+        return Usage(std::string());
+    }
+    std::error_code ecFolder;
+    const fs::file_status folderStatus = fs::status(strFolder, ecFolder);
+    if (folderStatus.type() == fs::file_type::not_found) {
+        return Usage("folder not found: " + strFolder);
+    }
+    if (ecFolder) {
+        return Usage("cannot look at " + strFolder + ": " + ecFolder.message());
+    }
+    if (!fs::is_directory(folderStatus)) {
+        return Usage("not a folder: " + strFolder);
+    }
+    if (strStub.empty()) {
+        return Usage("no engine stand-in (idx-engine-stub) next to this build; name one");
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
 

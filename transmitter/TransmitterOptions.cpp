@@ -30,13 +30,14 @@ CTransmitterOptions::CTransmitterOptions()
       m_ulArchiveFileFlags(0), m_lRefTime(0), m_ulClientOSId(0), m_bPushOnlyMetaData(true),
       m_bCollectSecurityInfo(false), m_bCollectOwnerInfo(false), m_bRetainVersion(false),
       m_bScanPhase(true), m_bPushMetaDataWithCRC(false), m_llMaxConsecutiveFailures(10),
-      m_llMaxFailures(500), m_llMaxRetryOnMemoryFailures(10), m_llJobId(0), m_nClientId(0),
-      m_nApplicationNumber(0), m_llMaxFileSizePushContent(52428800LL),
-      m_llMinFileSizePushContent(0), m_nMaxItemsPerTransaction(20),
-      m_ptrAbortLock(new FXCriticalSection()), m_bOptimizeContentPush(false), m_bCloudMode(false),
-      m_bPreserveAccessTime(false), m_bNasClient(false), m_bVMContentIndexing(false),
-      m_bSPContentIndexing(false), m_bDisableFailureLogging(false), m_bEnableMonitoring(false),
-      m_bUseDynamicTppm(true), m_bAuditingContext(false), m_nMaxCollectFileID(0) {}
+      m_llMaxFailures(500), m_llMaxRetryOnMemoryFailures(10), m_llJobId(0), m_strJobId("0"),
+      m_nClientId(0), m_strClientId("0"), m_nApplicationNumber(0), m_strApplicationNumber("0"),
+      m_llMaxFileSizePushContent(52428800LL), m_llMinFileSizePushContent(0),
+      m_nMaxItemsPerTransaction(20), m_ptrAbortLock(new FXCriticalSection()),
+      m_bOptimizeContentPush(false), m_bCloudMode(false), m_bPreserveAccessTime(false),
+      m_bNasClient(false), m_bVMContentIndexing(false), m_bSPContentIndexing(false),
+      m_bDisableFailureLogging(false), m_bEnableMonitoring(false), m_bUseDynamicTppm(true),
+      m_bAuditingContext(false), m_nMaxCollectFileID(0) {}
 
 CTransmitterOptions::~CTransmitterOptions() {}
 

@@ -132,7 +132,9 @@ public:
     long long GetMaxRetryOnMemoryFailures() const { return m_llMaxRetryOnMemoryFailures; }
     void SetMaxRetryOnMemoryFailures(long long llValue) { m_llMaxRetryOnMemoryFailures = llValue; }
 
-    // The three identifiers also keep their decimal text, which the documents carry.
+    // The three identifiers also keep their decimal text, which the documents carry. The text
+    // of one the job never set is "0", as its number is: the engine's schema holds these fields
+    // as integers and refuses an empty text, and with it the whole batch.
     long long GetJobId() const { return m_llJobId; }
     const std::string &GetJobIdString() const { return m_strJobId; }
     void SetJobId(long long llJobId);

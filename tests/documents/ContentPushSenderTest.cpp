@@ -234,6 +234,21 @@ TEST_F(ContentPushSenderTest, PushesTheExactBytesWithTheirHashAndTheLiteralParam
     EXPECT_FALSE(m_set.ptrState->IfPushDataToSolrFailed());
 }
 
+TEST_F(ContentPushSenderTest, IdentifiersTheHostDidNotSetGoOutAsZero) {
+    // The engine's schema holds these as integers and refuses an empty text; the stand-in too.
+    const std::string strPath = m_dir.WriteFile("ids.txt", "content");
+    ASSERT_FALSE(Send({Item(strPath)}).IsError());
+    std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
+    ASSERT_EQ(vecExtract.size(), 1u);
+    EXPECT_EQ(vecExtract[0].nStatus, 200) << vecExtract[0].strQuery;
+    auto document = m_stub.Document(vecExtract[0].Param("literal.contentid"));
+    ASSERT_TRUE(document.has_value());
+    for (const char *szField : {"ClientId", "ApplicationId", "JobId"}) {
+        EXPECT_EQ(document->Values(szField), std::vector<std::string>{"0"}) << szField;
+    }
+    EXPECT_TRUE(FailuresFileLines().empty());
+}
+
 TEST_F(ContentPushSenderTest, ANameThatIsNotUtf8IsPushedWithReplacementCharacters) {
     // The engine decodes parameters as UTF-8: the raw bytes would get the push refused.
     const std::string strName = "inv\xFF\xFE.txt";

@@ -213,6 +213,21 @@ TEST_F(MetadataSenderTest, DeletedPathTurnsTheLiveDocumentIntoADeletedOne) {
     EXPECT_EQ(2, Worker().m_llTransmittedPackets.load());
 }
 
+TEST_F(MetadataSenderTest, IdentifiersTheHostDidNotSetGoOutAsZero) {
+    // The engine's schema holds these as integers and refuses an empty text; the stand-in too.
+    const std::string strFile = m_dir.WriteFile("ids.txt", "x");
+    std::list<CItemPtr> lstItems = {Item(strFile)};
+    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_EQ(1u, Updates().size());
+    EXPECT_EQ(200, Updates()[0].nStatus) << Updates()[0].strBody;
+    auto document = m_stub.Document(Key(strFile));
+    ASSERT_TRUE(document);
+    for (const char *szField : {"ClientId", "ApplicationId", "JobId"}) {
+        EXPECT_EQ((std::vector<std::string>{"0"}), document->Values(szField)) << szField;
+    }
+    EXPECT_TRUE(FailureLines().empty());
+}
+
 TEST_F(MetadataSenderTest, EmptyBatchPostsAnEmptyAdd) {
     std::list<CItemPtr> lstItems;
     ASSERT_FALSE(Worker().SendItems(lstItems).IsError());

@@ -196,6 +196,13 @@ TEST_F(EngineStubTest, MalformedBodiesGet400WithAnEngineErrorAnswerAndChangeNoth
         {"<add>" + Doc("k1", Field("FileName", "nonchar\xEF\xBF\xBE")) + "</add>", "text/xml"},
         {"<add>" + Doc("k1", "<field name=\"a\" update=\"set\">&#1;</field>") + "</add>",
          "text/xml"},
+        // The schema's integer fields take whole numbers only, never an empty text.
+        {"<add>" + Doc("k1", Field("ClientId", "", "")) + "</add>", "text/xml"},
+        {"<add>" + Doc("k1", Field("ApplicationId", "", "set")) + "</add>", "text/xml"},
+        {"<add>" + Doc("k1", Field("JobId", "7x", "")) + "</add>", "text/xml"},
+        {"<add>" + Doc("k1", Field("Size", "-", "")) + "</add>", "text/xml"},
+        {"<add>" + Doc("k1", Field("CollectOffset", "18446744073709551616", "")) + "</add>",
+         "text/xml"},
         {"<optimize/>", "text/xml"},
         {"<delete><query>a:1 OR b:2</query></delete>", "text/xml"},
         {"<delete><query>DocumentType:(1 OR</query></delete>", "text/xml"},
@@ -248,6 +255,22 @@ TEST_F(EngineStubTest, ExtractStoresTheLiteralsAndTheRawBytes) {
                         "application/octet-stream");
     ASSERT_TRUE(res);
     EXPECT_EQ(400, res->status);
+
+    // Literals of the schema's integer fields take whole numbers of 64 bits only.
+    const std::pair<const char *, int> typedCases[] = {
+        {"?literal.contentid=k6&literal.ClientId=", 400},
+        {"?literal.contentid=k7&literal.ApplicationId=0&literal.JobId=-1"
+         "&literal.CollectOffset=18446744073709551615",
+         200},
+    };
+    for (const auto &[szQuery, nStatus] : typedCases) {
+        res = m_client.Post((PathOf(m_stub.ExtractUrl()) + szQuery).c_str(), "x",
+                            "application/octet-stream");
+        ASSERT_TRUE(res) << szQuery;
+        EXPECT_EQ(nStatus, res->status) << szQuery;
+    }
+    EXPECT_FALSE(m_stub.Document("k6"));
+    EXPECT_TRUE(m_stub.Document("k7"));
 }
 
 TEST_F(EngineStubTest, ParametersThatAreNotUtf8AfterDecodingAreRefused) {

@@ -1,21 +1,15 @@
 // The smallest host example run as the program it is, against the engine stand-in: what it
 // queues reaches the engine and is committed, and without an engine it says so and fails at once.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/RefusingPort.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/engine/EngineStub.h"
-
-extern char **environ;
 
 namespace {
 
@@ -23,27 +17,7 @@ namespace {
 int RunSmallestHost(const std::vector<std::string> &vecArgs, const std::string &strOutput) {
     std::vector<std::string> vecAll = {IDX_SMALLEST_HOST};
     vecAll.insert(vecAll.end(), vecArgs.begin(), vecArgs.end());
-    std::vector<char *> vecArgv;
-    for (std::string &strArg : vecAll) {
-        vecArgv.push_back(&strArg[0]);
-    }
-    vecArgv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, strOutput.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    const int nSpawn = posix_spawn(&pid, vecArgv[0], &actions, nullptr, vecArgv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (nSpawn != 0) {
-        return -1;
-    }
-    int nStatus = 0;
-    if (waitpid(pid, &nStatus, 0) != pid || !WIFEXITED(nStatus)) {
-        return -1;
-    }
-    return WEXITSTATUS(nStatus);
+    return idxtest::RunProgram(vecAll, strOutput);
 }
 
 TEST(SmallestHostTest, QueuedPathsReachTheEngineAndAreCommitted) {

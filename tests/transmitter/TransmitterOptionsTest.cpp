@@ -57,9 +57,9 @@ TEST(TransmitterOptionsTest, NewRecordHoldsTheDocumentedStartingValues) {
     EXPECT_EQ(0, options.GetJobId());
     EXPECT_EQ(0u, options.GetClientId());
     EXPECT_EQ(0u, options.GetApplicationNumber());
-    EXPECT_EQ("", options.GetJobIdString());
-    EXPECT_EQ("", options.GetClientIdString());
-    EXPECT_EQ("", options.GetApplicationNumberString());
+    EXPECT_EQ("0", options.GetJobIdString());
+    EXPECT_EQ("0", options.GetClientIdString());
+    EXPECT_EQ("0", options.GetApplicationNumberString());
     EXPECT_EQ(0u, options.GetSnapArchiveFileID());
     EXPECT_EQ(0u, options.GetArchiveFileFlags());
     EXPECT_EQ(0u, options.GetMaxCollectFileID());

@@ -22,6 +22,7 @@ using enginestub::Answer;
 using enginestub::ContainsNoCase;
 using enginestub::DocUpdate;
 using enginestub::ExtractLiterals;
+using enginestub::FieldTypeProblem;
 using enginestub::FieldUpdate;
 using enginestub::kJsonType;
 using enginestub::kKeyField;
@@ -32,8 +33,8 @@ using enginestub::XmlError;
 
 namespace {
 
-// The stand-in has no schema: a value that reads as a whole number is answered as a JSON number
-// (so that "CollectId" and "CollectOffset" come back typed), anything else as a string.
+// Values are kept as the texts they came as: one that reads as a whole number is answered as a
+// JSON number (so that "CollectId" and "CollectOffset" come back typed), anything else as a string.
 nlohmann::json TypedValue(const std::string &strValue) {
     bool bInteger = !strValue.empty() && strValue.size() <= 20;
     size_t nStart = (bInteger && strValue[0] == '-') ? 1 : 0;
@@ -149,6 +150,13 @@ Answer EngineStub::Impl::ServeExtract(const EngineRequest &request) {
     const std::vector<std::string> vecKey = doc.Values(kKeyField);
     if (vecKey.size() != 1 || vecKey[0].empty()) {
         return XmlError(400, "Document is missing mandatory uniqueKey field: contentid");
+    }
+    for (const auto &[strName, vecValues] : doc.mapFields) {
+        for (const std::string &strValue : vecValues) {
+            const std::string strProblem = FieldTypeProblem(strName, strValue);
+            if (!strProblem.empty())
+                return XmlError(400, strProblem);
+        }
     }
     doc.strContent = request.strBody;
     doc.bExtracted = true;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 #include <set>
 
 namespace idxtest {
@@ -139,6 +141,9 @@ bool ParseDoc(const pugi::xml_node &nodeDoc, DocUpdate &doc, std::string &strErr
         }
         if (!ElementText(nodeField, field.strValue, strError))
             return false;
+        strError = FieldTypeProblem(field.strName, field.strValue);
+        if (!strError.empty())
+            return false;
         if (field.strName == kKeyField) {
             if (!field.strOp.empty()) {
                 strError = "The key field contentid cannot be updated atomically";
@@ -239,6 +244,32 @@ EngineDocument ExtractLiterals(const EngineRequest &request) {
         }
     }
     return doc;
+}
+
+std::string FieldTypeProblem(const std::string &strName, const std::string &strValue) {
+    static const std::set<std::string> setIntegerFields = {"ClientId",   "ApplicationId",  "JobId",
+                                                           "CollectId",  "CollectOffset",  "Size",
+                                                           "SizeOnDisk", "ChangeTimeAsInt"};
+    if (setIntegerFields.count(strName) == 0)
+        return std::string();
+    // A whole number in decimal that fits 64 bits, signed or, without a sign, unsigned.
+    const bool bNegative = !strValue.empty() && strValue[0] == '-';
+    bool bInteger = strValue.size() > (bNegative ? 1u : 0u) &&
+                    std::all_of(strValue.begin() + (bNegative ? 1 : 0), strValue.end(),
+                                [](char c) { return c >= '0' && c <= '9'; });
+    if (bInteger) {
+        errno = 0;
+        if (bNegative) {
+            std::strtoll(strValue.c_str(), nullptr, 10);
+        } else {
+            std::strtoull(strValue.c_str(), nullptr, 10);
+        }
+        bInteger = errno == 0;
+    }
+    if (bInteger)
+        return std::string();
+    return "Error adding field '" + strName + "'='" + strValue + "' msg=For input string: \"" +
+           strValue + "\"";
 }
 
 std::string ParamUtf8Problem(const EngineRequest &request) {

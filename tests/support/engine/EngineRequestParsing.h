@@ -47,6 +47,11 @@ bool ParseUpdate(const std::string &strBody, UpdateCommand &cmd, std::string &st
 // The fields named by the extract handler's "literal.<field>" parameters, in order.
 EngineDocument ExtractLiterals(const EngineRequest &request);
 
+// "" when strValue fits the schema's type of the field strName, else the engine's refusal. The
+// fields the library writes as decimal numbers are integers in an engine's schema, which refuses
+// any other text there, an empty one included.
+std::string FieldTypeProblem(const std::string &strName, const std::string &strValue);
+
 // "" when every parameter is UTF-8 after percent-decoding, else which one is not.
 std::string ParamUtf8Problem(const EngineRequest &request);
 

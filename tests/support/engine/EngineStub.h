@@ -15,6 +15,9 @@
 //                                                            (POST of a search request record)
 // The audit core is the core "audit"; an audit prune is a delete query posted to its update URL.
 // Anything else is logged and answered 404 with an HTML error page.
+// Updates and extracts are checked against the schema's integer fields ("ClientId",
+// "ApplicationId", "JobId", "Size", ...; see FieldTypeProblem): a document with any other text
+// there, an empty one too, is refused with a 400, as a strict schema refuses it.
 #pragma once
 
 #include <cstddef>
