@@ -140,11 +140,12 @@ int64_t CSolrTransmitterPrivate::CountLines(const std::string &strPath) {
 }
 
 CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::string> &vecItems) {
+    auto_lock lock(&m_lockFailuresFile, true);
     if (m_ptrOptions->IsDisableFailureLogging()) {
+        // The job keeps no list, but it still learns how many items failed.
+        m_llFailedItemCount += static_cast<int64_t>(vecItems.size());
         return CKyError::Success();
     }
-
-    auto_lock lock(&m_lockFailuresFile, true);
     if (vecItems.empty()) {
         return CKyError::Success();
     }

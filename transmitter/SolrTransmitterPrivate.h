@@ -76,6 +76,8 @@ public:
     // Failures file (SolrFailuresFile.cpp).
     CKyError OpenSolrFailuresFile();
     static int64_t CountLines(const std::string &strPath);
+    // With failure logging disabled nothing is written, but the names still count as failed
+    // items.
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
     // The name a failed item is listed under: its path. The item is the job's object and may
     // throw when asked; then the item cannot be listed: false, the push-failed flag is set and

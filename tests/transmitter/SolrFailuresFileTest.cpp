@@ -207,7 +207,7 @@ TEST(SolrFailuresFileTest, CountLinesOfAMissingFileIsZeroWithAnErrorLine) {
     EXPECT_EQ(1u, capture.CountAtLevel("Failed to open file to count lines", -1));
 }
 
-TEST(SolrFailuresFileTest, DisabledLoggingOpensCountsAndWritesNothing) {
+TEST(SolrFailuresFileTest, DisabledLoggingOpensAndWritesNothingButCountsTheFailures) {
     TempDir dir;
     dir.WriteFile("SolrBackupFailures.tqf", "/b/1\n");
     for (bool bScanPhase : {true, false}) {
@@ -223,8 +223,10 @@ TEST(SolrFailuresFileTest, DisabledLoggingOpensCountsAndWritesNothing) {
         EXPECT_EQ(0, ptrState->GetFailedItemCount());
         EXPECT_FALSE(ptrState->IfPushDataToSolrFailed());
 
-        EXPECT_FALSE(ptrState->AddItemToSolrFailures({"/x"}).IsError());
-        EXPECT_EQ(0, ptrState->GetFailedItemCount());
+        // The job keeps no list, but it learns how many items failed.
+        EXPECT_FALSE(ptrState->AddItemToSolrFailures({"/x", "/y"}).IsError());
+        EXPECT_EQ(2, ptrState->GetFailedItemCount());
+        EXPECT_FALSE(FileExists(dir / "SolrScanFailures.tqf"));
     }
     EXPECT_EQ("/b/1\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
 }
