@@ -91,8 +91,8 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
     if (error.IsError()) {
         SetSolrFailureReason("Failed to open solr failures file. ");
         return error.Push(FXLOC,
-                          "Failed to open solr failures file [%s] for writing, Solr failures "
-                          "will not be tracked",
+                          "Failed to open solr failures file [%s] for writing: the transmitter "
+                          "does not start, since items that fail could not be listed",
                           strPath.c_str());
     }
 

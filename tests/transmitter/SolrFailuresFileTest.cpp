@@ -242,7 +242,11 @@ TEST(SolrFailuresFileTest, OpenFailureSetsTheReasonAndNamesThePath) {
                   error.AsString().find(
                       "Failed to open solr failures file [" + (dir / "missing-folder") + "/" +
                       (bScanPhase ? "SolrScanFailures.tqf" : "SolrBackupFailures.tqf") +
-                      "] for writing, Solr failures will not be tracked"));
+                      "] for writing: the transmitter does not start, since items that "
+                      "fail could not be listed"));
+        EXPECT_EQ(std::string::npos, error.AsString().find("will not be tracked"));
+        // And why the file could not be opened.
+        EXPECT_NE(std::string::npos, error.AsString().find("No such file or directory"));
         EXPECT_EQ("Failed to open solr failures file. ", ptrState->GetSolrFailureReason());
     }
 }
