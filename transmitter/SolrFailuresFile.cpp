@@ -1,7 +1,14 @@
 // Failures-file members of CSolrTransmitterPrivate: opening (and counting the earlier failures
-// of a backup phase), appending the names of items that failed, closing.
+// of a backup phase), appending the names of items that failed, syncing, closing.
+//
+// The file is the job's dead-letter list and must outlive the process that writes it: each call
+// that records names flushes them to the file before it returns, and the file is synced to the
+// disk at Stop and before a commit or a restart position.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -166,10 +173,28 @@ CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::s
         }
         ++m_llFailedItemCount;
     }
+    // The lines leave the process now: a host killed after this call keeps them.
+    if (fflush(pFile) != 0) {
+        IDX_LOG_ERROR("Failed to flush solr failures file, error=%d", errno);
+    }
     return CKyError::Success();
 }
 
+void CSolrTransmitterPrivate::SyncSolrFailuresFile() {
+    auto_lock lock(&m_lockFailuresFile, true);
+    FILE *pFile = m_fpSolrFailures.get();
+    if (pFile == nullptr) {
+        return;
+    }
+    if (fflush(pFile) != 0 || fsync(fileno(pFile)) != 0) {
+        const int nError = errno;
+        IDX_LOG_ERROR("Failed to sync solr failures file to the disk, error=%d (%s)", nError,
+                      strerror(nError));
+    }
+}
+
 void CSolrTransmitterPrivate::CloseSolrFailuresFile() {
+    SyncSolrFailuresFile();
     auto_lock lock(&m_lockFailuresFile, true);
     m_fpSolrFailures.reset();
 }

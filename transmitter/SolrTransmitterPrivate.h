@@ -76,8 +76,9 @@ public:
     // Failures file (SolrFailuresFile.cpp).
     CKyError OpenSolrFailuresFile();
     static int64_t CountLines(const std::string &strPath);
-    // With failure logging disabled nothing is written, but the names still count as failed
-    // items.
+    // Writes one line per name and flushes the lines to the file before it returns, so that a
+    // host killed later keeps them. With failure logging disabled nothing is written, but the
+    // names still count as failed items.
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
     // The name a failed item is listed under: its path. The item is the job's object and may
     // throw when asked; then the item cannot be listed: false, the push-failed flag is set and
@@ -88,6 +89,11 @@ public:
     void RecordItemsAsFailed(std::list<CItemPtr> &lstItems, const std::string &strReason);
     void RecordItemsAsFailed(const std::vector<std::string> &vecNames,
                              const std::string &strReason);
+    // Puts what was written on the disk (fsync), so that it outlives the machine as well: at
+    // Stop, and before a commit or a restart position lets a later attempt start after the
+    // items listed. Nothing to do while the file is not open.
+    void SyncSolrFailuresFile();
+    // Syncs and closes the file.
     void CloseSolrFailuresFile();
     int64_t GetFailedItemCount();
 

@@ -1,9 +1,14 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,4 +322,38 @@ TEST(SolrFailuresFileTest, ConcurrentWritersKeepTheirLinesWholeAndTheCountExact)
         nStart = nEnd + 1;
     }
     EXPECT_EQ(static_cast<size_t>(nThreads * nCalls * 2), nLines);
+}
+
+TEST(SolrFailuresFileTest, AHostKilledInTheMiddleOfItsJobKeepsEveryRefusedName) {
+    TempDir dir;
+    dir.WriteFile("subclient/.keep", "");
+    std::vector<std::string> vecPaths;
+    std::string strCommand = "exec '" IDX_KILLED_HOST "' '" + (dir / "subclient") + "'";
+    for (int i = 0; i < 12; ++i) {
+        vecPaths.push_back(dir.WriteFile("tree/f" + std::to_string(i) + ".txt", "x"));
+        strCommand += " '" + vecPaths.back() + "'";
+    }
+    strCommand += " 2>'" + (dir / "host.log") + "'";
+
+    // The host says so once its engine has refused every item and the transmitter counts each
+    // as failed; then it does nothing more and is killed before any end of its job.
+    FILE *pHost = popen(strCommand.c_str(), "r");
+    ASSERT_NE(nullptr, pHost);
+    char szSaid[128] = "";
+    long long llRecorded = -1;
+    int nPid = 0;
+    if (fgets(szSaid, sizeof(szSaid), pHost) != nullptr &&
+        sscanf(szSaid, "recorded %lld %d", &llRecorded, &nPid) == 2 && nPid > 0) {
+        kill(nPid, SIGKILL);
+    }
+    const int nStatus = pclose(pHost);
+    ASSERT_EQ(12, llRecorded) << szSaid << ReadWholeFile(dir / "host.log");
+    EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGKILL);
+
+    std::multiset<std::string> setListed;
+    std::istringstream lines(ReadWholeFile(dir / "subclient/SolrBackupFailures.tqf"));
+    for (std::string strLine; std::getline(lines, strLine);) {
+        setListed.insert(strLine);
+    }
+    EXPECT_EQ(std::multiset<std::string>(vecPaths.begin(), vecPaths.end()), setListed);
 }
