@@ -4,6 +4,10 @@
 // The file is the job's dead-letter list and must outlive the process that writes it: each call
 // that records names flushes them to the file before it returns, and the file is synced to the
 // disk at Stop and before a commit or a restart position.
+//
+// One name is one line. A name with a line break (legal in a POSIX name) is written with its
+// breaks as "\n" and "\r" and its backslashes doubled, so that it stays on its line and reads
+// back as it was; every other name is written exactly as it is.
 #include <unistd.h>
 
 #include <cerrno>
@@ -46,6 +50,34 @@ void EndLastLine(FILE *pFile, const std::string &strPath) {
         IDX_LOG_ERROR("Failed to end the last line of solr failures file [%s], error=%d",
                       strPath.c_str(), errno);
     }
+}
+
+bool HasLineBreak(const std::string &strName) {
+    return strName.find_first_of("\r\n") != std::string::npos;
+}
+
+// The one-line form of a name with a line break. The backslash is escaped as well, so that a
+// name's own "\n" (backslash, n) never reads back as a line break.
+std::string EscapeLineBreaks(const std::string &strName) {
+    std::string strEscaped;
+    strEscaped.reserve(strName.size() + 8);
+    for (const char ch : strName) {
+        switch (ch) {
+        case '\n':
+            strEscaped += "\\n";
+            break;
+        case '\r':
+            strEscaped += "\\r";
+            break;
+        case '\\':
+            strEscaped += "\\\\";
+            break;
+        default:
+            strEscaped += ch;
+            break;
+        }
+    }
+    return strEscaped;
 }
 
 } // namespace
@@ -166,9 +198,17 @@ CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::s
                                        vecItems.size());
     }
     for (const std::string &strItem : vecItems) {
-        if (fprintf(pFile, "%s\n", strItem.c_str()) < 0) {
-            IDX_LOG_ERROR("Error writing to solr failures file, item=%s error=%d", strItem.c_str(),
-                          errno);
+        const bool bEscaped = HasLineBreak(strItem);
+        const std::string strLine = bEscaped ? EscapeLineBreaks(strItem) : std::string();
+        const std::string &strWritten = bEscaped ? strLine : strItem;
+        if (bEscaped) {
+            IDX_LOG_ERROR("A failed item's name holds a line break, it is listed in the solr "
+                          "failures file with its line breaks and backslashes escaped, item=[%s]",
+                          strWritten.c_str());
+        }
+        if (fprintf(pFile, "%s\n", strWritten.c_str()) < 0) {
+            IDX_LOG_ERROR("Error writing to solr failures file, item=%s error=%d",
+                          strWritten.c_str(), errno);
             continue;
         }
         ++m_llFailedItemCount;

@@ -270,23 +270,44 @@ TEST(SolrFailuresFileTest, WritingWithoutAnOpenFileFailsAndWritesNothing) {
     EXPECT_EQ("", ReadWholeFile(dir / "SolrScanFailures.tqf"));
 }
 
-TEST(SolrFailuresFileTest, TextsAreWrittenUnchanged) {
+TEST(SolrFailuresFileTest, EachNameIsOneLineAndOnlyALineBreakIsEscaped) {
     TempDir dir;
     CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
     ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    idxtest::LogCapture capture(0);
 
     ASSERT_FALSE(ptrState->AddItemToSolrFailures({}).IsError());
     EXPECT_EQ(0, ptrState->GetFailedItemCount());
 
-    ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/100%s%n%d", "two\nlines", "\\\\server\\share"})
-                     .IsError());
-    EXPECT_EQ(3, ptrState->GetFailedItemCount());
+    struct Case {
+        std::string strName;
+        std::string strLine;
+    };
+    const Case cases[] = {
+        // Names without a line break are written as they are, backslashes and all.
+        {"/100%s%n%d", "/100%s%n%d"},
+        {"\\\\server\\share", "\\\\server\\share"},
+        {"/job/a\\nb", "/job/a\\nb"},
+        // A line break would list a name that is not the item's and lose the item's own.
+        {"/job/evil\n/etc/passwd", "/job/evil\\n/etc/passwd"},
+        {"/job/cr\r\nlf\r", "/job/cr\\r\\nlf\\r"},
+        {"/job/back\\slash\nbreak", "/job/back\\\\slash\\nbreak"},
+    };
+    std::vector<std::string> vecNames;
+    std::string strExpected;
+    for (const Case &c : cases) {
+        vecNames.push_back(c.strName);
+        strExpected += c.strLine + "\n";
+    }
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures(vecNames).IsError());
+    EXPECT_EQ(6, ptrState->GetFailedItemCount());
     ptrState->CloseSolrFailuresFile();
 
-    EXPECT_EQ("/100%s%n%d\ntwo\nlines\n\\\\server\\share\n",
-              ReadWholeFile(dir / "SolrScanFailures.tqf"));
-    // Counted once when written, twice when read back.
-    EXPECT_EQ(4, CSolrTransmitterPrivate::CountLines(dir / "SolrScanFailures.tqf"));
+    EXPECT_EQ(strExpected, ReadWholeFile(dir / "SolrScanFailures.tqf"));
+    EXPECT_EQ(6, CSolrTransmitterPrivate::CountLines(dir / "SolrScanFailures.tqf"));
+    // Each escaped name is named in the log as it was written.
+    EXPECT_EQ(3u, capture.CountAtLevel("holds a line break", -1));
+    EXPECT_EQ(1u, capture.CountAtLevel("item=[/job/evil\\n/etc/passwd]", -1));
 }
 
 TEST(SolrFailuresFileTest, ConcurrentWritersKeepTheirLinesWholeAndTheCountExact) {
