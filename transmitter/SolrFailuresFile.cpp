@@ -245,6 +245,17 @@ int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
 }
 
 bool CSolrTransmitterPrivate::GetFailureName(const CItem &item, std::string &strName) {
+    // The web-service senders hand the plug-in each item under its fully qualified name, and the
+    // plug-in reports failed records under that name: such a job lists every failed item under
+    // it, whichever way the item failed, so that one item never has two names in the list.
+    if (m_ptrOptions->IsVMContentIndexing() || m_ptrOptions->IsSPContentIndexing()) {
+        try {
+            strName = item.GetFullyQualifiedItemName();
+            return true;
+        } catch (...) {
+            // No record could be made of it either: its path is the only name it has.
+        }
+    }
     try {
         strName = item.GetPath();
         return true;

@@ -80,9 +80,10 @@ public:
     // host killed later keeps them. With failure logging disabled nothing is written, but the
     // names still count as failed items.
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
-    // The name a failed item is listed under: its path. The item is the job's object and may
-    // throw when asked; then the item cannot be listed: false, the push-failed flag is set and
-    // the log says so, so that the items failed with it are still listed.
+    // The name a failed item is listed under: its path, or in a virtual-machine or
+    // collaboration-site job the fully qualified name its record carries. The item is the job's
+    // object and may throw when asked; then the item cannot be listed: false, the push-failed
+    // flag is set and the log says so, so that the items failed with it are still listed.
     bool GetFailureName(const CItem &item, std::string &strName);
     // Items that will not be indexed: sets the push-failed flag, writes their names to the
     // failures file (a failed write is logged), logs how many and why, and empties the list.
