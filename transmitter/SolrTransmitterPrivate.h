@@ -62,6 +62,12 @@ public:
 
     std::string GetSolrFailureReason() const;
     void SetSolrFailureReason(const std::string &strReason);
+    // The reason of an engine request that failed for good. It replaces the reason of an earlier
+    // failed request, so that the job learns of the last failure, but never a reason given
+    // otherwise (an abort's, the failures file's), which says why the job could not go on.
+    void SetFailedRequestReason(const std::string &strReason);
+    // The reason of an abort: the first one given stays, but it replaces a failed request's.
+    void SetAbortReason(const std::string &strReason);
 
     CSolrTransmitterCallbackPtr GetCallback();
     boost::shared_ptr<FXEvent> GetItemQueuedEvent();
@@ -153,6 +159,8 @@ private:
     bool m_bPushDataToSolrFailed IDX_GUARDED_BY(m_lockPushFailed);
     mutable FXCriticalSection m_lockFailureReason;
     std::string m_strSolrFailureReason IDX_GUARDED_BY(m_lockFailureReason);
+    // The reason is a failed request's, which a later failure or an abort replaces.
+    bool m_bReasonOfFailedRequest IDX_GUARDED_BY(m_lockFailureReason);
     mutable FXCriticalSection m_lockFailuresFile;
     auto_fileptr m_fpSolrFailures IDX_GUARDED_BY(m_lockFailuresFile);
     int64_t m_llFailedItemCount IDX_GUARDED_BY(m_lockFailuresFile);
