@@ -136,8 +136,10 @@ public:
     // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
     // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
     // engine answer gives its status element (an answer without one, or whose status is not a
-    // decimal number of 32 bits, keeps the HTTP status).
-    CKyError ParseResult(const std::string &strAnswer, uint32_t &nStatus, std::string &strMessage);
+    // decimal number of 32 bits, keeps the HTTP status). The engine's own error message is not
+    // the policy's message; pEngineMessage, when given, receives it, for the log and the job.
+    CKyError ParseResult(const std::string &strAnswer, uint32_t &nStatus, std::string &strMessage,
+                         std::string *pEngineMessage = nullptr);
     // The text of the first node the XPath selects (empty when none). pbFound, when given, tells
     // whether any node was selected.
     CKyError SelectNodeGetText(const CKyXDocumentPtr &ptrDocument, const std::string &strXPath,
@@ -308,6 +310,9 @@ protected:
     // bytes at pBody, or with pSource the bytes it reads.
     CKyError PostRequest(const std::string &strUrl, const char *pBody, size_t nLength,
                          TQLibCurl::CBodySource *pSource, const std::string &strHeaderLine);
+    // A request that failed for good: the push-failed flag, and strReason as the transmitter's
+    // failure reason (see CSolrTransmitterPrivate::SetFailedRequestReason).
+    void NoteFailedRequest(const std::string &strReason);
 
     // Hands the batch to the sender the job's mode selects.
     CKyError SendBatch(CItemBatch &batch);

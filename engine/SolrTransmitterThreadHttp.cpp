@@ -34,6 +34,35 @@ const int64_t kAbortPollMs = 900;
 
 // Longest piece of an outside text (a status element) that a log line quotes.
 const size_t kMaxQuotedBytes = 64;
+// Longest piece of the engine's error message that a log line or the job's failure reason quotes:
+// an answer may be as long as the whole bounded body.
+const size_t kMaxQuotedMessageBytes = 1024;
+
+// At most nMaxBytes of strText, cut before a UTF-8 sequence rather than inside it.
+std::string QuoteUpTo(const std::string &strText, size_t nMaxBytes) {
+    if (strText.size() <= nMaxBytes) {
+        return strText;
+    }
+    size_t nCut = nMaxBytes;
+    while (nCut > 0 && (static_cast<unsigned char>(strText[nCut]) & 0xC0) == 0x80) {
+        --nCut;
+    }
+    return strText.substr(0, nCut) + "...";
+}
+
+// What is known of a failed request, for the error it returns and the job's failure reason: the
+// status, the engine's message and the HTTP client's own text, each when there is one.
+std::string DescribeFailure(uint32_t nStatus, const std::string &strMessage,
+                            const std::string &strClientError) {
+    std::string strWhat = "status=[" + std::to_string(nStatus) + "]";
+    if (!strMessage.empty()) {
+        strWhat += ", message=[" + strMessage + "]";
+    }
+    if (!strClientError.empty()) {
+        strWhat += ", error=[" + strClientError + "]";
+    }
+    return strWhat;
+}
 
 // The URL without its query, which literal parameters are added to.
 std::string_view UrlPath(const std::string &strUrl) {
@@ -158,6 +187,11 @@ bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) cons
     return false;
 }
 
+void CSolrTransmitterThread::NoteFailedRequest(const std::string &strReason) {
+    m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+    m_ptrSolrTransmitterPrivate->SetFailedRequestReason(strReason);
+}
+
 CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std::string &strBody,
                                             const std::string &strHeaderLine) {
     return PostRequest(strUrl, strBody.data(), strBody.size(), nullptr, strHeaderLine);
@@ -183,7 +217,8 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
     CAutoTimeCounter timer(m_ptrPostRequestTimer.get());
 
     if (strUrl.size() >= kMaxUrlBytes) {
-        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+        NoteFailedRequest("Index Engine request not sent, its URL of " +
+                          std::to_string(strUrl.size()) + " bytes is too long. ");
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "URL of %zu bytes not sent: URLs must be shorter than %zu "
                                        "bytes",
@@ -192,7 +227,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
     // An engine address that was never configured (an audit URL outside auditing jobs, say)
     // cannot become reachable by waiting: no request, no retries.
     if (strUrl.empty()) {
-        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+        NoteFailedRequest("Index Engine request not sent, there is no URL to post to. ");
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter, "No URL to post to");
     }
 
@@ -214,6 +249,8 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
     const bool bExpectsAnswer = ExpectsEngineAnswer(strUrl);
     std::string strAnswer;
     std::string strMessage;
+    // The engine's own words on the failure, from either kind of error answer.
+    std::string strAnswerMessage;
     for (;;) {
         bool bRetry = false;
         IDX_LOG(6, "Making http request, url=[%s]", strUrl.c_str());
@@ -238,7 +275,8 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
             IDX_LOG_ERROR("http post given up, the transmitter is aborted or the worker is "
                           "stopping, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
-            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            NoteFailedRequest("Index Engine request given up, the transmitter is aborted or the "
+                              "worker is stopping. ");
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "http post failed: given up, the transmitter is "
                                            "aborted or the worker is stopping");
@@ -247,7 +285,8 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
             // The content changed or vanished under the request: sending it again cannot help.
             IDX_LOG_ERROR("http post failed, its body could not be read, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
-            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            NoteFailedRequest("Index Engine request failed, its body could not be read, error=[" +
+                              m_ptrCurl->GetLastErrorText() + "]. ");
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                            "http post failed: its body could not be "
                                            "read");
@@ -257,13 +296,15 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
             // the queue times out.
             IDX_LOG_ERROR("http post failed, the URL cannot be used, Request=[%s], error=%s",
                           strUrl.c_str(), m_ptrCurl->GetLastErrorText().c_str());
-            m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+            NoteFailedRequest("Index Engine request failed, URL [" + strUrl +
+                              "] cannot be used, error=[" + m_ptrCurl->GetLastErrorText() + "]. ");
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                            "URL [%s] cannot be used: %s", strUrl.c_str(),
                                            m_ptrCurl->GetLastErrorText().c_str());
         }
 
         strMessage.clear();
+        strAnswerMessage.clear();
         if (!bSendFailed && nStatus == EEngineStatus::eOk && nAnswerLength == 0 && bExpectsAnswer) {
             // The engine answers every update, extract and commit with a status document: no
             // body means that nothing is known to have been done.
@@ -273,19 +314,22 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
         } else if (nStatus != EEngineStatus::eOk) {
             // A 200 answer is never parsed, so the answer is only copied when it will be read.
             strAnswer.assign(pAnswer ? pAnswer : "", nAnswerLength);
-            CKyError parseError = ParseResult(strAnswer, nStatus, strMessage);
+            std::string strEngineMessage;
+            CKyError parseError = ParseResult(strAnswer, nStatus, strMessage, &strEngineMessage);
             if (parseError.IsError()) {
                 IDX_LOG_ERROR("Failed to parse http response, error=%s",
                               parseError.AsString().c_str());
             }
+            strAnswerMessage = QuoteUpTo(strMessage.empty() ? strEngineMessage : strMessage,
+                                         kMaxQuotedMessageBytes);
         }
 
         if (!bSendFailed) {
             break;
         }
 
-        IDX_LOG_ERROR("http post failed, Request=[%s], retCode=[%lu]", strUrl.c_str(),
-                      static_cast<unsigned long>(nStatus));
+        IDX_LOG_ERROR("http post failed, Request=[%s], retCode=[%lu], message=[%s]", strUrl.c_str(),
+                      static_cast<unsigned long>(nStatus), strAnswerMessage.c_str());
         if (eFailure != TQLibCurl::EFailure::eNone) {
             IDX_LOG_ERROR("HTTP client error=[%s], HTTP status=[%lld], Request=[%s]",
                           m_ptrCurl->GetLastErrorText().c_str(),
@@ -309,12 +353,17 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
             continue;
         }
 
-        m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
+        const std::string strFailure = DescribeFailure(
+            nStatus, strAnswerMessage,
+            eFailure != TQLibCurl::EFailure::eNone ? m_ptrCurl->GetLastErrorText() : "");
+        NoteFailedRequest("Index Engine request failed, " + strFailure + ". ");
         if (nStatus == EEngineStatus::eBadRequest) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eEngineBadRequest, "http post failed");
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eEngineBadRequest,
+                                           "http post failed, %s", strFailure.c_str());
         }
         if (nStatus != EEngineStatus::eCompletedWithErrors) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "http post failed");
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                           "http post failed, %s", strFailure.c_str());
         }
         // 595: the engine took the request but some of it failed; the job is marked as
         // completed with errors through the push-failed flag and the request counts as done.
@@ -333,7 +382,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
 }
 
 CKyError CSolrTransmitterThread::ParseResult(const std::string &strAnswer, uint32_t &nStatus,
-                                             std::string &strMessage) {
+                                             std::string &strMessage, std::string *pEngineMessage) {
     if (nStatus == EEngineStatus::eOk) {
         return CKyError::Success();
     }
@@ -404,6 +453,9 @@ CKyError CSolrTransmitterThread::ParseResult(const std::string &strAnswer, uint3
         return error.Push(FXLOC);
     }
     IDX_LOG(6, "Processing failed, message=[%s], status=[%u]", strEngineMessage.c_str(), nStatus);
+    if (pEngineMessage) {
+        *pEngineMessage = std::move(strEngineMessage);
+    }
     return CKyError::Success();
 }
 

@@ -147,8 +147,8 @@ CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &s
     InternalStop();
     SetError(error);
 
-    if (!strReason.empty() && m_ptrSolrTransmitterPrivate->GetSolrFailureReason().empty()) {
-        m_ptrSolrTransmitterPrivate->SetSolrFailureReason(strReason);
+    if (!strReason.empty()) {
+        m_ptrSolrTransmitterPrivate->SetAbortReason(strReason);
     }
 
     // The flag goes up before the queue is emptied, so that a job thread woken by the freed

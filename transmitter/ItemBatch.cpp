@@ -14,6 +14,9 @@ CItemBatch::CItemBatch(CSolrTransmitterPrivate &state, std::list<CItemPtr> &lstS
 }
 
 CItemBatch::~CItemBatch() {
+    // Every held item becomes a failed name: counted before the names leave the batch, so that a
+    // failure to record them still says how many were lost.
+    const size_t nToRecord = m_vecFailedNames.size() + m_lstHeld.size();
     try {
         if (!m_lstHeld.empty()) {
             FailAll(m_strReason);
@@ -25,11 +28,12 @@ CItemBatch::~CItemBatch() {
             m_state.Queue().ReturnSettled(m_lstSettled);
         }
     } catch (...) {
-        // Only the names' copies can throw here (no memory): the items are counted and the
-        // flag set so that the job still learns that something failed.
+        // Only a lack of memory throws here (for a name's copy or a line of the log): the flag
+        // is set and the log says how many items were not recorded, so that the job still
+        // learns that something failed.
         try {
             m_state.SetPushDataToSolrFailed(true);
-            IDX_LOG_ERROR("Failed to record %zu failed items", m_vecFailedNames.size());
+            IDX_LOG_ERROR("Failed to record %zu failed items", nToRecord);
         } catch (...) {
         }
     }

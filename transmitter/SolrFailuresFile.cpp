@@ -1,7 +1,18 @@
 // Failures-file members of CSolrTransmitterPrivate: opening (and counting the earlier failures
-// of a backup phase), appending the names of items that failed, closing.
+// of a backup phase), appending the names of items that failed, syncing, closing.
+//
+// The file is the job's dead-letter list and must outlive the process that writes it: each call
+// that records names flushes them to the file before it returns, and the file is synced to the
+// disk at Stop and before a commit or a restart position.
+//
+// One name is one line. A name with a line break (legal in a POSIX name) is written with its
+// breaks as "\n" and "\r" and its backslashes doubled, so that it stays on its line and reads
+// back as it was; every other name is written exactly as it is.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #include <string>
@@ -39,6 +50,34 @@ void EndLastLine(FILE *pFile, const std::string &strPath) {
         IDX_LOG_ERROR("Failed to end the last line of solr failures file [%s], error=%d",
                       strPath.c_str(), errno);
     }
+}
+
+bool HasLineBreak(const std::string &strName) {
+    return strName.find_first_of("\r\n") != std::string::npos;
+}
+
+// The one-line form of a name with a line break. The backslash is escaped as well, so that a
+// name's own "\n" (backslash, n) never reads back as a line break.
+std::string EscapeLineBreaks(const std::string &strName) {
+    std::string strEscaped;
+    strEscaped.reserve(strName.size() + 8);
+    for (const char ch : strName) {
+        switch (ch) {
+        case '\n':
+            strEscaped += "\\n";
+            break;
+        case '\r':
+            strEscaped += "\\r";
+            break;
+        case '\\':
+            strEscaped += "\\\\";
+            break;
+        default:
+            strEscaped += ch;
+            break;
+        }
+    }
+    return strEscaped;
 }
 
 } // namespace
@@ -91,8 +130,8 @@ CKyError CSolrTransmitterPrivate::OpenSolrFailuresFile() {
     if (error.IsError()) {
         SetSolrFailureReason("Failed to open solr failures file. ");
         return error.Push(FXLOC,
-                          "Failed to open solr failures file [%s] for writing, Solr failures "
-                          "will not be tracked",
+                          "Failed to open solr failures file [%s] for writing: the transmitter "
+                          "does not start, since items that fail could not be listed",
                           strPath.c_str());
     }
 
@@ -140,11 +179,12 @@ int64_t CSolrTransmitterPrivate::CountLines(const std::string &strPath) {
 }
 
 CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::string> &vecItems) {
+    auto_lock lock(&m_lockFailuresFile, true);
     if (m_ptrOptions->IsDisableFailureLogging()) {
+        // The job keeps no list, but it still learns how many items failed.
+        m_llFailedItemCount += static_cast<int64_t>(vecItems.size());
         return CKyError::Success();
     }
-
-    auto_lock lock(&m_lockFailuresFile, true);
     if (vecItems.empty()) {
         return CKyError::Success();
     }
@@ -158,17 +198,43 @@ CKyError CSolrTransmitterPrivate::AddItemToSolrFailures(const std::vector<std::s
                                        vecItems.size());
     }
     for (const std::string &strItem : vecItems) {
-        if (fprintf(pFile, "%s\n", strItem.c_str()) < 0) {
-            IDX_LOG_ERROR("Error writing to solr failures file, item=%s error=%d", strItem.c_str(),
-                          errno);
+        const bool bEscaped = HasLineBreak(strItem);
+        const std::string strLine = bEscaped ? EscapeLineBreaks(strItem) : std::string();
+        const std::string &strWritten = bEscaped ? strLine : strItem;
+        if (bEscaped) {
+            IDX_LOG_ERROR("A failed item's name holds a line break, it is listed in the solr "
+                          "failures file with its line breaks and backslashes escaped, item=[%s]",
+                          strWritten.c_str());
+        }
+        if (fprintf(pFile, "%s\n", strWritten.c_str()) < 0) {
+            IDX_LOG_ERROR("Error writing to solr failures file, item=%s error=%d",
+                          strWritten.c_str(), errno);
             continue;
         }
         ++m_llFailedItemCount;
     }
+    // The lines leave the process now: a host killed after this call keeps them.
+    if (fflush(pFile) != 0) {
+        IDX_LOG_ERROR("Failed to flush solr failures file, error=%d", errno);
+    }
     return CKyError::Success();
 }
 
+void CSolrTransmitterPrivate::SyncSolrFailuresFile() {
+    auto_lock lock(&m_lockFailuresFile, true);
+    FILE *pFile = m_fpSolrFailures.get();
+    if (pFile == nullptr) {
+        return;
+    }
+    if (fflush(pFile) != 0 || fsync(fileno(pFile)) != 0) {
+        const int nError = errno;
+        IDX_LOG_ERROR("Failed to sync solr failures file to the disk, error=%d (%s)", nError,
+                      strerror(nError));
+    }
+}
+
 void CSolrTransmitterPrivate::CloseSolrFailuresFile() {
+    SyncSolrFailuresFile();
     auto_lock lock(&m_lockFailuresFile, true);
     m_fpSolrFailures.reset();
 }
@@ -179,6 +245,17 @@ int64_t CSolrTransmitterPrivate::GetFailedItemCount() {
 }
 
 bool CSolrTransmitterPrivate::GetFailureName(const CItem &item, std::string &strName) {
+    // The web-service senders hand the plug-in each item under its fully qualified name, and the
+    // plug-in reports failed records under that name: such a job lists every failed item under
+    // it, whichever way the item failed, so that one item never has two names in the list.
+    if (m_ptrOptions->IsVMContentIndexing() || m_ptrOptions->IsSPContentIndexing()) {
+        try {
+            strName = item.GetFullyQualifiedItemName();
+            return true;
+        } catch (...) {
+            // No record could be made of it either: its path is the only name it has.
+        }
+    }
     try {
         strName = item.GetPath();
         return true;

@@ -52,6 +52,7 @@ CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     init.pQueueLock = state.Queue().GetLock();
     init.pWorkers = &state.m_lstWorkers;
     init.pBackupJobClient = state.m_pBackupJobClient;
+    init.pFailuresLedger = &state;
     init.nCommitIntervalMs = ReadMilliseconds("nSolrCommitIntervalMS", kDefaultCommitIntervalMs);
     init.nReplyTimeoutMs = ReadMilliseconds("nSolrCommitTimeoutMS", kDefaultReplyTimeoutMs);
     IDX_LOG(1, "[Commit interval %u MS] [Time out %u MS] [MAX-Collect-ID %u] [Worker count %u]",
@@ -69,8 +70,8 @@ CSolrPeriodicCommitThread::CSolrPeriodicCommitThread()
     : m_pWorkers(nullptr), m_wakeEvent(true), m_bQuit(false),
       m_nCommitIntervalMs(kDefaultCommitIntervalMs), m_nReplyTimeoutMs(kDefaultReplyTimeoutMs),
       m_pQueueLock(nullptr), m_bRunning(false), m_bInitialized(false), m_bCommitInProgress(false),
-      m_nMaxCollectFileId(0), m_pBackupJobClient(nullptr), m_endedEvent(false),
-      m_ptrOffsetsLock(boost::make_shared<FXCriticalSection>()) {}
+      m_nMaxCollectFileId(0), m_pBackupJobClient(nullptr), m_pFailuresLedger(nullptr),
+      m_endedEvent(false), m_ptrOffsetsLock(boost::make_shared<FXCriticalSection>()) {}
 
 CSolrPeriodicCommitThread::~CSolrPeriodicCommitThread() {
     if (m_bInitialized.load()) {
@@ -84,6 +85,7 @@ CKyError CSolrPeriodicCommitThread::Initialize(_CommitThreadInitStruct &init) {
     m_nMaxCollectFileId = init.nMaxCollectFileId;
     m_ptrItemQueuedEvent = init.ptrItemQueuedEvent;
     m_pBackupJobClient = init.pBackupJobClient;
+    m_pFailuresLedger = init.pFailuresLedger;
     m_nCommitIntervalMs = init.nCommitIntervalMs;
     m_nReplyTimeoutMs = init.nReplyTimeoutMs;
 
@@ -258,6 +260,11 @@ CKyError CSolrPeriodicCommitThread::CommitItemsAndUpdateRestartSttring() {
         strRestart.clear();
     }
 
+    // A later attempt starts after these offsets: the items failed before them must already be
+    // on the disk.
+    if (m_pFailuresLedger != nullptr) {
+        m_pFailuresLedger->SyncSolrFailuresFile();
+    }
     if (!m_pBackupJobClient->setRestartString(strRestart)) {
         IDX_LOG_ERROR("Update-restart string Failed [%s]", strRestart.c_str());
     } else if (!m_pBackupJobClient->updateInfo(false, nullptr)) {

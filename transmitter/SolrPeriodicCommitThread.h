@@ -34,6 +34,8 @@ struct _CommitThreadInitStruct {
     boost::shared_ptr<FXEvent> ptrItemQueuedEvent;
     // Receives the restart string; not owned, may be null.
     TQBkpJobClient *pBackupJobClient = nullptr;
+    // Keeps the failures file, synced before each restart string; not owned, may be null.
+    CSolrTransmitterPrivate *pFailuresLedger = nullptr;
     uint32_t nCommitIntervalMs = 900000;
     uint32_t nReplyTimeoutMs = 3600000;
 };
@@ -82,6 +84,7 @@ private:
     boost::shared_ptr<FXEvent> m_ptrItemQueuedEvent;
     uint32_t m_nMaxCollectFileId;
     TQBkpJobClient *m_pBackupJobClient;
+    CSolrTransmitterPrivate *m_pFailuresLedger;
     FXCriticalSection m_lockInProgress;
     // The reply semaphore of the cycle that waits, so that Uninitialize can end its wait.
     boost::shared_ptr<TqSemaphore> m_ptrWaitingReply IDX_GUARDED_BY(m_lockInProgress);

@@ -258,6 +258,10 @@ CKyError CSolrTransmitter::Commit() try {
         return CKyError::Success();
     }
 
+    // The commit moves the restart position past the items sent so far: those listed as failed
+    // meanwhile must be on the disk before a later attempt can start after them.
+    state.SyncSolrFailuresFile();
+
     // A worker made for this one request and never started: the commit runs on this thread.
     IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
     if (!ptrWorker) {

@@ -25,7 +25,8 @@ CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
       m_llCollectOffset(-1), m_nDisableSolrPerfThread(0),
       m_ptrAdditionalPropertiesTimer(boost::make_shared<CTimeCounter>("Additionalproperties")),
       m_bFolderStatsSent(false), m_bStopped(false), m_bStubFiltersInitialized(false),
-      m_queue(m_ptrOptions), m_bPushDataToSolrFailed(false), m_llFailedItemCount(0) {}
+      m_queue(m_ptrOptions), m_bPushDataToSolrFailed(false), m_bReasonOfFailedRequest(false),
+      m_llFailedItemCount(0) {}
 
 CSolrTransmitterPrivate::~CSolrTransmitterPrivate() = default;
 
@@ -71,6 +72,23 @@ std::string CSolrTransmitterPrivate::GetSolrFailureReason() const {
 void CSolrTransmitterPrivate::SetSolrFailureReason(const std::string &strReason) {
     auto_lock lock(&m_lockFailureReason, true);
     m_strSolrFailureReason = strReason;
+    m_bReasonOfFailedRequest = false;
+}
+
+void CSolrTransmitterPrivate::SetFailedRequestReason(const std::string &strReason) {
+    auto_lock lock(&m_lockFailureReason, true);
+    if (m_strSolrFailureReason.empty() || m_bReasonOfFailedRequest) {
+        m_strSolrFailureReason = strReason;
+        m_bReasonOfFailedRequest = true;
+    }
+}
+
+void CSolrTransmitterPrivate::SetAbortReason(const std::string &strReason) {
+    auto_lock lock(&m_lockFailureReason, true);
+    if (m_strSolrFailureReason.empty() || m_bReasonOfFailedRequest) {
+        m_strSolrFailureReason = strReason;
+        m_bReasonOfFailedRequest = false;
+    }
 }
 
 CSolrTransmitterCallbackPtr CSolrTransmitterPrivate::GetCallback() {

@@ -62,6 +62,12 @@ public:
 
     std::string GetSolrFailureReason() const;
     void SetSolrFailureReason(const std::string &strReason);
+    // The reason of an engine request that failed for good. It replaces the reason of an earlier
+    // failed request, so that the job learns of the last failure, but never a reason given
+    // otherwise (an abort's, the failures file's), which says why the job could not go on.
+    void SetFailedRequestReason(const std::string &strReason);
+    // The reason of an abort: the first one given stays, but it replaces a failed request's.
+    void SetAbortReason(const std::string &strReason);
 
     CSolrTransmitterCallbackPtr GetCallback();
     boost::shared_ptr<FXEvent> GetItemQueuedEvent();
@@ -76,16 +82,25 @@ public:
     // Failures file (SolrFailuresFile.cpp).
     CKyError OpenSolrFailuresFile();
     static int64_t CountLines(const std::string &strPath);
+    // Writes one line per name and flushes the lines to the file before it returns, so that a
+    // host killed later keeps them. With failure logging disabled nothing is written, but the
+    // names still count as failed items.
     CKyError AddItemToSolrFailures(const std::vector<std::string> &vecItems);
-    // The name a failed item is listed under: its path. The item is the job's object and may
-    // throw when asked; then the item cannot be listed: false, the push-failed flag is set and
-    // the log says so, so that the items failed with it are still listed.
+    // The name a failed item is listed under: its path, or in a virtual-machine or
+    // collaboration-site job the fully qualified name its record carries. The item is the job's
+    // object and may throw when asked; then the item cannot be listed: false, the push-failed
+    // flag is set and the log says so, so that the items failed with it are still listed.
     bool GetFailureName(const CItem &item, std::string &strName);
     // Items that will not be indexed: sets the push-failed flag, writes their names to the
     // failures file (a failed write is logged), logs how many and why, and empties the list.
     void RecordItemsAsFailed(std::list<CItemPtr> &lstItems, const std::string &strReason);
     void RecordItemsAsFailed(const std::vector<std::string> &vecNames,
                              const std::string &strReason);
+    // Puts what was written on the disk (fsync), so that it outlives the machine as well: at
+    // Stop, and before a commit or a restart position lets a later attempt start after the
+    // items listed. Nothing to do while the file is not open.
+    void SyncSolrFailuresFile();
+    // Syncs and closes the file.
     void CloseSolrFailuresFile();
     int64_t GetFailedItemCount();
 
@@ -144,6 +159,8 @@ private:
     bool m_bPushDataToSolrFailed IDX_GUARDED_BY(m_lockPushFailed);
     mutable FXCriticalSection m_lockFailureReason;
     std::string m_strSolrFailureReason IDX_GUARDED_BY(m_lockFailureReason);
+    // The reason is a failed request's, which a later failure or an abort replaces.
+    bool m_bReasonOfFailedRequest IDX_GUARDED_BY(m_lockFailureReason);
     mutable FXCriticalSection m_lockFailuresFile;
     auto_fileptr m_fpSolrFailures IDX_GUARDED_BY(m_lockFailuresFile);
     int64_t m_llFailedItemCount IDX_GUARDED_BY(m_lockFailuresFile);

@@ -73,6 +73,18 @@ protected:
     // Set before the start, which fills the worker's filter sets.
     virtual void Configure(CTransmitterOptions &) {}
 
+    // A worker of a virtual-machine or collaboration-site job with the test's callback, not
+    // started.
+    void MakeWorkerOfJob(bool bVM) {
+        m_set = idxtest::MakeDocumentWorker(false);
+        if (bVM) {
+            idxtest::SetUpVMJob(*m_set.ptrOptions, m_dir.Path());
+        } else {
+            idxtest::SetUpSPJob(*m_set.ptrOptions, m_dir.Path());
+        }
+        m_set.ptrOptions->SetCallback(m_ptrCallback);
+    }
+
     CKyError Send(const std::vector<CItemPtr> &vecItems) {
         CItemBatch batch(*m_set.ptrState);
         for (const CItemPtr &ptrItem : vecItems) {
@@ -362,13 +374,7 @@ TEST_F(VMItemSenderTest, AWorkerWithoutAHandlerFailsItsBatchAndAbortsWithItsStar
         m_ptrCallback = boost::make_shared<idxtest::ProgressCallback>();
         m_ptrCallback->FailInitializeThread(
             FXErrorUtil::ErrorWin32(FXLOC, 1359, "the job refused the worker"));
-        m_set = idxtest::MakeDocumentWorker(false);
-        if (bVM) {
-            idxtest::SetUpVMJob(*m_set.ptrOptions, m_dir.Path());
-        } else {
-            idxtest::SetUpSPJob(*m_set.ptrOptions, m_dir.Path());
-        }
-        m_set.ptrOptions->SetCallback(m_ptrCallback);
+        MakeWorkerOfJob(bVM);
         // The start ends at the job's refusal, before the handler is made; nothing is aborted.
         m_set.ptrWorker->OnStart();
         EXPECT_FALSE(m_set.ptrOptions->IsAborted());
@@ -389,6 +395,55 @@ TEST_F(VMItemSenderTest, AWorkerWithoutAHandlerFailsItsBatchAndAbortsWithItsStar
         EXPECT_EQ(m_plugin.HandlersMade(), 0);
         EXPECT_TRUE(m_plugin.Calls().empty());
         EXPECT_EQ(Failures(), "/a\n/b\n");
+        RemoveFailures();
+    }
+}
+
+TEST_F(VMItemSenderTest, EveryFailedItemIsListedUnderItsRecordsPathWhicheverWayItFailed) {
+    // Items whose path differs from the fully qualified name the job gave them, which is the
+    // path of their records.
+    auto Named = [](const std::string &strLeaf) {
+        CItemPtr ptrItem = Item("/path/" + strLeaf);
+        ptrItem->SetFullyQualifiedItemName("/name/" + strLeaf);
+        return ptrItem;
+    };
+    for (bool bVM : {true, false}) {
+        SCOPED_TRACE(bVM ? "virtual machine" : "collaboration site");
+        m_plugin.Reset();
+        m_ptrCallback = boost::make_shared<idxtest::ProgressCallback>();
+        MakeWorkerOfJob(bVM);
+        m_set.ptrWorker->OnStart();
+        ASSERT_FALSE(m_set.ptrWorker->HasError()) << m_set.ptrWorker->GetError().AsString();
+        ASSERT_FALSE(m_set.ptrState->OpenSolrFailuresFile().IsError());
+        ASSERT_FALSE(m_set.ptrState->Queue().Create(10).IsError());
+        // Still queued when the abort empties the queue.
+        ASSERT_FALSE(m_set.ptrState->AddToQueue(Named("queued")).IsError());
+
+        // The pushed item is refused and the plug-in lists an earlier one with it; the quit flag
+        // shows before the third item, which is never handed over.
+        idxtest::WebServiceItemFailure failure;
+        failure.strPath = "/name/refused";
+        failure.vecAlsoListed = {"/name/earlier"};
+        m_plugin.FailItem(failure);
+        m_ptrCallback->QuitAfter(2);
+        CItemBatch batch(*m_set.ptrState);
+        batch.Add(Named("earlier"));
+        batch.Add(Named("refused"));
+        batch.Add(Named("unsent"));
+        CKyError error = bVM ? m_set.ptrWorker->SendVMItemsToWebService(batch)
+                             : m_set.ptrWorker->SendSPItemsToWebService(batch);
+        EXPECT_TRUE(FXErrorUtil::IsWin32(error, 995)) << error.AsString();
+        batch.RecordFailures();
+
+        std::vector<std::string> vecListed;
+        std::string strFailures = Failures();
+        for (size_t nStart = 0, nEnd; (nEnd = strFailures.find('\n', nStart)) != std::string::npos;
+             nStart = nEnd + 1) {
+            vecListed.push_back(strFailures.substr(nStart, nEnd - nStart));
+        }
+        std::sort(vecListed.begin(), vecListed.end());
+        EXPECT_EQ(vecListed, (std::vector<std::string>{"/name/earlier", "/name/queued",
+                                                       "/name/refused", "/name/unsent"}));
         RemoveFailures();
     }
 }

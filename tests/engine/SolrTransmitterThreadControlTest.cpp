@@ -8,6 +8,8 @@
 #include "tests/support/RefusingPort.h"
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <boost/make_shared.hpp>
 
@@ -271,6 +273,15 @@ TEST_F(SolrTransmitterThreadControlTest, PingOfAnEngineThatDoesNotAnswerIsFalseA
 
     EXPECT_EQ(m_log.CountAtLevel("Solr ping request to server failed, URL[" + strUrl + "]", -1),
               1u);
+    // The line says why: what the HTTP client reported of the connection.
+    std::vector<std::string> vecPingLines;
+    for (const idxtest::CapturedLogLine &line : m_log.Lines()) {
+        if (line.nLevel == -1 && line.strText.find("Solr ping request") != std::string::npos) {
+            vecPingLines.push_back(line.strText);
+        }
+    }
+    ASSERT_EQ(vecPingLines.size(), 1u);
+    EXPECT_NE(vecPingLines[0].find("curl error 7:"), std::string::npos) << vecPingLines[0];
     EXPECT_EQ(m_log.Count("Thread going to sleep"), 0u);
 }
 

@@ -725,6 +725,56 @@ TEST_F(SolrTransmitterThreadHttpJobTest,
     }
 }
 
+TEST_F(SolrTransmitterThreadHttpJobTest, FailedBatchesLeaveTheLastFailureAsTheReason) {
+    struct ReasonCase {
+        const char *szName;
+        int nHttpStatus;
+        std::string strBody;
+        std::string strContentType;
+        uint32_t nStatusSeen;
+        std::string strMessage;
+    };
+    const std::vector<ReasonCase> vecCases = {
+        {"engine answer", 404, EngineStub::ErrorAnswer(404, "no such core: collection9"),
+         "application/xml; charset=UTF-8", 404, "no such core: collection9"},
+        {"error page of the web container", 500,
+         EngineStub::HtmlErrorPage(500, "Servlet failed: out of threads."),
+         "text/html; charset=UTF-8", 500, "Servlet failed: out of threads"},
+    };
+    for (const ReasonCase &failure : vecCases) {
+        SCOPED_TRACE(failure.szName);
+        m_stub.ClearScripts();
+        m_stub.ClearRequests();
+        m_log.Clear();
+        idxtest::TempDir dir;
+        auto ptrTransmitter = MakeTransmitter(dir);
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        EngineScript script;
+        script.nCount = -1;
+        script.nStatus = failure.nHttpStatus;
+        script.strBody = failure.strBody;
+        script.strContentType = failure.strContentType;
+        m_stub.Script(EngineRoute::Update, script);
+
+        QueueFiles(*ptrTransmitter, dir, 2);
+        ASSERT_TRUE(
+            idxtest::WaitUntil([&] { return ptrTransmitter->GetFailedItemCount() == 2; }, 20000));
+
+        EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
+        EXPECT_EQ(ptrTransmitter->GetSolrFailureReason(),
+                  "Index Engine request failed, status=[" + std::to_string(failure.nStatusSeen) +
+                      "], message=[" + failure.strMessage + "], error=[HTTP status " +
+                      std::to_string(failure.nHttpStatus) + "]. ");
+        // The failed request's line gives the engine's own words.
+        EXPECT_GE(m_log.CountAtLevel("http post failed, Request=[" + m_stub.UpdateUrl() +
+                                         "], retCode=[" + std::to_string(failure.nStatusSeen) +
+                                         "], message=[" + failure.strMessage + "]",
+                                     -1),
+                  1u);
+        m_stub.ClearScripts();
+    }
+}
+
 TEST_F(SolrTransmitterThreadHttpJobTest, AbortStopOrQuitFlagCutsABatchTheEngineHolds) {
     struct EndCase {
         const char *szName;

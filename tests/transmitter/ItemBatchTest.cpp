@@ -295,3 +295,25 @@ TEST_F(ItemBatchTest, ABatchWithASettledListLeavesItsItemsThereForTheNextTakeToH
     EXPECT_EQ(3u, queue.GetSettledLengthForTest());
     EXPECT_EQ("/i1\n", FailuresFile());
 }
+
+TEST_F(ItemBatchTest, ABatchThatCannotRecordItsFailuresSaysHowManyItemsItLost) {
+    // Two failed by the sender and one still held: three names the batch's end must record.
+    Queue(4);
+    idxtest::LogCapture capture(0);
+    // The recording fails where it starts, as it would without memory for its log line.
+    capture.SetObserver([](const idxtest::CapturedLogLine &line) {
+        if (line.strText.find("items not indexed") != std::string::npos) {
+            throw std::runtime_error("no memory");
+        }
+    });
+    {
+        CItemBatch batch(*m_ptrState);
+        batch.TakeFromQueue(4);
+        batch.SentFront();
+        batch.FailFront("refused");
+        batch.FailFront("refused");
+    }
+    capture.SetObserver(nullptr);
+    EXPECT_EQ(1u, capture.CountAtLevel("Failed to record 3 failed items", -1));
+    EXPECT_TRUE(m_ptrState->IfPushDataToSolrFailed());
+}

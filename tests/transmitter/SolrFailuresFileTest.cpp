@@ -1,9 +1,14 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,7 +212,7 @@ TEST(SolrFailuresFileTest, CountLinesOfAMissingFileIsZeroWithAnErrorLine) {
     EXPECT_EQ(1u, capture.CountAtLevel("Failed to open file to count lines", -1));
 }
 
-TEST(SolrFailuresFileTest, DisabledLoggingOpensCountsAndWritesNothing) {
+TEST(SolrFailuresFileTest, DisabledLoggingOpensAndWritesNothingButCountsTheFailures) {
     TempDir dir;
     dir.WriteFile("SolrBackupFailures.tqf", "/b/1\n");
     for (bool bScanPhase : {true, false}) {
@@ -223,8 +228,10 @@ TEST(SolrFailuresFileTest, DisabledLoggingOpensCountsAndWritesNothing) {
         EXPECT_EQ(0, ptrState->GetFailedItemCount());
         EXPECT_FALSE(ptrState->IfPushDataToSolrFailed());
 
-        EXPECT_FALSE(ptrState->AddItemToSolrFailures({"/x"}).IsError());
-        EXPECT_EQ(0, ptrState->GetFailedItemCount());
+        // The job keeps no list, but it learns how many items failed.
+        EXPECT_FALSE(ptrState->AddItemToSolrFailures({"/x", "/y"}).IsError());
+        EXPECT_EQ(2, ptrState->GetFailedItemCount());
+        EXPECT_FALSE(FileExists(dir / "SolrScanFailures.tqf"));
     }
     EXPECT_EQ("/b/1\n", ReadWholeFile(dir / "SolrBackupFailures.tqf"));
 }
@@ -240,7 +247,11 @@ TEST(SolrFailuresFileTest, OpenFailureSetsTheReasonAndNamesThePath) {
                   error.AsString().find(
                       "Failed to open solr failures file [" + (dir / "missing-folder") + "/" +
                       (bScanPhase ? "SolrScanFailures.tqf" : "SolrBackupFailures.tqf") +
-                      "] for writing, Solr failures will not be tracked"));
+                      "] for writing: the transmitter does not start, since items that "
+                      "fail could not be listed"));
+        EXPECT_EQ(std::string::npos, error.AsString().find("will not be tracked"));
+        // And why the file could not be opened.
+        EXPECT_NE(std::string::npos, error.AsString().find("No such file or directory"));
         EXPECT_EQ("Failed to open solr failures file. ", ptrState->GetSolrFailureReason());
     }
 }
@@ -259,23 +270,44 @@ TEST(SolrFailuresFileTest, WritingWithoutAnOpenFileFailsAndWritesNothing) {
     EXPECT_EQ("", ReadWholeFile(dir / "SolrScanFailures.tqf"));
 }
 
-TEST(SolrFailuresFileTest, TextsAreWrittenUnchanged) {
+TEST(SolrFailuresFileTest, EachNameIsOneLineAndOnlyALineBreakIsEscaped) {
     TempDir dir;
     CSolrTransmitterPrivatePtr ptrState = MakeState(dir.Path(), true);
     ASSERT_FALSE(ptrState->OpenSolrFailuresFile().IsError());
+    idxtest::LogCapture capture(0);
 
     ASSERT_FALSE(ptrState->AddItemToSolrFailures({}).IsError());
     EXPECT_EQ(0, ptrState->GetFailedItemCount());
 
-    ASSERT_FALSE(ptrState->AddItemToSolrFailures({"/100%s%n%d", "two\nlines", "\\\\server\\share"})
-                     .IsError());
-    EXPECT_EQ(3, ptrState->GetFailedItemCount());
+    struct Case {
+        std::string strName;
+        std::string strLine;
+    };
+    const Case cases[] = {
+        // Names without a line break are written as they are, backslashes and all.
+        {"/100%s%n%d", "/100%s%n%d"},
+        {"\\\\server\\share", "\\\\server\\share"},
+        {"/job/a\\nb", "/job/a\\nb"},
+        // A line break would list a name that is not the item's and lose the item's own.
+        {"/job/evil\n/etc/passwd", "/job/evil\\n/etc/passwd"},
+        {"/job/cr\r\nlf\r", "/job/cr\\r\\nlf\\r"},
+        {"/job/back\\slash\nbreak", "/job/back\\\\slash\\nbreak"},
+    };
+    std::vector<std::string> vecNames;
+    std::string strExpected;
+    for (const Case &c : cases) {
+        vecNames.push_back(c.strName);
+        strExpected += c.strLine + "\n";
+    }
+    ASSERT_FALSE(ptrState->AddItemToSolrFailures(vecNames).IsError());
+    EXPECT_EQ(6, ptrState->GetFailedItemCount());
     ptrState->CloseSolrFailuresFile();
 
-    EXPECT_EQ("/100%s%n%d\ntwo\nlines\n\\\\server\\share\n",
-              ReadWholeFile(dir / "SolrScanFailures.tqf"));
-    // Counted once when written, twice when read back.
-    EXPECT_EQ(4, CSolrTransmitterPrivate::CountLines(dir / "SolrScanFailures.tqf"));
+    EXPECT_EQ(strExpected, ReadWholeFile(dir / "SolrScanFailures.tqf"));
+    EXPECT_EQ(6, CSolrTransmitterPrivate::CountLines(dir / "SolrScanFailures.tqf"));
+    // Each escaped name is named in the log as it was written.
+    EXPECT_EQ(3u, capture.CountAtLevel("holds a line break", -1));
+    EXPECT_EQ(1u, capture.CountAtLevel("item=[/job/evil\\n/etc/passwd]", -1));
 }
 
 TEST(SolrFailuresFileTest, ConcurrentWritersKeepTheirLinesWholeAndTheCountExact) {
@@ -311,4 +343,38 @@ TEST(SolrFailuresFileTest, ConcurrentWritersKeepTheirLinesWholeAndTheCountExact)
         nStart = nEnd + 1;
     }
     EXPECT_EQ(static_cast<size_t>(nThreads * nCalls * 2), nLines);
+}
+
+TEST(SolrFailuresFileTest, AHostKilledInTheMiddleOfItsJobKeepsEveryRefusedName) {
+    TempDir dir;
+    dir.WriteFile("subclient/.keep", "");
+    std::vector<std::string> vecPaths;
+    std::string strCommand = "exec '" IDX_KILLED_HOST "' '" + (dir / "subclient") + "'";
+    for (int i = 0; i < 12; ++i) {
+        vecPaths.push_back(dir.WriteFile("tree/f" + std::to_string(i) + ".txt", "x"));
+        strCommand += " '" + vecPaths.back() + "'";
+    }
+    strCommand += " 2>'" + (dir / "host.log") + "'";
+
+    // The host says so once its engine has refused every item and the transmitter counts each
+    // as failed; then it does nothing more and is killed before any end of its job.
+    FILE *pHost = popen(strCommand.c_str(), "r");
+    ASSERT_NE(nullptr, pHost);
+    char szSaid[128] = "";
+    long long llRecorded = -1;
+    int nPid = 0;
+    if (fgets(szSaid, sizeof(szSaid), pHost) != nullptr &&
+        sscanf(szSaid, "recorded %lld %d", &llRecorded, &nPid) == 2 && nPid > 0) {
+        kill(nPid, SIGKILL);
+    }
+    const int nStatus = pclose(pHost);
+    ASSERT_EQ(12, llRecorded) << szSaid << ReadWholeFile(dir / "host.log");
+    EXPECT_TRUE(WIFSIGNALED(nStatus) && WTERMSIG(nStatus) == SIGKILL);
+
+    std::multiset<std::string> setListed;
+    std::istringstream lines(ReadWholeFile(dir / "subclient/SolrBackupFailures.tqf"));
+    for (std::string strLine; std::getline(lines, strLine);) {
+        setListed.insert(strLine);
+    }
+    EXPECT_EQ(std::multiset<std::string>(vecPaths.begin(), vecPaths.end()), setListed);
 }

@@ -269,6 +269,45 @@ TEST(SolrTransmitterPrivateTest, FailureReasonIsReplacedAndKeptVerbatim) {
     EXPECT_EQ("100% failed %s %n", state.GetSolrFailureReason());
 }
 
+TEST(SolrTransmitterPrivateTest, AFailedRequestsReasonGivesWayToTheNextFailureAndToAnAbort) {
+    enum ESetter { eFailedRequest, eAbort, eOther };
+    struct Step {
+        ESetter eSetter;
+        const char *szReason;
+        const char *szAfter;
+    };
+    const struct {
+        const char *szName;
+        std::vector<Step> vecSteps;
+    } cases[] = {
+        {"the last failed request is named",
+         {{eFailedRequest, "404", "404"}, {eFailedRequest, "500", "500"}}},
+        {"an abort replaces a failed request's reason, and a later request does not replace it",
+         {{eFailedRequest, "404", "404"},
+          {eAbort, "disk full", "disk full"},
+          {eFailedRequest, "500", "disk full"},
+          {eAbort, "later abort", "disk full"}}},
+        {"a reason given otherwise stays",
+         {{eOther, "no failures file", "no failures file"},
+          {eFailedRequest, "404", "no failures file"},
+          {eAbort, "disk full", "no failures file"}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.szName);
+        CSolrTransmitterPrivate state(nullptr, eIDX_Transmitter_Solr);
+        for (const Step &step : c.vecSteps) {
+            if (step.eSetter == eFailedRequest) {
+                state.SetFailedRequestReason(step.szReason);
+            } else if (step.eSetter == eAbort) {
+                state.SetAbortReason(step.szReason);
+            } else {
+                state.SetSolrFailureReason(step.szReason);
+            }
+            EXPECT_EQ(step.szAfter, state.GetSolrFailureReason());
+        }
+    }
+}
+
 TEST(SolrTransmitterPrivateTest, PushFailedFlagAndCallbackAccessors) {
     CSolrTransmitterPrivate state(nullptr, eIDX_Transmitter_Solr);
     state.SetPushDataToSolrFailed(true);

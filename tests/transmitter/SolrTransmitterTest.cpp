@@ -208,8 +208,8 @@ TEST_F(SolrTransmitterTest, FailuresFileThatCannotBeOpenedFailsStart) {
     CKyError error = ptrTransmitter->Start();
     ASSERT_TRUE(error.IsError());
     EXPECT_TRUE(HasText(error, "Failed to open solr failures file [" + (m_dir / "no-such-folder") +
-                                   "/SolrScanFailures.tqf] for writing, Solr failures will not "
-                                   "be tracked"));
+                                   "/SolrScanFailures.tqf] for writing: the transmitter does "
+                                   "not start, since items that fail could not be listed"));
     EXPECT_EQ("Failed to open solr failures file. ", ptrTransmitter->GetSolrFailureReason());
     // The workers keep running until the transmitter is stopped.
     ASSERT_EQ(1u, ptrTransmitter->Workers().size());
