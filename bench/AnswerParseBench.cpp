@@ -48,7 +48,7 @@ void RunParse(benchmark::State &state, const std::string &strAnswer) {
     for (auto _ : state) {
         uint32_t nStatus = 500;
         std::string strMessage;
-        CKyError error = worker.ParseResult(strAnswer, nStatus, strMessage);
+        CKyError error = worker.Exchange().ParseResult(strAnswer, nStatus, strMessage);
         benchmark::DoNotOptimize(error);
         benchmark::DoNotOptimize(nStatus);
     }

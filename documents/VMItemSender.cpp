@@ -162,7 +162,7 @@ void CSolrTransmitterThread::PushToWebService(CItemBatch &batch, const CCIItemIn
         CAutoTimeCounter readTimer(m_ptrReadContentTimer.get());
         pushError = m_ptrWebServiceHandler->PushItem(ptrRecord);
     } else {
-        CAutoTimeCounter postTimer(m_ptrPostRequestTimer.get());
+        CAutoTimeCounter postTimer(m_exchange.PostRequestTimer().get());
         pushError = m_ptrWebServiceHandler->PushItemMetadata(ptrRecord);
     }
     if (!pushError.IsError()) {

@@ -2,8 +2,6 @@
 // filters, timers), the batch loop and the stop.
 #include "engine/SolrTransmitterThread.h"
 
-#include <curl/curl.h>
-
 #include <string>
 #include <vector>
 
@@ -21,8 +19,6 @@
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
 
-std::atomic<bool> CSolrTransmitterThread::m_bCurlWrapperloaded{false};
-
 namespace {
 
 // The collaboration-site web service on the local machine.
@@ -35,118 +31,29 @@ const int32_t kVMModeTag = 63;
 const int32_t kVMUrlIndex = 28;
 const int32_t kVMUrlTag = 64;
 
-// The engine answers a worker's requests with a short status document (an error page with a
-// stack trace at worst). The handle keeps no more than this of an answer, so that a misdirected
-// URL or a broken proxy cannot make every worker hold hundreds of megabytes; a longer answer is
-// cut there and the request counts by its HTTP status.
-const size_t kMaxEngineAnswerBytes = 1024 * 1024;
-
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                                                CTransmitterOptionsPtr ptrOptions)
     : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
-      m_llConsecutiveFailures(0), m_ptrCurl(boost::make_shared<TQLibCurl>()),
       m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_setCompressedExtensions{"7Z",  "ZIP",
                                                                                      "TGZ", "GZ",
                                                                                      "BZ2", "TBZ2",
                                                                                      "XZ",  "TXZ"},
-      m_bUseDynamicTppm(false), m_llTransmittedItems(0), m_llTransmittedPackets(0) {
-    m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes, true);
-    m_ptrCurl->SetCancelCheck([this](const TQLibCurl::STransferState &state) {
-        return ShouldGiveUpTransfer(state.bStarting, state.llElapsedMs, state.llIdleMs);
-    });
-}
+      m_llTransmittedItems(0), m_llTransmittedPackets(0),
+      m_exchange(ptrOptions, ptrSolrTransmitterPrivate, boost::make_shared<TQLibCurl>(),
+                 SEngineExchangeOwner{[this] { return IsStopRequested(); },
+                                      [this] { return IsRunning(); },
+                                      [this](const CKyError &error, const std::string &strReason) {
+                                          AbortThread(error, strReason);
+                                      }}) {}
 
 CSolrTransmitterThread::~CSolrTransmitterThread() {
     // The hooks use the members below: the thread must be over before any of them goes.
     StopBeforeDestruction();
     LogPerformanceCounters();
-}
-
-bool CSolrTransmitterThread::IsTransmitterThreadAborted() {
-    return m_ptrOptions->IsAborted();
-}
-
-CKyError CSolrTransmitterThread::LoadTqCurlLib() {
-    m_bCurlWrapperloaded.store(true);
-    return CKyError::Success();
-}
-
-std::atomic<long> CSolrTransmitterThread::s_nPingIdleSecondsForTest{0};
-
-void CSolrTransmitterThread::SetPingIdleLimitForTest(long nSeconds) {
-    s_nPingIdleSecondsForTest.store(nSeconds);
-}
-
-bool CSolrTransmitterThread::PingWithIdleLimit(const std::function<bool()> &fnPing) {
-    const long nForTest = s_nPingIdleSecondsForTest.load();
-    const long nSeconds = nForTest > 0 ? nForTest : kPingIdleSeconds;
-    // Put back on every way out: the job's own requests keep the handle's long limit.
-    struct CRestoreStallLimit {
-        TQLibCurl &curl;
-        ~CRestoreStallLimit() {
-            curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME,
-                                                       TQLibCurl::kDefaultStallSeconds);
-        }
-    } restore{*m_ptrCurl};
-    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, nSeconds)) {
-        IDX_LOG_ERROR("Failed to set the ping's idle limit, error=%s",
-                      m_ptrCurl->GetLastErrorText().c_str());
-    }
-    return fnPing();
-}
-
-CKyError CSolrTransmitterThread::InitializeCurlObject() {
-    if (!m_ptrCurl->TQLibCurlInit(kXmlHeaderLine, true, true, nullptr)) {
-        IDX_LOG_ERROR("Failed to initialize curl object");
-        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
-                                       "Failed to initialize curl object");
-    }
-    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
-        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
-                                       "Failed to set curl option:[CURLOPT_NOSIGNAL]");
-    }
-
-    if (!m_ptrOptions->IsVMContentIndexing() && !m_ptrOptions->IsSPContentIndexing()) {
-        std::string strPingUrl;
-        if (m_ptrOptions->IsAuditingContext()) {
-            strPingUrl = m_ptrOptions->GetAuditSolrUrl();
-            const std::string strUpdate = "update";
-            if (strPingUrl.size() >= strUpdate.size() &&
-                FXString::MatchesNoCase(strPingUrl.substr(strPingUrl.size() - strUpdate.size()),
-                                        strUpdate)) {
-                strPingUrl.resize(strPingUrl.size() - strUpdate.size());
-            }
-        } else {
-            strPingUrl = m_ptrOptions->GetBaseSolrUrl();
-        }
-        strPingUrl += "admin/ping";
-
-        m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
-        IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
-                m_ptrOptions->GetSolrClientName().c_str());
-        std::atomic<int> &nRoute = m_ptrSolrTransmitterPrivate->m_nEngineRoute;
-        const int nDecided = nRoute.load();
-        if (nDecided >= 0) {
-            m_bUseDynamicTppm = nDecided != 0;
-        } else {
-            const bool bAnswered = PingWithIdleLimit([&] {
-                return m_ptrCurl->TQLibCurlDynamiceTppmCheck(
-                    strPingUrl, m_ptrOptions->GetSolrClientName(), m_bUseDynamicTppm);
-            });
-            if (!bAnswered) {
-                IDX_LOG(2, "Failed to decide if dynamictppm option must be used, proceeding "
-                           "further with direct connection");
-            }
-            nRoute.store(m_bUseDynamicTppm ? 1 : 0);
-        }
-    }
-
-    m_strHttpHeader = kXmlHeaderLine;
-    return CKyError::Success();
 }
 
 void CSolrTransmitterThread::OnStart() {
@@ -159,11 +66,11 @@ void CSolrTransmitterThread::OnStart() {
         }
     }
 
-    if (!m_bCurlWrapperloaded.load()) {
-        LoadTqCurlLib();
+    if (!CEngineExchange::IsTqCurlLibLoaded()) {
+        CEngineExchange::LoadTqCurlLib();
     }
 
-    CKyError error = InitializeCurlObject();
+    CKyError error = m_exchange.InitializeCurlObject();
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to initialize curl object, error=%s", error.AsString().c_str());
         AbortThread(error, std::string());
@@ -199,7 +106,7 @@ void CSolrTransmitterThread::OnStart() {
         m_ptrExcludePaths->AddFilterItem(strPath, 1);
     }
 
-    m_ptrPostRequestTimer = boost::make_shared<CTimeCounter>("PostRequest");
+    m_exchange.MakePostRequestTimer();
     m_ptrReadContentTimer = boost::make_shared<CTimeCounter>("ReadContent");
     m_ptrGenerateCRC32Timer = boost::make_shared<CTimeCounter>("GenerateCRC32");
     m_ptrSendVMItemsTimer = boost::make_shared<CTimeCounter>("SendVMItemsToWebService");

@@ -1,23 +1,23 @@
 // The index-engine worker of a transmitter (type 0, and any unknown type): drains the shared
-// queue in batches, hands each batch to the sender the job's mode selects, and owns everything it
-// says to the index engine: the HTTP exchange, answer parsing, the failure policy, the control
-// requests and its own performance counters.
+// queue in batches, hands each batch to the sender the job's mode selects, makes the control
+// requests and keeps its own performance counters. Everything it says to the index engine goes
+// through the exchange it owns (engine/EngineExchange.h): the post, answer reading, the failure
+// policy, the retry wait and the cancel check.
 //
 // The class is spread over several units: life cycle and batch loop (SolrTransmitterThread.cpp),
-// HTTP exchange (SolrTransmitterThreadHttp.cpp), failure policy (SolrTransmitterThreadPolicy.cpp),
 // control requests (SolrTransmitterThreadControl.cpp), counters
 // (SolrTransmitterThreadCounters.cpp), the web-service plug-in's set-up
 // (SolrTransmitterThreadWebService.cpp) and the document builders and senders, the web-service
 // senders among them (documents/).
 //
 // A worker made for one request (ping, commit, clear, prune, sync, folder statistics) is never
-// started: it has no timers and sets its HTTP handle up on its first post. Every engine request
-// of a worker runs on one thread at a time (its own, or the caller's for such a worker).
+// started: it has no timers and its exchange sets the HTTP handle up on its first post. Every
+// engine request of a worker runs on one thread at a time (its own, or the caller's for such a
+// worker).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <list>
 #include <set>
@@ -26,11 +26,11 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "engine/EngineExchange.h"
 #include "foundation/ByteBuffer.h"
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
-#include "platform/TQLibCurl.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrThreadPerfCounters.h"
 
@@ -52,17 +52,12 @@ namespace App {
 class NameValueMap;
 } // namespace App
 
-// Process-wide: set while the job shows the engine-failure pending reason, so that it is reported
-// once per failure episode however many workers fail; the next successful post of any worker
-// withdraws the reason and clears it.
-extern std::atomic<bool> g_bEventSent;
-
 class CSolrTransmitterThread : public CIdxTransmitterThread {
 public:
     // The header line of every XML post to the engine.
-    static constexpr const char *kXmlHeaderLine = "Content-Type: text/xml";
+    static constexpr const char *kXmlHeaderLine = CEngineExchange::kXmlHeaderLine;
 
-    // Nothing is started or connected; the HTTP handle is made but not set up.
+    // Nothing is started or connected; the exchange's HTTP handle is made but not set up.
     CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                            CTransmitterOptionsPtr ptrOptions);
     // Logs the counters (when the start made them) and stops the thread if it still runs.
@@ -76,24 +71,21 @@ public:
     uint32_t WaitForEvent() override;
     void OnStop() override;
 
-    // The transmitter's abort test (option record, job quit flag, abort event; sticky).
-    bool IsTransmitterThreadAborted();
-
-    // Marks the HTTP client library as loaded; always succeeds.
-    CKyError LoadTqCurlLib();
-    // Sets the HTTP handle up: default header line, no signals, and (for engine jobs) the
-    // dynamic-TPPM check against the engine's ping URL, made once per transmitter: the first
-    // worker's decision is every later worker's. 774 when the handle refuses.
-    CKyError InitializeCurlObject();
-
-    // The start-up's pings (the dynamic-TPPM check, the engine ping) give up once the engine has
-    // sent no byte for this many seconds: the handle's own stall limit, meant for long content
-    // pushes and commits, would let a silent engine hold the job's start for half an hour. The
-    // job's quit flag ends them sooner, as it ends every transfer (ShouldGiveUpTransfer).
-    static constexpr long kPingIdleSeconds = 30;
-    // Replaces kPingIdleSeconds for the whole process (0 puts it back), for tests that cannot
-    // wait for it.
-    static void SetPingIdleLimitForTest(long nSeconds);
+    // The worker's exchange with the engine; tests and the senders post through it.
+    CEngineExchange &Exchange() { return m_exchange; }
+    // The senders' posts (documents/), forwarded to the exchange as they are.
+    CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
+                        const std::string &strHeaderLine) {
+        return m_exchange.PostItems2(strUrl, strBody, strHeaderLine);
+    }
+    CKyError PostItemsFromSource(const std::string &strUrl, TQLibCurl::CBodySource &source,
+                                 const std::string &strHeaderLine) {
+        return m_exchange.PostItemsFromSource(strUrl, source, strHeaderLine);
+    }
+    CKyError PostItemsFromMemory(const std::string &strUrl, const char *pBody, size_t nLength,
+                                 const std::string &strHeaderLine) {
+        return m_exchange.PostItemsFromMemory(strUrl, pBody, nLength, strHeaderLine);
+    }
 
     // Web-service plug-in (SolrTransmitterThreadWebService.cpp). On the first call loads
     // "libTqCIWebServiceHandler.so", makes the worker's handler through "getTqCIWebServiceHandle"
@@ -113,47 +105,8 @@ public:
     // job's quit query may end the worker's stop.
     void FinishWebServiceTask();
 
-    // HTTP exchange (SolrTransmitterThreadHttp.cpp). One POST of strBody to strUrl with
-    // strHeaderLine as its only extra header line; retried as the failure policy decides. A
-    // final failure sets the transmitter's push-failed flag and returns 400 "http post failed"
-    // for HTTP status 400, success for status 595 and 774 "http post failed" otherwise. An empty
-    // URL, or one of 65536 bytes or more, is never sent: 87 (naming the length), push-failed
-    // flag set; so is a URL the HTTP client cannot use (unknown scheme, malformed), 87 naming
-    // it, without retries. An update, extract or commit answered 200 with an empty body is the
-    // empty answer (999). A request in flight when the worker is asked to stop or the
-    // transmitter is aborted (the job's quit flag included) is given up within about a second:
-    // final failure, 774 (see ShouldGiveUpTransfer for requests made after that).
-    CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
-                        const std::string &strHeaderLine);
-    // The same exchange with a body read from a source while it is sent (a large file's
-    // content); a body that cannot be read fails the request at once, without a retry.
-    CKyError PostItemsFromSource(const std::string &strUrl, TQLibCurl::CBodySource &source,
-                                 const std::string &strHeaderLine);
-    // The same exchange with the nLength bytes at pBody as the body (a file's content read into
-    // the worker's buffer), sent from where they are.
-    CKyError PostItemsFromMemory(const std::string &strUrl, const char *pBody, size_t nLength,
-                                 const std::string &strHeaderLine);
-    // Reads an answer into the status the failure policy sees: 200 is not parsed; an empty
-    // answer becomes 999; an HTML error page gives its first "pre" text as the message; an
-    // engine answer gives its status element (an answer without one, or whose status is not a
-    // decimal number of 32 bits, keeps the HTTP status). The engine's own error message is not
-    // the policy's message; pEngineMessage, when given, receives it, for the log and the job.
-    CKyError ParseResult(const std::string &strAnswer, uint32_t &nStatus, std::string &strMessage,
-                         std::string *pEngineMessage = nullptr);
-    // The text of the first node the XPath selects (empty when none). pbFound, when given, tells
-    // whether any node was selected.
-    CKyError SelectNodeGetText(const CKyXDocumentPtr &ptrDocument, const std::string &strXPath,
-                               std::string &strText, bool *pbFound = nullptr);
-
-    // Failure policy (SolrTransmitterThreadPolicy.cpp): decides from the status whether the
-    // failed request is sent again (after its wait), sets the job pending reason once per
-    // failure episode in resilient mode, and aborts the worker in non-resilient mode. Never
-    // retries once the transmitter is aborted or the worker is asked to stop; its waits end
-    // early then. Always succeeds.
-    CKyError HandleHttpError(uint32_t nStatus, const std::string &strMessage, bool &bRetry);
-
-    // Control requests (SolrTransmitterThreadControl.cpp). A failed request is logged and
-    // reported as success; only the ping reports its outcome.
+    // Control requests (SolrTransmitterThreadControl.cpp), posted through the exchange. A failed
+    // request is logged and reported as success; only the ping reports its outcome.
     CKyError SendCommit() override;
     bool IsIdxEngineRunning() override;
     CKyError SendDeleteDataSourceContent(const std::string &strDataSource) override;
@@ -306,14 +259,6 @@ public:
     // ---- end of document builder ----
 
 protected:
-    // The exchange behind PostItems2, PostItemsFromMemory and PostItemsFromSource: the nLength
-    // bytes at pBody, or with pSource the bytes it reads.
-    CKyError PostRequest(const std::string &strUrl, const char *pBody, size_t nLength,
-                         TQLibCurl::CBodySource *pSource, const std::string &strHeaderLine);
-    // A request that failed for good: the push-failed flag, and strReason as the transmitter's
-    // failure reason (see CSolrTransmitterPrivate::SetFailedRequestReason).
-    void NoteFailedRequest(const std::string &strReason);
-
     // Hands the batch to the sender the job's mode selects.
     CKyError SendBatch(CItemBatch &batch);
     // A web-service sender's batch when the worker has no handler (its start ended before the
@@ -330,42 +275,12 @@ protected:
     CKyError FinishWebServiceBatch(CItemBatch &batch, int64_t llBatchSize, int64_t llContentCount,
                                    int64_t llFailed, const char *szThresholdMessage);
 
-    // True while a failed request may still be retried: the worker is not asked to stop and the
-    // transmitter is not aborted.
-    bool MayRetry();
-    // Waits nMilliseconds in short slices, so that a stop or an abort ends the wait early; false
-    // when it ended early.
-    bool WaitBeforeRetry(uint32_t nMilliseconds);
-
-    // The HTTP handle's cancel check (SolrTransmitterThreadHttp.cpp), on the posting thread.
-    // - A request in flight when the end comes (this worker's stop, the transmitter's abort, the
-    //   job's quit flag, polled about once a second) is given up within a second: at once when
-    //   nothing moves, half a second later at most while an answer or a body is still on its
-    //   way (an answer arriving just then is still taken).
-    // - A request made after the end is still sent, so that an engine that answers gets it (a
-    //   one-shot request of the end of a job after an abort, a stopping worker's remaining
-    //   batches), but given up once it has gone two seconds without moving a byte, so that a
-    //   stalled engine cannot hold the end of a job.
-    // - A running worker sends nothing once the transmitter is aborted, as its batch loop takes
-    //   nothing more then.
-    bool ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs);
-    // The option record's abort test; an exception out of the job's quit query counts as "not
-    // aborted".
-    bool IsAbortedQuietly();
-    // Update, extract and commit requests: their answer always has a body.
-    bool ExpectsEngineAnswer(const std::string &strUrl) const;
-
     // Fields, in declaration order. All are used on the worker's own thread only, except the
     // counters-ready flag, the timers and the two totals, which the performance thread reads.
     std::atomic<bool> m_bCountersReady;
-    int64_t m_llConsecutiveFailures;
     boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> m_ptrWebServiceHandler;
     // Why a web-service job's start ended without a handler; success while there is no reason.
     CKyError m_webServiceStartError;
-    // Empty until the HTTP handle has been set up.
-    std::string m_strHttpHeader;
-    boost::shared_ptr<TQLibCurl> m_ptrCurl;
-    boost::shared_ptr<CTimeCounter> m_ptrPostRequestTimer;
     boost::shared_ptr<CTimeCounter> m_ptrReadContentTimer;
     boost::shared_ptr<CTimeCounter> m_ptrGenerateCRC32Timer;
     boost::shared_ptr<CTimeCounter> m_ptrSendVMItemsTimer;
@@ -374,7 +289,6 @@ protected:
     boost::shared_ptr<CFilterSet> m_ptrExcludePaths;
     // Upper-case extensions of the files treated as archives.
     std::set<std::string> m_setCompressedExtensions;
-    bool m_bUseDynamicTppm;
     boost::shared_ptr<CTimeCounter> m_ptrChangeTimeTimer;
     boost::shared_ptr<CTimeCounter> m_ptrOwnerAndAclTimer;
     // Fed by the metadata sender after each post, whether it succeeded or not.
@@ -390,18 +304,6 @@ protected:
     std::string m_strBody;
     CByteBuffer m_readBuffer;
 
-    // The transfer watch (ShouldGiveUpTransfer), used on the posting thread only.
-    bool m_bEndedBeforeTransfer = false;
-    bool m_bAbortSeen = false;
-    int64_t m_llLastAbortPollMs = 0; // time into the request of the last full abort test
-    int64_t m_llEndSeenAtMs = -1;    // time into the request when the end was seen; -1: not yet
-
-    // Set by the first start of any worker; read and set by several starting workers at once.
-    static std::atomic<bool> m_bCurlWrapperloaded;
-
-    // Runs one ping on the handle with the stall limit lowered to the ping's, and puts the
-    // handle's own limit back after it; returns what fnPing returns.
-    bool PingWithIdleLimit(const std::function<bool()> &fnPing);
-    // kPingIdleSeconds unless a test replaced it.
-    static std::atomic<long> s_nPingIdleSecondsForTest;
+    // Made with the worker; its post-request timer is made at the start with the others.
+    CEngineExchange m_exchange;
 };

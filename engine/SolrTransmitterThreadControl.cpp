@@ -1,6 +1,6 @@
 // The control requests an index-engine worker makes of the engine besides its document batches:
-// commit, ping, folder statistics, audit prune and sync, data-source delete. Each goes through
-// PostItems2, so it gets the handle set-up, the failure policy and the push-failed flag.
+// commit, ping, folder statistics, audit prune and sync, data-source delete. Each goes through the
+// worker's exchange, so it gets the handle set-up, the failure policy and the push-failed flag.
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/StringHelpers.h"
 #include "foundation/TextEncoding.h"
@@ -9,7 +9,6 @@
 
 namespace {
 
-const char *const kJsonHeaderLine = "Content-Type: text/json";
 const char *const kFormHeaderLine = "Content-Type: application/x-www-form-urlencoded";
 
 // Values placed inside the XML of a delete query: escaped so that a name can never close the
@@ -56,7 +55,7 @@ CKyError CSolrTransmitterThread::SendCommit() {
     const std::string &strUrl = m_ptrOptions->IsAuditingContext()
                                     ? m_ptrOptions->GetAuditSolrUrl()
                                     : m_ptrOptions->GetCompleteSolrUrl();
-    CKyError error = PostItems2(strUrl, "<commit />", kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(strUrl, "<commit />", kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to send commit to solr, error=%s", error.AsString().c_str());
     }
@@ -66,18 +65,7 @@ CKyError CSolrTransmitterThread::SendCommit() {
 bool CSolrTransmitterThread::IsIdxEngineRunning() {
     // The base URL ends with "/": nothing is added between it and the handler's name.
     const std::string strUrl = m_ptrOptions->GetBaseSolrUrl() + "admin/ping";
-    // The handle is set up before the ping's idle limit is put on it: setting it up puts the
-    // handle's own limit back.
-    CKyError error;
-    if (m_strHttpHeader.empty()) {
-        error = InitializeCurlObject();
-    }
-    if (!error.IsError()) {
-        PingWithIdleLimit([&] {
-            error = PostItems2(strUrl, std::string(), kJsonHeaderLine);
-            return !error.IsError();
-        });
-    }
+    const CKyError error = m_exchange.Ping(strUrl);
     if (error.IsError()) {
         IDX_LOG_ERROR("Solr ping request to server failed, URL[%s], error=%s", strUrl.c_str(),
                       error.AsString().c_str());
@@ -92,7 +80,8 @@ CKyError CSolrTransmitterThread::SendDeleteDataSourceContent(const std::string &
         strDataSource.empty()
             ? std::string("<delete><query>DocumentType:(1 OR 4)</query></delete>")
             : "<delete><query>data_source:" + XmlEscape(strDataSource) + "</query></delete>";
-    CKyError error = PostItems2(m_ptrOptions->GetCompleteSolrUrl(), strBody, kXmlHeaderLine);
+    CKyError error =
+        m_exchange.PostItems2(m_ptrOptions->GetCompleteSolrUrl(), strBody, kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to delete data source content, error=%s", error.AsString().c_str());
     }
@@ -108,7 +97,8 @@ CKyError CSolrTransmitterThread::PruneAuditCore(const std::string &strEventTime,
         strBody += " </query></delete>";
     }
     IDX_LOG(1, "PruneAuditCore QUERY:%s", strBody.c_str());
-    CKyError error = PostItems2(m_ptrOptions->GetAuditSolrUrl(), strBody, kXmlHeaderLine);
+    CKyError error =
+        m_exchange.PostItems2(m_ptrOptions->GetAuditSolrUrl(), strBody, kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to PruneAuditCore, error=%s", error.AsString().c_str());
     }
@@ -118,7 +108,7 @@ CKyError CSolrTransmitterThread::PruneAuditCore(const std::string &strEventTime,
 CKyError CSolrTransmitterThread::SendComputeFolderStats() {
     const std::string strUrl = MakeFolderStatsUrl(m_ptrOptions->GetCompleteSolrUrl());
     IDX_LOG(0, "Sending request to [%s] compute folder statistics", strUrl.c_str());
-    CKyError error = PostItems2(strUrl, std::string(), kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(strUrl, std::string(), kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to send computefolderstats to solr, error=%s",
                       error.AsString().c_str());
@@ -139,7 +129,7 @@ CKyError CSolrTransmitterThread::SyncAuditAndMainCore(int32_t nEventBits,
                                 "&targetUrl=" + FormEncode(m_ptrOptions->GetCompleteSolrUrl());
     IDX_LOG(1, "SyncAuditAndMainCore QUERY:%s appId:%s, strURL:%s", strBody.c_str(),
             strAppId.c_str(), strUrl.c_str());
-    CKyError error = PostItems2(strUrl, strBody, kFormHeaderLine);
+    CKyError error = m_exchange.PostItems2(strUrl, strBody, kFormHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to SyncAuditAndMainCore, error=%s", error.AsString().c_str());
     }

@@ -17,11 +17,12 @@ CKyError CSolrTransmitterThread::LogPerformanceCounters() {
     }
     // Each timer's text begins with its own name ("PostRequest: ..."). The send and build
     // timers reach the log only through the performance log thread.
-    for (const boost::shared_ptr<CTimeCounter> *pTimer :
-         {&m_ptrPostRequestTimer, &m_ptrReadContentTimer, &m_ptrGenerateCRC32Timer,
-          &m_ptrSendVMItemsTimer, &m_ptrChangeTimeTimer, &m_ptrOwnerAndAclTimer}) {
-        if (*pTimer && TotalSeconds(*pTimer) > g_dMetricMinVal) {
-            IDX_LOG(4, "%s", (*pTimer)->AsString().c_str());
+    for (const CTimeCounter *pTimer :
+         {m_exchange.PostRequestTimer().get(), m_ptrReadContentTimer.get(),
+          m_ptrGenerateCRC32Timer.get(), m_ptrSendVMItemsTimer.get(), m_ptrChangeTimeTimer.get(),
+          m_ptrOwnerAndAclTimer.get()}) {
+        if (pTimer && pTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal) {
+            IDX_LOG(4, "%s", pTimer->AsString().c_str());
         }
     }
     IDX_LOG(5, "Total Transmitted %lld items, Total Packets:%lld",
@@ -34,8 +35,8 @@ CKyError CSolrTransmitterThread::GetPerformanceCounters(SolrThreadPerfCounters &
     if (!m_bCountersReady.load(std::memory_order_acquire)) {
         return CKyError::Success();
     }
-    if (m_ptrPostRequestTimer) {
-        counters.m_dPostRequest = TotalSeconds(m_ptrPostRequestTimer);
+    if (m_exchange.PostRequestTimer()) {
+        counters.m_dPostRequest = TotalSeconds(m_exchange.PostRequestTimer());
     }
     if (m_ptrReadContentTimer) {
         counters.m_dReadContent = TotalSeconds(m_ptrReadContentTimer);

@@ -129,7 +129,7 @@ bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
     // The plug-in asks on its own schedule: an exception of the job's quit query must not reach
     // it, and counts as "not aborted", as in the batch loop.
     try {
-        return IsTransmitterThreadAborted();
+        return m_ptrOptions->IsAborted();
     } catch (...) {
         CKyError error = ErrorFromCaughtException(FXLOC);
         IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());

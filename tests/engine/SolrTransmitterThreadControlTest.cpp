@@ -252,7 +252,7 @@ TEST_F(SolrTransmitterThreadControlTest, FailedRequestsReportSuccessAndLeaveTheP
     for (const FailureCase &failure : vecCases) {
         SCOPED_TRACE(failure.szName);
         idxtest::OneShotRig rig(m_stub);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         m_stub.FailNext(failure.eRoute, 1, 400);
         m_log.Clear();
 

@@ -38,10 +38,10 @@ protected:
 TEST_F(SolrTransmitterThreadCountersTest, WorkerThatNeverStartedReportsNothing) {
     {
         idxtest::OneShotRig rig(m_stub);
-        ASSERT_FALSE(rig.ptrWorker
-                         ->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                      CSolrTransmitterThread::kXmlHeaderLine)
-                         .IsError());
+        ASSERT_FALSE(
+            rig.ptrWorker->Exchange()
+                .PostItems2(m_stub.UpdateUrl(), "<commit />", CEngineExchange::kXmlHeaderLine)
+                .IsError());
         rig.ptrWorker->AddTransmitted(5, 1);
 
         SolrThreadPerfCounters counters;
@@ -67,10 +67,10 @@ TEST_F(SolrTransmitterThreadCountersTest, StartedWorkerReportsItsTimersAndTotals
         // One failed attempt and one 10-second wait before the engine answers: all of it is
         // engine time of the worker.
         m_stub.DropNext(EngineRoute::Update, 1);
-        ASSERT_FALSE(rig.ptrWorker
-                         ->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                      CSolrTransmitterThread::kXmlHeaderLine)
-                         .IsError());
+        ASSERT_FALSE(
+            rig.ptrWorker->Exchange()
+                .PostItems2(m_stub.UpdateUrl(), "<commit />", CEngineExchange::kXmlHeaderLine)
+                .IsError());
         rig.ptrWorker->AddTransmitted(47, 3);
 
         SolrThreadPerfCounters counters;

@@ -40,8 +40,8 @@ protected:
 
     CKyError PostCommit() { return PostCommitOn(m_rig); }
     CKyError PostCommitOn(idxtest::OneShotRig &rig) {
-        return rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                         CSolrTransmitterThread::kXmlHeaderLine);
+        return rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                                    CEngineExchange::kXmlHeaderLine);
     }
 
     idxtest::PlatformSettingsScope m_settings;
@@ -166,8 +166,8 @@ TEST_F(SolrTransmitterThreadHttpTest, EveryAttemptCarriesTheCallersHeaderLineAnd
     m_stub.Script(EngineRoute::Update, empty);
 
     const std::string strBody = "<delete><query>data_source:x</query></delete>";
-    CKyError error =
-        m_rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), strBody, "Content-Type: application/xml");
+    CKyError error = m_rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), strBody,
+                                                            "Content-Type: application/xml");
 
     ASSERT_FALSE(error.IsError()) << error.AsString();
     std::vector<idxtest::EngineRequest> vecRequests = m_stub.Requests(EngineRoute::Update);
@@ -211,8 +211,8 @@ TEST_F(SolrTransmitterThreadHttpTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut)
         SCOPED_TRACE(nLength);
         strTooLong = strBase + std::string(nLength - strBase.size(), 'a');
 
-        CKyError error = m_rig.ptrWorker->PostItems2(strTooLong, "<commit />",
-                                                     CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = m_rig.ptrWorker->Exchange().PostItems2(strTooLong, "<commit />",
+                                                                CEngineExchange::kXmlHeaderLine);
 
         ASSERT_TRUE(error.IsError());
         EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
@@ -226,8 +226,8 @@ TEST_F(SolrTransmitterThreadHttpTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut)
 
     // One byte less is within the limit: it is sent as it is (the stand-in may refuse it).
     const std::string strLongest = strTooLong.substr(0, 65535);
-    CKyError error = m_rig.ptrWorker->PostItems2(strLongest, "<commit />",
-                                                 CSolrTransmitterThread::kXmlHeaderLine);
+    CKyError error = m_rig.ptrWorker->Exchange().PostItems2(strLongest, "<commit />",
+                                                            CEngineExchange::kXmlHeaderLine);
     EXPECT_FALSE(error.IsError() && FXErrorUtil::GetWin32(error) == 87u) << error.AsString();
     EXPECT_EQ(m_log.Count("Making http request, url=[" + strLongest + "]"), 1u);
 }
@@ -237,7 +237,7 @@ TEST_F(SolrTransmitterThreadHttpTest, EmptyUrlIsRefusedAndNeverRetried) {
     m_rig.MarkItemsQueued(1);
 
     CKyError error =
-        m_rig.ptrWorker->PostItems2("", "<commit />", CSolrTransmitterThread::kXmlHeaderLine);
+        m_rig.ptrWorker->Exchange().PostItems2("", "<commit />", CEngineExchange::kXmlHeaderLine);
 
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
@@ -271,7 +271,8 @@ TEST_F(SolrTransmitterThreadHttpTest, ParseResultReadsAnswersAsTheEngineWritesTh
         SCOPED_TRACE(parse.szName);
         uint32_t nStatus = parse.nStatusIn;
         std::string strMessage;
-        CKyError error = m_rig.ptrWorker->ParseResult(parse.strAnswer, nStatus, strMessage);
+        CKyError error =
+            m_rig.ptrWorker->Exchange().ParseResult(parse.strAnswer, nStatus, strMessage);
         EXPECT_FALSE(error.IsError()) << error.AsString();
         EXPECT_EQ(nStatus, parse.nStatusOut);
         EXPECT_EQ(strMessage, parse.strMessage);
@@ -341,7 +342,8 @@ TEST_F(SolrTransmitterThreadHttpTest, FuzzedEngineAnswersAreReadOrLeftToTheirHtt
         m_log.Clear();
         uint32_t nStatus = fuzz.nStatusIn;
         std::string strMessage;
-        CKyError error = m_rig.ptrWorker->ParseResult(fuzz.strAnswer, nStatus, strMessage);
+        CKyError error =
+            m_rig.ptrWorker->Exchange().ParseResult(fuzz.strAnswer, nStatus, strMessage);
         EXPECT_FALSE(error.IsError()) << error.AsString();
         EXPECT_EQ(nStatus, fuzz.nStatusOut);
         EXPECT_EQ(strMessage, "");
@@ -360,8 +362,8 @@ TEST_F(SolrTransmitterThreadHttpTest, FuzzedEngineAnswersAreReadOrLeftToTheirHtt
     wrapped.nStatus = 500;
     wrapped.strBody = answer("4294967891");
     m_stub.Script(EngineRoute::Update, wrapped);
-    CKyError error =
-        rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />", "Content-Type: text/xml");
+    CKyError error = rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                                          "Content-Type: text/xml");
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
 }
@@ -390,12 +392,12 @@ TEST_F(SolrTransmitterThreadHttpTest, EmptyTwoHundredOfAnUpdateExtractOrCommitIs
         m_stub.ClearRequests();
         m_log.Clear();
         idxtest::OneShotRig rig(m_stub);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         m_stub.ClearRequests();
         m_stub.AnswerNext(empty.eRoute, 1, 200, empty.strAnswer);
 
-        CKyError error = rig.ptrWorker->PostItems2(empty.strUrl, "<commit />",
-                                                   CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = rig.ptrWorker->Exchange().PostItems2(empty.strUrl, "<commit />",
+                                                              CEngineExchange::kXmlHeaderLine);
 
         EXPECT_EQ(m_stub.Requests(empty.eRoute).size(), 1u);
         if (empty.bSuccess) {
@@ -441,7 +443,7 @@ TEST_F(SolrTransmitterThreadHttpTest, AnswerOverTheBoundIsCutAndReadByItsStatus)
         m_log.Clear();
         idxtest::OneShotRig rig(m_stub);
         rig.MarkItemsQueued(1);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         m_stub.AnswerNext(EngineRoute::Update, 1, huge.nHttpStatus, huge.strBody);
 
         CKyError error = PostCommitOn(rig);
@@ -485,11 +487,11 @@ TEST_F(SolrTransmitterThreadHttpTest, UrlTheClientCannotUseFailsAtOnceNamingItAn
         m_log.Clear();
         idxtest::OneShotRig rig(m_stub);
         rig.MarkItemsQueued(1);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         m_stub.ClearRequests();
 
-        CKyError error = rig.ptrWorker->PostItems2(url.strUrl, "<commit />",
-                                                   CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = rig.ptrWorker->Exchange().PostItems2(url.strUrl, "<commit />",
+                                                              CEngineExchange::kXmlHeaderLine);
 
         ASSERT_TRUE(error.IsError());
         EXPECT_EQ(FXErrorUtil::GetWin32(error), 87u);
@@ -528,11 +530,11 @@ TEST_F(SolrTransmitterThreadHttpTest, EveryFailedTransferLogsTheClientsOwnReason
         m_log.Clear();
         m_stub.ClearScripts();
         idxtest::OneShotRig rig(m_stub);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         m_stub.AnswerNext(EngineRoute::Update, 1, 503, "<html><body>busy</body></html>");
 
-        CKyError error = rig.ptrWorker->PostItems2(failed.strUrl, "<commit />",
-                                                   CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = rig.ptrWorker->Exchange().PostItems2(failed.strUrl, "<commit />",
+                                                              CEngineExchange::kXmlHeaderLine);
 
         ASSERT_TRUE(error.IsError());
         EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
@@ -565,7 +567,7 @@ TEST_F(SolrTransmitterThreadHttpTest, OneShotRequestAfterAnAbortIsSentButNotHeld
         m_stub.ClearRequests();
         m_log.Clear();
         idxtest::OneShotRig rig(m_stub);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         rig.ptrOptions->SetAborted(true);
         if (bStalled) {
             m_stub.StallNext(EngineRoute::Update);

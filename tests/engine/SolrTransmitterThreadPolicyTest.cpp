@@ -127,7 +127,7 @@ TEST_F(SolrTransmitterThreadPolicyTest, EachStatusIsHandledAsItsRowSays) {
             rig.MarkItemsQueued(1);
         }
         // Set the handle up first, so that only the request under test meets the scripts.
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         if (policy.nStatus == 999) {
             EngineScript empty;
             empty.nCount = policy.nFailures;
@@ -139,8 +139,8 @@ TEST_F(SolrTransmitterThreadPolicyTest, EachStatusIsHandledAsItsRowSays) {
         }
 
         const int64_t llTicks = idxtest::VirtualClock::Ticks();
-        CKyError error = rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                                   CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                                              CEngineExchange::kXmlHeaderLine);
 
         EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), policy.nAttempts);
         if (policy.nResultCode == 0) {
@@ -186,11 +186,11 @@ TEST_F(SolrTransmitterThreadPolicyTest, WaitsAreLoggedWithTheirLengthsAndCounts)
     rig.MarkItemsQueued(1);
     rig.ptrOptions->SetMaxConsecutiveFailuresThreshold(1);
     idxtest::SetPlatformSetting(kSection, "nResilientScan", "0");
-    ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+    ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
     m_stub.FailNext(EngineRoute::Update, 3, 601);
 
-    rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                              CSolrTransmitterThread::kXmlHeaderLine);
+    rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                         CEngineExchange::kXmlHeaderLine);
 
     EXPECT_EQ(m_log.CountAtLevel("Thread going to sleep for 30 seconds while waiting for server "
                                  "to start responding, current consecutive failures=1",
@@ -205,12 +205,11 @@ TEST_F(SolrTransmitterThreadPolicyTest, WaitsAreLoggedWithTheirLengthsAndCounts)
     // The empty-answer line has a blank after "failures=".
     idxtest::OneShotRig second(m_stub);
     second.MarkItemsQueued(1);
-    ASSERT_FALSE(second.ptrWorker->InitializeCurlObject().IsError());
+    ASSERT_FALSE(second.ptrWorker->Exchange().InitializeCurlObject().IsError());
     m_stub.DropNext(EngineRoute::Update, 1);
-    EXPECT_FALSE(
-        second.ptrWorker
-            ->PostItems2(m_stub.UpdateUrl(), "<commit />", CSolrTransmitterThread::kXmlHeaderLine)
-            .IsError());
+    EXPECT_FALSE(second.ptrWorker->Exchange()
+                     .PostItems2(m_stub.UpdateUrl(), "<commit />", CEngineExchange::kXmlHeaderLine)
+                     .IsError());
     EXPECT_EQ(m_log.CountAtLevel("Thread going to sleep for 10 seconds while waiting for server "
                                  "to start responding, current consecutive failures= 1",
                                  1),
@@ -225,11 +224,11 @@ TEST_F(SolrTransmitterThreadPolicyTest, OnePendingReasonPerEpisodeAcrossTransmit
     auto ptrSecondCallback = boost::make_shared<idxtest::RecordingCallback>();
     first.ptrOptions->SetCallback(ptrFirstCallback);
     second.ptrOptions->SetCallback(ptrSecondCallback);
-    ASSERT_FALSE(first.ptrWorker->InitializeCurlObject().IsError());
-    ASSERT_FALSE(second.ptrWorker->InitializeCurlObject().IsError());
+    ASSERT_FALSE(first.ptrWorker->Exchange().InitializeCurlObject().IsError());
+    ASSERT_FALSE(second.ptrWorker->Exchange().InitializeCurlObject().IsError());
     auto post = [this](idxtest::OneShotRig &rig) {
-        return rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                         CSolrTransmitterThread::kXmlHeaderLine);
+        return rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                                    CEngineExchange::kXmlHeaderLine);
     };
 
     // The first transmitter's failure starts the episode: one report, one retry, then given up.
@@ -280,7 +279,7 @@ TEST_F(SolrTransmitterThreadPolicyTest, NoRetryOnceTheWorkerIsStoppedOrTheTransm
         auto ptrCallback = boost::make_shared<idxtest::RecordingCallback>();
         rig.ptrOptions->SetCallback(ptrCallback);
         rig.MarkItemsQueued(1);
-        ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+        ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
         if (stop.bAbort) {
             rig.ptrOptions->SetAborted(true);
         } else {
@@ -289,8 +288,8 @@ TEST_F(SolrTransmitterThreadPolicyTest, NoRetryOnceTheWorkerIsStoppedOrTheTransm
         m_stub.DropNext(EngineRoute::Update, 1000);
 
         const int64_t llTicks = idxtest::VirtualClock::Ticks();
-        CKyError error = rig.ptrWorker->PostItems2(m_stub.UpdateUrl(), "<commit />",
-                                                   CSolrTransmitterThread::kXmlHeaderLine);
+        CKyError error = rig.ptrWorker->Exchange().PostItems2(m_stub.UpdateUrl(), "<commit />",
+                                                              CEngineExchange::kXmlHeaderLine);
 
         ASSERT_TRUE(error.IsError());
         EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);

@@ -379,7 +379,7 @@ TEST_F(SolrTransmitterThreadTest, PingUrlOfTheAuditingContextIsTheAuditCoresBase
     rig.ptrOptions->SetAuditingContext(true);
     rig.ptrOptions->SetAuditSolrUrl(m_stub.BaseUrl(EngineStub::kAuditCore) + "UPDATE");
 
-    ASSERT_FALSE(rig.ptrWorker->InitializeCurlObject().IsError());
+    ASSERT_FALSE(rig.ptrWorker->Exchange().InitializeCurlObject().IsError());
 
     ASSERT_EQ(m_stub.Requests(EngineRoute::Ping).size(), 1u);
     EXPECT_EQ(m_stub.Requests(EngineRoute::Ping)[0].strCore, EngineStub::kAuditCore);

@@ -76,10 +76,8 @@ bool BagBool(const CBag &bag, const char *szKey) {
 // Shortens (or lengthens) the start-up's ping idle limit while it lives.
 class PingIdleLimit {
 public:
-    explicit PingIdleLimit(long nSeconds) {
-        CSolrTransmitterThread::SetPingIdleLimitForTest(nSeconds);
-    }
-    ~PingIdleLimit() { CSolrTransmitterThread::SetPingIdleLimitForTest(0); }
+    explicit PingIdleLimit(long nSeconds) { CEngineExchange::SetPingIdleLimitForTest(nSeconds); }
+    ~PingIdleLimit() { CEngineExchange::SetPingIdleLimitForTest(0); }
     PingIdleLimit(const PingIdleLimit &) = delete;
     PingIdleLimit &operator=(const PingIdleLimit &) = delete;
 };

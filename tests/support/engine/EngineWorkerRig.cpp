@@ -37,7 +37,7 @@ void InspectableSolrWorker::AddTransmitted(int64_t llItems, int64_t llPackets) {
 
 boost::shared_ptr<CTimeCounter> InspectableSolrWorker::Timer(const std::string &strName) const {
     for (const boost::shared_ptr<CTimeCounter> &ptrTimer :
-         {m_ptrPostRequestTimer, m_ptrReadContentTimer, m_ptrGenerateCRC32Timer,
+         {m_exchange.PostRequestTimer(), m_ptrReadContentTimer, m_ptrGenerateCRC32Timer,
           m_ptrSendVMItemsTimer, m_ptrChangeTimeTimer, m_ptrOwnerAndAclTimer, m_ptrSendItemsTimer,
           m_ptrBuildItemsTimer}) {
         if (ptrTimer && ptrTimer->GetName() == strName) {

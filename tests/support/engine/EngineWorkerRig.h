@@ -37,9 +37,9 @@ public:
     using CSolrTransmitterThread::CSolrTransmitterThread;
     ~InspectableSolrWorker() override;
 
-    int64_t ConsecutiveFailures() const { return m_llConsecutiveFailures; }
-    void SetConsecutiveFailures(int64_t llCount) { m_llConsecutiveFailures = llCount; }
-    const std::string &HttpHeader() const { return m_strHttpHeader; }
+    int64_t ConsecutiveFailures() const { return m_exchange.ConsecutiveFailures(); }
+    void SetConsecutiveFailures(int64_t llCount) { m_exchange.SetConsecutiveFailures(llCount); }
+    const std::string &HttpHeader() const { return m_exchange.HttpHeader(); }
     bool CountersReady() const { return m_bCountersReady.load(); }
     // Whether the start put a pattern into the excluded-path set that takes in strPath.
     bool IsExcludedPath(const std::string &strPath) const;

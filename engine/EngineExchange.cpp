@@ -1,13 +1,17 @@
-// The index-engine worker's one HTTP path: post, read the answer into a status, let the failure
-// policy decide on a retry, and report the final outcome.
+// The index-engine worker's one HTTP path: the handle's set-up, post, read the answer into a
+// status, let the failure policy decide on a retry, and report the final outcome.
+#include "engine/EngineExchange.h"
+
+#include <curl/curl.h>
+
 #include <cstdint>
 #include <string_view>
-#include <vector>
+#include <utility>
+
+#include <boost/make_shared.hpp>
 
 #include "engine/EngineStatus.h"
-#include "engine/SolrTransmitterThread.h"
 #include "foundation/ErrorCodes.h"
-#include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/LogWriter.h"
 #include "platform/TQLibCurl.h"
@@ -21,6 +25,14 @@ namespace {
 // than cut, since a cut URL would post to another address or lose literal parameters silently.
 const size_t kMaxUrlBytes = 65536;
 
+const char *const kJsonHeaderLine = "Content-Type: text/json";
+
+// The engine answers a worker's requests with a short status document (an error page with a
+// stack trace at worst). The handle keeps no more than this of an answer, so that a misdirected
+// URL or a broken proxy cannot make every worker hold hundreds of megabytes; a longer answer is
+// cut there and the request counts by its HTTP status.
+const size_t kMaxEngineAnswerBytes = 1024 * 1024;
+
 // A request in flight when the end of the work is asked for is given up once it has moved no
 // byte for this long, or this long after the end was seen at the latest: an answer that is
 // arriving is still taken, a stalled one is not waited for.
@@ -32,8 +44,6 @@ const int64_t kIdleLimitAfterEndMs = 2000;
 // How often a transfer asks the abort test, which asks the job's own quit query.
 const int64_t kAbortPollMs = 900;
 
-// Longest piece of an outside text (a status element) that a log line quotes.
-const size_t kMaxQuotedBytes = 64;
 // Longest piece of the engine's error message that a log line or the job's failure reason quotes:
 // an answer may be as long as the whole bounded body.
 const size_t kMaxQuotedMessageBytes = 1024;
@@ -69,72 +79,124 @@ std::string_view UrlPath(const std::string &strUrl) {
     return std::string_view(strUrl).substr(0, strUrl.find('?'));
 }
 
-// The engine's status element: a decimal number of at most 32 bits, blanks around it allowed.
-// Anything else (a sign, other characters, no digits, a larger number) is not a status.
-bool ReadStatusElement(const std::string &strText, uint32_t &nStatus) {
-    const size_t nFirst = strText.find_first_not_of(" \t\r\n");
-    if (nFirst == std::string::npos) {
-        return false;
-    }
-    const size_t nLast = strText.find_last_not_of(" \t\r\n");
-    uint64_t ullValue = 0;
-    for (size_t i = nFirst; i <= nLast; ++i) {
-        const char c = strText[i];
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        ullValue = ullValue * 10 + static_cast<uint64_t>(c - '0');
-        if (ullValue > UINT32_MAX) {
-            return false;
-        }
-    }
-    nStatus = static_cast<uint32_t>(ullValue);
-    return true;
+} // namespace
+
+std::atomic<bool> CEngineExchange::s_bCurlWrapperloaded{false};
+std::atomic<long> CEngineExchange::s_nPingIdleSecondsForTest{0};
+
+CEngineExchange::CEngineExchange(CTransmitterOptionsPtr ptrOptions,
+                                 CSolrTransmitterPrivatePtr ptrState,
+                                 boost::shared_ptr<TQLibCurl> ptrCurl, SEngineExchangeOwner owner)
+    : m_ptrOptions(std::move(ptrOptions)), m_ptrState(std::move(ptrState)),
+      m_ptrCurl(std::move(ptrCurl)), m_owner(std::move(owner)) {
+    m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes, true);
+    m_ptrCurl->SetCancelCheck([this](const TQLibCurl::STransferState &state) {
+        return ShouldGiveUpTransfer(state.bStarting, state.llElapsedMs, state.llIdleMs);
+    });
 }
 
-bool HasAttributeValue(const CKyXNode &node, const char *szName, const char *szValue) {
-    std::string strValue;
-    return node.GetAttribute(szName, strValue) && strValue == szValue;
-}
-
-// The text of the first str element named "msg" (document order) that lies below an lst element
-// named "error", as the XPath .//lst[@name="error"]//str[@name="msg"] selects it, in one pass
-// over the document: the XPath searches below every nested error list again, which costs the
-// square of the answer's size for an answer of nested lists.
-CKyError FindEngineErrorMessage(const CKyXDocumentPtr &ptrDocument, std::string &strMessage) {
-    strMessage.clear();
-    struct SPending {
-        CKyXNode node;
-        bool bBelowErrorList;
-    };
-    std::vector<SPending> vecPending;
-    CKyXNode root = ptrDocument->GetRoot();
-    if (root.IsEmpty()) {
-        return CKyError::Success();
-    }
-    vecPending.push_back({root, false});
-    while (!vecPending.empty()) {
-        SPending pending = vecPending.back();
-        vecPending.pop_back();
-        const std::string strName = pending.node.GetName();
-        if (pending.bBelowErrorList && strName == "str" &&
-            HasAttributeValue(pending.node, "name", "msg")) {
-            return pending.node.GetText(strMessage);
-        }
-        const bool bBelow = pending.bBelowErrorList ||
-                            (strName == "lst" && HasAttributeValue(pending.node, "name", "error"));
-        std::vector<CKyXNode> vecChildren = pending.node.GetChildren();
-        // Last child first, so that the first child is taken next: document order.
-        for (auto it = vecChildren.rbegin(); it != vecChildren.rend(); ++it) {
-            vecPending.push_back({*it, bBelow});
-        }
-    }
+CKyError CEngineExchange::LoadTqCurlLib() {
+    s_bCurlWrapperloaded.store(true);
     return CKyError::Success();
 }
 
-} // namespace
+bool CEngineExchange::IsTqCurlLibLoaded() {
+    return s_bCurlWrapperloaded.load();
+}
 
-bool CSolrTransmitterThread::IsAbortedQuietly() {
+void CEngineExchange::SetPingIdleLimitForTest(long nSeconds) {
+    s_nPingIdleSecondsForTest.store(nSeconds);
+}
+
+void CEngineExchange::MakePostRequestTimer() {
+    m_ptrPostRequestTimer = boost::make_shared<CTimeCounter>("PostRequest");
+}
+
+bool CEngineExchange::PingWithIdleLimit(const std::function<bool()> &fnPing) {
+    const long nForTest = s_nPingIdleSecondsForTest.load();
+    const long nSeconds = nForTest > 0 ? nForTest : kPingIdleSeconds;
+    // Put back on every way out: the job's own requests keep the handle's long limit.
+    struct CRestoreStallLimit {
+        TQLibCurl &curl;
+        ~CRestoreStallLimit() {
+            curl.TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME,
+                                                       TQLibCurl::kDefaultStallSeconds);
+        }
+    } restore{*m_ptrCurl};
+    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_LOW_SPEED_TIME, nSeconds)) {
+        IDX_LOG_ERROR("Failed to set the ping's idle limit, error=%s",
+                      m_ptrCurl->GetLastErrorText().c_str());
+    }
+    return fnPing();
+}
+
+CKyError CEngineExchange::Ping(const std::string &strUrl) {
+    // The handle is set up before the ping's idle limit is put on it: setting it up puts the
+    // handle's own limit back.
+    CKyError error;
+    if (m_strHttpHeader.empty()) {
+        error = InitializeCurlObject();
+    }
+    if (!error.IsError()) {
+        PingWithIdleLimit([&] {
+            error = PostItems2(strUrl, std::string(), kJsonHeaderLine);
+            return !error.IsError();
+        });
+    }
+    return error;
+}
+
+CKyError CEngineExchange::InitializeCurlObject() {
+    if (!m_ptrCurl->TQLibCurlInit(kXmlHeaderLine, true, true, nullptr)) {
+        IDX_LOG_ERROR("Failed to initialize curl object");
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to initialize curl object");
+    }
+    if (!m_ptrCurl->TQLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+    }
+
+    if (!m_ptrOptions->IsVMContentIndexing() && !m_ptrOptions->IsSPContentIndexing()) {
+        std::string strPingUrl;
+        if (m_ptrOptions->IsAuditingContext()) {
+            strPingUrl = m_ptrOptions->GetAuditSolrUrl();
+            const std::string strUpdate = "update";
+            if (strPingUrl.size() >= strUpdate.size() &&
+                FXString::MatchesNoCase(strPingUrl.substr(strPingUrl.size() - strUpdate.size()),
+                                        strUpdate)) {
+                strPingUrl.resize(strPingUrl.size() - strUpdate.size());
+            }
+        } else {
+            strPingUrl = m_ptrOptions->GetBaseSolrUrl();
+        }
+        strPingUrl += "admin/ping";
+
+        m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
+        IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
+                m_ptrOptions->GetSolrClientName().c_str());
+        std::atomic<int> &nRoute = m_ptrState->m_nEngineRoute;
+        const int nDecided = nRoute.load();
+        if (nDecided >= 0) {
+            m_bUseDynamicTppm = nDecided != 0;
+        } else {
+            const bool bAnswered = PingWithIdleLimit([&] {
+                return m_ptrCurl->TQLibCurlDynamiceTppmCheck(
+                    strPingUrl, m_ptrOptions->GetSolrClientName(), m_bUseDynamicTppm);
+            });
+            if (!bAnswered) {
+                IDX_LOG(2, "Failed to decide if dynamictppm option must be used, proceeding "
+                           "further with direct connection");
+            }
+            nRoute.store(m_bUseDynamicTppm ? 1 : 0);
+        }
+    }
+
+    m_strHttpHeader = kXmlHeaderLine;
+    return CKyError::Success();
+}
+
+bool CEngineExchange::IsAbortedQuietly() {
     try {
         return m_ptrOptions->IsAborted();
     } catch (...) {
@@ -142,16 +204,15 @@ bool CSolrTransmitterThread::IsAbortedQuietly() {
     }
 }
 
-bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs,
-                                                  int64_t llIdleMs) {
+bool CEngineExchange::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs) {
     if (bStarting) {
         // The job's quit query is not asked here: a request that ends within a second asks the
         // job nothing more than it did before.
         m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
         m_llLastAbortPollMs = 0;
         m_llEndSeenAtMs = -1;
-        m_bEndedBeforeTransfer = m_bAbortSeen || IsStopRequested();
-        return m_bAbortSeen && IsRunning();
+        m_bEndedBeforeTransfer = m_bAbortSeen || m_owner.fnIsStopRequested();
+        return m_bAbortSeen && m_owner.fnIsRunning();
     }
     // The stop request and the transmitter's abort flag are read on every call; the full abort
     // test asks the job's quit query, so it runs only about once a second (the abort is sticky:
@@ -163,7 +224,7 @@ bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElap
         m_llLastAbortPollMs = llElapsedMs;
         m_bAbortSeen = IsAbortedQuietly();
     }
-    if (!IsStopRequested() && !m_bAbortSeen) {
+    if (!m_owner.fnIsStopRequested() && !m_bAbortSeen) {
         return false;
     }
     if (m_bEndedBeforeTransfer) {
@@ -175,7 +236,7 @@ bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElap
     return llIdleMs >= kInFlightIdleLimitMs || llElapsedMs - m_llEndSeenAtMs >= kInFlightGraceMs;
 }
 
-bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) const {
+bool CEngineExchange::ExpectsEngineAnswer(const std::string &strUrl) const {
     const std::string_view svPath = UrlPath(strUrl);
     for (const std::string *pUrl :
          {&m_ptrOptions->GetCompleteSolrUrl(), &m_ptrOptions->GetCompleteSolrExtractUrl(),
@@ -187,31 +248,30 @@ bool CSolrTransmitterThread::ExpectsEngineAnswer(const std::string &strUrl) cons
     return false;
 }
 
-void CSolrTransmitterThread::NoteFailedRequest(const std::string &strReason) {
-    m_ptrSolrTransmitterPrivate->SetPushDataToSolrFailed(true);
-    m_ptrSolrTransmitterPrivate->SetFailedRequestReason(strReason);
+void CEngineExchange::NoteFailedRequest(const std::string &strReason) {
+    m_ptrState->SetPushDataToSolrFailed(true);
+    m_ptrState->SetFailedRequestReason(strReason);
 }
 
-CKyError CSolrTransmitterThread::PostItems2(const std::string &strUrl, const std::string &strBody,
-                                            const std::string &strHeaderLine) {
+CKyError CEngineExchange::PostItems2(const std::string &strUrl, const std::string &strBody,
+                                     const std::string &strHeaderLine) {
     return PostRequest(strUrl, strBody.data(), strBody.size(), nullptr, strHeaderLine);
 }
 
-CKyError CSolrTransmitterThread::PostItemsFromMemory(const std::string &strUrl, const char *pBody,
-                                                     size_t nLength,
-                                                     const std::string &strHeaderLine) {
+CKyError CEngineExchange::PostItemsFromMemory(const std::string &strUrl, const char *pBody,
+                                              size_t nLength, const std::string &strHeaderLine) {
     return PostRequest(strUrl, pBody, nLength, nullptr, strHeaderLine);
 }
 
-CKyError CSolrTransmitterThread::PostItemsFromSource(const std::string &strUrl,
-                                                     TQLibCurl::CBodySource &source,
-                                                     const std::string &strHeaderLine) {
+CKyError CEngineExchange::PostItemsFromSource(const std::string &strUrl,
+                                              TQLibCurl::CBodySource &source,
+                                              const std::string &strHeaderLine) {
     return PostRequest(strUrl, nullptr, 0, &source, strHeaderLine);
 }
 
-CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const char *pBody,
-                                             size_t nLength, TQLibCurl::CBodySource *pSource,
-                                             const std::string &strHeaderLine) {
+CKyError CEngineExchange::PostRequest(const std::string &strUrl, const char *pBody, size_t nLength,
+                                      TQLibCurl::CBodySource *pSource,
+                                      const std::string &strHeaderLine) {
     // The whole call, waits of the failure policy included; a worker that never started has no
     // timer and measures nothing.
     CAutoTimeCounter timer(m_ptrPostRequestTimer.get());
@@ -378,116 +438,5 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
         }
     }
     m_llConsecutiveFailures = 0;
-    return CKyError::Success();
-}
-
-CKyError CSolrTransmitterThread::ParseResult(const std::string &strAnswer, uint32_t &nStatus,
-                                             std::string &strMessage, std::string *pEngineMessage) {
-    if (nStatus == EEngineStatus::eOk) {
-        return CKyError::Success();
-    }
-    if (strAnswer.empty()) {
-        nStatus = EEngineStatus::eEmptyAnswer;
-        IDX_LOG(6, "Empty response to solr post request");
-        return CKyError::Success();
-    }
-
-    CKyXDocumentPtr ptrDocument = boost::make_shared_nothrow<CKyXDocument>();
-    if (!ptrDocument) {
-        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
-    }
-    CKyError error = ptrDocument->LoadFromString(strAnswer);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-
-    // An HTML error page (from the engine's web container): its first "pre" holds the reason.
-    CKyXNodePtr ptrHtml;
-    if (!ptrDocument->GetNode<CKyXNode>(ptrHtml, "html").IsError()) {
-        error = SelectNodeGetText(ptrDocument, ".//pre", strMessage);
-        if (error.IsError()) {
-            return error.Push(FXLOC);
-        }
-        FXString::TrimWhiteSpace(strMessage);
-        if (!strMessage.empty()) {
-            FXString::RemoveRight(strMessage, ".");
-        }
-        if (!strMessage.empty()) {
-            return CKyError::Success();
-        }
-    }
-
-    // An engine answer: its status element is the status the failure policy sees.
-    CKyXNodePtr ptrResponse;
-    error = ptrDocument->GetNode<CKyXNode>(ptrResponse, "response");
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    std::string strStatus;
-    bool bFound = false;
-    error = SelectNodeGetText(ptrDocument, ".//int[@name=\"status\"]", strStatus, &bFound);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    if (!bFound) {
-        // Some other XML answer (a proxy's, a servlet's): its HTTP status is all we know.
-        IDX_LOG(6, "No status element in the answer, keeping status=[%u]", nStatus);
-        return CKyError::Success();
-    }
-    uint32_t nEngineStatus = 0;
-    if (!ReadStatusElement(strStatus, nEngineStatus)) {
-        // A wrapped number would turn an error into a success (4294967296 reads as 0) or into
-        // another code: the answer is malformed, and only its HTTP status is known.
-        IDX_LOG(1, "Malformed status element [%s] in the answer, keeping status=[%u]",
-                strStatus.substr(0, kMaxQuotedBytes).c_str(), nStatus);
-        return CKyError::Success();
-    }
-    nStatus = nEngineStatus;
-    if (nStatus == 0) {
-        return CKyError::Success();
-    }
-
-    std::string strEngineMessage;
-    error = FindEngineErrorMessage(ptrDocument, strEngineMessage);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    IDX_LOG(6, "Processing failed, message=[%s], status=[%u]", strEngineMessage.c_str(), nStatus);
-    if (pEngineMessage) {
-        *pEngineMessage = std::move(strEngineMessage);
-    }
-    return CKyError::Success();
-}
-
-CKyError CSolrTransmitterThread::SelectNodeGetText(const CKyXDocumentPtr &ptrDocument,
-                                                   const std::string &strXPath,
-                                                   std::string &strText, bool *pbFound) {
-    strText.clear();
-    if (pbFound) {
-        *pbFound = false;
-    }
-    if (!ptrDocument) {
-        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
-                                       "No document to select [%s] in", strXPath.c_str());
-    }
-
-    CKyXPathNodeSet nodeSet;
-    CKyError error = ptrDocument->SelectNodes(strXPath, nodeSet);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    if (pbFound) {
-        *pbFound = !nodeSet.empty();
-    }
-    // An empty selection gives an empty node, whose text is empty: callers rely on that.
-    CKyXNodePtr ptrNode;
-    error = nodeSet.Node(0).GetNodeAs<CKyXNode>(ptrNode);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    error = ptrNode->GetText(strText);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
     return CKyError::Success();
 }
