@@ -1,5 +1,5 @@
 // Life cycle of the index-engine worker: construction, start (HTTP handle, web-service plug-in,
-// filters, timers), the batch loop and the stop.
+// filters, timers), the batch loop, the choice of the sender and the stop.
 #include "engine/SolrTransmitterThread.h"
 
 #include <string>
@@ -7,6 +7,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "engine/WebServiceTask.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/StringHelpers.h"
 #include "platform/CIWebServiceHandler.h"
@@ -80,11 +81,12 @@ void CSolrTransmitterThread::OnStart() {
     if (m_ptrOptions->IsVMContentIndexing()) {
         VirtualServer::VMCatalogOptions &vmOptions = m_ptrOptions->GetVMCatalogOptions();
         const int nMode = static_cast<int32_t>(vmOptions.getint64(kVMModeTag));
-        error = InitializeWebServiceHandler(nMode, vmOptions.getstring(kVMUrlIndex, kVMUrlTag),
+        error = InitializeWebServiceHandler(m_ptrOptions, m_ptrWebServiceHandler, nMode,
+                                            vmOptions.getstring(kVMUrlIndex, kVMUrlTag),
                                             kVMApplicationType);
     } else if (m_ptrOptions->IsSPContentIndexing()) {
-        error =
-            InitializeWebServiceHandler(kSPWebServiceMode, kSPWebServiceUrl, kSPApplicationType);
+        error = InitializeWebServiceHandler(m_ptrOptions, m_ptrWebServiceHandler, kSPWebServiceMode,
+                                            kSPWebServiceUrl, kSPApplicationType);
     }
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to initialize web service object, error=%s",
@@ -193,11 +195,24 @@ CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
     return SendItemsWithContent(batch);
 }
 
+CKyError CSolrTransmitterThread::RefuseWebServiceBatch(CItemBatch &batch) {
+    CKyError error = m_webServiceStartError;
+    if (!error.IsError()) {
+        error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                        "The worker has no web-service handler");
+    }
+    IDX_LOG_ERROR("No web-service handler to send %zu items to, error=%s", batch.GetSize(),
+                  error.AsString().c_str());
+    batch.FailAll("the worker could not make its web-service handler, error=" + error.AsString());
+    AbortThread(error, std::string());
+    return error;
+}
+
 void CSolrTransmitterThread::OnStop() {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 5);
 
     if (HasError()) {
         return;
     }
-    FinishWebServiceTask();
+    FinishWebServiceTask(*m_ptrOptions, m_ptrWebServiceHandler.get());
 }

@@ -6,9 +6,9 @@
 //
 // The class is spread over several units: life cycle and batch loop (SolrTransmitterThread.cpp),
 // control requests (SolrTransmitterThreadControl.cpp), counters
-// (SolrTransmitterThreadCounters.cpp), the web-service plug-in's set-up
-// (SolrTransmitterThreadWebService.cpp) and the document builders and senders, the web-service
-// senders among them (documents/).
+// (SolrTransmitterThreadCounters.cpp) and the document builders and senders, the web-service
+// senders among them (documents/). The web-service plug-in's task is set up and finished by the
+// functions of engine/WebServiceTask.h.
 //
 // A worker made for one request (ping, commit, clear, prune, sync, folder statistics) is never
 // started: it has no timers and its exchange sets the HTTP handle up on its first post. Every
@@ -86,24 +86,6 @@ public:
                                  const std::string &strHeaderLine) {
         return m_exchange.PostItemsFromMemory(strUrl, pBody, nLength, strHeaderLine);
     }
-
-    // Web-service plug-in (SolrTransmitterThreadWebService.cpp). On the first call loads
-    // "libTqCIWebServiceHandler.so", makes the worker's handler through "getTqCIWebServiceHandle"
-    // and gives it its settings and Initialize; on every call sets the batch limits, the option
-    // flag and the push-only-metadata flag and submits the task. The loader's error (with
-    // "ModuleName=[...]") when the library will not load, its error when the entry point is
-    // missing, 14 when no handler is made, the handler's error when Initialize fails, 995 when
-    // the task is refused.
-    CKyError InitializeWebServiceHandler(int nMode, std::string strUrl, int nApplicationType);
-    // Submits the task with the option record's application number, client id and job id; bOk
-    // tells whether it was taken (a refusal is logged).
-    void CreateWebServiceTask(std::string strUrl, int nApplicationType, bool &bOk);
-    // The abort check handed to the plug-in: never throws.
-    bool IsWebServiceTaskAborted();
-    // The stop hook's part after a run without an error: unless the transmitter was aborted,
-    // the plug-in learns that its task is finished. Never throws: neither the plug-in nor the
-    // job's quit query may end the worker's stop.
-    void FinishWebServiceTask();
 
     // Control requests (SolrTransmitterThreadControl.cpp), posted through the exchange. A failed
     // request is logged and reported as success; only the ping reports its outcome.

@@ -1,23 +1,17 @@
-// The web-service plug-in of the index-engine worker (virtual-machine and collaboration-site
-// content indexing): loading the plug-in library, making and setting up the worker's handler,
-// submitting the indexing task, finishing it when the worker stops, and what a worker without a
-// handler does with a batch.
-//
 // Each worker loads the library and makes a handler of its own. The loader travels with the
 // handler: the library stays loaded while any handler made from it lives, and is let go after the
 // last one is deleted, so the handler's code is never unloaded under it.
-#include <string>
+#include "engine/WebServiceTask.h"
+
+#include <utility>
 
 #include <boost/make_shared.hpp>
-#include <boost/shared_ptr.hpp>
 
-#include "engine/SolrTransmitterThread.h"
 #include "foundation/ErrorCodes.h"
 #include "platform/CIWebServiceHandler.h"
 #include "platform/KyLibrary.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
-#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
@@ -42,11 +36,13 @@ private:
 
 } // namespace
 
-CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::string strUrl,
-                                                             int nApplicationType) try {
-    CTransmitterOptions &options = *m_ptrOptions;
+CKyError
+InitializeWebServiceHandler(const CTransmitterOptionsPtr &ptrOptions,
+                            boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> &ptrHandler,
+                            int nMode, const std::string &strUrl, int nApplicationType) try {
+    CTransmitterOptions &options = *ptrOptions;
 
-    if (!m_ptrWebServiceHandler) {
+    if (!ptrHandler) {
         boost::shared_ptr<CKyLibrary> ptrLibrary = boost::make_shared<CKyLibrary>(true);
         CKyError error = ptrLibrary->Load(kWebServiceLibrary, false);
         if (error.IsError()) {
@@ -66,18 +62,20 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
                                            "The web-service plug-in made no handler");
         }
         // Should the reset itself fail, the deleter still deletes the handler.
-        m_ptrWebServiceHandler.reset(pHandler, CWebServiceHandlerDeleter(ptrLibrary));
+        ptrHandler.reset(pHandler, CWebServiceHandlerDeleter(ptrLibrary));
 
         if (options.IsVMContentIndexing() || options.IsSPContentIndexing()) {
-            m_ptrWebServiceHandler->SetSubClientDir(options.GetSubClientDir());
+            ptrHandler->SetSubClientDir(options.GetSubClientDir());
             const int64_t llMode = nMode;
-            m_ptrWebServiceHandler->SetMode(llMode);
-            m_ptrWebServiceHandler->SetAbortCheck([this]() { return IsWebServiceTaskAborted(); });
+            ptrHandler->SetMode(llMode);
+            // The check holds the option record itself, so it stays valid as long as the handler.
+            ptrHandler->SetAbortCheck(
+                [ptrOptions]() { return IsWebServiceTaskAborted(*ptrOptions); });
         }
         const int64_t llJobId = options.GetJobId();
-        m_ptrWebServiceHandler->SetJobId(llJobId);
+        ptrHandler->SetJobId(llJobId);
 
-        error = m_ptrWebServiceHandler->Initialize();
+        error = ptrHandler->Initialize();
         if (error.IsError()) {
             return error.Push(FXLOC);
         }
@@ -86,12 +84,12 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
     const uint32_t nItemsPerTransaction =
         static_cast<uint32_t>(options.GetMaxItemsPerTransaction());
     const uint32_t nSecondLimit = 0;
-    m_ptrWebServiceHandler->SetBatchLimits(nItemsPerTransaction, nSecondLimit);
-    m_ptrWebServiceHandler->SetOptionFlag(true);
-    m_ptrWebServiceHandler->SetPushOnlyMetadata(options.IsPushOnlyMetaData());
+    ptrHandler->SetBatchLimits(nItemsPerTransaction, nSecondLimit);
+    ptrHandler->SetOptionFlag(true);
+    ptrHandler->SetPushOnlyMetadata(options.IsPushOnlyMetaData());
 
     bool bTaskSubmitted = false;
-    CreateWebServiceTask(strUrl, nApplicationType, bTaskSubmitted);
+    CreateWebServiceTask(options, *ptrHandler, strUrl, nApplicationType, bTaskSubmitted);
     if (!bTaskSubmitted) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted,
                                        "The indexing web service did not take the task, URL=[%s]",
@@ -103,17 +101,18 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
     return ErrorFromCaughtException(FXLOC);
 }
 
-void CSolrTransmitterThread::CreateWebServiceTask(std::string strUrl, int nApplicationType,
-                                                  bool &bOk) {
+void CreateWebServiceTask(const CTransmitterOptions &options,
+                          TQLX_ContentIndexing::ICIWSHandler &handler, const std::string &strUrl,
+                          int nApplicationType, bool &bOk) {
     bOk = false;
     CKyError error;
     try {
-        const uint32_t nApplicationNumber = m_ptrOptions->GetApplicationNumber();
-        const int32_t nClientId = static_cast<int32_t>(m_ptrOptions->GetClientId());
-        const int64_t llJobId = m_ptrOptions->GetJobId();
+        const uint32_t nApplicationNumber = options.GetApplicationNumber();
+        const int32_t nClientId = static_cast<int32_t>(options.GetClientId());
+        const int64_t llJobId = options.GetJobId();
         std::string strOutput;
-        error = m_ptrWebServiceHandler->SubmitTask(strUrl, nApplicationNumber, nClientId, llJobId,
-                                                   nApplicationType, strOutput);
+        error = handler.SubmitTask(strUrl, nApplicationNumber, nClientId, llJobId, nApplicationType,
+                                   strOutput);
     } catch (...) {
         error = ErrorFromCaughtException(FXLOC);
     }
@@ -125,11 +124,11 @@ void CSolrTransmitterThread::CreateWebServiceTask(std::string strUrl, int nAppli
     bOk = true;
 }
 
-bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
+bool IsWebServiceTaskAborted(CTransmitterOptions &options) {
     // The plug-in asks on its own schedule: an exception of the job's quit query must not reach
     // it, and counts as "not aborted", as in the batch loop.
     try {
-        return m_ptrOptions->IsAborted();
+        return options.IsAborted();
     } catch (...) {
         CKyError error = ErrorFromCaughtException(FXLOC);
         IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
@@ -137,38 +136,26 @@ bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
     }
 }
 
-void CSolrTransmitterThread::FinishWebServiceTask() {
+void FinishWebServiceTask(CTransmitterOptions &options,
+                          TQLX_ContentIndexing::ICIWSHandler *pHandler) {
     // The abort test asks the job's quit query, which is the job's own code: a query that throws
     // counts as "not aborted", as in the plug-in's abort check, and the task is still finished.
-    if (IsWebServiceTaskAborted()) {
+    if (IsWebServiceTaskAborted(options)) {
         return;
     }
     // The plug-in's answer is not examined.
     try {
-        if (m_ptrOptions->IsVMContentIndexing()) {
-            if (m_ptrWebServiceHandler) {
-                m_ptrWebServiceHandler->FinishVMTask(0);
+        if (options.IsVMContentIndexing()) {
+            if (pHandler) {
+                pHandler->FinishVMTask(0);
             }
-        } else if (m_ptrOptions->IsSPContentIndexing() && m_ptrWebServiceHandler) {
+        } else if (options.IsSPContentIndexing() && pHandler) {
             bool bValue = false;
-            m_ptrWebServiceHandler->FinishTask(bValue);
+            pHandler->FinishTask(bValue);
         }
     } catch (...) {
         CKyError error = ErrorFromCaughtException(FXLOC);
         IDX_LOG_ERROR("Failed to finish the web-service task, error=%s", error.AsString().c_str());
     }
     IDX_LOG(5, "OnStop success");
-}
-
-CKyError CSolrTransmitterThread::RefuseWebServiceBatch(CItemBatch &batch) {
-    CKyError error = m_webServiceStartError;
-    if (!error.IsError()) {
-        error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
-                                        "The worker has no web-service handler");
-    }
-    IDX_LOG_ERROR("No web-service handler to send %zu items to, error=%s", batch.GetSize(),
-                  error.AsString().c_str());
-    batch.FailAll("the worker could not make its web-service handler, error=" + error.AsString());
-    AbortThread(error, std::string());
-    return error;
 }
