@@ -37,10 +37,10 @@ int64_t VirtualSeconds(int64_t llTicksBefore) {
     return (idxtest::VirtualClock::Ticks() - llTicksBefore) / 10000000;
 }
 
-class SolrTransmitterThreadPolicyTest : public ::testing::Test {
+class EngineExchangePolicyTest : public ::testing::Test {
 protected:
-    SolrTransmitterThreadPolicyTest() : m_log(7) { g_bEventSent.store(false); }
-    ~SolrTransmitterThreadPolicyTest() override { g_bEventSent.store(false); }
+    EngineExchangePolicyTest() : m_log(7) { g_bEventSent.store(false); }
+    ~EngineExchangePolicyTest() override { g_bEventSent.store(false); }
 
     idxtest::PlatformSettingsScope m_settings;
     idxtest::VirtualClock m_clock;
@@ -67,7 +67,7 @@ struct PolicyCase {
     std::string strAbortReason; // empty: not aborted
 };
 
-TEST_F(SolrTransmitterThreadPolicyTest, EachStatusIsHandledAsItsRowSays) {
+TEST_F(EngineExchangePolicyTest, EachStatusIsHandledAsItsRowSays) {
     const int kAlways = 1000;
     const std::vector<PolicyCase> vecCases = {
         // Never retried.
@@ -181,7 +181,7 @@ TEST_F(SolrTransmitterThreadPolicyTest, EachStatusIsHandledAsItsRowSays) {
     }
 }
 
-TEST_F(SolrTransmitterThreadPolicyTest, WaitsAreLoggedWithTheirLengthsAndCounts) {
+TEST_F(EngineExchangePolicyTest, WaitsAreLoggedWithTheirLengthsAndCounts) {
     idxtest::OneShotRig rig(m_stub);
     rig.MarkItemsQueued(1);
     rig.ptrOptions->SetMaxConsecutiveFailuresThreshold(1);
@@ -216,7 +216,7 @@ TEST_F(SolrTransmitterThreadPolicyTest, WaitsAreLoggedWithTheirLengthsAndCounts)
               1u);
 }
 
-TEST_F(SolrTransmitterThreadPolicyTest, OnePendingReasonPerEpisodeAcrossTransmitters) {
+TEST_F(EngineExchangePolicyTest, OnePendingReasonPerEpisodeAcrossTransmitters) {
     idxtest::SetPlatformSetting(kSection, "nResilientScanRetryCount", "1");
     idxtest::OneShotRig first(m_stub);
     idxtest::OneShotRig second(m_stub);
@@ -254,7 +254,7 @@ TEST_F(SolrTransmitterThreadPolicyTest, OnePendingReasonPerEpisodeAcrossTransmit
     EXPECT_EQ(ptrFirstCallback->PendingReasons().size(), 2u);
 }
 
-TEST_F(SolrTransmitterThreadPolicyTest, NoRetryOnceTheWorkerIsStoppedOrTheTransmitterAborted) {
+TEST_F(EngineExchangePolicyTest, NoRetryOnceTheWorkerIsStoppedOrTheTransmitterAborted) {
     struct StopCase {
         const char *szName;
         bool bAbort;

@@ -1,4 +1,4 @@
-// The worker's HTTP exchange over real HTTP against the engine stand-in: how answers are read
+// The engine exchange of a worker over real HTTP against the engine stand-in: how answers are read
 // into the status the failure policy sees, the handle set-up on first use, header lines, the
 // final outcomes and the URL length limit.
 #include "engine/SolrTransmitterThread.h"
@@ -29,14 +29,14 @@ using idxtest::EngineRoute;
 using idxtest::EngineScript;
 using idxtest::EngineStub;
 
-class SolrTransmitterThreadHttpTest : public ::testing::Test {
+class EngineExchangeTest : public ::testing::Test {
 protected:
-    SolrTransmitterThreadHttpTest() : m_log(7), m_rig(m_stub) {
+    EngineExchangeTest() : m_log(7), m_rig(m_stub) {
         g_bEventSent.store(false);
         m_ptrCallback = boost::make_shared<idxtest::RecordingCallback>();
         m_rig.ptrOptions->SetCallback(m_ptrCallback);
     }
-    ~SolrTransmitterThreadHttpTest() override { g_bEventSent.store(false); }
+    ~EngineExchangeTest() override { g_bEventSent.store(false); }
 
     CKyError PostCommit() { return PostCommitOn(m_rig); }
     CKyError PostCommitOn(idxtest::OneShotRig &rig) {
@@ -64,7 +64,7 @@ struct AnswerCase {
     bool bParseFails;
 };
 
-TEST_F(SolrTransmitterThreadHttpTest, FailedAnswersAreReadIntoTheStatusThePolicySees) {
+TEST_F(EngineExchangeTest, FailedAnswersAreReadIntoTheStatusThePolicySees) {
     const std::string kHtml = "text/html; charset=UTF-8";
     const std::string kXml = "application/xml; charset=UTF-8";
     const std::vector<AnswerCase> vecCases = {
@@ -120,7 +120,7 @@ TEST_F(SolrTransmitterThreadHttpTest, FailedAnswersAreReadIntoTheStatusThePolicy
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, SuccessfulSendIsSuccessWhateverTheAnswer) {
+TEST_F(EngineExchangeTest, SuccessfulSendIsSuccessWhateverTheAnswer) {
     // 2xx answers count as done; a 200 is not even read, another 2xx is read and only logged.
     EngineScript notXml;
     notXml.nStatus = 200;
@@ -140,7 +140,7 @@ TEST_F(SolrTransmitterThreadHttpTest, SuccessfulSendIsSuccessWhateverTheAnswer) 
     EXPECT_EQ(m_log.Count("http post failed"), 0u);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, NeverStartedWorkerSetsItsHandleUpOnItsFirstPostOnly) {
+TEST_F(EngineExchangeTest, NeverStartedWorkerSetsItsHandleUpOnItsFirstPostOnly) {
     EXPECT_TRUE(m_rig.ptrWorker->HttpHeader().empty());
 
     ASSERT_FALSE(PostCommit().IsError());
@@ -157,7 +157,7 @@ TEST_F(SolrTransmitterThreadHttpTest, NeverStartedWorkerSetsItsHandleUpOnItsFirs
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, EveryAttemptCarriesTheCallersHeaderLineAndBody) {
+TEST_F(EngineExchangeTest, EveryAttemptCarriesTheCallersHeaderLineAndBody) {
     idxtest::VirtualClock clock;
     m_rig.MarkItemsQueued(1);
     EngineScript empty;
@@ -180,7 +180,7 @@ TEST_F(SolrTransmitterThreadHttpTest, EveryAttemptCarriesTheCallersHeaderLineAnd
     EXPECT_EQ(m_rig.ptrWorker->ConsecutiveFailures(), 0);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, FinalStatus595IsSuccessWithThePushFailedFlag) {
+TEST_F(EngineExchangeTest, FinalStatus595IsSuccessWithThePushFailedFlag) {
     m_rig.ptrWorker->SetConsecutiveFailures(4);
     g_bEventSent.store(true);
     m_stub.FailNext(EngineRoute::Update, 1, 595);
@@ -194,7 +194,7 @@ TEST_F(SolrTransmitterThreadHttpTest, FinalStatus595IsSuccessWithThePushFailedFl
     EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, SuccessWithdrawsAPendingReasonOnce) {
+TEST_F(EngineExchangeTest, SuccessWithdrawsAPendingReasonOnce) {
     g_bEventSent.store(true);
 
     ASSERT_FALSE(PostCommit().IsError());
@@ -204,7 +204,7 @@ TEST_F(SolrTransmitterThreadHttpTest, SuccessWithdrawsAPendingReasonOnce) {
     EXPECT_FALSE(g_bEventSent.load());
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut) {
+TEST_F(EngineExchangeTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut) {
     const std::string strBase = m_stub.UpdateUrl() + "?pad=";
     std::string strTooLong;
     for (size_t nLength : {size_t(65536), size_t(70000)}) {
@@ -232,7 +232,7 @@ TEST_F(SolrTransmitterThreadHttpTest, UrlOf64KiBOrMoreIsRefusedWholeAndNeverCut)
     EXPECT_EQ(m_log.Count("Making http request, url=[" + strLongest + "]"), 1u);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, EmptyUrlIsRefusedAndNeverRetried) {
+TEST_F(EngineExchangeTest, EmptyUrlIsRefusedAndNeverRetried) {
     idxtest::VirtualClock clock;
     m_rig.MarkItemsQueued(1);
 
@@ -246,7 +246,7 @@ TEST_F(SolrTransmitterThreadHttpTest, EmptyUrlIsRefusedAndNeverRetried) {
     EXPECT_EQ(m_log.Count("Thread going to sleep"), 0u);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, ParseResultReadsAnswersAsTheEngineWritesThem) {
+TEST_F(EngineExchangeTest, ParseResultReadsAnswersAsTheEngineWritesThem) {
     // The parser on its own, for the cases the stand-in cannot produce as a failed send.
     struct ParseCase {
         const char *szName;
@@ -279,7 +279,7 @@ TEST_F(SolrTransmitterThreadHttpTest, ParseResultReadsAnswersAsTheEngineWritesTh
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, FuzzedEngineAnswersAreReadOrLeftToTheirHttpStatus) {
+TEST_F(EngineExchangeTest, FuzzedEngineAnswersAreReadOrLeftToTheirHttpStatus) {
     auto answer = [](const std::string &strStatus, const std::string &strRest = "") {
         return "<response><lst name=\"responseHeader\"><int name=\"status\">" + strStatus +
                "</int></lst>" + strRest + "</response>";
@@ -368,7 +368,7 @@ TEST_F(SolrTransmitterThreadHttpTest, FuzzedEngineAnswersAreReadOrLeftToTheirHtt
     EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, EmptyTwoHundredOfAnUpdateExtractOrCommitIsTheEmptyAnswer) {
+TEST_F(EngineExchangeTest, EmptyTwoHundredOfAnUpdateExtractOrCommitIsTheEmptyAnswer) {
     struct EmptyCase {
         const char *szName;
         EngineRoute eRoute;
@@ -417,7 +417,7 @@ TEST_F(SolrTransmitterThreadHttpTest, EmptyTwoHundredOfAnUpdateExtractOrCommitIs
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, AnswerOverTheBoundIsCutAndReadByItsStatus) {
+TEST_F(EngineExchangeTest, AnswerOverTheBoundIsCutAndReadByItsStatus) {
     // Items were queued and the policy would retry an empty answer (999): a cut answer must not
     // be one. A retry limit bounds what an unbounded retry would do.
     idxtest::VirtualClock clock;
@@ -462,7 +462,7 @@ TEST_F(SolrTransmitterThreadHttpTest, AnswerOverTheBoundIsCutAndReadByItsStatus)
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, UrlTheClientCannotUseFailsAtOnceNamingItAndWhy) {
+TEST_F(EngineExchangeTest, UrlTheClientCannotUseFailsAtOnceNamingItAndWhy) {
     // Were it taken for an outage, the empty-answer retries would run (bounded here by a retry
     // limit) on the virtual clock.
     idxtest::VirtualClock clock;
@@ -509,7 +509,7 @@ TEST_F(SolrTransmitterThreadHttpTest, UrlTheClientCannotUseFailsAtOnceNamingItAn
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, EveryFailedTransferLogsTheClientsOwnReason) {
+TEST_F(EngineExchangeTest, EveryFailedTransferLogsTheClientsOwnReason) {
     idxtest::RefusingPort refusing;
     const std::string strHttpsToPlain =
         "https://127.0.0.1:" + std::to_string(m_stub.Port()) + "/solr/collection1/update";
@@ -558,7 +558,7 @@ TEST_F(SolrTransmitterThreadHttpTest, EveryFailedTransferLogsTheClientsOwnReason
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpTest, OneShotRequestAfterAnAbortIsSentButNotHeldByAStalledEngine) {
+TEST_F(EngineExchangeTest, OneShotRequestAfterAnAbortIsSentButNotHeldByAStalledEngine) {
     // The commit of the end of a job still reaches an engine that answers; a stalled one is
     // given up once the request has moved nothing for a while.
     for (const bool bStalled : {false, true}) {
@@ -601,10 +601,10 @@ TEST_F(SolrTransmitterThreadHttpTest, OneShotRequestAfterAnAbortIsSentButNotHeld
 // ---- The same faults through a running transmitter: every queued item is accepted by the
 // engine or listed in the failures file.
 
-class SolrTransmitterThreadHttpJobTest : public ::testing::Test {
+class EngineExchangeJobTest : public ::testing::Test {
 protected:
-    SolrTransmitterThreadHttpJobTest() : m_log(7) { g_bEventSent.store(false); }
-    ~SolrTransmitterThreadHttpJobTest() override {
+    EngineExchangeJobTest() : m_log(7) { g_bEventSent.store(false); }
+    ~EngineExchangeJobTest() override {
         // Nothing the transmitters' end of the job sends may be held.
         m_stub.ClearScripts();
         m_stub.ReleaseStalls();
@@ -669,8 +669,7 @@ protected:
     idxtest::RecordingCallbackPtr m_ptrCallback;
 };
 
-TEST_F(SolrTransmitterThreadHttpJobTest,
-       EveryQueuedItemIsAcceptedOrListedWhateverTheEngineAnswers) {
+TEST_F(EngineExchangeJobTest, EveryQueuedItemIsAcceptedOrListedWhateverTheEngineAnswers) {
     // The 10 s wait before the empty answer is retried is virtual.
     idxtest::VirtualClock clock;
     const int kFiles = 3;
@@ -727,7 +726,7 @@ TEST_F(SolrTransmitterThreadHttpJobTest,
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpJobTest, FailedBatchesLeaveTheLastFailureAsTheReason) {
+TEST_F(EngineExchangeJobTest, FailedBatchesLeaveTheLastFailureAsTheReason) {
     struct ReasonCase {
         const char *szName;
         int nHttpStatus;
@@ -777,7 +776,7 @@ TEST_F(SolrTransmitterThreadHttpJobTest, FailedBatchesLeaveTheLastFailureAsTheRe
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpJobTest, AbortStopOrQuitFlagCutsABatchTheEngineHolds) {
+TEST_F(EngineExchangeJobTest, AbortStopOrQuitFlagCutsABatchTheEngineHolds) {
     struct EndCase {
         const char *szName;
         std::function<CKyError(idxtest::EngineTransmitter &, idxtest::RecordingCallback &)> fnEnd;
@@ -833,7 +832,7 @@ TEST_F(SolrTransmitterThreadHttpJobTest, AbortStopOrQuitFlagCutsABatchTheEngineH
     }
 }
 
-TEST_F(SolrTransmitterThreadHttpJobTest, EndOfJobAfterAnAbortIsNotHeldByAStalledEngine) {
+TEST_F(EngineExchangeJobTest, EndOfJobAfterAnAbortIsNotHeldByAStalledEngine) {
     idxtest::TempDir dir;
     auto ptrTransmitter = MakeTransmitter(dir);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
