@@ -100,10 +100,6 @@ CKyError CEngineExchange::LoadTqCurlLib() {
     return CKyError::Success();
 }
 
-bool CEngineExchange::IsTqCurlLibLoaded() {
-    return s_bCurlWrapperloaded.load();
-}
-
 void CEngineExchange::SetPingIdleLimitForTest(long nSeconds) {
     s_nPingIdleSecondsForTest.store(nSeconds);
 }

@@ -53,10 +53,8 @@ public:
     CEngineExchange(const CEngineExchange &) = delete;
     CEngineExchange &operator=(const CEngineExchange &) = delete;
 
-    // Marks the HTTP client library as loaded; always succeeds.
+    // Marks the HTTP client library as loaded (each worker's start does); always succeeds.
     static CKyError LoadTqCurlLib();
-    // Whether any worker's start marked the library loaded.
-    static bool IsTqCurlLibLoaded();
 
     // Sets the HTTP handle up: default header line, no signals, and (for engine jobs) the
     // dynamic-TPPM check against the engine's ping URL, made once per transmitter: the first
@@ -179,7 +177,7 @@ private:
     int64_t m_llLastAbortPollMs = 0; // time into the request of the last full abort test
     int64_t m_llEndSeenAtMs = -1;    // time into the request when the end was seen; -1: not yet
 
-    // Set by the first start of any worker; read and set by several starting workers at once.
+    // Set by every worker's start; several workers may start at once.
     static std::atomic<bool> s_bCurlWrapperloaded;
     // kPingIdleSeconds unless a test replaced it.
     static std::atomic<long> s_nPingIdleSecondsForTest;

@@ -67,9 +67,7 @@ void CSolrTransmitterThread::OnStart() {
         }
     }
 
-    if (!CEngineExchange::IsTqCurlLibLoaded()) {
-        CEngineExchange::LoadTqCurlLib();
-    }
+    CEngineExchange::LoadTqCurlLib();
 
     CKyError error = m_exchange.InitializeCurlObject();
     if (error.IsError()) {
