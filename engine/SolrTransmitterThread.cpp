@@ -44,16 +44,14 @@ const size_t kMaxEngineAnswerBytes = 1024 * 1024;
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
-                                               CTransmitterOptionsPtr ptrOptions)
+                                               CTransmitterOptionsPtr ptrOptions,
+                                               FItemSenderFactory fnMakeSender)
     : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
       m_llConsecutiveFailures(0), m_ptrCurl(boost::make_shared<TQLibCurl>()),
       m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
-      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_setCompressedExtensions{"7Z",  "ZIP",
-                                                                                     "TGZ", "GZ",
-                                                                                     "BZ2", "TBZ2",
-                                                                                     "XZ",  "TXZ"},
-      m_bUseDynamicTppm(false), m_llTransmittedItems(0), m_llTransmittedPackets(0) {
+      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_bUseDynamicTppm(false),
+      m_llTransmittedItems(0), m_llTransmittedPackets(0), m_fnMakeSender(std::move(fnMakeSender)) {
     m_ptrCurl->SetMaxAnswerSize(kMaxEngineAnswerBytes, true);
     m_ptrCurl->SetCancelCheck([this](const TQLibCurl::STransferState &state) {
         return ShouldGiveUpTransfer(state.bStarting, state.llElapsedMs, state.llIdleMs);
@@ -150,6 +148,17 @@ CKyError CSolrTransmitterThread::InitializeCurlObject() {
 }
 
 void CSolrTransmitterThread::OnStart() {
+    // Chosen first: a start that ends early still leaves a sender, which fails what it is given
+    // (a web-service sender without its handler refuses the batch).
+    try {
+        if (!m_ptrSender && m_fnMakeSender) {
+            m_ptrSender = m_fnMakeSender(*this);
+        }
+    } catch (...) {
+        // No memory for the sender: the first batch asks again (SendBatch).
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Failed to make the sender, error=%s", error.AsString().c_str());
+    }
     {
         CKyError error = InitializeJobThread();
         if (error.IsError()) {
@@ -271,19 +280,16 @@ uint32_t CSolrTransmitterThread::WaitForEvent() {
 }
 
 CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
-    if (m_ptrOptions->IsVMContentIndexing()) {
-        return SendVMItemsToWebService(batch);
+    if (!m_ptrSender && m_fnMakeSender) {
+        m_ptrSender = m_fnMakeSender(*this);
     }
-    if (m_ptrOptions->IsSPContentIndexing()) {
-        return SendSPItemsToWebService(batch);
+    if (!m_ptrSender) {
+        CKyError error =
+            FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "The worker has no sender");
+        batch.FailAll("the worker has no sender");
+        return error;
     }
-    if (m_ptrOptions->IsAuditingContext() && !m_ptrOptions->GetAuditSolrUrl().empty()) {
-        return SendAuditItems(batch);
-    }
-    if (m_ptrOptions->IsPushOnlyMetaData()) {
-        return SendItems(batch);
-    }
-    return SendItemsWithContent(batch);
+    return m_ptrSender->Send(batch);
 }
 
 void CSolrTransmitterThread::OnStop() {
