@@ -44,7 +44,7 @@ std::string FlatAnswer(int nCount) {
 void RunParse(benchmark::State &state, const std::string &strAnswer) {
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
-    CSolrTransmitterThread worker(ptrState, ptrState->m_ptrOptions);
+    CSolrTransmitterThread worker(ptrState, ptrState->m_ptrOptions, FItemSenderFactory());
     for (auto _ : state) {
         uint32_t nStatus = 500;
         std::string strMessage;

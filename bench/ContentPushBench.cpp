@@ -233,12 +233,12 @@ int main(int argc, char **argv) {
         vecBatches.back().push_back(idxtest::MakePathItem(vecPaths[i], *set.ptrOptions));
     }
     std::list<CItemPtr> lstWarm = {idxtest::MakePathItem(vecPaths[0], *set.ptrOptions)};
-    set.ptrWorker->SendItemsWithContent(lstWarm); // the handle's set-up and its ping
+    set.SendItemsWithContent(lstWarm); // the handle's set-up and its ping
     engine.Clear();
     double dStart = Seconds();
     double dCpuStart = CpuSeconds();
     for (std::list<CItemPtr> &lstBatch : vecBatches) {
-        set.ptrWorker->SendItemsWithContent(lstBatch);
+        set.SendItemsWithContent(lstBatch);
     }
     const double dLibrary = Seconds() - dStart;
     const double dLibraryCpu = CpuSeconds() - dCpuStart;
@@ -287,7 +287,7 @@ int main(int argc, char **argv) {
         std::list<CItemPtr> lstLarge = {idxtest::MakePathItem(strLarge, *set.ptrOptions)};
         engine.Clear();
         dStart = Seconds();
-        set.ptrWorker->SendItemsWithContent(lstLarge);
+        set.SendItemsWithContent(lstLarge);
         const double dEnd = Seconds();
         const std::vector<double> vecHeads = engine.HeadTimes();
         if (vecHeads.size() != 1) {

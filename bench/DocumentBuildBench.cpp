@@ -6,6 +6,12 @@
 #include <benchmark/benchmark.h>
 #include <boost/make_shared.hpp>
 
+#include <memory>
+
+#include "documents/ContentRead.h"
+#include "documents/DocumentContext.h"
+#include "documents/FieldSyntax.h"
+#include "documents/ItemMetadataDocument.h"
 #include "engine/SolrTransmitterThread.h"
 #include "platform/ItemLookup.h"
 #include "transmitter/SolrTransmitterPrivate.h"
@@ -24,11 +30,11 @@ struct BenchWorker {
         options.SetApplicationNumber(17);
         options.SetJobId(123456);
         options.SetClientName("bench-client");
-        ptrWorker = boost::make_shared<CSolrTransmitterThread>(ptrState, ptrState->m_ptrOptions);
+        ptrContext = std::make_unique<CDocumentContext>(options, *ptrState);
     }
 
     CSolrTransmitterPrivatePtr ptrState;
-    boost::shared_ptr<CSolrTransmitterThread> ptrWorker;
+    std::unique_ptr<CDocumentContext> ptrContext;
 };
 
 // A file item as the queueing calls leave it, with an analytics record that collects nothing,
@@ -52,8 +58,9 @@ void BM_BuildItemDataAnalytics(benchmark::State &state) {
     CItemPtr ptrItem = MakeItem();
     for (auto _ : state) {
         std::string strDocument;
-        worker.ptrWorker->BuildItemDataAnalytics(
-            ptrItem, state.range(0) != 0 ? EFieldForm::eXml : EFieldForm::eLiteral, strDocument);
+        IdxDocuments::BuildItemDataAnalytics(
+            *worker.ptrContext, ptrItem,
+            state.range(0) != 0 ? EFieldForm::eXml : EFieldForm::eLiteral, strDocument);
         benchmark::DoNotOptimize(strDocument);
     }
     state.SetItemsProcessed(state.iterations());
@@ -74,7 +81,8 @@ void BM_BatchBody(benchmark::State &state) {
         strBody += "<add>";
         for (const CItemPtr &ptrItem : vecItems) {
             strBody += "<doc>";
-            worker.ptrWorker->BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strBody);
+            IdxDocuments::BuildItemDataAnalytics(*worker.ptrContext, ptrItem, EFieldForm::eXml,
+                                                 strBody);
             strBody += "</doc>";
         }
         strBody += "</add>";
@@ -89,7 +97,7 @@ BENCHMARK(BM_BatchBody)->ArgName("documents")->Arg(20);
 void BM_MakeHashSHA512(benchmark::State &state) {
     const std::string strContent(static_cast<size_t>(state.range(0)) * 1024 * 1024, 'c');
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CSolrTransmitterThread::MakeHashSHA512(strContent));
+        benchmark::DoNotOptimize(IdxDocuments::MakeHashSHA512(strContent));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strContent.size()));
 }
@@ -127,7 +135,7 @@ void ValueArgs(benchmark::internal::Benchmark *pBenchmark) {
 void BM_GenerateCData(benchmark::State &state) {
     const std::string strValue = Value(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CSolrTransmitterThread::GenerateCData(strValue));
+        benchmark::DoNotOptimize(IdxDocuments::GenerateCData(strValue));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
 }
@@ -136,7 +144,7 @@ BENCHMARK(BM_GenerateCData)->Apply(ValueArgs);
 void BM_StripIllegalXmlCharacters(benchmark::State &state) {
     const std::string strValue = Value(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue));
+        benchmark::DoNotOptimize(IdxDocuments::StripIllegalXmlCharacters(strValue));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
 }
@@ -145,7 +153,7 @@ BENCHMARK(BM_StripIllegalXmlCharacters)->Apply(ValueArgs);
 void BM_Urlencode(benchmark::State &state) {
     const std::string strValue = Value(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(CSolrTransmitterThread::Urlencode(strValue));
+        benchmark::DoNotOptimize(IdxDocuments::Urlencode(strValue));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(strValue.size()));
 }

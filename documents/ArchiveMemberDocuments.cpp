@@ -16,7 +16,11 @@
 #include <new>
 #include <vector>
 
-#include "engine/SolrTransmitterThread.h"
+#include "documents/ArchiveMemberDocuments.h"
+
+#include "documents/FieldSyntax.h"
+#include "documents/FileCrc.h"
+#include "documents/ItemMetadataDocument.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileData.h"
 #include "foundation/HandleOwners.h"
@@ -84,20 +88,20 @@ CKyError MakeArchiveComponent(const std::string &strUpperExtension, std::string 
 // Appends the archive's own document: its metadata, marked compound, with the CRC-32 of the
 // archive file when there is one. A CRC that cannot be computed leaves the field out rather than
 // empty, as for a member: an empty "set" would wipe the hash the engine holds for the archive.
-void AppendArchiveDocument(CSolrTransmitterThread &worker, const CItemPtr &ptrItem,
+void AppendArchiveDocument(CDocumentContext &context, const CItemPtr &ptrItem,
                            std::string &strDocument) {
     strDocument += "<doc>";
     std::string strArchiveDocument;
-    worker.BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strArchiveDocument);
+    IdxDocuments::BuildItemDataAnalytics(context, ptrItem, EFieldForm::eXml, strArchiveDocument);
     strDocument += strArchiveDocument;
-    strDocument += worker.CreateField("IsCompound", "1", EFieldForm::eXml);
+    strDocument += IdxDocuments::CreateField("IsCompound", "1", EFieldForm::eXml);
     std::string strCrc;
-    CKyError error = worker.GetCRC32(ptrItem->GetFullyQualifiedItemName(), strCrc);
+    CKyError error = IdxDocuments::GetCRC32(context, ptrItem->GetFullyQualifiedItemName(), strCrc);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to calculate CRC, error=%s", error.AsString().c_str());
     }
     if (!strCrc.empty()) {
-        strDocument += worker.CreateField("FileContentHash", strCrc, EFieldForm::eXml);
+        strDocument += IdxDocuments::CreateField("FileContentHash", strCrc, EFieldForm::eXml);
     }
     strDocument += "</doc>";
 }
@@ -120,16 +124,17 @@ struct stat MemberStatus(const struct stat &unpacked, const C7zMetaData *pMember
 
 } // namespace
 
-CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
-                                                      const std::string &strExtension,
-                                                      std::string &strDocument) {
-    const CTransmitterOptions &options = *m_ptrOptions;
+namespace IdxDocuments {
+
+CKyError BuildCompressedItem2(CDocumentContext &context, const CItemPtr &ptrItem,
+                              const std::string &strExtension, std::string &strDocument) {
+    const CTransmitterOptions &options = context.Options();
     const std::string &strArchivePath = ptrItem->GetPath();
     const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
     // The member's path field: "FilePath" in cloud mode, "Url" otherwise.
     const char *szPathField = options.IsCloudMode() ? "FilePath" : "Url";
 
-    AppendArchiveDocument(*this, ptrItem, strDocument);
+    AppendArchiveDocument(context, ptrItem, strDocument);
 
     const std::string strUpperExtension = FXString::ToUpper(strExtension);
     std::string strHome;
@@ -239,7 +244,7 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                     ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
 
                     std::string strMemberDocument;
-                    BuildItemDataAnalytics(ptrMember, EFieldForm::eXml, strMemberDocument);
+                    BuildItemDataAnalytics(context, ptrMember, EFieldForm::eXml, strMemberDocument);
                     ChangeFieldValue(strMemberDocument, szPathField, strMemberPath,
                                      EFieldForm::eXml);
                     ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath,
@@ -249,7 +254,7 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
                     strDocument += "<doc>";
                     strDocument += strMemberDocument;
                     std::string strMemberCrc;
-                    CKyError crcError = GetCRC32(strEntryPath, strMemberCrc);
+                    CKyError crcError = GetCRC32(context, strEntryPath, strMemberCrc);
                     if (crcError.IsError()) {
                         IDX_LOG_ERROR("Failed to calculate CRC, error=%s",
                                       crcError.AsString().c_str());
@@ -283,13 +288,12 @@ CKyError CSolrTransmitterThread::BuildCompressedItem2(const CItemPtr &ptrItem,
     return CKyError::Success();
 }
 
-CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
-                                                     const std::string &strExtension,
-                                                     std::string &strDocument) {
+CKyError BuildCompressedItem(CDocumentContext &context, const CItemPtr &ptrItem,
+                             const std::string &strExtension, std::string &strDocument) {
     const std::string &strArchivePath = ptrItem->GetPath();
     const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
 
-    AppendArchiveDocument(*this, ptrItem, strDocument);
+    AppendArchiveDocument(context, ptrItem, strDocument);
 
     const std::string strUpperExtension = FXString::ToUpper(strExtension);
     std::string strHome;
@@ -345,7 +349,7 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
         ptrMember->AddInterface(EItemInterfaceId::eAnalytics, pAnalytics);
 
         std::string strMemberDocument;
-        BuildItemDataAnalytics(ptrMember, EFieldForm::eXml, strMemberDocument);
+        BuildItemDataAnalytics(context, ptrMember, EFieldForm::eXml, strMemberDocument);
         ChangeFieldValue(strMemberDocument, "FolderName", strArchivePath, EFieldForm::eXml);
         ChangeFieldValue(strMemberDocument, "DocumentType", kDocumentTypeMember, EFieldForm::eXml);
         strDocument += "<doc>";
@@ -359,3 +363,5 @@ CKyError CSolrTransmitterThread::BuildCompressedItem(const CItemPtr &ptrItem,
     }
     return CKyError::Success();
 }
+
+} // namespace IdxDocuments

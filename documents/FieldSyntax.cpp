@@ -1,6 +1,6 @@
 // Field syntax of the index-engine worker: how one field of a document is written (an XML field
 // element with an atomic-update attribute and CDATA value, or an "&literal." parameter of the
-// extract URL), and the helpers the builders and senders share.
+// extract URL).
 #include <strings.h>
 
 #include <cstdint>
@@ -8,8 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "engine/SolrTransmitterThread.h"
-#include "foundation/Crc32.h"
+#include "documents/FieldSyntax.h"
 #include "foundation/StringHelpers.h"
 #include "foundation/TextEncoding.h"
 #include "platform/LogWriter.h"
@@ -289,9 +288,8 @@ void AppendNameAttributeValue(std::string &strOut, std::string_view svName) {
         strOut.append(svName.data(), svName.size());
         return;
     }
-    strOut += CTextEncoding::XmlEscape(
-        CSolrTransmitterThread::StripIllegalXmlCharacters(std::string(svName)),
-        CTextEncoding::eXmlMarkupAndQuote);
+    strOut += CTextEncoding::XmlEscape(IdxDocuments::StripIllegalXmlCharacters(std::string(svName)),
+                                       CTextEncoding::eXmlMarkupAndQuote);
 }
 
 // The opening tag CreateField writes for a field with the given attribute.
@@ -385,16 +383,16 @@ size_t FindTagOutsideCData(const std::string &strDocument, const std::string &st
 
 } // namespace
 
-std::string CSolrTransmitterThread::CreateField(const std::string &strName,
-                                                const std::string &strValue,
-                                                EFieldForm eForm) const {
+namespace IdxDocuments {
+
+std::string CreateField(const std::string &strName, const std::string &strValue, EFieldForm eForm) {
     std::string strField;
     AppendField(strField, strName, strValue, eForm);
     return strField;
 }
 
-void CSolrTransmitterThread::AppendField(std::string &strOut, std::string_view svName,
-                                         std::string_view svValue, EFieldForm eForm) const {
+void AppendField(std::string &strOut, std::string_view svName, std::string_view svValue,
+                 EFieldForm eForm) {
     if (eForm == EFieldForm::eLiteral) {
         // The name is encoded like the value: a "&" or "=" in a configured name must not split
         // the parameter. Plain names stay as they are.
@@ -411,13 +409,13 @@ void CSolrTransmitterThread::AppendField(std::string &strOut, std::string_view s
     strOut += kFieldClose;
 }
 
-std::string CSolrTransmitterThread::GenerateCData(const std::string &strValue) {
+std::string GenerateCData(const std::string &strValue) {
     std::string strResult;
     AppendCData(strResult, strValue);
     return strResult;
 }
 
-void CSolrTransmitterThread::AppendCData(std::string &strOut, std::string_view svValue) {
+void AppendCData(std::string &strOut, std::string_view svValue) {
     // Filtering comes first: removing a character between "]]" and ">" must not be able to
     // create a "]]>" after the value was split. A value that filters to nothing gives nothing.
     const size_t nStart = strOut.size();
@@ -433,7 +431,7 @@ void CSolrTransmitterThread::AppendCData(std::string &strOut, std::string_view s
     }
 }
 
-std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string &strValue) {
+std::string StripIllegalXmlCharacters(const std::string &strValue) {
     bool bChanged = false;
     std::string strResult = FilteredXmlText(strValue, bChanged);
     if (bChanged) {
@@ -442,13 +440,13 @@ std::string CSolrTransmitterThread::StripIllegalXmlCharacters(const std::string 
     return strResult;
 }
 
-std::string CSolrTransmitterThread::Urlencode(const std::string &strValue) {
+std::string Urlencode(const std::string &strValue) {
     return CTextEncoding::PercentEncode(strValue, CTextEncoding::kUnreservedMarks,
                                         CTextEncoding::eLowerHex);
 }
 
-void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const std::string &strName,
-                                              std::string strValue, EFieldForm eForm) const {
+void ChangeFieldValue(std::string &strDocument, const std::string &strName, std::string strValue,
+                      EFieldForm eForm) {
     if (eForm == EFieldForm::eXml) {
         // Only the tag CreateField writes for this very name: two names can share the text of
         // the name attribute (a control character is filtered out of one) and differ in their
@@ -487,36 +485,4 @@ void CSolrTransmitterThread::ChangeFieldValue(std::string &strDocument, const st
     strDocument.replace(nValueStart, nValueEnd - nValueStart, LiteralText(strValue));
 }
 
-std::string CSolrTransmitterThread::MakeHash(const std::string &strText) {
-    char achHex[kHashDigits];
-    MakeHashOfParts({strText}, achHex);
-    return std::string(achHex, sizeof(achHex));
-}
-
-void CSolrTransmitterThread::MakeHashOfParts(std::initializer_list<std::string_view> parts,
-                                             char achHex[kHashDigits]) {
-    // One digest per thread, started over after each use: nothing is allocated per hash.
-    thread_local CMd5 md5;
-    for (std::string_view svPart : parts) {
-        md5.Update(svPart.data(), svPart.size());
-    }
-    unsigned char abDigest[CMd5::kDigestLength];
-    md5.Final(abDigest);
-    static_assert(2 * CMd5::kDigestLength == kHashDigits, "two digits per byte");
-    for (size_t i = 0; i < sizeof(abDigest); ++i) {
-        achHex[2 * i] = CTextEncoding::HexDigit(abDigest[i] >> 4, CTextEncoding::eUpperHex);
-        achHex[2 * i + 1] = CTextEncoding::HexDigit(abDigest[i], CTextEncoding::eUpperHex);
-    }
-}
-
-std::string CSolrTransmitterThread::GetFileExtension(const std::string &strText) {
-    size_t nDot = strText.rfind('.');
-    if (nDot == std::string::npos) {
-        return std::string();
-    }
-    return FXString::ToUpper(strText.substr(nDot + 1));
-}
-
-bool CSolrTransmitterThread::IsCompressedItem(const std::string &strExtension) const {
-    return m_setCompressedExtensions.count(strExtension) != 0;
-}
+} // namespace IdxDocuments

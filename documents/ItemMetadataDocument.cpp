@@ -1,12 +1,15 @@
 // The metadata document of one file, folder or deleted item (and the change-event document of a
-// permission or owner change), written field by field through CreateField in the form the sender
+// permission or owner change), written field by field through AppendField in the form the sender
 // gives.
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <string_view>
 
-#include "engine/SolrTransmitterThread.h"
+#include "documents/ItemMetadataDocument.h"
+
+#include "documents/DocumentKeys.h"
+#include "documents/FieldSyntax.h"
 #include "foundation/StringHelpers.h"
 #include "platform/Clock.h"
 #include "platform/ItemLookup.h"
@@ -30,16 +33,6 @@ const char kStateFailed[] = "16";
 const char kStateDeleted[] = "3334";
 
 const char kNoSecurityInformation[] = "Failed to get security information of the item";
-
-// Replaces a leading prefix (case counts); true when it was there.
-bool ReplaceLeft(std::string &strText, const std::string &strPrefix,
-                 const std::string &strReplacement) {
-    if (!FXString::MatchLeft(strText, strPrefix)) {
-        return false;
-    }
-    strText.replace(0, strPrefix.size(), strReplacement);
-    return true;
-}
 
 bool IsNetworkPath(const std::string &strPath) {
     return FXString::MatchLeft(strPath, kNetworkPrefix);
@@ -99,15 +92,9 @@ std::string ItemErrorText(uint32_t nErrorCode) {
 
 } // namespace
 
-std::string CSolrTransmitterThread::MakeKeyPath(const std::string &strPath) {
-    std::string strKeyPath = strPath;
-    if (!ReplaceLeft(strKeyPath, kUncPrefix, kNetworkKeyPrefix)) {
-        ReplaceLeft(strKeyPath, kNetworkPrefix, kNetworkKeyPrefix);
-    }
-    return strKeyPath;
-}
+namespace IdxDocuments {
 
-CAnalyticsItemInterface *CSolrTransmitterThread::GetAnalyticsItem(const CItemPtr &ptrItem) {
+CAnalyticsItemInterface *GetAnalyticsItem(const CItemPtr &ptrItem) {
     if (!ptrItem) {
         return nullptr;
     }
@@ -124,15 +111,14 @@ CAnalyticsItemInterface *CSolrTransmitterThread::GetAnalyticsItem(const CItemPtr
     return pAnalytics;
 }
 
-CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
-                                                        std::string &strDocument) {
+CKyError BuildItemDataAnalytics(const CDocumentContext &context, const CItemPtr &ptrItem,
+                                EFieldForm eForm, std::string &strDocument) {
     // Every field is written straight into the document.
-    const auto Field = [this, eForm, &strDocument](std::string_view svName,
-                                                   std::string_view svValue) {
+    const auto Field = [eForm, &strDocument](std::string_view svName, std::string_view svValue) {
         AppendField(strDocument, svName, svValue, eForm);
     };
-    CAutoTimeCounter buildTimer(m_ptrBuildItemsTimer.get());
-    const CTransmitterOptions &options = *m_ptrOptions;
+    CAutoTimeCounter buildTimer(context.Timer(CSolrTransmitterThread::ETimer::eBuildItems));
+    const CTransmitterOptions &options = context.Options();
     const CItem &item = *ptrItem;
     const bool bFolder = item.IsFolder();
     const bool bCollectSecurity = options.IsCollectSecurityInfo();
@@ -141,7 +127,7 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
     const std::string strSize = bFolder ? std::string("0") : UnsignedText(item.GetSize());
     const std::string strKeyPath = MakeKeyPath(item.GetPath());
     std::string strFolder = item.GetParentPath();
-    ReplaceLeft(strFolder, kUncPrefix, kNetworkPrefix);
+    FXString::ReplaceLeft(strFolder, kUncPrefix, kNetworkPrefix);
     CAnalyticsItemInterface *pAnalytics = GetAnalyticsItem(ptrItem);
     const std::string strSizeOnDisk =
         bFolder ? std::string("0") : UnsignedText(item.GetSizeOnDisk());
@@ -177,15 +163,15 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
     const int64_t llModificationTime = item.GetModificationTime().AsUnixTime();
     std::string strVersionKey;
     {
-        CAutoTimeCounter changeTimer(m_ptrChangeTimeTimer.get());
+        CAutoTimeCounter changeTimer(context.Timer(CSolrTransmitterThread::ETimer::eChangeTime));
         GetVersionGuid(strKeyPath, strAppGuid, llModificationTime,
                        item.GetChangeTime().AsUnixTime(), item.GetSize(), nVersionFlags, false, '/',
                        strVersionKey, 0);
     }
 
     std::string strPathText = strKeyPath;
-    ReplaceLeft(strPathText, kNetworkKeyPrefix, kNetworkPrefix);
-    ReplaceLeft(strFolder, kNetworkKeyPrefix, kNetworkPrefix);
+    FXString::ReplaceLeft(strPathText, kNetworkKeyPrefix, kNetworkPrefix);
+    FXString::ReplaceLeft(strFolder, kNetworkKeyPrefix, kNetworkPrefix);
 
     std::string strSource;
     std::string strShare;
@@ -261,7 +247,7 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
 
     if ((bCollectSecurity || bCollectOwner) && pAnalytics != nullptr &&
         !pAnalytics->IsItemDeleted()) {
-        CAutoTimeCounter ownerTimer(m_ptrOwnerAndAclTimer.get());
+        CAutoTimeCounter ownerTimer(context.Timer(CSolrTransmitterThread::ETimer::eOwnerAndAcl));
         Field("OwnerName", bChangeEvent ? ptrAddInfo->GetOwnerName() : pAnalytics->GetOwnerName());
         Field(szOwnerIdField,
               bChangeEvent ? std::string_view() : std::string_view(pAnalytics->GetOwnerId()));
@@ -316,3 +302,5 @@ CKyError CSolrTransmitterThread::BuildItemDataAnalytics(const CItemPtr &ptrItem,
     }
     return CKyError::Success();
 }
+
+} // namespace IdxDocuments

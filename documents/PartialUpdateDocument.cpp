@@ -1,6 +1,9 @@
 // The partial-update document: the item's document key and the field groups the job named, so
 // that the engine replaces those fields of the existing document and keeps the others.
-#include "engine/SolrTransmitterThread.h"
+#include "documents/PartialUpdateDocument.h"
+
+#include "documents/DocumentKeys.h"
+#include "documents/ItemMetadataDocument.h"
 #include "foundation/StringHelpers.h"
 #include "platform/ItemLookup.h"
 #include "platform/ObjectGuid.h"
@@ -14,14 +17,15 @@ const char kGroupSecurityInfo[] = "SecurityInfo";
 
 } // namespace
 
-bool CSolrTransmitterThread::ShouldSendPartialData() const {
-    return m_ptrSolrTransmitterPrivate->m_bSendPartialData;
+namespace IdxDocuments {
+
+bool ShouldSendPartialData(const CDocumentContext &context) {
+    return context.State().m_bSendPartialData;
 }
 
-CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &ptrItem,
-                                                               EFieldForm eForm,
-                                                               std::string &strDocument) {
-    const CTransmitterOptions &options = *m_ptrOptions;
+CKyError BuildPartialItemDataAnalytics(const CDocumentContext &context, const CItemPtr &ptrItem,
+                                       EFieldForm eForm, std::string &strDocument) {
+    const CTransmitterOptions &options = context.Options();
     const bool bCollectSecurity = options.IsCollectSecurityInfo();
     const bool bCollectOwner = options.IsCollectOwnerInfo();
 
@@ -33,7 +37,7 @@ CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &p
 
     const char *szOwnerIdField = options.IsCloudMode() ? "OwnerID" : "OwnerSID";
 
-    for (const std::string &strGroup : m_ptrSolrTransmitterPrivate->m_vecFieldsToPush) {
+    for (const std::string &strGroup : context.State().m_vecFieldsToPush) {
         if (FXString::CompareNoCase(strGroup, kGroupDocumentType) == 0) {
             strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1", eForm);
         } else if (FXString::CompareNoCase(strGroup, kGroupSecurityInfo) == 0 &&
@@ -60,10 +64,12 @@ CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &p
     return CKyError::Success();
 }
 
-CKyError CSolrTransmitterThread::BuildAuditItemDataAnalytics(
+CKyError BuildAuditItemDataAnalytics(
     const CItemPtr & /*ptrItem*/,
     std::vector<boost::shared_ptr<CFSSolrAckRecord>> & /*vecAcknowledgements*/,
     std::string & /*strDocument*/) {
     // The auditing context sends no documents from this worker.
     return CKyError::Success();
 }
+
+} // namespace IdxDocuments

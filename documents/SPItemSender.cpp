@@ -1,20 +1,15 @@
-// The collaboration-site item sender: every item of a batch goes to the web-service plug-in with
-// content, under the content id the job queued it with; no path rewriting, filters or custom
-// properties. Failures, progress and the threshold as for virtual-machine items.
+// The collaboration-site item sender (see SPItemSender.h). Failures, progress and the threshold
+// as for virtual-machine items (WebServiceSender.cpp).
+#include "documents/SPItemSender.h"
+
 #include <string>
 #include <vector>
 
-#include "engine/SolrTransmitterThread.h"
-#include "foundation/ErrorCodes.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "platform/Bag.h"
 #include "platform/CIWebServiceHandler.h"
-#include "platform/LogWriter.h"
 #include "platform/MessageRecords.h"
-#include "platform/ObjectGuid.h"
-#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
-#include "transmitter/TransmitterOptions.h"
 
 namespace {
 
@@ -34,56 +29,18 @@ std::string ContentIdOf(const CItem &item) {
 
 } // namespace
 
-CKyError CSolrTransmitterThread::SendSPItemsToWebService(std::list<CItemPtr> &lstItems) {
-    CItemBatch batch(*m_ptrSolrTransmitterPrivate);
-    for (const CItemPtr &ptrItem : lstItems) {
-        batch.Add(ptrItem);
-    }
-    lstItems.clear();
-    return SendSPItemsToWebService(batch);
-}
+CSPItemSender::CSPItemSender(CSolrTransmitterThread &worker)
+    : CWebServiceSender(
+          worker, "Max indexing errors exceeded threshold limit for sending data to index. ") {}
 
-void CSolrTransmitterThread::GetContentIdForSPFile(const std::string &strFirst,
-                                                   const std::string &strSecond,
-                                                   const std::string &strThird,
-                                                   std::string &strOutput) {
-    // Joined as they are: a part that already ends with a backslash gives two in a row.
-    GetObjectGuid(strFirst + "\\" + strSecond + "\\" + strThird, true, '\\', strOutput);
-}
-
-CKyError CSolrTransmitterThread::SendSPItemsToWebService(CItemBatch &batch) {
-    CAutoTimeCounter batchTimer(m_ptrSendVMItemsTimer.get());
-    if (!m_ptrWebServiceHandler) {
-        return RefuseWebServiceBatch(batch);
-    }
-    CTransmitterOptions &options = *m_ptrOptions;
-    const int64_t llBatchSize = static_cast<int64_t>(batch.GetSize());
-    const int64_t llFailedBefore = batch.GetFailedCount();
-
-    while (!batch.IsEmpty()) {
-        if (options.IsAborted()) {
-            IDX_LOG(4, "Recieved Quit flag. Exiting TransmitterThread");
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
-                        std::string());
-            batch.FailAll("the transmitter was aborted before they were handed over");
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted);
-        }
-        const CItemPtr ptrItem = batch.Front();
-
-        std::vector<App::NameValueMap> vecNoProperties;
-        TQLX_ContentIndexing::CCIItemInfoPtr ptrRecord =
-            boost::make_shared_nothrow<TQLX_ContentIndexing::CCIItemInfo>(
-                "", ContentIdOf(*ptrItem), ptrItem->GetFullyQualifiedItemName(),
-                kDocumentTypeSiteItem, vecNoProperties);
-        if (!ptrRecord) {
-            batch.SetReason("no memory for an item record");
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
-        }
-
-        PushToWebService(batch, ptrRecord, true);
-    }
-
-    return FinishWebServiceBatch(
-        batch, llBatchSize, 0, batch.GetFailedCount() - llFailedBefore,
-        "Max indexing errors exceeded threshold limit for sending data to index. ");
+CKyError CSPItemSender::MakeRecord(const CItemPtr &ptrItem, CItemBatch & /*batch*/,
+                                   TQLX_ContentIndexing::CCIItemInfoPtr &ptrRecord,
+                                   bool & /*bWithContent*/, bool & /*bPassOver*/,
+                                   int64_t & /*llContentCount*/) {
+    // Always with content; not counted among the content-indexed items of the progress.
+    std::vector<App::NameValueMap> vecNoProperties;
+    ptrRecord = boost::make_shared_nothrow<TQLX_ContentIndexing::CCIItemInfo>(
+        "", ContentIdOf(*ptrItem), ptrItem->GetFullyQualifiedItemName(), kDocumentTypeSiteItem,
+        vecNoProperties);
+    return CKyError::Success();
 }

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/SolrTransmitterThread.h"
+#include "documents/VMCustomProperties.h"
+
+#include "documents/DocumentKeys.h"
+#include "documents/ItemMetadataDocument.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/StringHelpers.h"
 #include "platform/Bag.h"
@@ -106,9 +109,10 @@ bool IsRootItem(const CItem &item) {
 
 } // namespace
 
-void CSolrTransmitterThread::CreateCustomField(const std::string &strName,
-                                               const std::string &strValue,
-                                               std::vector<App::NameValueMap> &vecProperties) {
+namespace IdxDocuments {
+
+void CreateCustomField(const std::string &strName, const std::string &strValue,
+                       std::vector<App::NameValueMap> &vecProperties) {
     App::NameValueMap field;
     field.setstring(App::NameValueMap::kNameIndex, App::NameValueMap::kNameTag, strName,
                     App::NameValueMap::kClassHash, App::NameValueMap::kNameFieldHash);
@@ -117,20 +121,19 @@ void CSolrTransmitterThread::CreateCustomField(const std::string &strName,
     vecProperties.push_back(std::move(field));
 }
 
-void CSolrTransmitterThread::CreateCustomFieldForNonEmptyVal(
-    const std::string &strName, const std::string &strValue,
-    std::vector<App::NameValueMap> &vecProperties) {
+void CreateCustomFieldForNonEmptyVal(const std::string &strName, const std::string &strValue,
+                                     std::vector<App::NameValueMap> &vecProperties) {
     if (!strValue.empty()) {
         CreateCustomField(strName, strValue, vecProperties);
     }
 }
 
-CKyError
-CSolrTransmitterThread::BuildVMCustomProperty(const CItemPtr &ptrItem, const std::string &strPath,
-                                              std::vector<App::NameValueMap> &vecProperties,
-                                              std::string &strVersionGuid) {
+CKyError BuildVMCustomProperty(const CDocumentContext &context, const CItemPtr &ptrItem,
+                               const std::string &strPath,
+                               std::vector<App::NameValueMap> &vecProperties,
+                               std::string &strVersionGuid) {
     const CItem &item = *ptrItem;
-    CTransmitterOptions &options = *m_ptrOptions;
+    CTransmitterOptions &options = context.Options();
     VirtualServer::VMCatalogOptions &catalog = options.GetVMCatalogOptions();
 
     const std::string strSize = FXFormat("%llu", static_cast<unsigned long long>(item.GetSize()));
@@ -259,3 +262,5 @@ CSolrTransmitterThread::BuildVMCustomProperty(const CItemPtr &ptrItem, const std
     }
     return CKyError::Success();
 }
+
+} // namespace IdxDocuments

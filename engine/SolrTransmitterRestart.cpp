@@ -103,12 +103,13 @@ CKyError AppendRestartPairs(const std::string &strQueryUrl, const std::string &s
     return CKyError::Success();
 }
 
-// An index-engine worker for one request, whatever the transmitter's type; never started.
+// An index-engine worker for one request, whatever the transmitter's type; never started, so it
+// takes no batch and needs no sender.
 IIdxTransmitterThreadPtr MakeOneShotWorker(CSolrTransmitterPrivatePtr &ptrState) {
     return boost::make_shared_nothrow<CSolrTransmitterThread,
                                       boost::shared_ptr<CSolrTransmitterPrivate> &,
-                                      boost::shared_ptr<CTransmitterOptions> &>(
-        ptrState, ptrState->m_ptrOptions);
+                                      boost::shared_ptr<CTransmitterOptions> &, FItemSenderFactory>(
+        ptrState, ptrState->m_ptrOptions, FItemSenderFactory());
 }
 
 } // namespace

@@ -35,15 +35,13 @@ const int32_t kVMUrlTag = 64;
 } // namespace
 
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
-                                               CTransmitterOptionsPtr ptrOptions)
+                                               CTransmitterOptionsPtr ptrOptions,
+                                               FItemSenderFactory fnMakeSender)
     : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
       m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
       m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
-      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_setCompressedExtensions{"7Z",  "ZIP",
-                                                                                     "TGZ", "GZ",
-                                                                                     "BZ2", "TBZ2",
-                                                                                     "XZ",  "TXZ"},
-      m_llTransmittedItems(0), m_llTransmittedPackets(0),
+      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_llTransmittedItems(0),
+      m_llTransmittedPackets(0), m_fnMakeSender(std::move(fnMakeSender)),
       m_exchange(ptrOptions, ptrSolrTransmitterPrivate, boost::make_shared<TQLibCurl>(),
                  SEngineExchangeOwner{[this] { return IsStopRequested(); },
                                       [this] { return IsRunning(); },
@@ -58,6 +56,17 @@ CSolrTransmitterThread::~CSolrTransmitterThread() {
 }
 
 void CSolrTransmitterThread::OnStart() {
+    // Chosen first: a start that ends early still leaves a sender, which fails what it is given
+    // (a web-service sender without its handler refuses the batch).
+    try {
+        if (!m_ptrSender && m_fnMakeSender) {
+            m_ptrSender = m_fnMakeSender(*this);
+        }
+    } catch (...) {
+        // No memory for the sender: the first batch asks again (SendBatch).
+        CKyError error = ErrorFromCaughtException(FXLOC);
+        IDX_LOG_ERROR("Failed to make the sender, error=%s", error.AsString().c_str());
+    }
     {
         CKyError error = InitializeJobThread();
         if (error.IsError()) {
@@ -178,19 +187,16 @@ uint32_t CSolrTransmitterThread::WaitForEvent() {
 }
 
 CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
-    if (m_ptrOptions->IsVMContentIndexing()) {
-        return SendVMItemsToWebService(batch);
+    if (!m_ptrSender && m_fnMakeSender) {
+        m_ptrSender = m_fnMakeSender(*this);
     }
-    if (m_ptrOptions->IsSPContentIndexing()) {
-        return SendSPItemsToWebService(batch);
+    if (!m_ptrSender) {
+        CKyError error =
+            FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure, "The worker has no sender");
+        batch.FailAll("the worker has no sender");
+        return error;
     }
-    if (m_ptrOptions->IsAuditingContext() && !m_ptrOptions->GetAuditSolrUrl().empty()) {
-        return SendAuditItems(batch);
-    }
-    if (m_ptrOptions->IsPushOnlyMetaData()) {
-        return SendItems(batch);
-    }
-    return SendItemsWithContent(batch);
+    return m_ptrSender->Send(batch);
 }
 
 CKyError CSolrTransmitterThread::RefuseWebServiceBatch(CItemBatch &batch) {

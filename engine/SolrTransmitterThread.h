@@ -6,9 +6,10 @@
 //
 // The class is spread over several units: life cycle and batch loop (SolrTransmitterThread.cpp),
 // control requests (SolrTransmitterThreadControl.cpp), counters
-// (SolrTransmitterThreadCounters.cpp) and the document builders and senders, the web-service
-// senders among them (documents/). The web-service plug-in's task is set up and finished by the
-// functions of engine/WebServiceTask.h.
+// (SolrTransmitterThreadCounters.cpp). The web-service plug-in's task is set up and finished by
+// the functions of engine/WebServiceTask.h. What the worker sends is its sender's business (an
+// IItemSender made by the factory it is given, documents/ItemSenderFactory.h), chosen once at its
+// start.
 //
 // A worker made for one request (ping, commit, clear, prune, sync, folder statistics) is never
 // started: it has no timers and its exchange sets the HTTP handle up on its first post. Every
@@ -18,16 +19,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <initializer_list>
+#include <functional>
 #include <list>
-#include <set>
+#include <memory>
 #include <string>
-#include <string_view>
 
 #include <boost/shared_ptr.hpp>
 
 #include "engine/EngineExchange.h"
-#include "foundation/ByteBuffer.h"
+#include "engine/ItemSender.h"
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
@@ -36,10 +36,6 @@
 
 class CItemBatch;
 
-// How a document's fields are written: XML field elements for the update handler, or the extract
-// handler's "&literal." parameters. Each sender knows the form of what it posts and passes it to
-// the builders; no worker state selects it.
-enum class EFieldForm { eXml, eLiteral };
 class CFilterSet;
 
 namespace TQLX_ContentIndexing {
@@ -58,8 +54,9 @@ public:
     static constexpr const char *kXmlHeaderLine = CEngineExchange::kXmlHeaderLine;
 
     // Nothing is started or connected; the exchange's HTTP handle is made but not set up.
+    // fnMakeSender makes the worker's sender when it starts (documents/ItemSenderFactory.h).
     CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
-                           CTransmitterOptionsPtr ptrOptions);
+                           CTransmitterOptionsPtr ptrOptions, FItemSenderFactory fnMakeSender);
     // Logs the counters (when the start made them) and stops the thread if it still runs.
     ~CSolrTransmitterThread() override;
 
@@ -105,157 +102,40 @@ public:
     // did not make its timers leaves the counters as they are).
     bool ReadPerformanceCounters(SolrThreadPerfCounters &counters) override;
 
-    // ---- Document builder (documents/): senders and builders ----
-    // Field syntax (documents/FieldSyntax.cpp). CreateField writes one field in the form given:
-    // a field element whose value is filtered and wrapped in CDATA sections that no value can
-    // close, or an "&literal." parameter whose name and value have bytes that are not UTF-8
-    // turned into U+FFFD and are then percent-encoded. Plain names are written as they are; a
-    // name holding markup characters is escaped in the XML form and encoded in the literal form,
-    // so no name can break a document either.
-    std::string CreateField(const std::string &strName, const std::string &strValue,
-                            EFieldForm eForm) const;
-    // CreateField appended to strOut, written straight into it: the builders write every field
-    // this way, so that no text is made per field.
-    void AppendField(std::string &strOut, std::string_view svName, std::string_view svValue,
-                     EFieldForm eForm) const;
-    // Filters first, then divides every "]]>" between two sections. An empty value gives "".
-    static std::string GenerateCData(const std::string &strValue);
-    // GenerateCData appended to strOut; the filter writes straight into it.
-    static void AppendCData(std::string &strOut, std::string_view svValue);
-    // Drops what XML 1.0 cannot carry (C0 controls but tab, line feed and carriage return; DEL;
-    // U+FFFE, U+FFFF) and turns bytes that are not UTF-8 into U+FFFD, so the result is always
-    // valid UTF-8. Every change is logged at the error level.
-    static std::string StripIllegalXmlCharacters(const std::string &strValue);
-    // Percent-encodes every byte but letters, digits and "-_.~" (lower-case hexadecimal).
-    static std::string Urlencode(const std::string &strValue);
-    // Rewrites the value of the first field CreateField wrote for exactly that name in that
-    // form; the new value is written as CreateField writes values. A document without the field
-    // stays as it is.
-    void ChangeFieldValue(std::string &strDocument, const std::string &strName,
-                          std::string strValue, EFieldForm eForm) const;
-    // MD5 of the bytes as 32 upper-case hexadecimal digits.
-    static std::string MakeHash(const std::string &strText);
-    static constexpr size_t kHashDigits = 32;
-    // MakeHash of the parts written one after another, into achHex (no terminating zero): the
-    // builders hash joined texts without making them.
-    static void MakeHashOfParts(std::initializer_list<std::string_view> parts,
-                                char achHex[kHashDigits]);
-    // What follows the last "." of the whole text, upper-cased; empty without a ".".
-    static std::string GetFileExtension(const std::string &strText);
-    bool IsCompressedItem(const std::string &strExtension) const;
-
-    // Item metadata document (documents/ItemMetadataDocument.cpp). Appends the item's fields to
-    // strDocument; always succeeds.
-    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
-                                    std::string &strDocument);
-    // The item's analytics record (owned by the item) after it processed its security
-    // information; null when the item has none.
-    class CAnalyticsItemInterface *GetAnalyticsItem(const CItemPtr &ptrItem);
-    // The path the document key is computed from: a leading "\\UNC\" or "\\" becomes "UNC-NT_".
-    static std::string MakeKeyPath(const std::string &strPath);
-
-    // Partial-update document (documents/PartialUpdateDocument.cpp).
-    bool ShouldSendPartialData() const;
-    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, EFieldForm eForm,
-                                           std::string &strDocument);
-    // Writes nothing: the auditing context has no documents of its own here.
-    CKyError BuildAuditItemDataAnalytics(
-        const CItemPtr &ptrItem,
-        std::vector<boost::shared_ptr<class CFSSolrAckRecord>> &vecAcknowledgements,
-        std::string &strDocument);
-
-    // The senders take the batch that owns the items (transmitter/ItemBatch.h) and settle each
-    // item they handle as sent or failed; what they leave is the batch's to record. The forms
-    // that take a plain list hand it to a batch of their own first and leave the list empty.
-    //
-    // Metadata sender (documents/MetadataSender.cpp). Posts every item of the batch as one
-    // "<add>" request; a failed post fails every item (the failures file lists their paths).
-    CKyError SendItems(CItemBatch &batch);
-    CKyError SendItems(std::list<CItemPtr> &lstItems);
-    // With the push-metadata-with-CRC option: the CRC-32 of a regular file's bytes as "%X".
-    // Without it: success, strCrc untouched.
-    CKyError GetCRC32(const std::string &strPath, std::string &strCrc);
-    // Success: the auditing context's items reach the audit core through the job's own channel.
-    CKyError SendAuditItems(CItemBatch &batch);
-    CKyError SendAuditItems(std::list<CItemPtr> &lstItems);
-
-    // Archive-member documents: the archive's own document and one per member file, as XML
-    // documents of an update request.
-    CKyError BuildCompressedItem2(const CItemPtr &ptrItem, const std::string &strExtension,
-                                  std::string &strDocument);
-    // The same documents from the archive's listing instead of its unpacked files (members get
-    // the listed CRC and no file of their own). Nothing in the library calls it.
-    CKyError BuildCompressedItem(const CItemPtr &ptrItem, const std::string &strExtension,
-                                 std::string &strDocument);
-
-    // Content push sender (documents/ContentPushSender.cpp). Every qualifying file of the batch
-    // is posted with its bytes to the extract URL, its metadata as literal parameters; the other
-    // items go out together through SendItems at the end. A failed push or a file that cannot
-    // be read is sent with content-indexing status 16 and lands in the failures file. A deleted
-    // item is not read: it is posted with an empty body and the hash of the empty text.
-    CKyError SendItemsWithContent(CItemBatch &batch);
-    CKyError SendItemsWithContent(std::list<CItemPtr> &lstItems);
-    // SHA-512 of the bytes as 128 upper-case hexadecimal digits; any length is hashed whole.
-    static std::string MakeHashSHA512(const std::string &strContent);
-    // Reads the regular file at strPath whole into strContent. It is opened without waiting, so
-    // a FIFO or a device under a file's name is an error, never a blocked worker. A file larger
-    // than ullMaxBytes (it grew after it was queued) sets bTooLarge and leaves the content
-    // partial; ullSeenSize tells how large it was found. The file is read once, into one buffer
-    // of its size (and a byte): it is never copied into a larger one while it is read.
-    static CKyError ReadRegularFileContent(const std::string &strPath, uint64_t ullMaxBytes,
-                                           std::string &strContent, bool &bTooLarge,
-                                           uint64_t &ullSeenSize);
-    // Virtual-machine item sender (documents/VMItemSender.cpp). Each item goes to the plug-in as
-    // an item record with its custom properties, with content when the include filters choose it
-    // and metadata only otherwise; an item the exclude filters match, and the "/" folder of a
-    // walk not marked as root, are passed over. Items the plug-in reports failed go to the
-    // failures file; when the batch's failures reach a positive threshold the transmitter aborts
-    // (995). An abort before an item fails the items not yet handed over (995).
-    CKyError SendVMItemsToWebService(CItemBatch &batch);
-    CKyError SendVMItemsToWebService(std::list<CItemPtr> &lstItems);
-    // strOutput becomes the VM GUID, "!" and the hash of the path's object GUID followed by the
-    // application GUID.
-    void GetContentIdForVMFile(const std::string &strPath, bool bIgnoreCase, char chDelimiter,
-                               const std::string &strAppGuid, const std::string &strVMGuid,
-                               std::string &strOutput);
-    // Collaboration-site item sender (documents/SPItemSender.cpp): every item goes with content
-    // under the content id the job queued it with; failures and the threshold as above.
-    CKyError SendSPItemsToWebService(CItemBatch &batch);
-    CKyError SendSPItemsToWebService(std::list<CItemPtr> &lstItems);
-    // The object GUID of the three name parts joined with backslashes.
-    void GetContentIdForSPFile(const std::string &strFirst, const std::string &strSecond,
-                               const std::string &strThird, std::string &strOutput);
-
-    // Custom properties of a virtual-machine item (documents/VMCustomProperties.cpp). Appends the
-    // item's properties in their fixed order and gives its version GUID; 1246 for the "/" folder
-    // of a walk that the job did not mark as root, which is not to be sent.
-    CKyError BuildVMCustomProperty(const CItemPtr &ptrItem, const std::string &strPath,
-                                   std::vector<App::NameValueMap> &vecProperties,
-                                   std::string &strVersionGuid);
-    static void CreateCustomField(const std::string &strName, const std::string &strValue,
-                                  std::vector<App::NameValueMap> &vecProperties);
-    // Appends only a non-empty value.
-    static void CreateCustomFieldForNonEmptyVal(const std::string &strName,
-                                                const std::string &strValue,
-                                                std::vector<App::NameValueMap> &vecProperties);
-    // ---- end of document builder ----
-
-protected:
-    // Hands the batch to the sender the job's mode selects.
-    CKyError SendBatch(CItemBatch &batch);
+    // ---- What the senders and builders (documents/) use of the worker ----
+    // The timers of the worker's performance counters (SolrTransmitterThreadCounters.cpp).
+    enum class ETimer {
+        ePostRequest,
+        eReadContent,
+        eGenerateCRC32,
+        eSendVMItems,
+        eChangeTime,
+        eOwnerAndAcl,
+        eSendItems,
+        eBuildItems
+    };
+    // Null until the start hook has made the timers.
+    CTimeCounter *GetTimer(ETimer eTimer) const;
+    CTransmitterOptions &GetOptions() const { return *m_ptrOptions; }
+    CSolrTransmitterPrivate &GetSharedState() const { return *m_ptrSolrTransmitterPrivate; }
+    // One metadata request of llItems items went out (whether it succeeded or not).
+    void NoteTransmitted(int64_t llItems);
+    // The web-service plug-in's handler; null until the start hook made it (and for other jobs).
+    const boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> &GetWebServiceHandler() const {
+        return m_ptrWebServiceHandler;
+    }
+    // The job's filters, made by the start hook.
+    const CFilterSet &GetIncludeFilters() const { return *m_ptrIncludeFilters; }
+    const CFilterSet &GetExcludeFilters() const { return *m_ptrExcludeFilters; }
+    const CFilterSet &GetExcludePaths() const { return *m_ptrExcludePaths; }
     // A web-service sender's batch when the worker has no handler (its start ended before the
     // handler was made): every item fails and the transmitter aborts with the start's error.
     CKyError RefuseWebServiceBatch(CItemBatch &batch);
-    // Hands the record of the batch's front item to the plug-in, with its content (timed as
-    // "ReadContent") or as metadata only ("PostRequest"), and settles the front item. A refused
-    // push fails the item and every other record the plug-in lists as failed; the list is
-    // cleared.
-    void PushToWebService(CItemBatch &batch, const TQLX_ContentIndexing::CCIItemInfoPtr &ptrRecord,
-                          bool bWithContent);
-    // The end of a web-service batch: failures written, progress reported, and the threshold
-    // test; 995 (the worker aborted) when the batch's failures reach a positive threshold.
-    CKyError FinishWebServiceBatch(CItemBatch &batch, int64_t llBatchSize, int64_t llContentCount,
-                                   int64_t llFailed, const char *szThresholdMessage);
+
+protected:
+    // Hands the batch to the sender chosen at the start (made then if the worker never
+    // started).
+    CKyError SendBatch(CItemBatch &batch);
 
     // Fields, in declaration order. All are used on the worker's own thread only, except the
     // counters-ready flag, the timers and the two totals, which the performance thread reads.
@@ -269,8 +149,6 @@ protected:
     boost::shared_ptr<CFilterSet> m_ptrIncludeFilters;
     boost::shared_ptr<CFilterSet> m_ptrExcludeFilters;
     boost::shared_ptr<CFilterSet> m_ptrExcludePaths;
-    // Upper-case extensions of the files treated as archives.
-    std::set<std::string> m_setCompressedExtensions;
     boost::shared_ptr<CTimeCounter> m_ptrChangeTimeTimer;
     boost::shared_ptr<CTimeCounter> m_ptrOwnerAndAclTimer;
     // Fed by the metadata sender after each post, whether it succeeded or not.
@@ -279,12 +157,9 @@ protected:
     boost::shared_ptr<CTimeCounter> m_ptrSendItemsTimer;
     boost::shared_ptr<CTimeCounter> m_ptrBuildItemsTimer;
 
-    // What the worker reuses from one request to the next, so that a request neither asks the
-    // system for memory nor gives any back (documents/): the body of its metadata requests
-    // (cleared, never shrunk) and the buffer files are read through, for their CRC and for
-    // their content push.
-    std::string m_strBody;
-    CByteBuffer m_readBuffer;
+    // How the worker's sender is made, and the sender, chosen once when the worker starts.
+    FItemSenderFactory m_fnMakeSender;
+    std::unique_ptr<IItemSender> m_ptrSender;
 
     // Made with the worker; its post-request timer is made at the start with the others.
     CEngineExchange m_exchange;

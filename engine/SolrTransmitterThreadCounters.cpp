@@ -70,3 +70,30 @@ bool CSolrTransmitterThread::ReadPerformanceCounters(SolrThreadPerfCounters &cou
     GetPerformanceCounters(counters);
     return true;
 }
+
+CTimeCounter *CSolrTransmitterThread::GetTimer(ETimer eTimer) const {
+    switch (eTimer) {
+    case ETimer::ePostRequest:
+        return m_exchange.PostRequestTimer().get();
+    case ETimer::eReadContent:
+        return m_ptrReadContentTimer.get();
+    case ETimer::eGenerateCRC32:
+        return m_ptrGenerateCRC32Timer.get();
+    case ETimer::eSendVMItems:
+        return m_ptrSendVMItemsTimer.get();
+    case ETimer::eChangeTime:
+        return m_ptrChangeTimeTimer.get();
+    case ETimer::eOwnerAndAcl:
+        return m_ptrOwnerAndAclTimer.get();
+    case ETimer::eSendItems:
+        return m_ptrSendItemsTimer.get();
+    case ETimer::eBuildItems:
+        return m_ptrBuildItemsTimer.get();
+    }
+    return nullptr;
+}
+
+void CSolrTransmitterThread::NoteTransmitted(int64_t llItems) {
+    m_llTransmittedItems += llItems;
+    m_llTransmittedPackets += 1;
+}

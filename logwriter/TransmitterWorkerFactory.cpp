@@ -3,6 +3,7 @@
 // class while the transmitter itself knows them only through their common base.
 #include <cstdint>
 
+#include "documents/ItemSenderFactory.h"
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/MakeSharedNothrow.h"
 #include "logwriter/IdxLogWriterLiveCrawlThread.h"
@@ -21,8 +22,8 @@ IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
 
     switch (nType) {
     case eIDX_Transmitter_Solr:
-        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
-                                                                       state.m_ptrOptions);
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions, &MakeItemSender);
         break;
     case eIDX_Transmitter_LogWriter:
         IDX_LOG(2, "Instantiating LogWriter thread");
@@ -51,8 +52,8 @@ IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
         break;
     default:
         IDX_LOG_ERROR("Unknown transmitter type [%d], defaulting to Solr transmitter", nType);
-        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(m_ptrSolrTransmitterPrivate,
-                                                                       state.m_ptrOptions);
+        ptrWorker = boost::make_shared_nothrow<CSolrTransmitterThread>(
+            m_ptrSolrTransmitterPrivate, state.m_ptrOptions, &MakeItemSender);
         break;
     }
     return ptrWorker;

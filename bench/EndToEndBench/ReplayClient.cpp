@@ -16,6 +16,8 @@
 #include <curl/curl.h>
 
 #include "bench/EndToEndBench/TreeMaker.h"
+#include "documents/DocumentContext.h"
+#include "documents/ItemMetadataDocument.h"
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/Crc32.h"
 #include "platform/TQLibCurl.h"
@@ -82,7 +84,7 @@ bool BuildBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::s
         return false;
     }
     const CTransmitterOptions &options = *ptrState->m_ptrOptions;
-    CSolrTransmitterThread builder(ptrState, ptrState->m_ptrOptions);
+    CDocumentContext builder(*ptrState->m_ptrOptions, *ptrState);
     idxtest::AnalyticsSettings settings;
     settings.nCollectId = 2;
     settings.strAppGuid = options.GetAppGUID();
@@ -102,7 +104,8 @@ bool BuildBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::s
         }
         ptrItem->SetSelectedForAccess(true);
         std::string strDocument;
-        error = builder.BuildItemDataAnalytics(ptrItem, EFieldForm::eXml, strDocument);
+        error =
+            IdxDocuments::BuildItemDataAnalytics(builder, ptrItem, EFieldForm::eXml, strDocument);
         if (error.IsError()) {
             fprintf(stderr, "EndToEndBench: building a document failed: %s\n",
                     error.AsString().c_str());

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "documents/ArchiveMemberDocuments.h"
 #include "foundation/Crc32.h"
 #include "foundation/Locks.h"
 #include "platform/StringFormat.h"
@@ -78,7 +79,7 @@ protected:
     // Sends the items as one metadata batch; the documents of the one update request.
     std::vector<FieldList> SendBatch(std::list<CItemPtr> lstItems) {
         m_stub.ClearRequests();
-        CKyError error = Worker().SendItems(lstItems);
+        CKyError error = m_set.SendItems(lstItems);
         EXPECT_FALSE(error.IsError()) << error.AsString();
         std::vector<EngineRequest> vecUpdate = m_stub.Requests(EngineRoute::Update);
         std::vector<FieldList> vecDocs;
@@ -241,11 +242,10 @@ TEST_F(ArchiveMemberDocumentsTest, AMembersTimesAndKeyAreThoseTheArchiveStoresOn
         std::thread other([&] { vecSecond = SendBatch({Item(strArchive)}); });
         other.join();
         std::string strListed;
-        Worker().m_eForm = EFieldForm::eXml;
-        ASSERT_FALSE(Worker()
-                         .BuildCompressedItem(Item(strArchive),
-                                              fs::path(c.szFileName).extension().string().substr(1),
-                                              strListed)
+        m_set.eForm = EFieldForm::eXml;
+        ASSERT_FALSE(IdxDocuments::BuildCompressedItem(
+                         *m_set.ptrContext, Item(strArchive),
+                         fs::path(c.szFileName).extension().string().substr(1), strListed)
                          .IsError());
         std::vector<FieldList> vecListed;
         std::string strError;
@@ -447,9 +447,10 @@ TEST_F(ArchiveMemberDocumentsTest, TheListingBuilderDescribesMembersWithoutUnpac
                   strArchive, TestArchiveKind::TarGz,
                   {FileMember("x/one.txt", "one"), FileMember("two.txt", "second")}),
               "");
-    Worker().m_eForm = EFieldForm::eXml;
+    m_set.eForm = EFieldForm::eXml;
     std::string strBody;
-    CKyError error = Worker().BuildCompressedItem(Item(strArchive), "tgz", strBody);
+    CKyError error =
+        IdxDocuments::BuildCompressedItem(*m_set.ptrContext, Item(strArchive), "tgz", strBody);
     ASSERT_FALSE(error.IsError()) << error.AsString();
     std::vector<FieldList> vecDocs;
     std::string strError;
@@ -474,9 +475,9 @@ TEST_F(ArchiveMemberDocumentsTest, BothBuildersOpenWithTheSameArchiveDocument) {
               "");
     const std::string strFifo = m_dir / "unreadable.zip";
     ASSERT_EQ(mkfifo(strFifo.c_str(), 0600), 0);
-    Worker().m_eForm = EFieldForm::eXml;
-    typedef CKyError (CSolrTransmitterThread::*Builder)(const CItemPtr &, const std::string &,
-                                                        std::string &);
+    m_set.eForm = EFieldForm::eXml;
+    typedef CKyError (*Builder)(CDocumentContext &, const CItemPtr &, const std::string &,
+                                std::string &);
     const std::vector<std::pair<std::string, std::string>> vecCases = {
         {strArchive, CrcText(idxtest::ReadWholeFile(strArchive))},
         // No CRC: the field is left out, not sent empty.
@@ -488,10 +489,10 @@ TEST_F(ArchiveMemberDocumentsTest, BothBuildersOpenWithTheSameArchiveDocument) {
         // One lookup for both: the first builder's read of the archive may move its access time
         // into the next second, which a second lookup would see.
         const CItemPtr ptrItem = Item(test.first);
-        for (Builder builder : {&CSolrTransmitterThread::BuildCompressedItem2,
-                                &CSolrTransmitterThread::BuildCompressedItem}) {
+        for (Builder builder :
+             {&IdxDocuments::BuildCompressedItem2, &IdxDocuments::BuildCompressedItem}) {
             std::string strBody;
-            (Worker().*builder)(ptrItem, "zip", strBody);
+            builder(*m_set.ptrContext, ptrItem, "zip", strBody);
             const size_t nEnd = strBody.find("</doc>");
             ASSERT_NE(nEnd, std::string::npos) << strBody;
             vecOpenings.push_back(strBody.substr(0, nEnd + 6));

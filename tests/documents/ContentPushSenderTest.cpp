@@ -22,6 +22,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "documents/ContentRead.h"
+#include "documents/ItemMetadataDocument.h"
 #include "foundation/Crc32.h"
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/VirtualClock.h"
@@ -152,11 +154,12 @@ protected:
     // them before its hash parameter.
     std::string LiteralDocument(const CItemPtr &ptrItem) {
         std::string strDocument;
-        Worker().BuildItemDataAnalytics(ptrItem, EFieldForm::eLiteral, strDocument);
+        IdxDocuments::BuildItemDataAnalytics(*m_set.ptrContext, ptrItem, EFieldForm::eLiteral,
+                                             strDocument);
         return strDocument;
     }
 
-    CKyError Send(std::list<CItemPtr> lstItems) { return Worker().SendItemsWithContent(lstItems); }
+    CKyError Send(std::list<CItemPtr> lstItems) { return m_set.SendItemsWithContent(lstItems); }
 
     std::vector<std::string> FailuresFileLines() {
         m_set.ptrState->CloseSolrFailuresFile();
@@ -292,7 +295,7 @@ TEST_F(ContentPushSenderTest, ItemsWithoutAContentPushGoOutTogetherAsOneMetadata
     ptrSelected->SetSelectedForAccess(true);
     lstBatch.push_back(ptrSelected);
 
-    ASSERT_FALSE(Worker().SendItemsWithContent(lstBatch).IsError());
+    ASSERT_FALSE(m_set.SendItemsWithContent(lstBatch).IsError());
     EXPECT_TRUE(lstBatch.empty());
 
     std::vector<EngineRequest> vecExtract = m_stub.Requests(EngineRoute::Extract);
@@ -481,7 +484,7 @@ TEST_F(ContentPushSenderTest, AnAbortBeforeTheFirstItemRecordsTheWholeBatchAsFai
     const std::string strSecond = m_dir.WriteFile("two.txt", "2");
     std::list<CItemPtr> lstBatch = {Item(strFirst), Item(strSecond)};
     Options().SetAborted(true);
-    ASSERT_FALSE(Worker().SendItemsWithContent(lstBatch).IsError());
+    ASSERT_FALSE(m_set.SendItemsWithContent(lstBatch).IsError());
     EXPECT_TRUE(lstBatch.empty());
     EXPECT_TRUE(m_stub.Requests().empty());
     EXPECT_EQ(FailuresFileLines(), (std::vector<std::string>{strFirst, strSecond}));
@@ -502,7 +505,7 @@ TEST_F(ContentPushSenderTest, ALargeFileIsHashedAndSentFromTheFileWithItsExactBy
     ASSERT_EQ(vecExtract.size(), 1u);
     EXPECT_TRUE(vecExtract[0].strBody == strContent);
     EXPECT_EQ(vecExtract[0].Param("literal.FileContentHash"),
-              CSolrTransmitterThread::MakeHashSHA512(strContent));
+              IdxDocuments::MakeHashSHA512(strContent));
     EXPECT_TRUE(FailuresFileLines().empty());
     EXPECT_EQ(m_ptrCallback->Reports(),
               std::vector<Report>{Report(1, static_cast<long long>(strContent.size()), 0)});
@@ -562,7 +565,7 @@ TEST_F(ContentPushSenderTest, AFolderSetAsideIsNotLostWhenTheQuitQueryThrowsOnTh
     const std::string strFolder = m_dir.WriteFile("folder/keep", "x");
     const std::string strFile = m_dir.WriteFile("file.txt", "content");
     std::list<CItemPtr> lstBatch = {Item(strFolder.substr(0, strFolder.size() - 5)), Item(strFile)};
-    EXPECT_THROW(Worker().SendItemsWithContent(lstBatch), std::runtime_error);
+    EXPECT_THROW(m_set.SendItemsWithContent(lstBatch), std::runtime_error);
 
     EXPECT_TRUE(m_stub.Requests().empty());
     EXPECT_EQ(FailuresFileLines(),
@@ -601,8 +604,8 @@ TEST(ReadRegularFileContentTest, TheContentTakesOneBufferOfTheFilesSize) {
         std::string strContent;
         bool bTooLarge = true;
         uint64_t ullSeen = 0;
-        CKyError error = CSolrTransmitterThread::ReadRegularFileContent(
-            strPath, 52428800, strContent, bTooLarge, ullSeen);
+        CKyError error =
+            IdxDocuments::ReadRegularFileContent(strPath, 52428800, strContent, bTooLarge, ullSeen);
         ASSERT_FALSE(error.IsError()) << error.AsString();
         EXPECT_FALSE(bTooLarge);
         EXPECT_EQ(ullSeen, nSize);
@@ -614,18 +617,17 @@ TEST(ReadRegularFileContentTest, TheContentTakesOneBufferOfTheFilesSize) {
     std::string strContent;
     bool bTooLarge = false;
     uint64_t ullSeen = 0;
-    ASSERT_FALSE(
-        CSolrTransmitterThread::ReadRegularFileContent(strLarge, 10, strContent, bTooLarge, ullSeen)
-            .IsError());
+    ASSERT_FALSE(IdxDocuments::ReadRegularFileContent(strLarge, 10, strContent, bTooLarge, ullSeen)
+                     .IsError());
     EXPECT_TRUE(bTooLarge);
     EXPECT_EQ(ullSeen, 100u);
 }
 
 TEST(MakeHashSHA512Test, GivesTheDigestAs128UpperCaseDigits) {
-    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512("abc"), kAbcSha512);
-    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512(""), kEmptySha512);
+    EXPECT_EQ(IdxDocuments::MakeHashSHA512("abc"), kAbcSha512);
+    EXPECT_EQ(IdxDocuments::MakeHashSHA512(""), kEmptySha512);
     const std::string strBinary("\0\xff\x80 binary", 10);
-    EXPECT_EQ(CSolrTransmitterThread::MakeHashSHA512(strBinary),
+    EXPECT_EQ(IdxDocuments::MakeHashSHA512(strBinary),
               ReferenceSha512(strBinary.data(), strBinary.size()));
 }
 
@@ -646,11 +648,11 @@ TEST(MakeHashSHA512Test, ContentOf2GiBAndMoreIsHashedWhole) {
     }
     std::string strContent(ullLength, 'q');
     strContent[ullLength - 1] = 'r';
-    const std::string strHash = CSolrTransmitterThread::MakeHashSHA512(strContent);
+    const std::string strHash = IdxDocuments::MakeHashSHA512(strContent);
     EXPECT_EQ(strHash.size(), 128u);
     EXPECT_EQ(strHash, ReferenceSha512(strContent.data(), ullLength));
     EXPECT_NE(strHash, kEmptySha512);
-    EXPECT_NE(strHash, CSolrTransmitterThread::MakeHashSHA512(strContent.substr(0, 3)));
+    EXPECT_NE(strHash, IdxDocuments::MakeHashSHA512(strContent.substr(0, 3)));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "documents/DocumentKeys.h"
+#include "documents/FieldSyntax.h"
 #include "platform/WideStrings.h"
 #include "platform/testing/LogCapture.h"
 #include "tests/support/documents/DocumentTestSupport.h"
@@ -38,7 +40,7 @@ TEST(FieldSyntaxTest, GenerateCDataDividesEveryClosingSequence) {
         {"", ""},
     };
     for (const CDataCase &test : vecCases) {
-        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::GenerateCData(test.strValue))
+        EXPECT_EQ(test.strExpected, IdxDocuments::GenerateCData(test.strValue))
             << "value: " << test.strValue;
     }
 }
@@ -57,8 +59,8 @@ TEST(FieldSyntaxTest, AppendFieldAddsExactlyWhatCreateFieldReturns) {
         std::string strAppended = "<add><doc>";
         std::string strExpected = strAppended;
         for (const auto &field : vecFields) {
-            set.ptrWorker->AppendField(strAppended, field.first, field.second, eForm);
-            strExpected += set.ptrWorker->CreateField(field.first, field.second, eForm);
+            IdxDocuments::AppendField(strAppended, field.first, field.second, eForm);
+            strExpected += IdxDocuments::CreateField(field.first, field.second, eForm);
         }
         EXPECT_EQ(strAppended, strExpected);
     }
@@ -67,7 +69,7 @@ TEST(FieldSyntaxTest, AppendFieldAddsExactlyWhatCreateFieldReturns) {
 TEST(FieldSyntaxTest, XmlFieldCarriesTheUpdateAttributeByName) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
     EXPECT_EQ("<field name=\"FileName\" update=\"set\"><![CDATA[a.txt]]></field>",
-              set.ptrWorker->CreateField("FileName", "a.txt"));
+              set.CreateField("FileName", "a.txt"));
 
     struct AttributeCase {
         std::string strName;
@@ -90,8 +92,8 @@ TEST(FieldSyntaxTest, XmlFieldCarriesTheUpdateAttributeByName) {
     for (const AttributeCase &test : vecCases) {
         FieldList fields;
         std::string strError;
-        ASSERT_TRUE(idxtest::ParseDocumentFields(set.ptrWorker->CreateField(test.strName, "v"),
-                                                 fields, strError))
+        ASSERT_TRUE(
+            idxtest::ParseDocumentFields(set.CreateField(test.strName, "v"), fields, strError))
             << strError;
         ASSERT_EQ(1u, fields.size());
         EXPECT_EQ(test.strName, fields[0].strName);
@@ -114,15 +116,15 @@ TEST(FieldSyntaxTest, XmlFieldIsTheOpeningTagTheCDataOfTheValueAndTheClosingTag)
     for (const auto &name : vecNames) {
         for (const std::string &strValue : vecValues) {
             const std::string strExpected = "<field name=\"" + name.first + "\"" + name.second +
-                                            ">" + CSolrTransmitterThread::GenerateCData(strValue) +
+                                            ">" + IdxDocuments::GenerateCData(strValue) +
                                             "</field>";
             std::string strAppended = "<doc>";
-            set.ptrWorker->AppendField(strAppended, name.first, strValue, EFieldForm::eXml);
+            IdxDocuments::AppendField(strAppended, name.first, strValue, EFieldForm::eXml);
             EXPECT_EQ("<doc>" + strExpected, strAppended) << name.first << " [" << strValue << "]";
         }
         // An empty view, as the builders pass for an empty field, may hold no data at all.
         std::string strAppended;
-        set.ptrWorker->AppendField(strAppended, name.first, std::string_view(), EFieldForm::eXml);
+        IdxDocuments::AppendField(strAppended, name.first, std::string_view(), EFieldForm::eXml);
         EXPECT_EQ("<field name=\"" + name.first + "\"" + name.second + "></field>", strAppended);
     }
 }
@@ -141,7 +143,7 @@ TEST(FieldSyntaxTest, LiteralFieldIsUrlEncodedAndUnfiltered) {
     };
     idxtest::LogCapture capture;
     for (const CDataCase &test : vecCases) {
-        EXPECT_EQ(test.strExpected, set.ptrWorker->CreateField("FileName", test.strValue));
+        EXPECT_EQ(test.strExpected, set.CreateField("FileName", test.strValue));
     }
     // The literal form never goes through the XML filter.
     EXPECT_FALSE(capture.Contains(kFilterLine));
@@ -172,7 +174,7 @@ TEST(FieldSyntaxTest, UrlencodeKeepsOnlyUnreservedBytes) {
         for (int i = row.first; i < row.first + 16; ++i) {
             strBytes.push_back(static_cast<char>(i));
         }
-        EXPECT_EQ(row.second, CSolrTransmitterThread::Urlencode(strBytes)) << "row " << row.first;
+        EXPECT_EQ(row.second, IdxDocuments::Urlencode(strBytes)) << "row " << row.first;
     }
 }
 
@@ -200,16 +202,14 @@ TEST(FieldSyntaxTest, LiteralParametersCarryOnlyUtf8) {
     };
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
     for (const LiteralCase &test : vecCases) {
-        EXPECT_EQ(test.strExpected, set.ptrWorker->CreateField(test.strName, test.strValue))
-            << test.strValue;
+        EXPECT_EQ(test.strExpected, set.CreateField(test.strName, test.strValue)) << test.strValue;
     }
 
     // The rewrite finds a parameter by the name CreateField wrote and writes its new value the
     // same way.
-    std::string strDocument = set.ptrWorker->CreateField("contentid", "k") +
-                              set.ptrWorker->CreateField("Name\xFF", "old") +
-                              set.ptrWorker->CreateField("FileName", "f");
-    set.ptrWorker->ChangeFieldValue(strDocument, "Name\xFF", "new\xFE");
+    std::string strDocument = set.CreateField("contentid", "k") +
+                              set.CreateField("Name\xFF", "old") + set.CreateField("FileName", "f");
+    set.ChangeFieldValue(strDocument, "Name\xFF", "new\xFE");
     EXPECT_EQ("&literal.contentid=k&literal.Name" + kReplacement + "=new" + kReplacement +
                   "&literal.FileName=f",
               strDocument);
@@ -259,8 +259,7 @@ TEST(FieldSyntaxTest, StripIllegalXmlCharactersTable) {
     };
     for (const FilterCase &test : vecCases) {
         idxtest::LogCapture capture;
-        const std::string strResult =
-            CSolrTransmitterThread::StripIllegalXmlCharacters(test.strValue);
+        const std::string strResult = IdxDocuments::StripIllegalXmlCharacters(test.strValue);
         EXPECT_EQ(test.strExpected, strResult) << test.strName;
         EXPECT_EQ("", idxtest::XmlTextProblem(strResult)) << test.strName;
         const bool bChanged = test.strExpected != test.strValue;
@@ -271,8 +270,8 @@ TEST(FieldSyntaxTest, StripIllegalXmlCharactersTable) {
 
 TEST(FieldSyntaxTest, FilterLogLineNamesOldAndNewValue) {
     idxtest::LogCapture capture;
-    CSolrTransmitterThread::StripIllegalXmlCharacters("ab\x7f"
-                                                      "c");
+    IdxDocuments::StripIllegalXmlCharacters("ab\x7f"
+                                            "c");
     EXPECT_TRUE(capture.Contains("removing invalid character, old value [ab\x7f"
                                  "c] to new "
                                  "value [abc]"));
@@ -306,27 +305,27 @@ const std::vector<std::string> &HostileValues() {
 TEST(FieldSyntaxTest, HostileValuesStayInsideTheirField) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
     for (const std::string &strValue : HostileValues()) {
-        const std::string strDocument = set.ptrWorker->CreateField("contentid", "key") +
-                                        set.ptrWorker->CreateField("FileName", strValue) +
-                                        set.ptrWorker->CreateField("cistate", "16");
+        const std::string strDocument = set.CreateField("contentid", "key") +
+                                        set.CreateField("FileName", strValue) +
+                                        set.CreateField("cistate", "16");
         FieldList fields;
         std::string strError;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError))
             << strError << " in " << strDocument;
         ASSERT_EQ((std::vector<std::string>{"contentid", "FileName", "cistate"}),
                   idxtest::FieldNames(fields));
-        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue), fields[1].strValue);
+        EXPECT_EQ(IdxDocuments::StripIllegalXmlCharacters(strValue), fields[1].strValue);
         EXPECT_EQ("16", fields[2].strValue);
     }
 }
 
 TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    idxtest::DocumentWorker &worker = *set.ptrWorker;
+    const idxtest::DocumentWorkerSet &builder = set;
     const std::string strDocument =
-        worker.CreateField("contentid", "k") + worker.CreateField("Url", "/old]]>path") +
-        worker.CreateField("FolderName", "/f") + worker.CreateField("Url", "/second") +
-        worker.CreateField("FileModifiedByTime", "t1") + worker.CreateField("Empty", "");
+        builder.CreateField("contentid", "k") + builder.CreateField("Url", "/old]]>path") +
+        builder.CreateField("FolderName", "/f") + builder.CreateField("Url", "/second") +
+        builder.CreateField("FileModifiedByTime", "t1") + builder.CreateField("Empty", "");
 
     struct ChangeCase {
         std::string strName;
@@ -345,7 +344,7 @@ TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
     };
     for (const ChangeCase &test : vecCases) {
         std::string strChanged = strDocument;
-        worker.ChangeFieldValue(strChanged, test.strName, test.strValue);
+        builder.ChangeFieldValue(strChanged, test.strName, test.strValue);
         FieldList fields;
         std::string strError;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strChanged, fields, strError)) << strError;
@@ -362,18 +361,18 @@ TEST(FieldSyntaxTest, ChangeFieldValueXmlFormRewritesTheFirstField) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueWritesHostileValuesAsCreateFieldDoes) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    idxtest::DocumentWorker &worker = *set.ptrWorker;
+    const idxtest::DocumentWorkerSet &builder = set;
     for (const std::string &strValue : HostileValues()) {
-        std::string strDocument = worker.CreateField("contentid", "k") +
-                                  worker.CreateField("Url", "/archive.zip") +
-                                  worker.CreateField("FileName", "member");
-        worker.ChangeFieldValue(strDocument, "Url", strValue);
+        std::string strDocument = builder.CreateField("contentid", "k") +
+                                  builder.CreateField("Url", "/archive.zip") +
+                                  builder.CreateField("FileName", "member");
+        builder.ChangeFieldValue(strDocument, "Url", strValue);
         FieldList fields;
         std::string strError;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
         ASSERT_EQ((std::vector<std::string>{"contentid", "Url", "FileName"}),
                   idxtest::FieldNames(fields));
-        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strValue), fields[1].strValue);
+        EXPECT_EQ(IdxDocuments::StripIllegalXmlCharacters(strValue), fields[1].strValue);
         EXPECT_EQ("member", fields[2].strValue);
     }
 }
@@ -402,10 +401,10 @@ TEST(FieldSyntaxTest, ChangeFieldValueTakesTheFieldWrittenForThatName) {
         SCOPED_TRACE(test.strFirst == kAdding ? "adding field first" : "setting field first");
         SCOPED_TRACE(test.strChanged == kAdding ? "changing the adding field"
                                                 : "changing the setting field");
-        std::string strDocument = xml.ptrWorker->CreateField("contentid", "k") +
-                                  xml.ptrWorker->CreateField(test.strFirst, "first") +
-                                  xml.ptrWorker->CreateField(test.strSecond, "second");
-        xml.ptrWorker->ChangeFieldValue(strDocument, test.strChanged, "changed");
+        std::string strDocument = xml.CreateField("contentid", "k") +
+                                  xml.CreateField(test.strFirst, "first") +
+                                  xml.CreateField(test.strSecond, "second");
+        xml.ChangeFieldValue(strDocument, test.strChanged, "changed");
         FieldList fields;
         std::string strError;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
@@ -414,23 +413,23 @@ TEST(FieldSyntaxTest, ChangeFieldValueTakesTheFieldWrittenForThatName) {
                   (std::vector<std::string>{fields[1].strValue, fields[2].strValue}));
         EXPECT_EQ(test.strFirst == kAdding ? "add" : "set", fields[1].strUpdate);
 
-        std::string strParameters = literal.ptrWorker->CreateField(test.strFirst, "first") +
-                                    literal.ptrWorker->CreateField(test.strSecond, "second");
-        literal.ptrWorker->ChangeFieldValue(strParameters, test.strChanged, "changed");
-        EXPECT_EQ(literal.ptrWorker->CreateField(test.strFirst, test.vecExpected[0]) +
-                      literal.ptrWorker->CreateField(test.strSecond, test.vecExpected[1]),
+        std::string strParameters = literal.CreateField(test.strFirst, "first") +
+                                    literal.CreateField(test.strSecond, "second");
+        literal.ChangeFieldValue(strParameters, test.strChanged, "changed");
+        EXPECT_EQ(literal.CreateField(test.strFirst, test.vecExpected[0]) +
+                      literal.CreateField(test.strSecond, test.vecExpected[1]),
                   strParameters);
     }
 }
 
 TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
-    idxtest::DocumentWorker &worker = *set.ptrWorker;
+    const idxtest::DocumentWorkerSet &builder = set;
     // A name holding the exact opening tag of a later field must not be taken for that field.
     std::string strDocument =
-        worker.CreateField("FileName", "<field name=\"Url\" update=\"set\"><![CDATA[trap") +
-        worker.CreateField("Url", "/real");
-    worker.ChangeFieldValue(strDocument, "Url", "/changed");
+        builder.CreateField("FileName", "<field name=\"Url\" update=\"set\"><![CDATA[trap") +
+        builder.CreateField("Url", "/real");
+    builder.ChangeFieldValue(strDocument, "Url", "/changed");
     FieldList fields;
     std::string strError;
     ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
@@ -441,11 +440,11 @@ TEST(FieldSyntaxTest, ChangeFieldValueIgnoresLookAlikeTextInsideValues) {
 
 TEST(FieldSyntaxTest, ChangeFieldValueLiteralForm) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(false);
-    idxtest::DocumentWorker &worker = *set.ptrWorker;
-    const std::string strDocument = "http://h/x?wt=xml" + worker.CreateField("contentid", "k") +
-                                    worker.CreateField("Url", "/a b") +
-                                    worker.CreateField("FileName", "f") +
-                                    worker.CreateField("Url", "/second");
+    const idxtest::DocumentWorkerSet &builder = set;
+    const std::string strDocument = "http://h/x?wt=xml" + builder.CreateField("contentid", "k") +
+                                    builder.CreateField("Url", "/a b") +
+                                    builder.CreateField("FileName", "f") +
+                                    builder.CreateField("Url", "/second");
     const std::vector<CDataCase> vecCases = {
         {"Url", "http://h/x?wt=xml&literal.contentid=k&literal.Url=%2fnew%20v"
                 "&literal.FileName=f&literal.Url=%2fsecond"},
@@ -457,12 +456,12 @@ TEST(FieldSyntaxTest, ChangeFieldValueLiteralForm) {
     };
     for (const CDataCase &test : vecCases) {
         std::string strChanged = strDocument;
-        worker.ChangeFieldValue(strChanged, test.strValue, "/new v");
+        builder.ChangeFieldValue(strChanged, test.strValue, "/new v");
         EXPECT_EQ(test.strExpected, strChanged) << test.strValue;
     }
     // The last parameter's value runs to the end of the text.
-    std::string strLast = worker.CreateField("contentid", "k") + worker.CreateField("Size", "1");
-    worker.ChangeFieldValue(strLast, "Size", "12345");
+    std::string strLast = builder.CreateField("contentid", "k") + builder.CreateField("Size", "1");
+    builder.ChangeFieldValue(strLast, "Size", "12345");
     EXPECT_EQ("&literal.contentid=k&literal.Size=12345", strLast);
 }
 
@@ -486,8 +485,8 @@ TEST(FieldSyntaxTest, ConfiguredFieldNamesCannotBreakEitherForm) {
     idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
     for (const NameCase &test : vecCases) {
         SCOPED_TRACE(test.strName);
-        std::string strDocument = xml.ptrWorker->CreateField("contentid", "k") +
-                                  xml.ptrWorker->CreateField(test.strName, "v");
+        std::string strDocument =
+            xml.CreateField("contentid", "k") + xml.CreateField(test.strName, "v");
         FieldList fields;
         std::string strError;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError))
@@ -496,14 +495,14 @@ TEST(FieldSyntaxTest, ConfiguredFieldNamesCannotBreakEitherForm) {
                   idxtest::FieldNames(fields));
         EXPECT_EQ("set", fields[1].strUpdate);
         // The rewrite finds the field by the name it was written with.
-        xml.ptrWorker->ChangeFieldValue(strDocument, test.strName, "changed");
+        xml.ChangeFieldValue(strDocument, test.strName, "changed");
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
         EXPECT_EQ("changed", fields[1].strValue);
 
-        std::string strParameters = literal.ptrWorker->CreateField("contentid", "k") +
-                                    literal.ptrWorker->CreateField(test.strName, "v");
+        std::string strParameters =
+            literal.CreateField("contentid", "k") + literal.CreateField(test.strName, "v");
         EXPECT_EQ("&literal.contentid=k&literal." + test.strLiteralName + "=v", strParameters);
-        literal.ptrWorker->ChangeFieldValue(strParameters, test.strName, "w x");
+        literal.ChangeFieldValue(strParameters, test.strName, "w x");
         EXPECT_EQ("&literal.contentid=k&literal." + test.strLiteralName + "=w%20x", strParameters);
     }
 }
@@ -516,16 +515,15 @@ TEST(FieldSyntaxTest, MakeHashIsUpperCaseMd5OfTheBytes) {
         {"message digest", "F96B697D7CB7938D525A2F31AAF161D0"},
     };
     for (const CDataCase &test : vecCases) {
-        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::MakeHash(test.strValue));
+        EXPECT_EQ(test.strExpected, IdxDocuments::MakeHash(test.strValue));
     }
-    EXPECT_NE(CSolrTransmitterThread::MakeHash("Report.txt-100"),
-              CSolrTransmitterThread::MakeHash("report.txt-100"));
+    EXPECT_NE(IdxDocuments::MakeHash("Report.txt-100"), IdxDocuments::MakeHash("report.txt-100"));
     // The bytes are hashed as they stand: the UTF-8 and the Latin-1 form of one character
     // differ.
-    const std::string strHash = CSolrTransmitterThread::MakeHash("\xC3\x9F");
+    const std::string strHash = IdxDocuments::MakeHash("\xC3\x9F");
     EXPECT_EQ(32u, strHash.size());
     EXPECT_EQ(std::string::npos, strHash.find_first_not_of("0123456789ABCDEF"));
-    EXPECT_NE(CSolrTransmitterThread::MakeHash("\xDF"), strHash);
+    EXPECT_NE(IdxDocuments::MakeHash("\xDF"), strHash);
 }
 
 TEST(FieldSyntaxTest, GetFileExtensionTakesTheLastDotOfTheWholeText) {
@@ -534,21 +532,20 @@ TEST(FieldSyntaxTest, GetFileExtensionTakesTheLastDotOfTheWholeText) {
         {"report.PDF", "PDF"},    {"x.7z", "7Z"}, {".bashrc", "BASHRC"}, {"", ""},
     };
     for (const CDataCase &test : vecCases) {
-        EXPECT_EQ(test.strExpected, CSolrTransmitterThread::GetFileExtension(test.strValue))
-            << test.strValue;
+        EXPECT_EQ(test.strExpected, IdxDocuments::GetFileExtension(test.strValue)) << test.strValue;
     }
 }
 
 TEST(FieldSyntaxTest, IsCompressedItemComparesExactly) {
     idxtest::DocumentWorkerSet set = idxtest::MakeDocumentWorker(true);
     EXPECT_EQ((std::set<std::string>{"7Z", "ZIP", "TGZ", "GZ", "BZ2", "TBZ2", "XZ", "TXZ"}),
-              set.ptrWorker->m_setCompressedExtensions);
+              IdxDocuments::CompressedExtensions());
     const std::vector<std::pair<std::string, bool>> vecCases = {
         {"GZ", true},   {"gz", false}, {"ZIP", true},  {"TXZ", true},
         {"TAR", false}, {"", false},   {"Zip", false},
     };
     for (const auto &test : vecCases) {
-        EXPECT_EQ(test.second, set.ptrWorker->IsCompressedItem(test.first)) << test.first;
+        EXPECT_EQ(test.second, IdxDocuments::IsCompressedItem(test.first)) << test.first;
     }
 }
 

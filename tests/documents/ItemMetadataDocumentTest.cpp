@@ -14,6 +14,8 @@
 
 #include "tests/support/TextShape.h"
 
+#include "documents/DocumentKeys.h"
+#include "documents/FieldSyntax.h"
 #include "platform/ObjectGuid.h"
 #include "platform/testing/LogCapture.h"
 #include "tests/support/TempDir.h"
@@ -88,7 +90,7 @@ protected:
     // without an update attribute, every other field "set", at most one status pair.
     FieldList Build(const CItemPtr &ptrItem) {
         std::string strDocument;
-        EXPECT_FALSE(Worker().BuildItemDataAnalytics(ptrItem, strDocument).IsError());
+        EXPECT_FALSE(m_set.BuildItemDataAnalytics(ptrItem, strDocument).IsError());
         FieldList fields;
         std::string strError;
         EXPECT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError))
@@ -146,9 +148,9 @@ TEST_F(ItemMetadataDocumentTest, PlainFileHasTheFieldsInOrderWithTheirValues) {
     EXPECT_EQ("5", Value(fields, "Size"));
     EXPECT_EQ(std::to_string(static_cast<unsigned long long>(status.st_blocks) * 512),
               Value(fields, "SizeOnDisk"));
-    EXPECT_EQ(CSolrTransmitterThread::MakeHash("report.PDF-1000000000"),
+    EXPECT_EQ(IdxDocuments::MakeHash("report.PDF-1000000000"),
               Value(fields, "FileNameModifiedTimeHash"));
-    EXPECT_EQ(CSolrTransmitterThread::MakeHash("report.PDF-1000000000-5"),
+    EXPECT_EQ(IdxDocuments::MakeHash("report.PDF-1000000000-5"),
               Value(fields, "FileNameModifiedTimeSizeHash"));
     EXPECT_EQ("client1", Value(fields, "Source"));
     EXPECT_EQ("", Value(fields, "ShareName"));
@@ -179,7 +181,7 @@ TEST_F(ItemMetadataDocumentTest, FolderHasTypeFourAndZeroSizes) {
     EXPECT_EQ("0", Value(fields, "Size"));
     EXPECT_EQ("0", Value(fields, "SizeOnDisk"));
     const std::string strModified = Value(fields, "ModifiedTimeAsStr");
-    EXPECT_EQ(CSolrTransmitterThread::MakeHash("sub.dir-" + strModified + "-0"),
+    EXPECT_EQ(IdxDocuments::MakeHash("sub.dir-" + strModified + "-0"),
               Value(fields, "FileNameModifiedTimeSizeHash"));
 }
 
@@ -466,7 +468,7 @@ TEST_F(ItemMetadataDocumentTest, HostileFileNamesGiveAWellFormedDocument) {
         const std::string strPath = m_dir.WriteFile(strName, "content");
         const std::string strBody = [&] {
             std::string strDocument;
-            Worker().BuildItemDataAnalytics(Item(strPath), strDocument);
+            m_set.BuildItemDataAnalytics(Item(strPath), strDocument);
             return "<add><doc>" + strDocument + "</doc></add>";
         }();
         std::vector<FieldList> vecDocs;
@@ -477,8 +479,7 @@ TEST_F(ItemMetadataDocumentTest, HostileFileNamesGiveAWellFormedDocument) {
         EXPECT_EQ(Concat(BaseNames(), {"NotQualifiedForArchiving", "IsStub", "OwnerName",
                                        "OwnerSID", "Permissions", "cistate", "err"}),
                   idxtest::FieldNames(vecDocs[0]));
-        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
-                  Value(vecDocs[0], "FileName"));
+        EXPECT_EQ(IdxDocuments::StripIllegalXmlCharacters(strName), Value(vecDocs[0], "FileName"));
         EXPECT_EQ(ObjectGuid(strPath), Value(vecDocs[0], "contentid"));
     }
 }

@@ -16,6 +16,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "documents/FieldSyntax.h"
+#include "documents/FileCrc.h"
 #include "foundation/Crc32.h"
 #include "platform/ObjectGuid.h"
 #include "platform/testing/LogCapture.h"
@@ -24,6 +26,7 @@
 #include "tests/support/documents/DocumentTestSupport.h"
 #include "tests/support/engine/EngineStub.h"
 #include "tests/support/engine/EngineWorkerRig.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterCallback.h"
 
 namespace {
@@ -125,7 +128,7 @@ TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
     const std::string strGone = m_dir / "gone.txt";
     std::list<CItemPtr> lstItems = {Item(strFile), Item(strFolder),
                                     idxtest::MakeDeletedItem(strGone, Options())};
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     EXPECT_TRUE(lstItems.empty());
     EXPECT_EQ(1u, Worker().m_ptrSendItemsTimer->GetTotalSamples());
     EXPECT_EQ(3u, Worker().m_ptrBuildItemsTimer->GetTotalSamples());
@@ -148,7 +151,7 @@ TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
                                            idxtest::MakeDeletedItem(strGone, Options())};
     for (size_t i = 0; i < vecSame.size(); ++i) {
         std::string strDocument;
-        Worker().BuildItemDataAnalytics(vecSame[i], strDocument);
+        m_set.BuildItemDataAnalytics(vecSame[i], strDocument);
         FieldList expected;
         ASSERT_TRUE(idxtest::ParseDocumentFields(strDocument, expected, strError));
         EXPECT_EQ(idxtest::FieldNames(expected), idxtest::FieldNames(vecDocs[i])) << i;
@@ -167,22 +170,22 @@ TEST_F(MetadataSenderTest, BatchIsOneXmlPostWithOneDocumentPerItem) {
 }
 
 TEST_F(MetadataSenderTest, TheReusedBodyHoldsExactlyTheBatchItSends) {
-    // The worker keeps one body for all its requests. A batch whose document is far larger than
+    // The sender keeps one body for all its requests. A batch whose document is far larger than
     // the body's first reserve, then small batches: each small body is byte for byte what a
-    // fresh worker sends for the same batch, with nothing left over from the large one.
+    // fresh sender sends for the same batch, with nothing left over from the large one.
     const std::string strFile = m_dir.WriteFile("a.txt", "alpha");
     const std::string strOther = m_dir.WriteFile("b.txt", "beta");
     Options().SetSchemaFieldsMap({{"Large", std::string(600 * 1024, 'v')}});
     std::list<CItemPtr> lstLarge = {Item(strFile), Item(strOther)};
-    ASSERT_FALSE(Worker().SendItems(lstLarge).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstLarge).IsError());
     Options().SetSchemaFieldsMap({});
     for (int i = 0; i < 2; ++i) {
         std::list<CItemPtr> lstSmall = {Item(strFile)};
-        ASSERT_FALSE(Worker().SendItems(lstSmall).IsError());
+        ASSERT_FALSE(m_set.SendItems(lstSmall).IsError());
     }
-    idxtest::DocumentWorker fresh(m_set.ptrState, m_set.ptrOptions);
+    CMetadataSender fresh(Worker());
     std::list<CItemPtr> lstFresh = {Item(strFile)};
-    ASSERT_FALSE(fresh.SendItems(lstFresh).IsError());
+    ASSERT_FALSE(idxtest::SendAsBatch(fresh, *m_set.ptrState, lstFresh).IsError());
 
     const std::vector<idxtest::EngineRequest> vecUpdates = Updates();
     ASSERT_EQ(4u, vecUpdates.size());
@@ -201,12 +204,12 @@ TEST_F(MetadataSenderTest, TheReusedBodyHoldsExactlyTheBatchItSends) {
 TEST_F(MetadataSenderTest, DeletedPathTurnsTheLiveDocumentIntoADeletedOne) {
     const std::string strFile = m_dir.WriteFile("doomed.txt", "x");
     std::list<CItemPtr> lstLive = {Item(strFile)};
-    ASSERT_FALSE(Worker().SendItems(lstLive).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstLive).IsError());
     EXPECT_EQ("1", m_stub.Document(Key(strFile))->Value("cistate"));
 
     ASSERT_EQ(0, unlink(strFile.c_str()));
     std::list<CItemPtr> lstDeleted = {idxtest::MakeDeletedItem(strFile, Options())};
-    ASSERT_FALSE(Worker().SendItems(lstDeleted).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstDeleted).IsError());
     ASSERT_EQ(1u, m_stub.DocumentCount());
     EXPECT_EQ("3334", m_stub.Document(Key(strFile))->Value("cistate"));
     EXPECT_EQ("", m_stub.Document(Key(strFile))->Value("err"));
@@ -217,7 +220,7 @@ TEST_F(MetadataSenderTest, IdentifiersTheHostDidNotSetGoOutAsZero) {
     // The engine's schema holds these as integers and refuses an empty text; the stand-in too.
     const std::string strFile = m_dir.WriteFile("ids.txt", "x");
     std::list<CItemPtr> lstItems = {Item(strFile)};
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     ASSERT_EQ(1u, Updates().size());
     EXPECT_EQ(200, Updates()[0].nStatus) << Updates()[0].strBody;
     auto document = m_stub.Document(Key(strFile));
@@ -230,7 +233,7 @@ TEST_F(MetadataSenderTest, IdentifiersTheHostDidNotSetGoOutAsZero) {
 
 TEST_F(MetadataSenderTest, EmptyBatchPostsAnEmptyAdd) {
     std::list<CItemPtr> lstItems;
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     ASSERT_EQ(1u, Updates().size());
     EXPECT_EQ("<add></add>", Updates()[0].strBody);
     EXPECT_EQ(0, Worker().m_llTransmittedItems.load());
@@ -265,7 +268,7 @@ TEST_F(MetadataSenderTest, CrcModeAddsTheContentHashToFiles) {
     lstItems.push_back(Item(strFolder));
     lstItems.push_back(Item(strZipFolder));
 
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     for (const CrcCase &test : vecCases) {
         auto doc = m_stub.Document(Key(m_dir / test.strName));
         ASSERT_TRUE(doc) << test.strName;
@@ -290,7 +293,7 @@ TEST_F(MetadataSenderTest, UnreadableContentIsLoggedAndSentWithoutHash) {
     ASSERT_EQ(0, unlink(strVanished.c_str()));
 
     idxtest::LogCapture capture;
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     EXPECT_EQ(2u, capture.CountAtLevel("Failed to calculate CRC, error=", -1));
     EXPECT_TRUE(capture.Contains("Failed to open file [" + strVanished + "] for reading"));
     EXPECT_TRUE(capture.Contains("[" + strFifo + "] is not a regular file"));
@@ -302,11 +305,11 @@ TEST_F(MetadataSenderTest, UnreadableContentIsLoggedAndSentWithoutHash) {
 TEST_F(MetadataSenderTest, WithoutCrcModeArchivesAreOrdinaryFiles) {
     const std::string strZip = m_dir.WriteFile("bundle.zip", "PK not really");
     std::string strCrc = "untouched";
-    ASSERT_FALSE(Worker().GetCRC32(strZip, strCrc).IsError());
+    ASSERT_FALSE(IdxDocuments::GetCRC32(*m_set.ptrContext, strZip, strCrc).IsError());
     EXPECT_EQ("untouched", strCrc);
 
     std::list<CItemPtr> lstItems = {Item(strZip)};
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     ASSERT_EQ(1u, m_stub.DocumentCount());
     auto doc = m_stub.Document(Key(strZip));
     ASSERT_TRUE(doc);
@@ -325,7 +328,7 @@ TEST_F(MetadataSenderTest, FailedPostPutsEveryItemNameIntoTheFailuresFile) {
     m_stub.FailNext(EngineRoute::Update, 1, 400);
 
     idxtest::LogCapture capture;
-    CKyError error = Worker().SendItems(lstItems);
+    CKyError error = m_set.SendItems(lstItems);
     ASSERT_TRUE(error.IsError());
     EXPECT_EQ(400u, FXErrorUtil::GetWin32(error));
     EXPECT_TRUE(lstItems.empty());
@@ -340,10 +343,10 @@ TEST_F(MetadataSenderTest, FailedPostPutsEveryItemNameIntoTheFailuresFile) {
 TEST_F(MetadataSenderTest, ScanPhaseReportsNoProgress) {
     Options().SetScanPhase(true);
     std::list<CItemPtr> lstOk = {Item(m_dir.WriteFile("s.txt", "x"))};
-    ASSERT_FALSE(Worker().SendItems(lstOk).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstOk).IsError());
     m_stub.FailNext(EngineRoute::Update, 1, 400);
     std::list<CItemPtr> lstFailed = {Item(m_dir.WriteFile("t.txt", "x"))};
-    ASSERT_TRUE(Worker().SendItems(lstFailed).IsError());
+    ASSERT_TRUE(m_set.SendItems(lstFailed).IsError());
     EXPECT_TRUE(m_ptrCallback->Reports().empty());
     EXPECT_EQ(2, Worker().m_llTransmittedPackets.load());
 }
@@ -361,30 +364,28 @@ TEST_F(MetadataSenderTest, HostileNamesGiveBodiesTheEngineAccepts) {
     for (const std::string &strName : vecNames) {
         lstItems.push_back(Item(m_dir.WriteFile(strName, "data")));
     }
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     ASSERT_EQ(1u, Updates().size());
     EXPECT_EQ(200, Updates()[0].nStatus);
     ASSERT_EQ(vecNames.size(), m_stub.DocumentCount());
     for (const std::string &strName : vecNames) {
         auto doc = m_stub.Document(Key(m_dir / strName));
         ASSERT_TRUE(doc) << strName;
-        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(strName),
-                  doc->Value("FileName"));
-        EXPECT_EQ(CSolrTransmitterThread::StripIllegalXmlCharacters(m_dir / strName),
-                  doc->Value("Url"));
+        EXPECT_EQ(IdxDocuments::StripIllegalXmlCharacters(strName), doc->Value("FileName"));
+        EXPECT_EQ(IdxDocuments::StripIllegalXmlCharacters(m_dir / strName), doc->Value("Url"));
     }
 }
 
 TEST_F(MetadataSenderTest, PartialUpdateChangesOnlyTheNamedGroups) {
     const std::string strFile = m_dir.WriteFile("p.txt", "x");
     std::list<CItemPtr> lstFull = {Item(strFile)};
-    ASSERT_FALSE(Worker().SendItems(lstFull).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstFull).IsError());
     const size_t nFullFields = m_stub.Document(Key(strFile))->mapFields.size();
 
     m_set.ptrState->m_bSendPartialData = true;
     m_set.ptrState->m_vecFieldsToPush = {"DocumentType"};
     std::list<CItemPtr> lstPartial = {Item(strFile)};
-    ASSERT_FALSE(Worker().SendItems(lstPartial).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstPartial).IsError());
 
     std::vector<FieldList> vecDocs;
     std::string strError;
@@ -403,12 +404,12 @@ TEST_F(MetadataSenderTest, BodyIsLoggedOnlyAtLevelSeven) {
     {
         idxtest::LogCapture capture(6);
         std::list<CItemPtr> lstItems = {Item(strFile)};
-        ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+        ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
         EXPECT_FALSE(capture.Contains("Out: <add>"));
     }
     idxtest::LogCapture capture(7);
     std::list<CItemPtr> lstItems = {Item(strFile)};
-    ASSERT_FALSE(Worker().SendItems(lstItems).IsError());
+    ASSERT_FALSE(m_set.SendItems(lstItems).IsError());
     EXPECT_EQ(1u, capture.CountAtLevel("Out: <add><doc>", 7));
 }
 
@@ -575,7 +576,7 @@ TEST_F(MetadataSenderTest, QueuedDocumentsReachTheEngineFieldByField) {
     EXPECT_EQ(1u, nChangeEvents);
     Names vecExpectedNames;
     for (const std::string &strName : vecHostile) {
-        vecExpectedNames.push_back(CSolrTransmitterThread::StripIllegalXmlCharacters(strName));
+        vecExpectedNames.push_back(IdxDocuments::StripIllegalXmlCharacters(strName));
     }
     std::sort(vecFileNames.begin(), vecFileNames.end());
     std::sort(vecExpectedNames.begin(), vecExpectedNames.end());
@@ -625,11 +626,14 @@ TEST_F(MetadataSenderTest, PartialUpdatesThroughTheTransmitterCarryTheKeyAndTheN
     }
 }
 
-TEST_F(MetadataSenderTest, AuditSenderLeavesTheBatchAlone) {
-    std::list<CItemPtr> lstItems = {Item(m_dir.WriteFile("a1.txt", "x")),
-                                    Item(m_dir.WriteFile("a2.txt", "x"))};
-    EXPECT_FALSE(Worker().SendAuditItems(lstItems).IsError());
-    EXPECT_EQ(2u, lstItems.size());
+TEST_F(MetadataSenderTest, AuditSenderSendsNothingAndFailsNothing) {
+    CItemBatch batch(*m_set.ptrState);
+    batch.Add(Item(m_dir.WriteFile("a1.txt", "x")));
+    batch.Add(Item(m_dir.WriteFile("a2.txt", "x")));
+    CAuditSender sender;
+    EXPECT_FALSE(sender.Send(batch).IsError());
+    EXPECT_EQ(2, batch.GetSentCount());
+    EXPECT_EQ(0, batch.GetFailedCount());
     EXPECT_EQ(0u, m_stub.RequestCount());
 }
 

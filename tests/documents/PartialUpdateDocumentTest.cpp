@@ -7,6 +7,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "documents/FieldSyntax.h"
+#include "documents/PartialUpdateDocument.h"
 #include "platform/ObjectGuid.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/documents/DocumentTestSupport.h"
@@ -32,8 +34,7 @@ protected:
     FieldList Build(const CItemPtr &ptrItem, const Names &vecGroups) {
         m_set.ptrState->m_vecFieldsToPush = vecGroups;
         std::string strDocument;
-        EXPECT_FALSE(
-            m_set.ptrWorker->BuildPartialItemDataAnalytics(ptrItem, strDocument).IsError());
+        EXPECT_FALSE(m_set.BuildPartialItemDataAnalytics(ptrItem, strDocument).IsError());
         FieldList fields;
         std::string strError;
         EXPECT_TRUE(idxtest::ParseDocumentFields(strDocument, fields, strError)) << strError;
@@ -146,21 +147,21 @@ TEST_F(PartialUpdateDocumentTest, LiteralFormUsesTheSameFields) {
     idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
     literal.ptrState->m_vecFieldsToPush = {"DocumentType"};
     std::string strDocument;
-    literal.ptrWorker->BuildPartialItemDataAnalytics(Item(m_strFile), strDocument);
-    EXPECT_EQ("&literal.contentid=" + CSolrTransmitterThread::Urlencode(Key(m_strFile)) +
+    literal.BuildPartialItemDataAnalytics(Item(m_strFile), strDocument);
+    EXPECT_EQ("&literal.contentid=" + IdxDocuments::Urlencode(Key(m_strFile)) +
                   "&literal.DocumentType=1",
               strDocument);
 }
 
 TEST_F(PartialUpdateDocumentTest, SwitchAndAuditBuilder) {
-    EXPECT_FALSE(m_set.ptrWorker->ShouldSendPartialData());
+    EXPECT_FALSE(IdxDocuments::ShouldSendPartialData(*m_set.ptrContext));
     m_set.ptrState->m_bSendPartialData = true;
-    EXPECT_TRUE(m_set.ptrWorker->ShouldSendPartialData());
+    EXPECT_TRUE(IdxDocuments::ShouldSendPartialData(*m_set.ptrContext));
 
     std::string strDocument = "unchanged";
     std::vector<boost::shared_ptr<CFSSolrAckRecord>> vecAcks;
-    EXPECT_FALSE(m_set.ptrWorker->BuildAuditItemDataAnalytics(Item(m_strFile), vecAcks, strDocument)
-                     .IsError());
+    EXPECT_FALSE(
+        IdxDocuments::BuildAuditItemDataAnalytics(Item(m_strFile), vecAcks, strDocument).IsError());
     EXPECT_EQ("unchanged", strDocument);
     EXPECT_TRUE(vecAcks.empty());
 }

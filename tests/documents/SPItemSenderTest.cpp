@@ -13,6 +13,8 @@
 
 #include <boost/make_shared.hpp>
 
+#include "documents/DocumentKeys.h"
+#include "documents/SPItemSender.h"
 #include "engine/SolrTransmitterThread.h"
 #include "platform/Bag.h"
 #include "platform/ObjectGuid.h"
@@ -73,7 +75,7 @@ protected:
         for (const CItemPtr &ptrItem : vecItems) {
             batch.Add(ptrItem);
         }
-        return m_set.ptrWorker->SendSPItemsToWebService(batch);
+        return CSPItemSender(*m_set.ptrWorker).Send(batch);
     }
 
     std::string Failures() {
@@ -218,15 +220,15 @@ TEST_F(SPItemSenderTest, TheObjectGuidOfASiteFileJoinsItsPartsAsTheyAre) {
                           {"", "", "", "\\\\"}};
     for (const Case &c : cases) {
         std::string strGuid;
-        m_set.ptrWorker->GetContentIdForSPFile(c.szFirst, c.szSecond, c.szThird, strGuid);
+        IdxDocuments::GetContentIdForSPFile(c.szFirst, c.szSecond, c.szThird, strGuid);
         std::string strExpected;
         GetObjectGuid(c.szJoined, true, '\\', strExpected);
         EXPECT_EQ(strGuid, strExpected) << c.szJoined;
         EXPECT_FALSE(strGuid.empty());
     }
     std::string strUpper, strLower;
-    m_set.ptrWorker->GetContentIdForSPFile("Site", "List", "Item", strUpper);
-    m_set.ptrWorker->GetContentIdForSPFile("site", "list", "item", strLower);
+    IdxDocuments::GetContentIdForSPFile("Site", "List", "Item", strUpper);
+    IdxDocuments::GetContentIdForSPFile("site", "list", "item", strLower);
     EXPECT_EQ(strUpper, strLower);
 }
 

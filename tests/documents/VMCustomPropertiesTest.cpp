@@ -8,6 +8,8 @@
 
 #include <boost/make_shared.hpp>
 
+#include "documents/DocumentKeys.h"
+#include "documents/VMCustomProperties.h"
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/TimeValues.h"
 #include "platform/Bag.h"
@@ -73,8 +75,8 @@ protected:
                      std::string *pVersionGuid = nullptr, CKyError *pError = nullptr) {
         std::vector<App::NameValueMap> vecProperties;
         std::string strVersionGuid;
-        CKyError error =
-            m_set.ptrWorker->BuildVMCustomProperty(ptrItem, strPath, vecProperties, strVersionGuid);
+        CKyError error = IdxDocuments::BuildVMCustomProperty(*m_set.ptrContext, ptrItem, strPath,
+                                                             vecProperties, strVersionGuid);
         if (pError) {
             *pError = error;
         } else {
@@ -121,7 +123,7 @@ protected:
         std::string strObjectGuid;
         GetObjectGuid(strPath, false, '/', strObjectGuid);
         return std::string(idxtest::VMJobValues::kVMGuid) + "!" +
-               CSolrTransmitterThread::MakeHash(strObjectGuid + idxtest::VMJobValues::kAppGuid);
+               IdxDocuments::MakeHash(strObjectGuid + idxtest::VMJobValues::kAppGuid);
     }
 
     void FillCatalogue() {
@@ -219,10 +221,9 @@ TEST_F(VMCustomPropertiesTest, AFileCarriesEveryPropertyInItsOrder) {
         {"CreatedTime", Calendar(kModified - 100)},
         {"TQTurboGUID", strExpectedVersion},
         {"EXT_NAME", "txt"},
-        {"FileNameModifiedTimeHash",
-         CSolrTransmitterThread::MakeHash("report.final.txt-" + strModified)},
+        {"FileNameModifiedTimeHash", IdxDocuments::MakeHash("report.final.txt-" + strModified)},
         {"FileNameModifiedTimeSizeHash",
-         CSolrTransmitterThread::MakeHash("report.final.txt-" + strModified + "-2048")},
+         IdxDocuments::MakeHash("report.final.txt-" + strModified + "-2048")},
         {"BackupJobId", "123456789012"},
         {"ModifiedTime", Calendar(kModified)},
         {"ModifiedTimeAsStr", strModified},
@@ -384,9 +385,9 @@ TEST_F(VMCustomPropertiesTest, ANetworkPathIsKeyedWithoutItsUncMark) {
 
 TEST_F(VMCustomPropertiesTest, NonEmptyValuesOnlyWhereAsked) {
     std::vector<App::NameValueMap> vecProperties;
-    CSolrTransmitterThread::CreateCustomField("A", "", vecProperties);
-    CSolrTransmitterThread::CreateCustomFieldForNonEmptyVal("B", "", vecProperties);
-    CSolrTransmitterThread::CreateCustomFieldForNonEmptyVal("C", "x", vecProperties);
+    IdxDocuments::CreateCustomField("A", "", vecProperties);
+    IdxDocuments::CreateCustomFieldForNonEmptyVal("B", "", vecProperties);
+    IdxDocuments::CreateCustomFieldForNonEmptyVal("C", "x", vecProperties);
     ASSERT_EQ(vecProperties.size(), 2u);
     EXPECT_EQ(vecProperties[0].getstring(1, 1), "A");
     EXPECT_EQ(vecProperties[0].getstring(2, 5), "");

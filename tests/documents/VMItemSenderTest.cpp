@@ -14,6 +14,9 @@
 
 #include <boost/make_shared.hpp>
 
+#include "documents/DocumentKeys.h"
+#include "documents/SPItemSender.h"
+#include "documents/VMItemSender.h"
 #include "engine/SolrTransmitterThread.h"
 #include "platform/Bag.h"
 #include "platform/ObjectGuid.h"
@@ -90,7 +93,7 @@ protected:
         for (const CItemPtr &ptrItem : vecItems) {
             batch.Add(ptrItem);
         }
-        return m_set.ptrWorker->SendVMItemsToWebService(batch);
+        return CVMItemSender(*m_set.ptrWorker).Send(batch);
     }
 
     std::string Failures() {
@@ -108,7 +111,7 @@ protected:
         std::string strObjectGuid;
         GetObjectGuid(strPath, false, '/', strObjectGuid);
         return std::string(idxtest::VMJobValues::kVMGuid) + "!" +
-               CSolrTransmitterThread::MakeHash(strObjectGuid + idxtest::VMJobValues::kAppGuid);
+               IdxDocuments::MakeHash(strObjectGuid + idxtest::VMJobValues::kAppGuid);
     }
 
     // The abort of a virtual-machine worker pauses a second; the virtual clock makes it free.
@@ -362,7 +365,8 @@ TEST_F(VMItemSenderTest, AThrowInTheMiddleOfABatchLeavesEachItemAtThePluginOrInT
 TEST_F(VMItemSenderTest, AListIsHandedToABatchOfItsOwn) {
     Start();
     std::list<CItemPtr> lstItems = {Item("/a"), Item("/b")};
-    EXPECT_FALSE(m_set.ptrWorker->SendVMItemsToWebService(lstItems).IsError());
+    CVMItemSender sender(*m_set.ptrWorker);
+    EXPECT_FALSE(idxtest::SendAsBatch(sender, *m_set.ptrState, lstItems).IsError());
     EXPECT_TRUE(lstItems.empty());
     EXPECT_EQ(Paths(m_plugin.Items()), (std::vector<std::string>{"/a", "/b"}));
 }
@@ -383,8 +387,8 @@ TEST_F(VMItemSenderTest, AWorkerWithoutAHandlerFailsItsBatchAndAbortsWithItsStar
         CItemBatch batch(*m_set.ptrState);
         batch.Add(Item("/a"));
         batch.Add(Item("/b"));
-        CKyError error = bVM ? m_set.ptrWorker->SendVMItemsToWebService(batch)
-                             : m_set.ptrWorker->SendSPItemsToWebService(batch);
+        CKyError error = bVM ? CVMItemSender(*m_set.ptrWorker).Send(batch)
+                             : CSPItemSender(*m_set.ptrWorker).Send(batch);
         EXPECT_TRUE(batch.IsEmpty());
         EXPECT_EQ(batch.GetFailedCount(), 2);
         batch.RecordFailures();
@@ -430,8 +434,8 @@ TEST_F(VMItemSenderTest, EveryFailedItemIsListedUnderItsRecordsPathWhicheverWayI
         batch.Add(Named("earlier"));
         batch.Add(Named("refused"));
         batch.Add(Named("unsent"));
-        CKyError error = bVM ? m_set.ptrWorker->SendVMItemsToWebService(batch)
-                             : m_set.ptrWorker->SendSPItemsToWebService(batch);
+        CKyError error = bVM ? CVMItemSender(*m_set.ptrWorker).Send(batch)
+                             : CSPItemSender(*m_set.ptrWorker).Send(batch);
         EXPECT_TRUE(FXErrorUtil::IsWin32(error, 995)) << error.AsString();
         batch.RecordFailures();
 

@@ -1,6 +1,7 @@
 // The performance figures of an index-engine worker: nothing before its start made the timers,
 // then the timer totals worth a line, the item and packet totals, and the copy the performance
 // log thread sums over the index-engine workers of a transmitter.
+#include "documents/ItemSenderFactory.h"
 #include "engine/SolrTransmitterThread.h"
 
 #include <cstdlib>
@@ -140,8 +141,8 @@ public:
             return boost::make_shared<idxtest::TestTransmitterThread>(ptrState,
                                                                       ptrState->m_ptrOptions);
         }
-        auto ptrWorker =
-            boost::make_shared<idxtest::InspectableSolrWorker>(ptrState, ptrState->m_ptrOptions);
+        auto ptrWorker = boost::make_shared<idxtest::InspectableSolrWorker>(
+            ptrState, ptrState->m_ptrOptions, &MakeItemSender);
         m_vecEngineWorkers.push_back(ptrWorker);
         return ptrWorker;
     }

@@ -4,6 +4,9 @@
 // after a batch; a non-resilient engine failure aborts the transmitter, and an abort ends a
 // worker's retry wait early.
 #include "engine/SolrTransmitterThread.h"
+#include "documents/SPItemSender.h"
+#include "documents/VMItemSender.h"
+#include "tests/support/documents/DocumentTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -421,8 +424,10 @@ TEST_F(SolrTransmitterThreadTest, WebServiceSendersWithoutAHandlerRecordTheirBat
     std::list<CItemPtr> lstSiteItems = {idxtest::MakeTestItem("/site/c")};
 
     // A worker that was never started has no web-service handler.
-    CKyError error = rig.ptrWorker->SendVMItemsToWebService(lstItems);
-    CKyError siteError = rig.ptrWorker->SendSPItemsToWebService(lstSiteItems);
+    CVMItemSender vmSender(*rig.ptrWorker);
+    CSPItemSender siteSender(*rig.ptrWorker);
+    CKyError error = idxtest::SendAsBatch(vmSender, *rig.ptrState, lstItems);
+    CKyError siteError = idxtest::SendAsBatch(siteSender, *rig.ptrState, lstSiteItems);
 
     EXPECT_EQ(FXErrorUtil::GetWin32(error), 774u);
     EXPECT_EQ(FXErrorUtil::GetWin32(siteError), 774u);

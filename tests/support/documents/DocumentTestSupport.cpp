@@ -8,8 +8,10 @@
 #include <boost/make_shared.hpp>
 #include <pugixml.hpp>
 
+#include "documents/ItemSenderFactory.h"
 #include "foundation/FileData.h"
 #include "platform/Clock.h"
+#include "transmitter/ItemBatch.h"
 
 namespace idxtest {
 
@@ -27,9 +29,23 @@ DocumentWorkerSet MakeDocumentWorker(bool bPushOnlyMetaData) {
     set.ptrState = boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
     set.ptrOptions = set.ptrState->m_ptrOptions;
     set.ptrOptions->SetPushOnlyMetaData(bPushOnlyMetaData);
-    set.ptrWorker = boost::make_shared<DocumentWorker>(set.ptrState, set.ptrOptions);
-    set.ptrWorker->m_eForm = bPushOnlyMetaData ? EFieldForm::eXml : EFieldForm::eLiteral;
+    set.ptrWorker =
+        boost::make_shared<DocumentWorker>(set.ptrState, set.ptrOptions, &MakeItemSender);
+    set.ptrContext = std::make_shared<CDocumentContext>(*set.ptrWorker);
+    set.ptrMetadataSender = std::make_shared<CMetadataSender>(*set.ptrWorker);
+    set.ptrContentPushSender = std::make_shared<CContentPushSender>(*set.ptrWorker);
+    set.eForm = bPushOnlyMetaData ? EFieldForm::eXml : EFieldForm::eLiteral;
     return set;
+}
+
+CKyError SendAsBatch(IItemSender &sender, CSolrTransmitterPrivate &state,
+                     std::list<CItemPtr> &lstItems) {
+    CItemBatch batch(state);
+    for (const CItemPtr &ptrItem : lstItems) {
+        batch.Add(ptrItem);
+    }
+    lstItems.clear();
+    return sender.Send(batch);
 }
 
 namespace {

@@ -1,14 +1,23 @@
 // Fixtures for the document-builder tests: a never-started index-engine worker with access to
-// its builder state, items made from real paths the way the queueing calls make them, and a
-// strict reader of update bodies (UTF-8 and XML 1.0 characters first, then the markup).
+// its counters, the builders' context and senders on it, items made from real paths the way the
+// queueing calls make them, and a strict reader of update bodies (UTF-8 and XML 1.0 characters
+// first, then the markup).
 #pragma once
 
 #include <cstdint>
+#include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <boost/shared_ptr.hpp>
 
+#include "documents/ContentPushSender.h"
+#include "documents/DocumentContext.h"
+#include "documents/FieldSyntax.h"
+#include "documents/ItemMetadataDocument.h"
+#include "documents/MetadataSender.h"
+#include "documents/PartialUpdateDocument.h"
 #include "engine/SolrTransmitterThread.h"
 #include "platform/ItemLookup.h"
 #include "tests/support/Utf8Text.h"
@@ -17,7 +26,7 @@
 
 namespace idxtest {
 
-// The worker with its protected builder state opened up for tests.
+// The worker with its protected counter state opened up for tests.
 class DocumentWorker : public CSolrTransmitterThread {
 public:
     using CSolrTransmitterThread::CSolrTransmitterThread;
@@ -30,41 +39,52 @@ public:
     using CSolrTransmitterThread::m_ptrOwnerAndAclTimer;
     using CSolrTransmitterThread::m_ptrReadContentTimer;
     using CSolrTransmitterThread::m_ptrSendItemsTimer;
-    using CSolrTransmitterThread::m_setCompressedExtensions;
 
     // Makes the builder's timers, as the start hook does.
     void MakeTimers();
-
-    // The builders in the form of the test's job (see MakeDocumentWorker), for tests that look
-    // at one form at a time.
-    using CSolrTransmitterThread::BuildItemDataAnalytics;
-    using CSolrTransmitterThread::BuildPartialItemDataAnalytics;
-    using CSolrTransmitterThread::ChangeFieldValue;
-    using CSolrTransmitterThread::CreateField;
-    std::string CreateField(const std::string &strName, const std::string &strValue) const {
-        return CreateField(strName, strValue, m_eForm);
-    }
-    void ChangeFieldValue(std::string &strDocument, const std::string &strName,
-                          const std::string &strValue) const {
-        ChangeFieldValue(strDocument, strName, strValue, m_eForm);
-    }
-    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument) {
-        return BuildItemDataAnalytics(ptrItem, m_eForm, strDocument);
-    }
-    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument) {
-        return BuildPartialItemDataAnalytics(ptrItem, m_eForm, strDocument);
-    }
-
-    EFieldForm m_eForm = EFieldForm::eXml;
 };
 
-// A shared state, its option record and a worker on them, never started. The push-only option
-// is set before the worker is made, and the test's field form follows it (XML for a metadata-only
-// job, literal parameters for a content-push job).
+// Hands the items to a batch of their own (the list is left empty) and the batch to the sender,
+// as the worker's batch loop does with what it takes from the queue.
+CKyError SendAsBatch(IItemSender &sender, CSolrTransmitterPrivate &state,
+                     std::list<CItemPtr> &lstItems);
+
+// A shared state, its option record and a worker on them, never started, with the builders'
+// context on that worker and its senders (made once, so that each keeps what it reuses from one
+// batch to the next). The push-only option is set before the worker is made, and the test's
+// field form follows it (XML for a metadata-only job, literal parameters for a content-push job).
 struct DocumentWorkerSet {
     CSolrTransmitterPrivatePtr ptrState;
     CTransmitterOptionsPtr ptrOptions;
     boost::shared_ptr<DocumentWorker> ptrWorker;
+    std::shared_ptr<CDocumentContext> ptrContext;
+    std::shared_ptr<CMetadataSender> ptrMetadataSender;
+    std::shared_ptr<CContentPushSender> ptrContentPushSender;
+    EFieldForm eForm = EFieldForm::eXml;
+
+    // The builders in the form of the test's job, for tests that look at one form at a time.
+    std::string CreateField(const std::string &strName, const std::string &strValue) const {
+        return IdxDocuments::CreateField(strName, strValue, eForm);
+    }
+    void ChangeFieldValue(std::string &strDocument, const std::string &strName,
+                          const std::string &strValue) const {
+        IdxDocuments::ChangeFieldValue(strDocument, strName, strValue, eForm);
+    }
+    CKyError BuildItemDataAnalytics(const CItemPtr &ptrItem, std::string &strDocument) const {
+        return IdxDocuments::BuildItemDataAnalytics(*ptrContext, ptrItem, eForm, strDocument);
+    }
+    CKyError BuildPartialItemDataAnalytics(const CItemPtr &ptrItem,
+                                           std::string &strDocument) const {
+        return IdxDocuments::BuildPartialItemDataAnalytics(*ptrContext, ptrItem, eForm,
+                                                           strDocument);
+    }
+    // The set's senders, each given the list as one batch (see SendAsBatch).
+    CKyError SendItems(std::list<CItemPtr> &lstItems) {
+        return SendAsBatch(*ptrMetadataSender, *ptrState, lstItems);
+    }
+    CKyError SendItemsWithContent(std::list<CItemPtr> &lstItems) {
+        return SendAsBatch(*ptrContentPushSender, *ptrState, lstItems);
+    }
 };
 DocumentWorkerSet MakeDocumentWorker(bool bPushOnlyMetaData = true);
 

@@ -2,6 +2,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "documents/ItemSenderFactory.h"
 #include "foundation/Locks.h"
 #include "platform/FilterSet.h"
 
@@ -51,7 +52,7 @@ OneShotRig::OneShotRig(const EngineStub &stub)
     : ptrState(boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr)),
       ptrOptions(ptrState->m_ptrOptions) {
     PointOptionsAtStub(*ptrOptions, stub);
-    ptrWorker = boost::make_shared<InspectableSolrWorker>(ptrState, ptrOptions);
+    ptrWorker = boost::make_shared<InspectableSolrWorker>(ptrState, ptrOptions, &MakeItemSender);
 }
 
 void OneShotRig::MarkItemsQueued(int64_t llItems) {
