@@ -23,7 +23,6 @@
 
 #include "foundation/KyError.h"
 #include "platform/Clock.h"
-#include "platform/KyXml.h"
 #include "platform/TQLibCurl.h"
 #include "transmitter/TransmitterTypes.h"
 

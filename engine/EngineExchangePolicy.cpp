@@ -12,6 +12,7 @@
 #include "foundation/MakeSharedNothrow.h"
 #include "foundation/StringHelpers.h"
 #include "platform/Clock.h"
+#include "platform/KyXml.h"
 #include "platform/LogWriter.h"
 #include "platform/PlatformInfo.h"
 #include "transmitter/SolrTransmitterPrivate.h"

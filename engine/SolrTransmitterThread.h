@@ -31,6 +31,7 @@
 #include "platform/Clock.h"
 #include "platform/Item.h"
 #include "platform/KyXml.h"
+#include "platform/TQLibCurl.h"
 #include "transmitter/IdxTransmitterThread.h"
 #include "transmitter/SolrThreadPerfCounters.h"
 
