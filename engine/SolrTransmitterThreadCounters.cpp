@@ -71,25 +71,18 @@ bool CSolrTransmitterThread::ReadPerformanceCounters(SolrThreadPerfCounters &cou
 }
 
 CTimeCounter *CSolrTransmitterThread::GetTimer(ETimer eTimer) const {
-    switch (eTimer) {
-    case ETimer::ePostRequest:
-        return m_ptrPostRequestTimer.get();
-    case ETimer::eReadContent:
-        return m_ptrReadContentTimer.get();
-    case ETimer::eGenerateCRC32:
-        return m_ptrGenerateCRC32Timer.get();
-    case ETimer::eSendVMItems:
-        return m_ptrSendVMItemsTimer.get();
-    case ETimer::eChangeTime:
-        return m_ptrChangeTimeTimer.get();
-    case ETimer::eOwnerAndAcl:
-        return m_ptrOwnerAndAclTimer.get();
-    case ETimer::eSendItems:
-        return m_ptrSendItemsTimer.get();
-    case ETimer::eBuildItems:
-        return m_ptrBuildItemsTimer.get();
-    }
-    return nullptr;
+    // In the order of ETimer.
+    static const boost::shared_ptr<CTimeCounter> CSolrTransmitterThread::*const kTimers[] = {
+        &CSolrTransmitterThread::m_ptrPostRequestTimer,
+        &CSolrTransmitterThread::m_ptrReadContentTimer,
+        &CSolrTransmitterThread::m_ptrGenerateCRC32Timer,
+        &CSolrTransmitterThread::m_ptrSendVMItemsTimer,
+        &CSolrTransmitterThread::m_ptrChangeTimeTimer,
+        &CSolrTransmitterThread::m_ptrOwnerAndAclTimer,
+        &CSolrTransmitterThread::m_ptrSendItemsTimer,
+        &CSolrTransmitterThread::m_ptrBuildItemsTimer};
+    const size_t nIndex = static_cast<size_t>(eTimer);
+    return nIndex < sizeof(kTimers) / sizeof(kTimers[0]) ? (this->*kTimers[nIndex]).get() : nullptr;
 }
 
 void CSolrTransmitterThread::NoteTransmitted(int64_t llItems) {
