@@ -1,6 +1,7 @@
-// Locks and handle owners shared by every subsystem: the lockable-resource interface with its
-// recursive in-process lock and scope guard, the thread id, and the owners of the platform's
-// critical-section, semaphore and event handles (platform/SyncHandles.h).
+// Locks shared by every subsystem: the lockable-resource interface with its recursive in-process
+// lock and scope guard, a standard mutex that the thread-safety analysis knows, and the thread id.
+// The owners of the platform's handles (foundation/SyncHandleOwners.h) and the locking annotations
+// (foundation/ThreadAnnotations.h) come with it.
 //
 // Everything here is inline, so that platform units can use it as well.
 #pragma once
@@ -9,19 +10,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <new>
 
 #include <boost/interprocess/exceptions.hpp>
 #include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
 
 #include "foundation/Export.h"
+#include "foundation/SyncHandleOwners.h"
+#include "foundation/ThreadAnnotations.h"
 #include "foundation/TimeValues.h"
 #include "platform/LogWriter.h"
-#include "platform/SyncHandles.h"
-
-// Names, at a field's declaration, the lock that every reader and writer of the field holds:
-// "int64_t m_llCount IDX_GUARDED_BY(m_lock);". It expands to nothing; it is there for the reader.
-#define IDX_GUARDED_BY(lock)
 
 // The low 32 bits of the calling thread's pthread_self() value; stable for the thread's life.
 inline uint32_t GetCurrentThreadId() {
@@ -36,18 +35,18 @@ public:
 // Something that can be locked by one thread at a time. The owner is informational only: it is
 // the thread that last took the lock, cleared on every release (also a release of one level of
 // a lock still held recursively).
-class IDX_EXPORT FXLockableResource {
+class IDX_EXPORT IDX_CAPABILITY("mutex") FXLockableResource {
 public:
     FXLockableResource() : m_nLockOwner(0) {}
     virtual ~FXLockableResource() = default;
     FXLockableResource(const FXLockableResource &) = delete;
     FXLockableResource &operator=(const FXLockableResource &) = delete;
 
-    virtual bool TryLock() = 0;
+    virtual bool TryLock() IDX_TRY_ACQUIRE(true) = 0;
     // The interval is not waited: one TryLock() decides (see the body below).
-    virtual bool TryLock(CTimeInterval interval) = 0;
-    virtual void Lock() = 0;
-    virtual void Unlock() = 0;
+    virtual bool TryLock(CTimeInterval interval) IDX_TRY_ACQUIRE(true) = 0;
+    virtual void Lock() IDX_ACQUIRE() = 0;
+    virtual void Unlock() IDX_RELEASE() = 0;
 
     uint32_t GetLockOwner() const { return m_nLockOwner.load(std::memory_order_relaxed); }
 
@@ -69,11 +68,11 @@ inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
 // lock: TryLock answers false, and Lock passes the exception on, since returning from Lock
 // without the lock would run the caller's critical section unprotected and have it release a
 // lock it never took.
-class IDX_EXPORT FXCriticalSection : public FXLockableResource {
+class IDX_EXPORT IDX_CAPABILITY("mutex") FXCriticalSection : public FXLockableResource {
 public:
     FXCriticalSection() = default;
 
-    bool TryLock() override {
+    bool TryLock() IDX_TRY_ACQUIRE(true) override {
         try {
             if (!m_mutex.try_lock()) {
                 return false;
@@ -86,9 +85,11 @@ public:
         return true;
     }
 
-    bool TryLock(CTimeInterval interval) override { return FXLockableResource::TryLock(interval); }
+    bool TryLock(CTimeInterval interval) IDX_TRY_ACQUIRE(true) override {
+        return FXLockableResource::TryLock(interval);
+    }
 
-    void Lock() override {
+    void Lock() IDX_ACQUIRE() override {
         try {
             m_mutex.lock();
         } catch (const boost::interprocess::interprocess_exception &e) {
@@ -98,7 +99,7 @@ public:
         SetLockOwner();
     }
 
-    void Unlock() override {
+    void Unlock() IDX_RELEASE() override {
         ClearLockOwner();
         m_mutex.unlock();
     }
@@ -109,26 +110,26 @@ private:
 
 // Holds a lockable resource for a scope. It releases only what it took: Lock() twice takes the
 // lock once, Unlock() twice releases it once, and a null resource makes every call a no-op.
-class auto_lock {
+class IDX_SCOPED_CAPABILITY auto_lock {
 public:
-    explicit auto_lock(FXLockableResource *pResource, bool bLockNow = true)
+    explicit auto_lock(FXLockableResource *pResource, bool bLockNow = true) IDX_ACQUIRE(pResource)
         : m_pResource(pResource), m_bLocked(false) {
         if (bLockNow) {
             Lock();
         }
     }
-    ~auto_lock() { Unlock(); }
+    ~auto_lock() IDX_RELEASE() { Unlock(); }
     auto_lock(const auto_lock &) = delete;
     auto_lock &operator=(const auto_lock &) = delete;
 
-    void Lock() {
+    void Lock() IDX_ACQUIRE() {
         if (m_pResource != nullptr && !m_bLocked) {
             m_pResource->Lock();
             m_bLocked = true;
         }
     }
 
-    void Unlock() {
+    void Unlock() IDX_RELEASE() {
         if (m_pResource != nullptr && m_bLocked) {
             m_pResource->Unlock();
             m_bLocked = false;
@@ -142,93 +143,34 @@ private:
     bool m_bLocked;
 };
 
-// The handle owners below make their handle in the constructor and throw a plain text
-// ("Not enough memory to initialize ...") when it cannot be allocated; an exception of the
-// handle's own constructor passes on unchanged (nothrow new gives the memory back itself).
-
-// Recursive lock over the platform's critical-section handle.
-class TqCriticalSection {
+// A standard mutex that the thread-safety analysis knows: the standard library's own carries no
+// annotation, so fields guarded by one could not be checked.
+class IDX_CAPABILITY("mutex") CStdMutex {
 public:
-    TqCriticalSection() : m_pHandle(new (std::nothrow) TqCriticalSectionH()) {
-        if (m_pHandle == nullptr) {
-            throw "Not enough memory to initialize TqCriticalSection";
-        }
-    }
-    ~TqCriticalSection() {
-        delete m_pHandle;
-        m_pHandle = nullptr;
-    }
-    TqCriticalSection(const TqCriticalSection &) = delete;
-    TqCriticalSection &operator=(const TqCriticalSection &) = delete;
+    CStdMutex() = default;
+    CStdMutex(const CStdMutex &) = delete;
+    CStdMutex &operator=(const CStdMutex &) = delete;
 
-    // bWait true waits for the lock and answers true; false only tries.
-    bool enter(bool bWait) { return m_pHandle->enter(bWait); }
-    void leave() { m_pHandle->leave(); }
+    void lock() IDX_ACQUIRE() { m_mutex.lock(); }
+    void unlock() IDX_RELEASE() { m_mutex.unlock(); }
 
 private:
-    TqCriticalSectionH *m_pHandle;
+    friend class CStdMutexLock;
+    std::mutex m_mutex;
 };
 
-// Enters a critical section for a scope and always leaves at scope end what it entered; a null
-// section makes it do nothing.
-class TqCriticalSectionLock {
+// Holds a CStdMutex for a scope. Native() is the lock for a std::condition_variable wait; the wait
+// releases and takes the mutex again before it returns, so for the analysis it stays held. A wait
+// predicate that reads guarded fields says so: [&]() IDX_REQUIRES(m_lock) { ... }.
+class IDX_SCOPED_CAPABILITY CStdMutexLock {
 public:
-    explicit TqCriticalSectionLock(TqCriticalSection *pSection) : m_pSection(pSection) {
-        if (m_pSection != nullptr) {
-            m_pSection->enter(true);
-        }
-    }
-    ~TqCriticalSectionLock() {
-        if (m_pSection != nullptr) {
-            m_pSection->leave();
-        }
-    }
-    TqCriticalSectionLock(const TqCriticalSectionLock &) = delete;
-    TqCriticalSectionLock &operator=(const TqCriticalSectionLock &) = delete;
+    explicit CStdMutexLock(CStdMutex &mutex) IDX_ACQUIRE(mutex) : m_lock(mutex.m_mutex) {}
+    ~CStdMutexLock() IDX_RELEASE() {}
+    CStdMutexLock(const CStdMutexLock &) = delete;
+    CStdMutexLock &operator=(const CStdMutexLock &) = delete;
+
+    std::unique_lock<std::mutex> &Native() { return m_lock; }
 
 private:
-    TqCriticalSection *m_pSection;
-};
-
-// Counting semaphore; safe to use from any thread.
-class TqSemaphore {
-public:
-    explicit TqSemaphore(int32_t nCount) : m_pHandle(new (std::nothrow) TqSemaphoreH(nCount)) {
-        if (m_pHandle == nullptr) {
-            throw "Not enough memory to initialize TqSemaphore";
-        }
-    }
-    ~TqSemaphore() { delete m_pHandle; }
-    TqSemaphore(const TqSemaphore &) = delete;
-    TqSemaphore &operator=(const TqSemaphore &) = delete;
-
-    // Raises the count by nCount; 0 or less changes nothing.
-    void release(int32_t nCount) { m_pHandle->release(nCount); }
-    void wait() { m_pHandle->wait(); }
-    // True when a count was taken within the time, false when it ran out.
-    bool wait(uint64_t ullMilliseconds) { return m_pHandle->wait(ullMilliseconds); }
-
-private:
-    TqSemaphoreH *m_pHandle;
-};
-
-// Event that a set ends a pending wait of. With bAutoReset true a wait that sees the set clears
-// it; with false it stays set. A set while nobody waits is kept for the next wait.
-class TqEvent {
-public:
-    explicit TqEvent(bool bAutoReset) : m_pHandle(new (std::nothrow) TqEventH(bAutoReset)) {
-        if (m_pHandle == nullptr) {
-            throw "Not enough memory to initialize TqEvent";
-        }
-    }
-    ~TqEvent() { delete m_pHandle; }
-    TqEvent(const TqEvent &) = delete;
-    TqEvent &operator=(const TqEvent &) = delete;
-
-    // 0 when the event was set, TQ_WAIT_TIMEOUT when the time ran out.
-    uint32_t wait(uint64_t ullMilliseconds) { return m_pHandle->wait(ullMilliseconds); }
-    void set() { m_pHandle->set(); }
-
-private:
-    TqEventH *m_pHandle;
+    std::unique_lock<std::mutex> m_lock;
 };

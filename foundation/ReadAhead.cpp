@@ -23,7 +23,7 @@ CReadAhead::CReadAhead(const auto_handle &hFile, CByteBuffer &first, size_t nPie
 CReadAhead::~CReadAhead() {
     if (m_reader.joinable()) {
         {
-            std::lock_guard<std::mutex> guard(m_lock);
+            CStdMutexLock guard(m_lock);
             m_bStop = true;
         }
         m_changed.notify_all();
@@ -40,8 +40,9 @@ void CReadAhead::ReadPieces() {
     for (size_t nPiece = 0;; nPiece ^= 1) {
         Piece &piece = m_aPieces[nPiece];
         {
-            std::unique_lock<std::mutex> guard(m_lock);
-            m_changed.wait(guard, [&] { return m_bStop || !piece.bFull; });
+            CStdMutexLock guard(m_lock);
+            m_changed.wait(guard.Native(),
+                           [&]() IDX_REQUIRES(m_lock) { return m_bStop || !piece.bFull; });
             if (m_bStop) {
                 return;
             }
@@ -50,7 +51,7 @@ void CReadAhead::ReadPieces() {
         CKyError error = ReadPiece(piece);
         const bool bLast = error.IsError() || piece.nRead < m_nPieceSize;
         {
-            std::lock_guard<std::mutex> guard(m_lock);
+            CStdMutexLock guard(m_lock);
             piece.error = error;
             piece.bFull = true;
         }
@@ -78,13 +79,13 @@ CKyError CReadAhead::Next(const char *&pData, size_t &nRead) {
     if (!m_reader.joinable()) {
         error = ReadPiece(piece);
     } else {
-        std::unique_lock<std::mutex> guard(m_lock);
+        CStdMutexLock guard(m_lock);
         if (m_bHandedOut) {
             // The piece the caller had is done with: the reader may fill it again.
             m_aPieces[m_nNext ^ 1].bFull = false;
             m_changed.notify_all();
         }
-        m_changed.wait(guard, [&] { return piece.bFull; });
+        m_changed.wait(guard.Native(), [&]() IDX_REQUIRES(m_lock) { return piece.bFull; });
         error = piece.error;
     }
     m_bHandedOut = true;

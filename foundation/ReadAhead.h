@@ -8,7 +8,6 @@
 
 #include <condition_variable>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 
 #include "foundation/ByteBuffer.h"
@@ -45,9 +44,13 @@ private:
     const auto_handle &m_hFile;
     const size_t m_nPieceSize;
     CByteBuffer m_second;
-    std::mutex m_lock;
+    CStdMutex m_lock;
     std::condition_variable m_changed;
-    Piece m_aPieces[2] IDX_GUARDED_BY(m_lock);
+    // Handed between the two threads by bFull, which is read and written with m_lock held, as is
+    // error: a piece that is not full is the reader's, a full one the caller's, and its buffer and
+    // length are touched only by its holder. The analysis cannot follow such a hand-over, so the
+    // pieces carry no IDX_GUARDED_BY.
+    Piece m_aPieces[2];
     bool m_bStop IDX_GUARDED_BY(m_lock) = false;
     size_t m_nNext = 0;        // the piece the caller takes next (caller's thread only)
     bool m_bHandedOut = false; // the caller holds the other piece (caller's thread only)

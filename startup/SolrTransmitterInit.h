@@ -18,7 +18,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "foundation/Export.h"
-#include "foundation/Locks.h"
+#include "foundation/SyncHandleOwners.h"
 #include "startup/IdxTransmitterInit.h"
 
 class FXAccessToken;

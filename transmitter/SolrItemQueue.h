@@ -152,14 +152,14 @@ private:
     // Moves the settled items of lstSettled to the ones waiting to be freed, unless that would
     // make more than kMaxSettledItems; the queue lock is held. lstSettled keeps what was not
     // taken.
-    void ReturnSettledLocked(std::list<CItemPtr> &lstSettled);
+    void ReturnSettledLocked(std::list<CItemPtr> &lstSettled) IDX_REQUIRES(m_lock);
     // Moves at most nMaxItems of the oldest items into lstItems; the queue lock is held.
-    void TakeLocked(std::list<CItemPtr> &lstItems, int nMaxItems);
+    void TakeLocked(std::list<CItemPtr> &lstItems, int nMaxItems) IDX_REQUIRES(m_lock);
     // The time until the queued batch is ready for a taker of nMaxItems, zero when it is; the
     // queue lock is held and the queue is not empty.
-    CLingerClock::duration LingerLeftLocked(int nMaxItems) const;
+    CLingerClock::duration LingerLeftLocked(int nMaxItems) const IDX_REQUIRES(m_lock);
     // GetLingerLeftMs with the queue lock held.
-    uint32_t LingerLeftMsLocked(int nMaxItems) const;
+    uint32_t LingerLeftMsLocked(int nMaxItems) const IDX_REQUIRES(m_lock);
 
     const CTransmitterOptionsPtr m_ptrOptions;
     const boost::shared_ptr<FXEvent> m_ptrItemQueuedEvent;

@@ -57,7 +57,7 @@ CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     init.nReplyTimeoutMs = ReadMilliseconds("nSolrCommitTimeoutMS", kDefaultReplyTimeoutMs);
     IDX_LOG(1, "[Commit interval %u MS] [Time out %u MS] [MAX-Collect-ID %u] [Worker count %u]",
             init.nCommitIntervalMs, init.nReplyTimeoutMs, init.nMaxCollectFileId,
-            static_cast<unsigned>(state.m_lstWorkers.size()));
+            static_cast<unsigned>(state.GetWorkers().size()));
 
     CKyError error = state.m_ptrPeriodicCommitThread->Initialize(init);
     if (error.IsError()) {

@@ -73,10 +73,11 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
             // The length is read before the workers' idle flags: a worker marks itself idle only
             // after it found no batch to take, and one that holds items is not idle, so an empty
             // queue followed by all workers idle means every item was taken and settled. The
-            // worker list is read here without its own lock: only Start and Stop change it, and
-            // both run on this same thread.
+            // worker list is read under its lock: a Stop from another of the job's threads may
+            // empty it meanwhile.
             const size_t nLength = state.GetQueueLength();
             if (nLength == 0) {
+                auto_lock lock(&state.m_lockWorkers, true);
                 bool bAllIdle = true;
                 for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
                     if (!ptrWorker->IsTransmitterIdle()) {

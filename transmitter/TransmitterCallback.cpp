@@ -2,6 +2,7 @@
 #include "transmitter/TransmitterCallback.h"
 
 #include "foundation/Accessors.h"
+#include "foundation/Locks.h"
 #include "platform/JobClients.h"
 #include "platform/LogWriter.h"
 
@@ -45,7 +46,8 @@ CKyError CSolrTransmitterCallback::UpdateAndLogJobStatistics() {
 CTransmitterCallback::CTransmitterCallback()
     : m_pJobCtrlClient(nullptr), m_pBkpJobClient(nullptr), m_llTotalItems(0), m_llSolrFailures(0),
       m_llTotalUnCompressedSize(0), m_llReportedItems(0), m_llReportedFailures(0),
-      m_llReportedUnCompressedSize(0), m_llItemCountUpdateInterval(100) {}
+      m_llReportedUnCompressedSize(0), m_llItemCountUpdateInterval(100),
+      m_ptrLockCounters(std::make_unique<FXCriticalSection>()) {}
 
 CTransmitterCallback::CTransmitterCallback(boost::shared_ptr<FXAccessToken> ptrAccessToken,
                                            TQJobCtrlClient *pJobCtrlClient,
@@ -54,7 +56,8 @@ CTransmitterCallback::CTransmitterCallback(boost::shared_ptr<FXAccessToken> ptrA
     : m_ptrAccessToken(ptrAccessToken), m_pJobCtrlClient(pJobCtrlClient),
       m_pBkpJobClient(pBkpJobClient), m_llTotalItems(0), m_llSolrFailures(0),
       m_llTotalUnCompressedSize(0), m_llReportedItems(0), m_llReportedFailures(0),
-      m_llReportedUnCompressedSize(0), m_llItemCountUpdateInterval(llItemCountUpdateInterval) {}
+      m_llReportedUnCompressedSize(0), m_llItemCountUpdateInterval(llItemCountUpdateInterval),
+      m_ptrLockCounters(std::make_unique<FXCriticalSection>()) {}
 
 CTransmitterCallback::~CTransmitterCallback() {}
 
@@ -100,7 +103,7 @@ void CTransmitterCallback::ReportOutstanding() {
 CKyError CTransmitterCallback::UpdateProgress(long long llItemsIndexed,
                                               long long llUnCompressedBytes,
                                               long long llFailedItems) {
-    auto_lock lock(&m_lockCounters, true);
+    auto_lock lock(m_ptrLockCounters.get(), true);
     // The totals add up whether or not there is a job to report to: the final statistics line
     // tells them all the same.
     m_llTotalItems += llItemsIndexed;
@@ -122,7 +125,7 @@ CKyError CTransmitterCallback::UpdateProgress(long long llItemsIndexed,
 CKyError CTransmitterCallback::UpdateAndLogJobStatistics() {
     // The reported values advance here too, so a second call (the facade's destructor can end a
     // job that WaitAndCommit already ended) does not hand the job the same numbers twice.
-    auto_lock lock(&m_lockCounters, true);
+    auto_lock lock(m_ptrLockCounters.get(), true);
     if (m_pBkpJobClient != nullptr) {
         ReportOutstanding();
     } else {

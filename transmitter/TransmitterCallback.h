@@ -8,16 +8,17 @@
 // interface, since jobs derive from these classes: do not reorder them.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <boost/shared_ptr.hpp>
 
 #include "foundation/Export.h"
 #include "foundation/KyError.h"
-#include "foundation/Locks.h"
 #include "transmitter/TransmitterTypes.h"
 
 class FXAccessToken;
+class FXCriticalSection;
 class TQJobCtrlClient;
 class TQBkpJobClient;
 // The hosting job's acknowledgement callback; the library only keeps it for the job.
@@ -77,7 +78,7 @@ public:
 
 private:
     // Reports whatever is outstanding of the three totals, then asks the job to update.
-    // Called with m_lockCounters held.
+    // Called with the counters' lock held.
     void ReportOutstanding();
 
     boost::shared_ptr<FXAccessToken> m_ptrAccessToken;
@@ -90,5 +91,7 @@ private:
     long long m_llReportedFailures;
     long long m_llReportedUnCompressedSize;
     long long m_llItemCountUpdateInterval;
-    FXCriticalSection m_lockCounters;
+    // Made with the callback; held through a pointer so that a host including this header does not
+    // need the lock's own header.
+    const std::unique_ptr<FXCriticalSection> m_ptrLockCounters;
 };
