@@ -54,24 +54,42 @@ template <class Hook> bool CallHook(const char *szHook, Hook fnHook) {
 
 FXEvent::FXEvent(unsigned int nFlags) : m_nFlags(nFlags) {}
 
+void FXEvent::AppendWaiter(CWaiter *pWaiter) {
+    pWaiter->pPrev = m_pLastWaiter;
+    pWaiter->pNext = nullptr;
+    if (m_pLastWaiter != nullptr) {
+        m_pLastWaiter->pNext = pWaiter;
+    } else {
+        m_pFirstWaiter = pWaiter;
+    }
+    m_pLastWaiter = pWaiter;
+}
+
+void FXEvent::UnlinkWaiter(CWaiter *pWaiter) {
+    (pWaiter->pPrev != nullptr ? pWaiter->pPrev->pNext : m_pFirstWaiter) = pWaiter->pNext;
+    (pWaiter->pNext != nullptr ? pWaiter->pNext->pPrev : m_pLastWaiter) = pWaiter->pPrev;
+    pWaiter->pPrev = nullptr;
+    pWaiter->pNext = nullptr;
+}
+
 // A waiter's condition is notified with the lock held: once the lock is free, a woken waiter may
 // return and its condition, which lives on its stack, is gone.
 void FXEvent::Set() {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_ullGeneration;
-    for (CWaiter *pWaiter : m_lstWaiters) {
+    for (CWaiter *pWaiter = m_pFirstWaiter; pWaiter != nullptr; pWaiter = pWaiter->pNext) {
         pWaiter->bWoken = true;
         pWaiter->cv.notify_one();
     }
-    m_lstWaiters.clear();
+    m_pFirstWaiter = nullptr;
+    m_pLastWaiter = nullptr;
 }
 
 void FXEvent::SetOne() {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_ullGeneration;
-    if (!m_lstWaiters.empty()) {
-        CWaiter *pWaiter = m_lstWaiters.front();
-        m_lstWaiters.pop_front();
+    if (CWaiter *pWaiter = m_pFirstWaiter) {
+        UnlinkWaiter(pWaiter);
         pWaiter->bWoken = true;
         pWaiter->cv.notify_one();
     }
@@ -80,7 +98,7 @@ void FXEvent::SetOne() {
 void FXEvent::Alert() {
     // Under the lock, the stop flag's store comes before any waiter's next test of it.
     std::lock_guard<std::mutex> guard(m_lock);
-    for (CWaiter *pWaiter : m_lstWaiters) {
+    for (CWaiter *pWaiter = m_pFirstWaiter; pWaiter != nullptr; pWaiter = pWaiter->pNext) {
         pWaiter->cv.notify_one();
     }
 }
@@ -106,8 +124,7 @@ uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
     // a set wakes it (a SetOne wakes the thread that has waited longest) or its wait ends.
     if (m_ullGeneration == ullSeen && !bStopRequested() && nMilliseconds != 0) {
         CWaiter waiter;
-        m_lstWaiters.push_back(&waiter);
-        const auto itWaiter = std::prev(m_lstWaiters.end());
+        AppendWaiter(&waiter);
         auto bDone = [&] { return waiter.bWoken || bStopRequested(); };
         if (nMilliseconds == TQ_INFINITE) {
             waiter.cv.wait(lock, bDone);
@@ -117,7 +134,7 @@ uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
             TqTimedWait(waiter.cv, lock, nMilliseconds, bDone);
         }
         if (!waiter.bWoken) {
-            m_lstWaiters.erase(itWaiter); // timed out or stopped: still listed
+            UnlinkWaiter(&waiter); // timed out or stopped: still listed
         }
     }
     if (m_ullGeneration != ullSeen) {
