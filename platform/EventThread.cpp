@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <system_error>
 
 #include "platform/LogWriter.h"
@@ -50,6 +51,12 @@ template <class Hook> bool CallHook(const char *szHook, Hook fnHook) {
     return false;
 }
 
+// The waiter of a thread (TWaiter is FXEvent's), made once per thread and shared with the set
+// that wakes it, so that its condition outlives a thread that returns, and even ends, while that
+// set is still notifying it.
+template <class TWaiter>
+struct CSharedWaiter : TWaiter, std::enable_shared_from_this<CSharedWaiter<TWaiter>> {};
+
 } // namespace
 
 FXEvent::FXEvent(unsigned int nFlags) : m_nFlags(nFlags) {}
@@ -72,8 +79,8 @@ void FXEvent::UnlinkWaiter(CWaiter *pWaiter) {
     pWaiter->pNext = nullptr;
 }
 
-// A waiter's condition is notified with the lock held: once the lock is free, a woken waiter may
-// return and its condition, which lives on its stack, is gone.
+// Set notifies the waiters with the lock held, which keeps every one of them waiting until it has
+// notified them all; it is the rare broadcast (stop, commit), so that costs nothing that matters.
 void FXEvent::Set() {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_ullGeneration;
@@ -85,14 +92,24 @@ void FXEvent::Set() {
     m_pLastWaiter = nullptr;
 }
 
+// SetOne notifies after it has released the lock: a thread woken with the lock still held only
+// wakes to block on it, and the release then has to wake it a second time. The reference taken
+// under the lock keeps the waiter's condition alive until the notification is made.
 void FXEvent::SetOne() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    ++m_ullGeneration;
-    if (CWaiter *pWaiter = m_pFirstWaiter) {
+    std::shared_ptr<CSharedWaiter<CWaiter>> ptrWoken;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_ullGeneration;
+        CWaiter *pWaiter = m_pFirstWaiter;
+        if (pWaiter == nullptr) {
+            return;
+        }
         UnlinkWaiter(pWaiter);
         pWaiter->bWoken = true;
-        pWaiter->cv.notify_one();
+        // Every listed waiter is a thread's shared one (Wait lists no other).
+        ptrWoken = static_cast<CSharedWaiter<CWaiter> *>(pWaiter)->shared_from_this();
     }
+    ptrWoken->cv.notify_one();
 }
 
 void FXEvent::Alert() {
@@ -123,7 +140,12 @@ uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
     // A set made since this thread last saw one is seen at once; otherwise the thread waits until
     // a set wakes it (a SetOne wakes the thread that has waited longest) or its wait ends.
     if (m_ullGeneration == ullSeen && !bStopRequested() && nMilliseconds != 0) {
-        CWaiter waiter;
+        // A notification of an earlier wait that arrives late is a spurious wake-up of this one,
+        // which bDone sends back to its wait.
+        thread_local const std::shared_ptr<CSharedWaiter<CWaiter>> t_ptrWaiter =
+            std::make_shared<CSharedWaiter<CWaiter>>();
+        CWaiter &waiter = *t_ptrWaiter;
+        waiter.bWoken = false;
         AppendWaiter(&waiter);
         auto bDone = [&] { return waiter.bWoken || bStopRequested(); };
         if (nMilliseconds == TQ_INFINITE) {
