@@ -12,9 +12,7 @@
 #include <cstdint>
 #include <mutex>
 #include <new>
-
-#include <boost/interprocess/exceptions.hpp>
-#include <boost/interprocess/sync/interprocess_recursive_mutex.hpp>
+#include <system_error>
 
 #include "foundation/Export.h"
 #include "foundation/SyncHandleOwners.h"
@@ -62,7 +60,10 @@ inline bool FXLockableResource::TryLock(CTimeInterval /*interval*/) {
     return TryLock();
 }
 
-// Recursive in-process lock: the holder may take it again and must release it as often.
+// Recursive in-process lock: the holder may take it again and must release it as often. No lock
+// of the library is shared with another process, so it is a process-private mutex: taking and
+// releasing it stays in user space while nobody else holds it, and a wake-up of a waiter is a
+// private futex wake.
 //
 // A mutex failure is logged at error level and never leaves the caller believing it holds the
 // lock: TryLock answers false, and Lock passes the exception on, since returning from Lock
@@ -73,12 +74,7 @@ public:
     FXCriticalSection() = default;
 
     bool TryLock() IDX_TRY_ACQUIRE(true) override {
-        try {
-            if (!m_mutex.try_lock()) {
-                return false;
-            }
-        } catch (const boost::interprocess::interprocess_exception &e) {
-            IDX_LOG_ERROR("Failed to try the lock, error=%s", e.what());
+        if (!m_mutex.try_lock()) {
             return false;
         }
         SetLockOwner();
@@ -92,7 +88,7 @@ public:
     void Lock() IDX_ACQUIRE() override {
         try {
             m_mutex.lock();
-        } catch (const boost::interprocess::interprocess_exception &e) {
+        } catch (const std::system_error &e) {
             IDX_LOG_ERROR("Failed to take the lock, error=%s", e.what());
             throw;
         }
@@ -105,7 +101,7 @@ public:
     }
 
 private:
-    boost::interprocess::interprocess_recursive_mutex m_mutex;
+    std::recursive_mutex m_mutex;
 };
 
 // Holds a lockable resource for a scope. It releases only what it took: Lock() twice takes the

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <system_error>
 
 #include "platform/LogWriter.h"
@@ -50,37 +51,71 @@ template <class Hook> bool CallHook(const char *szHook, Hook fnHook) {
     return false;
 }
 
+// The waiter of a thread (TWaiter is FXEvent's), made once per thread and shared with the set
+// that wakes it, so that its condition outlives a thread that returns, and even ends, while that
+// set is still notifying it.
+template <class TWaiter>
+struct CSharedWaiter : TWaiter, std::enable_shared_from_this<CSharedWaiter<TWaiter>> {};
+
 } // namespace
 
 FXEvent::FXEvent(unsigned int nFlags) : m_nFlags(nFlags) {}
 
-// A waiter's condition is notified with the lock held: once the lock is free, a woken waiter may
-// return and its condition, which lives on its stack, is gone.
+void FXEvent::AppendWaiter(CWaiter *pWaiter) {
+    pWaiter->pPrev = m_pLastWaiter;
+    pWaiter->pNext = nullptr;
+    if (m_pLastWaiter != nullptr) {
+        m_pLastWaiter->pNext = pWaiter;
+    } else {
+        m_pFirstWaiter = pWaiter;
+    }
+    m_pLastWaiter = pWaiter;
+}
+
+void FXEvent::UnlinkWaiter(CWaiter *pWaiter) {
+    (pWaiter->pPrev != nullptr ? pWaiter->pPrev->pNext : m_pFirstWaiter) = pWaiter->pNext;
+    (pWaiter->pNext != nullptr ? pWaiter->pNext->pPrev : m_pLastWaiter) = pWaiter->pPrev;
+    pWaiter->pPrev = nullptr;
+    pWaiter->pNext = nullptr;
+}
+
+// Set notifies the waiters with the lock held, which keeps every one of them waiting until it has
+// notified them all; it is the rare broadcast (stop, commit), so that costs nothing that matters.
 void FXEvent::Set() {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_ullGeneration;
-    for (CWaiter *pWaiter : m_lstWaiters) {
+    for (CWaiter *pWaiter = m_pFirstWaiter; pWaiter != nullptr; pWaiter = pWaiter->pNext) {
         pWaiter->bWoken = true;
         pWaiter->cv.notify_one();
     }
-    m_lstWaiters.clear();
+    m_pFirstWaiter = nullptr;
+    m_pLastWaiter = nullptr;
 }
 
+// SetOne notifies after it has released the lock: a thread woken with the lock still held only
+// wakes to block on it, and the release then has to wake it a second time. The reference taken
+// under the lock keeps the waiter's condition alive until the notification is made.
 void FXEvent::SetOne() {
-    std::lock_guard<std::mutex> guard(m_lock);
-    ++m_ullGeneration;
-    if (!m_lstWaiters.empty()) {
-        CWaiter *pWaiter = m_lstWaiters.front();
-        m_lstWaiters.pop_front();
+    std::shared_ptr<CSharedWaiter<CWaiter>> ptrWoken;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_ullGeneration;
+        CWaiter *pWaiter = m_pFirstWaiter;
+        if (pWaiter == nullptr) {
+            return;
+        }
+        UnlinkWaiter(pWaiter);
         pWaiter->bWoken = true;
-        pWaiter->cv.notify_one();
+        // Every listed waiter is a thread's shared one (Wait lists no other).
+        ptrWoken = static_cast<CSharedWaiter<CWaiter> *>(pWaiter)->shared_from_this();
     }
+    ptrWoken->cv.notify_one();
 }
 
 void FXEvent::Alert() {
     // Under the lock, the stop flag's store comes before any waiter's next test of it.
     std::lock_guard<std::mutex> guard(m_lock);
-    for (CWaiter *pWaiter : m_lstWaiters) {
+    for (CWaiter *pWaiter = m_pFirstWaiter; pWaiter != nullptr; pWaiter = pWaiter->pNext) {
         pWaiter->cv.notify_one();
     }
 }
@@ -105,9 +140,13 @@ uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
     // A set made since this thread last saw one is seen at once; otherwise the thread waits until
     // a set wakes it (a SetOne wakes the thread that has waited longest) or its wait ends.
     if (m_ullGeneration == ullSeen && !bStopRequested() && nMilliseconds != 0) {
-        CWaiter waiter;
-        m_lstWaiters.push_back(&waiter);
-        const auto itWaiter = std::prev(m_lstWaiters.end());
+        // A notification of an earlier wait that arrives late is a spurious wake-up of this one,
+        // which bDone sends back to its wait.
+        thread_local const std::shared_ptr<CSharedWaiter<CWaiter>> t_ptrWaiter =
+            std::make_shared<CSharedWaiter<CWaiter>>();
+        CWaiter &waiter = *t_ptrWaiter;
+        waiter.bWoken = false;
+        AppendWaiter(&waiter);
         auto bDone = [&] { return waiter.bWoken || bStopRequested(); };
         if (nMilliseconds == TQ_INFINITE) {
             waiter.cv.wait(lock, bDone);
@@ -117,7 +156,7 @@ uint32_t FXEvent::Wait(uint32_t nMilliseconds, bool bRealClock) {
             TqTimedWait(waiter.cv, lock, nMilliseconds, bDone);
         }
         if (!waiter.bWoken) {
-            m_lstWaiters.erase(itWaiter); // timed out or stopped: still listed
+            UnlinkWaiter(&waiter); // timed out or stopped: still listed
         }
     }
     if (m_ullGeneration != ullSeen) {

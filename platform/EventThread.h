@@ -60,10 +60,16 @@ private:
     // A thread blocked in WaitForSet. Each has a condition of its own, and a set marks the ones it
     // wakes before it notifies them: which thread a set wakes never depends on how the system
     // shares one condition's notifications among several waiters.
+    // Waiters live on their threads' stacks and are linked in place, so a wait allocates nothing.
     struct CWaiter {
         std::condition_variable cv;
         bool bWoken = false;
+        CWaiter *pPrev = nullptr;
+        CWaiter *pNext = nullptr;
     };
+
+    void AppendWaiter(CWaiter *pWaiter);
+    void UnlinkWaiter(CWaiter *pWaiter);
 
     // Wakes the waiters so that a thread asked to stop leaves its wait; sets nothing.
     void Alert();
@@ -75,7 +81,8 @@ private:
     // The generation each waiting thread (by its process-unique serial) has seen.
     std::unordered_map<uint64_t, uint64_t> m_mapSeen;
     // The blocked threads not woken yet, the longest waiting first.
-    std::list<CWaiter *> m_lstWaiters;
+    CWaiter *m_pFirstWaiter = nullptr;
+    CWaiter *m_pLastWaiter = nullptr;
 };
 
 class IDX_EXPORT CAlertableEventThread {

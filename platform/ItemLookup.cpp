@@ -344,14 +344,12 @@ CKyError CBasicPathEnumerator::GetItemByPath(const std::string &strParentPath,
     if (strItemPath.empty()) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorInvalidParameter, "Empty item path");
     }
-    // The given path is used as it is unless it has to be joined to its parent.
-    std::string strJoined;
-    const bool bJoin =
-        strItemPath[0] != '/' && !strParentPath.empty() && strParentPath != strItemPath;
-    if (bJoin) {
-        strJoined = FXPath::Join(strParentPath, strItemPath);
-    }
-    const std::string &strPath = bJoin ? strJoined : strItemPath;
+    // The given path is used as it is unless it has to be joined to its parent; either way it is
+    // made once and then moved into the item.
+    std::string strPath =
+        strItemPath[0] != '/' && !strParentPath.empty() && strParentPath != strItemPath
+            ? FXPath::Join(strParentPath, strItemPath)
+            : strItemPath;
 
     FXFile::CFileData fileData(strPath, FXFile::CFileData::eParentAndName, nullptr);
     fileData.getFileInfo();
@@ -359,16 +357,18 @@ CKyError CBasicPathEnumerator::GetItemByPath(const std::string &strParentPath,
     const int nErrNo = fileData.getErrNo();
     try {
         // The record is used once: the item takes its names over.
-        ptrItem = boost::make_shared<CFindFirstItem>(CBagPtr(), strPath, std::move(fileData));
+        ptrItem =
+            boost::make_shared<CFindFirstItem>(CBagPtr(), std::move(strPath), std::move(fileData));
     } catch (const std::bad_alloc &) {
         return FXErrorUtil::ErrorWin32(FXLOC, kErrorNotEnoughMemory);
     }
     if (nStatusState == 1) {
         return CKyError::Success();
     }
+    const std::string &strItemFullPath = ptrItem->GetPath();
     char szBuffer[256];
-    return FXErrorUtil::ErrorWin32(FXLOC, Win32FromStatusErrNo(nErrNo, strPath),
+    return FXErrorUtil::ErrorWin32(FXLOC, Win32FromStatusErrNo(nErrNo, strItemFullPath),
                                    "Failed to read the status of [%s], errno=%d (%s)",
-                                   strPath.c_str(), nErrNo,
+                                   strItemFullPath.c_str(), nErrNo,
                                    strerror_r(nErrNo, szBuffer, sizeof(szBuffer)));
 }

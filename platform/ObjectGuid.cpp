@@ -23,16 +23,25 @@ const unsigned char kObjectNamespace[16] = {0x5c, 0x0b, 0x7e, 0x31, 0x8a, 0x4d, 
 const unsigned char kVersionNamespace[16] = {0xa3, 0x6f, 0x12, 0xc4, 0x5e, 0x20, 0x4b, 0x8d,
                                              0xb7, 0x09, 0x6c, 0xe1, 0xf4, 0x38, 0x52, 0x7a};
 
-// One SHA-1 context per thread, set up once and started over for every identifier: a document
+// SHA-1 as fetched from the provider, once per process and never freed: a context started with
+// the legacy EVP_sha1() object would fetch it again on every start, under a global lock, and
+// sharing one fetched object keeps every context's start from touching its reference count.
+const EVP_MD *Sha1Type() {
+    static const EVP_MD *const s_pType = [] {
+        const EVP_MD *pFetched = EVP_MD_fetch(nullptr, "SHA1", nullptr);
+        return pFetched ? pFetched : EVP_sha1();
+    }();
+    return s_pType;
+}
+
+// One SHA-1 context per thread, made once and started over for every identifier: a document
 // build makes two identifiers per item, and a context made for each would cost more than the
-// hash of a short name.
+// hash of a short name. (The provider still makes its small state block anew at every start:
+// libcrypto 3.0 offers no way to start a context over without that.)
 class CSha1 {
 public:
-    CSha1() : m_pType(EVP_MD_fetch(nullptr, "SHA1", nullptr)), m_pContext(EVP_MD_CTX_new()) {}
-    ~CSha1() {
-        EVP_MD_CTX_free(m_pContext);
-        EVP_MD_free(m_pType);
-    }
+    CSha1() : m_pType(Sha1Type()), m_pContext(EVP_MD_CTX_new()) {}
+    ~CSha1() { EVP_MD_CTX_free(m_pContext); }
     CSha1(const CSha1 &) = delete;
     CSha1 &operator=(const CSha1 &) = delete;
 
@@ -49,7 +58,7 @@ public:
     }
 
 private:
-    EVP_MD *m_pType;
+    const EVP_MD *m_pType;
     EVP_MD_CTX *m_pContext;
 };
 

@@ -31,7 +31,12 @@ void TqSemaphoreH::release(int32_t nCount) {
         // Taking the lock orders this release after a waiter's last look at the count, which it
         // makes under the lock: the waiter is then either waiting and woken, or not yet looking.
         { std::lock_guard<std::mutex> guard(m_lock); }
-        m_cv.notify_all();
+        // One count is taken by one waiter: waking the rest would only send them back to sleep.
+        if (nCount == 1) {
+            m_cv.notify_one();
+        } else {
+            m_cv.notify_all();
+        }
     }
 }
 
@@ -70,7 +75,18 @@ uint32_t TqEventH::wait(uint64_t ullMilliseconds) {
 void TqEventH::set() {
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        if (m_bSet) {
+            // Nobody waits on a set event: every wait tests it under this lock before it blocks,
+            // and the set that made it so has already woken those that were blocked.
+            return;
+        }
         m_bSet = true;
     }
-    m_cv.notify_all();
+    // Only one wait can take the set of an auto-reset event; waking the others would just send
+    // them back to sleep.
+    if (m_bAutoReset) {
+        m_cv.notify_one();
+    } else {
+        m_cv.notify_all();
+    }
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "foundation/StringHelpers.h"
@@ -149,6 +150,53 @@ TEST(Crc32Test, Md5KnownValues) {
     unsigned char abDigest[CMd5::kDigestLength];
     md5.Final(abDigest);
     EXPECT_EQ(FXString::ToLower(HexUpper(abDigest, 16)), cases[1].second);
+}
+
+// Longer published vectors: texts of more than one block, and a million bytes given in pieces,
+// each hashed on several threads at once (every thread's hash is its own) and twice on each, so
+// that a digest started over after a finish is checked as well.
+TEST(Crc32Test, DigestsOfMultiBlockTextsOnSeveralThreads) {
+    const std::string strTwoBlocks =
+        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqr"
+        "lmnopqrsmnopqrstnopqrstu";
+    const char *szSha512TwoBlocks =
+        "8E959B75DAE313DA8CF4F72814FC143F8F7779C6EB9F7FA17299AEADB6889018"
+        "501D289E4900F7E4331B99DEC4B5433AC7D329EEB6DD26545E96E55B874BE909";
+    const char *szSha512Million =
+        "E718483D0CE769644E2E42C7BC15B4638E1F98B13B2044285632A803AFA973EB"
+        "DE0FF244877EA60A4CB0432CE577C31BEB009C5C2C49AA2E4EADB217AD8CC09B";
+    const std::string strMd5Digits =
+        "12345678901234567890123456789012345678901234567890123456789012345678901234567890";
+    const char *szMd5Digits = "57edf4a22be3c955ac49da2e2107b67a";
+    const char *szMd5Alphabet = "c3fcd3d76192e4007dfb496cca67e13b";
+    const std::string strChunk(1000, 'a');
+
+    auto check = [&] {
+        for (int nRound = 0; nRound < 2; ++nRound) {
+            TqcSHA512 sha;
+            sha.addData(strTwoBlocks.data(), static_cast<int>(strTwoBlocks.size()));
+            TqcBucket bucket = sha.finish();
+            EXPECT_EQ(HexUpper(bucket.getData(), bucket.getSize()), szSha512TwoBlocks);
+            for (int i = 0; i < 1000; ++i) {
+                sha.addData(strChunk.data(), static_cast<int>(strChunk.size()));
+            }
+            bucket = sha.finish();
+            EXPECT_EQ(HexUpper(bucket.getData(), bucket.getSize()), szSha512Million);
+
+            CMd5 md5;
+            md5.Update(strMd5Digits);
+            EXPECT_EQ(md5.FinalHex(), szMd5Digits);
+            md5.Update(std::string("abcdefghijklmnopqrstuvwxyz"));
+            EXPECT_EQ(md5.FinalHex(), szMd5Alphabet);
+        }
+    };
+    std::vector<std::thread> vecThreads;
+    for (int i = 0; i < 4; ++i) {
+        vecThreads.emplace_back(check);
+    }
+    for (std::thread &thread : vecThreads) {
+        thread.join();
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "platform/SyncHandles.h"
 #include "platform/testing/VirtualClock.h"
@@ -213,6 +214,70 @@ TEST(LocksTest, SemaphoreWaitOfAnHourEndsWhenTheVirtualClockPassesIt) {
     idxtest::VirtualClock::Advance(3600000);
     ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_FALSE(result.get());
+}
+
+// Polls a condition until it holds or a generous deadline passes.
+template <class Condition> bool WaitUntil(Condition bCondition) {
+    const auto tpEnd = Clock::now() + std::chrono::seconds(10);
+    while (!bCondition()) {
+        if (Clock::now() > tpEnd) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Each release of one count ends one blocked wait, whichever it is, and no release is lost while
+// several threads wait.
+TEST(LocksTest, SemaphoreReleasesOfOneEndOneBlockedWaitEach) {
+    TqSemaphore semaphore(0);
+    std::atomic<int> nTaken{0};
+    std::vector<std::thread> vecWaiters;
+    for (int i = 0; i < 3; ++i) {
+        vecWaiters.emplace_back([&] {
+            semaphore.wait();
+            ++nTaken;
+        });
+    }
+    for (int i = 1; i <= 3; ++i) {
+        semaphore.release(1);
+        EXPECT_TRUE(WaitUntil([&] { return nTaken.load() >= i; })) << i;
+    }
+    for (std::thread &waiter : vecWaiters) {
+        waiter.join();
+    }
+    EXPECT_EQ(3, nTaken.load());
+    EXPECT_FALSE(semaphore.wait(0));
+}
+
+// Sets of an event that is already set count as one; an auto-reset set ends one blocked wait,
+// and the next set the next one.
+TEST(LocksTest, EventSetsOfASetEventCountAsOneAndEachEndsOneWait) {
+    TqEvent event(true);
+    event.set();
+    event.set();
+    EXPECT_EQ(event.wait(0), 0u);
+    EXPECT_EQ(event.wait(0), static_cast<uint32_t>(TQ_WAIT_TIMEOUT));
+
+    std::atomic<int> nWoken{0};
+    std::vector<std::thread> vecWaiters;
+    for (int i = 0; i < 2; ++i) {
+        vecWaiters.emplace_back([&] {
+            if (event.wait(60000) == 0) {
+                ++nWoken;
+            }
+        });
+    }
+    event.set();
+    EXPECT_TRUE(WaitUntil([&] { return nWoken.load() >= 1; }));
+    event.set();
+    EXPECT_TRUE(WaitUntil([&] { return nWoken.load() >= 2; }));
+    for (std::thread &waiter : vecWaiters) {
+        waiter.join();
+    }
+    EXPECT_EQ(2, nWoken.load());
+    EXPECT_EQ(event.wait(0), static_cast<uint32_t>(TQ_WAIT_TIMEOUT));
 }
 
 TEST(LocksTest, EventSetEndsAPendingWaitAndIsKeptUntilAWaitSeesIt) {

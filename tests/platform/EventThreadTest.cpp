@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/testing/LogCapture.h"
@@ -215,6 +216,35 @@ TEST(EventThreadTest, SetOneWakesOneWaitingThreadAndIsSeenByABusyOne) {
     for (auto &ptrWorker : vecWorkers) {
         EXPECT_FALSE(ptrWorker->Stop(true).IsError());
     }
+}
+
+// A wait that ends by its time-out leaves the waiting threads as they were, wherever it stood
+// among them: the sets made afterwards end each of the others.
+TEST(EventThreadTest, WaitThatTimesOutAmongOthersLeavesThemWaiting) {
+    FXEvent event(0);
+    std::atomic<int> nSeen{0};
+    std::vector<std::thread> vecLong;
+    std::vector<std::thread> vecShort;
+    for (int i = 0; i < 3; ++i) {
+        vecLong.emplace_back([&] {
+            if (event.WaitForSetReal(TQ_INFINITE) == TQ_WAIT_OBJECT_0) {
+                ++nSeen;
+            }
+        });
+        vecShort.emplace_back(
+            [&] { EXPECT_EQ(static_cast<uint32_t>(TQ_WAIT_TIMEOUT), event.WaitForSetReal(20)); });
+    }
+    for (std::thread &waiter : vecShort) {
+        waiter.join();
+    }
+    for (int i = 1; i <= 3; ++i) {
+        event.SetOne();
+        EXPECT_TRUE(WaitUntil([&] { return nSeen.load() >= i; })) << i;
+    }
+    for (std::thread &waiter : vecLong) {
+        waiter.join();
+    }
+    EXPECT_EQ(3, nSeen.load());
 }
 
 TEST(EventThreadTest, SetWhileBusyIsSeenAtTheNextWait) {
