@@ -70,9 +70,11 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         const bool bSPMode = !bVMMode && bSPContentIndexing;
         const bool bFileSystemMode = !bVMMode && !bSPMode;
 
-        ReadBagValue<std::string>(bag, BagId::idServer,
+        // Each read names the value the record keeps when the bag holds another type; for the
+        // few settings the record gives no getter for, that is its starting value.
+        ReadBagValue<std::string>(bag, BagId::idServer, std::string(),
                                   [&](const std::string &v) { options.SetServer(v); });
-        ReadBagValue<unsigned int>(bag, BagId::idServerPort,
+        ReadBagValue<unsigned int>(bag, BagId::idServerPort, 80u,
                                    [&](unsigned int v) { options.SetServerPort(v); });
 
         // A file-system job cannot run without the engine's addresses; the web-service modes
@@ -99,59 +101,65 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
                 return error.Push(FXLOC);
             }
             options.SetAuditSolrUrl(strValue);
-            ReadBagValue<bool>(bag, BagId::idAuditingContext,
+            ReadBagValue<bool>(bag, BagId::idAuditingContext, options.IsAuditingContext(),
                                [&](bool v) { options.SetAuditingContext(v); });
         }
 
-        ReadBagValue<std::string>(bag, BagId::idCompleteSolrExtractUrl, [&](const std::string &v) {
-            options.SetCompleteSolrExtractUrl(v);
-        });
-        ReadBagValue<std::string>(bag, BagId::idSubClientDir,
+        ReadBagValue<std::string>(
+            bag, BagId::idCompleteSolrExtractUrl, options.GetCompleteSolrExtractUrl(),
+            [&](const std::string &v) { options.SetCompleteSolrExtractUrl(v); });
+        ReadBagValue<std::string>(bag, BagId::idSubClientDir, options.GetSubClientDir(),
                                   [&](const std::string &v) { options.SetSubClientDir(v); });
-        ReadBagValue<std::string>(bag, BagId::idClientName,
+        ReadBagValue<std::string>(bag, BagId::idClientName, options.GetClientName(),
                                   [&](const std::string &v) { options.SetClientName(v); });
-        ReadBagValue<std::string>(bag, BagId::idSolrClientName,
+        ReadBagValue<std::string>(bag, BagId::idSolrClientName, options.GetSolrClientName(),
                                   [&](const std::string &v) { options.SetSolrClientName(v); });
-        ReadBagValue<unsigned int>(bag, BagId::idAppId,
+        ReadBagValue<unsigned int>(bag, BagId::idAppId, options.GetApplicationNumber(),
                                    [&](unsigned int v) { options.SetApplicationNumber(v); });
-        ReadBagValue<std::string>(bag, BagId::idAppGUID,
+        ReadBagValue<std::string>(bag, BagId::idAppGUID, options.GetAppGUID(),
                                   [&](const std::string &v) { options.SetAppGUID(v); });
-        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
+        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo, options.IsCollectSecurityInfo(),
                            [&](bool v) { options.SetCollectSecurityInfo(v); });
-        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
+        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo, options.IsCollectOwnerInfo(),
                            [&](bool v) { options.SetCollectOwnerInfo(v); });
-        ReadBagValue<bool>(bag, BagId::idIsPreserveAccessTime,
+        ReadBagValue<bool>(bag, BagId::idIsPreserveAccessTime, false,
                            [&](bool v) { options.SetPreserveAccessTime(v); });
-        ReadBagValue<bool>(bag, BagId::idIsNasClient, [&](bool v) { options.SetIsNasClient(v); });
-        ReadBagValue<bool>(bag, BagId::idRetainVersion,
+        ReadBagValue<bool>(bag, BagId::idIsNasClient, options.IsNasClient(),
+                           [&](bool v) { options.SetIsNasClient(v); });
+        ReadBagValue<bool>(bag, BagId::idRetainVersion, false,
                            [&](bool v) { options.SetRetainVersion(v); });
-        ReadBagValue<long long>(bag, BagId::idJobId, [&](long long v) { options.SetJobId(v); });
+        ReadBagValue<long long>(bag, BagId::idJobId, options.GetJobId(),
+                                [&](long long v) { options.SetJobId(v); });
         ReadBagValue<long long>(bag, BagId::idMaxFileSizePushContents,
+                                options.GetMaxFileSizePushContent(),
                                 [&](long long v) { options.SetMaxFileSizePushContent(v); });
         ReadBagValue<long long>(bag, BagId::idMinFileSizePushContents,
+                                options.GetMinFileSizePushContent(),
                                 [&](long long v) { options.SetMinFileSizePushContent(v); });
 
         if (bVMMode) {
-            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string &v) {
-                options.SetIncludeFiltersSet(BuildPathPatterns(v));
-            });
-            ReadBagValue<std::string>(bag, BagId::idExcludeFilters, [&](const std::string &v) {
-                options.SetExcludeFiltersSet(BuildPathPatterns(v));
-            });
+            ReadBagValue<std::string>(
+                bag, BagId::idIncludeFilters, std::string(),
+                [&](const std::string &v) { options.SetIncludeFiltersSet(BuildPathPatterns(v)); });
+            ReadBagValue<std::string>(
+                bag, BagId::idExcludeFilters, std::string(),
+                [&](const std::string &v) { options.SetExcludeFiltersSet(BuildPathPatterns(v)); });
         } else if (bFileSystemMode) {
-            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, [&](const std::string &v) {
-                options.SetIncludeFiltersSet(IncludeFilterExtensions(v));
-            });
+            ReadBagValue<std::string>(bag, BagId::idIncludeFilters, std::string(),
+                                      [&](const std::string &v) {
+                                          options.SetIncludeFiltersSet(IncludeFilterExtensions(v));
+                                      });
         }
 
-        ReadBagValue<unsigned int>(bag, BagId::idClientId,
+        ReadBagValue<unsigned int>(bag, BagId::idClientId, options.GetClientId(),
                                    [&](unsigned int v) { options.SetClientId(v); });
-        ReadBagValue<int>(bag, BagId::idMaxItemsPerTransaction,
+        ReadBagValue<int>(bag, BagId::idMaxItemsPerTransaction, options.GetMaxItemsPerTransaction(),
                           [&](int v) { options.SetMaxItemsPerTransaction(v); });
-        ReadBagValue<bool>(bag, BagId::idPushOnlyMetaData,
+        ReadBagValue<bool>(bag, BagId::idPushOnlyMetaData, options.IsPushOnlyMetaData(),
                            [&](bool v) { options.SetPushOnlyMetaData(v); });
-        ReadBagValue<bool>(bag, BagId::idIsScanPhase, [&](bool v) { options.SetScanPhase(v); });
-        ReadBagValue<bool>(bag, BagId::idPushMetaDataWithCRC,
+        ReadBagValue<bool>(bag, BagId::idIsScanPhase, options.IsScanPhase(),
+                           [&](bool v) { options.SetScanPhase(v); });
+        ReadBagValue<bool>(bag, BagId::idPushMetaDataWithCRC, options.IsPushMetaDataWithCRC(),
                            [&](bool v) { options.SetPushMetaDataWithCRC(v); });
         typedef std::map<std::string, std::string> StringMap;
         error = ReadBagAny<StringMap>(bag, BagId::idSchemaFields,
@@ -159,12 +167,13 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
         if (error.IsError()) {
             return error;
         }
-        ReadBagValue<bool>(bag, BagId::idOptimizeContentPush,
+        ReadBagValue<bool>(bag, BagId::idOptimizeContentPush, options.IsOptimizeContentPush(),
                            [&](bool v) { options.SetOptimizeContentPush(v); });
-        ReadBagValue<bool>(bag, BagId::idEnableMonitoring,
+        ReadBagValue<bool>(bag, BagId::idEnableMonitoring, false,
                            [&](bool v) { options.SetEnableMonitoring(v); });
-        ReadBagValue<bool>(bag, BagId::idIsCloudMode, [&](bool v) { options.SetCloudMode(v); });
-        ReadBagValue<bool>(bag, BagId::idUseDynamicTppm,
+        ReadBagValue<bool>(bag, BagId::idIsCloudMode, options.IsCloudMode(),
+                           [&](bool v) { options.SetCloudMode(v); });
+        ReadBagValue<bool>(bag, BagId::idUseDynamicTppm, options.GetUseDynamicTppm(),
                            [&](bool v) { options.SetUseDynamicTppm(v); });
         // An empty pointer or a value of another type is a failed read (1168): no abort event.
         boost::shared_ptr<FXEvent> ptrAbortEvent;
@@ -176,16 +185,17 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
             if (!bag.ReadAny(BagId::idAbortEvent, stored).IsError() &&
                 boost::any_cast<boost::shared_ptr<FXEvent>>(&stored) == nullptr) {
                 LogWrongBagType(bag, BagId::idAbortEvent,
-                                CBag::TypeName(boost::any(boost::shared_ptr<FXEvent>())));
+                                CBag::TypeName(boost::any(boost::shared_ptr<FXEvent>())),
+                                "no event");
             }
         }
 
         if (bVMMode) {
-            ReadBagValue<std::string>(bag, BagId::idVMName,
+            ReadBagValue<std::string>(bag, BagId::idVMName, options.GetVMName(),
                                       [&](const std::string &v) { options.SetVMName(v); });
-            ReadBagValue<std::string>(bag, BagId::idVMGUID,
+            ReadBagValue<std::string>(bag, BagId::idVMGUID, options.GetVMGUID(),
                                       [&](const std::string &v) { options.SetVMGUID(v); });
-            ReadBagValue<std::string>(bag, BagId::idVMHypervisor,
+            ReadBagValue<std::string>(bag, BagId::idVMHypervisor, std::string(),
                                       [&](const std::string &v) { options.SetVMHypervisor(v); });
             error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths, [&](const StringMap &v) {
                 options.SetVmMountPathVol(v);
@@ -207,7 +217,7 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
             }
         }
 
-        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging,
+        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging, options.IsDisableFailureLogging(),
                            [&](bool v) { options.SetDisableFailureLogging(v); });
 
         // Platform settings: an absent one leaves the preset, which is the default.

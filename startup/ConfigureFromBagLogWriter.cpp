@@ -28,28 +28,29 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         const CBag &bag = *m_ptrOptionsBag;
         CTransmitterOptions &options = *m_ptrOptions;
 
-        ReadBagValue<std::string>(bag, BagId::idSubClientDir,
+        ReadBagValue<std::string>(bag, BagId::idSubClientDir, options.GetSubClientDir(),
                                   [&](const std::string &v) { options.SetSubClientDir(v); });
-        ReadBagValue<std::string>(bag, BagId::idClientName,
+        ReadBagValue<std::string>(bag, BagId::idClientName, options.GetClientName(),
                                   [&](const std::string &v) { options.SetClientName(v); });
-        ReadBagValue<unsigned int>(bag, BagId::idAppId,
+        ReadBagValue<unsigned int>(bag, BagId::idAppId, options.GetApplicationNumber(),
                                    [&](unsigned int v) { options.SetApplicationNumber(v); });
-        ReadBagValue<std::string>(bag, BagId::idAppGUID,
+        ReadBagValue<std::string>(bag, BagId::idAppGUID, options.GetAppGUID(),
                                   [&](const std::string &v) { options.SetAppGUID(v); });
-        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo,
+        ReadBagValue<bool>(bag, BagId::idCollectSecurityInfo, options.IsCollectSecurityInfo(),
                            [&](bool v) { options.SetCollectSecurityInfo(v); });
-        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo,
+        ReadBagValue<bool>(bag, BagId::idCollectOwnerInfo, options.IsCollectOwnerInfo(),
                            [&](bool v) { options.SetCollectOwnerInfo(v); });
-        ReadBagValue<long long>(bag, BagId::idJobId, [&](long long v) { options.SetJobId(v); });
-        ReadBagValue<unsigned long>(bag, BagId::idFleetId,
+        ReadBagValue<long long>(bag, BagId::idJobId, options.GetJobId(),
+                                [&](long long v) { options.SetJobId(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idFleetId, options.GetFleetId(),
                                     [&](unsigned long v) { options.SetFleetId(v); });
-        ReadBagValue<unsigned int>(bag, BagId::idClientId,
+        ReadBagValue<unsigned int>(bag, BagId::idClientId, options.GetClientId(),
                                    [&](unsigned int v) { options.SetClientId(v); });
-        ReadBagValue<unsigned long>(bag, BagId::idAppType,
+        ReadBagValue<unsigned long>(bag, BagId::idAppType, options.GetAppType(),
                                     [&](unsigned long v) { options.SetAppType(v); });
-        ReadBagValue<TQBkpLevel>(bag, BagId::idBackupType,
+        ReadBagValue<TQBkpLevel>(bag, BagId::idBackupType, options.GetBackupType(),
                                  [&](TQBkpLevel v) { options.SetBackupType(v); });
-        ReadBagValue<std::string>(bag, BagId::idJobToken,
+        ReadBagValue<std::string>(bag, BagId::idJobToken, options.GetJobToken(),
                                   [&](const std::string &v) { options.SetJobToken(v); });
 
         CKyError error = Configure_IndexingServer();
@@ -59,25 +60,27 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         }
 
         ReadBagValue<unsigned long long>(
-            bag, BagId::idIndexingConnectionFlags,
+            bag, BagId::idIndexingConnectionFlags, options.GetIndexingConnectionFlags(),
             [&](unsigned long long v) { options.SetIndexingConnectionFlags(v); });
-        ReadBagValue<long long>(bag, BagId::idSnapJobId,
+        ReadBagValue<long long>(bag, BagId::idSnapJobId, options.GetSnapJobId(),
                                 [&](long long v) { options.SetSnapJobId(v); });
-        ReadBagValue<unsigned long>(bag, BagId::idSnapArchiveFileID,
+        ReadBagValue<unsigned long>(bag, BagId::idSnapArchiveFileID, options.GetSnapArchiveFileID(),
                                     [&](unsigned long v) { options.SetSnapArchiveFileID(v); });
-        ReadBagValue<unsigned long>(bag, BagId::idArchiveFileflags,
+        ReadBagValue<unsigned long>(bag, BagId::idArchiveFileflags, options.GetArchiveFileFlags(),
                                     [&](unsigned long v) { options.SetArchiveFileFlags(v); });
-        ReadBagValue<long>(bag, BagId::idRefTime, [&](long v) { options.SetRefTime(v); });
-        ReadBagValue<unsigned long>(bag, BagId::idClientOSId,
+        ReadBagValue<long>(bag, BagId::idRefTime, options.GetRefTime(),
+                           [&](long v) { options.SetRefTime(v); });
+        ReadBagValue<unsigned long>(bag, BagId::idClientOSId, options.GetClientOSId(),
                                     [&](unsigned long v) { options.SetClientOSId(v); });
-        ReadBagValue<std::string>(bag, BagId::idVSACatalogBackupSetGUID, [&](const std::string &v) {
-            options.SetVSACatalogBackupSetGUID(v);
-        });
-        ReadBagValue<std::string>(bag, BagId::idVMName, [&](const std::string &v) {
-            options.SetVMName(v);
-            IDX_LOG(5, "VM Display Name %s", v.c_str());
-        });
-        ReadBagValue<std::string>(bag, BagId::idVMGUID,
+        ReadBagValue<std::string>(
+            bag, BagId::idVSACatalogBackupSetGUID, options.GetVSACatalogBackupSetGUID(),
+            [&](const std::string &v) { options.SetVSACatalogBackupSetGUID(v); });
+        ReadBagValue<std::string>(bag, BagId::idVMName, options.GetVMName(),
+                                  [&](const std::string &v) {
+                                      options.SetVMName(v);
+                                      IDX_LOG(5, "VM Display Name %s", v.c_str());
+                                  });
+        ReadBagValue<std::string>(bag, BagId::idVMGUID, options.GetVMGUID(),
                                   [&](const std::string &v) { options.SetVMGUID(v); });
         typedef std::map<std::string, std::string> StringMap;
         error = ReadBagAny<StringMap>(bag, BagId::idVMMountPaths,
@@ -85,10 +88,10 @@ CKyError CSolrTransmitterPrivate::ConfigureFromBag_LogWriter() {
         if (error.IsError()) {
             return error;
         }
-        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging,
+        ReadBagValue<bool>(bag, BagId::idIsDisableFailureLogging, options.IsDisableFailureLogging(),
                            [&](bool v) { options.SetDisableFailureLogging(v); });
         // Read whole, so that a negative value is not taken as a wrapped large one.
-        long long llMaxCollectFileId = 0;
+        long long llMaxCollectFileId = options.GetMaxCollectFileID();
         if (ReadBagTyped(bag, BagId::idMaxCollectFileID, llMaxCollectFileId)) {
             error = CheckMaxCollectFileId("Option", llMaxCollectFileId);
             if (error.IsError()) {

@@ -453,27 +453,28 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorL
         boost::any value;
         const char *szFound;
         const char *szAsked; // nullptr: not checked
+        const char *szKept;
         std::function<bool(CTransmitterOptions &)> fnDefaultKept;
     } cases[] = {
-        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool",
+        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool", "true",
          [](CTransmitterOptions &o) { return o.IsScanPhase(); }},
         {eIDX_Transmitter_Solr, BagId::idIsVMContentIndexing, std::string("true"), "std::string",
-         "bool", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
-        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64",
+         "bool", "false", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
+        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string",
+        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string", "",
          [](CTransmitterOptions &o) { return o.GetSubClientDir().empty(); }},
         {eIDX_Transmitter_Solr, BagId::idAbortEvent, std::string("not an event"), "std::string",
-         nullptr, [](CTransmitterOptions &o) { return !o.IsAborted(); }},
+         nullptr, "no event", [](CTransmitterOptions &o) { return !o.IsAborted(); }},
         {eIDX_Transmitter_Solr, BagId::idMaxItemsPerTransaction, std::string("250"), "std::string",
-         "int32",
+         "int32", "20",
          [](CTransmitterOptions &o) {
              return o.GetMaxItemsPerTransaction() ==
                     CTransmitterOptions().GetMaxItemsPerTransaction();
          }},
-        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64",
+        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64",
+        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetMaxCollectFileID() == 0; }},
     };
     for (const auto &c : cases) {
@@ -484,10 +485,13 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorL
         idxtest::LogCapture capture(0);
         ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_TRUE(c.fnDefaultKept(t.Options()));
-        const std::string strLine =
-            std::string("Option [") + c.szKey + "] holds a value of type [" + c.szFound + "]" +
-            (c.szAsked ? std::string(", not [") + c.szAsked + "]; its default is kept" : "");
+        const std::string strLine = std::string("Option [") + c.szKey +
+                                    "] holds a value of type [" + c.szFound + "]" +
+                                    (c.szAsked ? std::string(", not [") + c.szAsked + "]" : "");
         EXPECT_EQ(1u, capture.CountAtLevel(strLine, -1)) << strLine;
+        // The line ends naming the value the record keeps.
+        const std::string strKept = std::string("; its default [") + c.szKept + "] is kept";
+        EXPECT_EQ(1u, capture.CountAtLevel(c.szAsked ? strLine + strKept : strKept, -1)) << strKept;
     }
 
     // An integer of another width is read as it is, and an absent key is no news.
