@@ -15,7 +15,7 @@ const char kGroupSecurityInfo[] = "SecurityInfo";
 } // namespace
 
 bool CSolrTransmitterThread::ShouldSendPartialData() const {
-    return m_ptrSolrTransmitterPrivate->m_bSendPartialData;
+    return m_ptrSolrTransmitterPrivate->Config().m_bSendPartialData;
 }
 
 CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &ptrItem,
@@ -33,7 +33,7 @@ CKyError CSolrTransmitterThread::BuildPartialItemDataAnalytics(const CItemPtr &p
 
     const char *szOwnerIdField = options.IsCloudMode() ? "OwnerID" : "OwnerSID";
 
-    for (const std::string &strGroup : m_ptrSolrTransmitterPrivate->m_vecFieldsToPush) {
+    for (const std::string &strGroup : m_ptrSolrTransmitterPrivate->Config().m_vecFieldsToPush) {
         if (FXString::CompareNoCase(strGroup, kGroupDocumentType) == 0) {
             strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1", eForm);
         } else if (FXString::CompareNoCase(strGroup, kGroupSecurityInfo) == 0 &&

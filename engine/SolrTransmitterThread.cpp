@@ -66,10 +66,6 @@ CSolrTransmitterThread::~CSolrTransmitterThread() {
     LogPerformanceCounters();
 }
 
-bool CSolrTransmitterThread::IsTransmitterThreadAborted() {
-    return m_ptrOptions->IsAborted();
-}
-
 CKyError CSolrTransmitterThread::LoadTqCurlLib() {
     m_bCurlWrapperloaded.store(true);
     return CKyError::Success();
@@ -128,7 +124,7 @@ CKyError CSolrTransmitterThread::InitializeCurlObject() {
         m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
         IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
                 m_ptrOptions->GetSolrClientName().c_str());
-        std::atomic<int> &nRoute = m_ptrSolrTransmitterPrivate->m_nEngineRoute;
+        std::atomic<int> &nRoute = m_ptrSolrTransmitterPrivate->EngineRoute();
         const int nDecided = nRoute.load();
         if (nDecided >= 0) {
             m_bUseDynamicTppm = nDecided != 0;
@@ -212,7 +208,7 @@ void CSolrTransmitterThread::OnStart() {
 }
 
 void CSolrTransmitterThread::OnEvent() {
-    if (IsAbortedOrLog()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -256,7 +252,7 @@ void CSolrTransmitterThread::OnEvent() {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
         }
 
-        if (IsAbortedOrLog()) {
+        if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
             batch.SetReason("the transmitter was aborted before they were sent");
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
                         std::string());

@@ -76,9 +76,6 @@ public:
     uint32_t WaitForEvent() override;
     void OnStop() override;
 
-    // The transmitter's abort test (option record, job quit flag, abort event; sticky).
-    bool IsTransmitterThreadAborted();
-
     // Marks the HTTP client library as loaded; always succeeds.
     CKyError LoadTqCurlLib();
     // Sets the HTTP handle up: default header line, no signals, and (for engine jobs) the
@@ -106,8 +103,6 @@ public:
     // Submits the task with the option record's application number, client id and job id; bOk
     // tells whether it was taken (a refusal is logged).
     void CreateWebServiceTask(std::string strUrl, int nApplicationType, bool &bOk);
-    // The abort check handed to the plug-in: never throws.
-    bool IsWebServiceTaskAborted();
     // The stop hook's part after a run without an error: unless the transmitter was aborted,
     // the plug-in learns that its task is finished. Never throws: neither the plug-in nor the
     // job's quit query may end the worker's stop.
@@ -330,9 +325,6 @@ protected:
     CKyError FinishWebServiceBatch(CItemBatch &batch, int64_t llBatchSize, int64_t llContentCount,
                                    int64_t llFailed, const char *szThresholdMessage);
 
-    // True while a failed request may still be retried: the worker is not asked to stop and the
-    // transmitter is not aborted.
-    bool MayRetry();
     // Waits nMilliseconds in short slices, so that a stop or an abort ends the wait early; false
     // when it ended early.
     bool WaitBeforeRetry(uint32_t nMilliseconds);
@@ -349,9 +341,6 @@ protected:
     // - A running worker sends nothing once the transmitter is aborted, as its batch loop takes
     //   nothing more then.
     bool ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs);
-    // The option record's abort test; an exception out of the job's quit query counts as "not
-    // aborted".
-    bool IsAbortedQuietly();
     // Update, extract and commit requests: their answer always has a body.
     bool ExpectsEngineAnswer(const std::string &strUrl) const;
 

@@ -134,20 +134,12 @@ CKyError FindEngineErrorMessage(const CKyXDocumentPtr &ptrDocument, std::string 
 
 } // namespace
 
-bool CSolrTransmitterThread::IsAbortedQuietly() {
-    try {
-        return m_ptrOptions->IsAborted();
-    } catch (...) {
-        return false;
-    }
-}
-
 bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs,
                                                   int64_t llIdleMs) {
     if (bStarting) {
         // The job's quit query is not asked here: a request that ends within a second asks the
         // job nothing more than it did before.
-        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+        m_bAbortSeen = m_ptrSolrTransmitterPrivate->Abort().IsAbortFlagSet();
         m_llLastAbortPollMs = 0;
         m_llEndSeenAtMs = -1;
         m_bEndedBeforeTransfer = m_bAbortSeen || IsStopRequested();
@@ -157,11 +149,13 @@ bool CSolrTransmitterThread::ShouldGiveUpTransfer(bool bStarting, int64_t llElap
     // test asks the job's quit query, so it runs only about once a second (the abort is sticky:
     // once seen, it stays).
     if (!m_bAbortSeen) {
-        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+        m_bAbortSeen = m_ptrSolrTransmitterPrivate->Abort().IsAbortFlagSet();
     }
     if (!m_bAbortSeen && llElapsedMs - m_llLastAbortPollMs >= kAbortPollMs) {
         m_llLastAbortPollMs = llElapsedMs;
-        m_bAbortSeen = IsAbortedQuietly();
+        // An exception out of the job's quit query counts as "not aborted".
+        m_bAbortSeen =
+            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedQuiet);
     }
     if (!IsStopRequested() && !m_bAbortSeen) {
         return false;
@@ -337,7 +331,7 @@ CKyError CSolrTransmitterThread::PostRequest(const std::string &strUrl, const ch
         }
         HandleHttpError(nStatus, strMessage, bRetry);
 
-        if (bRetry && !MayRetry()) {
+        if (bRetry && (IsStopRequested() || m_ptrSolrTransmitterPrivate->Abort().IsAborted())) {
             IDX_LOG(1,
                     "Not retrying http request, the transmitter is aborted or the worker is "
                     "stopping, url=[%s]",

@@ -35,13 +35,11 @@ const char *const kEngineDownReason =
 
 } // namespace
 
-bool CSolrTransmitterThread::MayRetry() {
-    return !IsStopRequested() && !m_ptrOptions->IsAborted();
-}
-
 bool CSolrTransmitterThread::WaitBeforeRetry(uint32_t nMilliseconds) {
     for (;;) {
-        if (!MayRetry()) {
+        // A failed request is retried only while the worker is not asked to stop and the
+        // transmitter is not aborted.
+        if (IsStopRequested() || m_ptrSolrTransmitterPrivate->Abort().IsAborted()) {
             IDX_LOG(1, "Not retrying http request, the transmitter is aborted or the worker is "
                        "stopping");
             return false;
@@ -77,7 +75,7 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
     case EEngineStatus::eOutOfMemory: {
         const long long llMaxMem = m_ptrOptions->GetMaxRetryOnMemoryFailures();
         const int64_t llEarlier = m_llConsecutiveFailures++;
-        if (llEarlier <= llMaxMem && !m_ptrOptions->IsAborted()) {
+        if (llEarlier <= llMaxMem && !m_ptrSolrTransmitterPrivate->Abort().IsAborted()) {
             IDX_LOG(1,
                     "Thread going to sleep for %d seconds while waiting to recover from out of "
                     "memory error",
@@ -144,7 +142,7 @@ CKyError CSolrTransmitterThread::HandleHttpError(uint32_t nStatus, const std::st
         const int64_t llCount = ++m_llConsecutiveFailures;
         const bool bNotResponding = nStatus == EEngineStatus::eNotResponding;
         const long long llLimit = bNotResponding ? 3 * llMaxFailures : llMaxFailures;
-        if (llCount < llLimit && !m_ptrOptions->IsAborted()) {
+        if (llCount < llLimit && !m_ptrSolrTransmitterPrivate->Abort().IsAborted()) {
             if (bNotResponding) {
                 IDX_LOG(1,
                         "Thread going to sleep for %d seconds while waiting for server to start "

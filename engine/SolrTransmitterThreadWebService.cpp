@@ -18,6 +18,7 @@
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
 #include "transmitter/ItemBatch.h"
+#include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
@@ -72,7 +73,12 @@ CKyError CSolrTransmitterThread::InitializeWebServiceHandler(int nMode, std::str
             m_ptrWebServiceHandler->SetSubClientDir(options.GetSubClientDir());
             const int64_t llMode = nMode;
             m_ptrWebServiceHandler->SetMode(llMode);
-            m_ptrWebServiceHandler->SetAbortCheck([this]() { return IsWebServiceTaskAborted(); });
+            // The plug-in asks on its own schedule: an exception of the job's quit query must not
+            // reach it, and counts as "not aborted", as in the batch loop.
+            m_ptrWebServiceHandler->SetAbortCheck([this]() {
+                return m_ptrSolrTransmitterPrivate->Abort().IsAborted(
+                    CAbortState::eNotAbortedLogged);
+            });
         }
         const int64_t llJobId = options.GetJobId();
         m_ptrWebServiceHandler->SetJobId(llJobId);
@@ -125,22 +131,10 @@ void CSolrTransmitterThread::CreateWebServiceTask(std::string strUrl, int nAppli
     bOk = true;
 }
 
-bool CSolrTransmitterThread::IsWebServiceTaskAborted() {
-    // The plug-in asks on its own schedule: an exception of the job's quit query must not reach
-    // it, and counts as "not aborted", as in the batch loop.
-    try {
-        return IsTransmitterThreadAborted();
-    } catch (...) {
-        CKyError error = ErrorFromCaughtException(FXLOC);
-        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
-        return false;
-    }
-}
-
 void CSolrTransmitterThread::FinishWebServiceTask() {
     // The abort test asks the job's quit query, which is the job's own code: a query that throws
     // counts as "not aborted", as in the plug-in's abort check, and the task is still finished.
-    if (IsWebServiceTaskAborted()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
         return;
     }
     // The plug-in's answer is not examined.

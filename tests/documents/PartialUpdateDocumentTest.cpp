@@ -30,7 +30,7 @@ protected:
     CTransmitterOptions &Options() { return *m_set.ptrOptions; }
 
     FieldList Build(const CItemPtr &ptrItem, const Names &vecGroups) {
-        m_set.ptrState->m_vecFieldsToPush = vecGroups;
+        m_set.ptrState->SetUp().m_vecFieldsToPush = vecGroups;
         std::string strDocument;
         EXPECT_FALSE(
             m_set.ptrWorker->BuildPartialItemDataAnalytics(ptrItem, strDocument).IsError());
@@ -144,7 +144,7 @@ TEST_F(PartialUpdateDocumentTest, DeletedAndRecordlessItemsGetTheSameGroups) {
 
 TEST_F(PartialUpdateDocumentTest, LiteralFormUsesTheSameFields) {
     idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
-    literal.ptrState->m_vecFieldsToPush = {"DocumentType"};
+    literal.ptrState->SetUp().m_vecFieldsToPush = {"DocumentType"};
     std::string strDocument;
     literal.ptrWorker->BuildPartialItemDataAnalytics(Item(m_strFile), strDocument);
     EXPECT_EQ("&literal.contentid=" + CSolrTransmitterThread::Urlencode(Key(m_strFile)) +
@@ -154,7 +154,7 @@ TEST_F(PartialUpdateDocumentTest, LiteralFormUsesTheSameFields) {
 
 TEST_F(PartialUpdateDocumentTest, SwitchAndAuditBuilder) {
     EXPECT_FALSE(m_set.ptrWorker->ShouldSendPartialData());
-    m_set.ptrState->m_bSendPartialData = true;
+    m_set.ptrState->SetUp().m_bSendPartialData = true;
     EXPECT_TRUE(m_set.ptrWorker->ShouldSendPartialData());
 
     std::string strDocument = "unchanged";

@@ -29,7 +29,7 @@ typedef std::map<std::string, std::string> StringMap;
 struct Translation {
     explicit Translation(eIDX_Transmitter_Type eType = eIDX_Transmitter_Solr)
         : state(nullptr, eType), ptrBag(boost::make_shared<CBag>()) {
-        state.m_ptrOptionsBag = ptrBag;
+        state.SetUp().m_ptrOptionsBag = ptrBag;
     }
 
     CTransmitterOptions &Options() { return *state.m_ptrOptions; }
@@ -132,7 +132,7 @@ TEST_F(ConfigureFromBagTest, KeysAreTheAgreedTexts) {
 TEST_F(ConfigureFromBagTest, NoBagChangesNothing) {
     for (eIDX_Transmitter_Type eType : {eIDX_Transmitter_Solr, eIDX_Transmitter_LogWriter}) {
         Translation t(eType);
-        t.state.m_ptrOptionsBag.reset();
+        t.state.SetUp().m_ptrOptionsBag.reset();
         idxtest::LogCapture capture(7);
         EXPECT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
@@ -369,8 +369,8 @@ TEST_F(ConfigureFromBagTest, AbsentPlatformSettingsLeaveTheDefaults) {
 
     EXPECT_EQ(10, t.Options().GetMaxRetryOnMemoryFailures());
     EXPECT_EQ(10, t.Options().GetMaxConsecutiveFailuresThreshold());
-    EXPECT_EQ(15u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(0, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(15u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(0, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxConsecutiveFailures[10]", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxFailures[500]", 0));
     EXPECT_FALSE(capture.Contains("nMaxRetryThresholdInMins"));
@@ -391,8 +391,8 @@ TEST_F(ConfigureFromBagTest, PlatformSettingsOverrideTheDefaults) {
 
     EXPECT_EQ(3, t.Options().GetMaxRetryOnMemoryFailures());
     EXPECT_EQ(4, t.Options().GetMaxConsecutiveFailuresThreshold());
-    EXPECT_EQ(30u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(1, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(30u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(1, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxRetryThresholdInMins[3] from registry", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxConsecutiveFailures[4]", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxFailures[5]", 0));
@@ -525,8 +525,8 @@ TEST_F(ConfigureFromBagTest, IndexLogTranslationOfAnEmptyBagSucceeds) {
     idxtest::LogCapture capture(7);
     ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
     EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
-    EXPECT_EQ(15u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(0, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(15u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(0, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("Configure_IndexingServer failed with error [", -1));
     EXPECT_TRUE(capture.Contains("IndexingServer:Transmitter"));
     EXPECT_EQ(1u, capture.CountAtLevel("max Collect-File-ID : 0", 0));
