@@ -20,7 +20,7 @@ const char kGroupSecurityInfo[] = "SecurityInfo";
 namespace IdxDocuments {
 
 bool ShouldSendPartialData(const CDocumentContext &context) {
-    return context.State().m_bSendPartialData;
+    return context.State().Config().m_bSendPartialData;
 }
 
 CKyError BuildPartialItemDataAnalytics(const CDocumentContext &context, const CItemPtr &ptrItem,
@@ -37,7 +37,7 @@ CKyError BuildPartialItemDataAnalytics(const CDocumentContext &context, const CI
 
     const char *szOwnerIdField = options.IsCloudMode() ? "OwnerID" : "OwnerSID";
 
-    for (const std::string &strGroup : context.State().m_vecFieldsToPush) {
+    for (const std::string &strGroup : context.State().Config().m_vecFieldsToPush) {
         if (FXString::CompareNoCase(strGroup, kGroupDocumentType) == 0) {
             strDocument += CreateField("DocumentType", ptrItem->IsFolder() ? "4" : "1", eForm);
         } else if (FXString::CompareNoCase(strGroup, kGroupSecurityInfo) == 0 &&

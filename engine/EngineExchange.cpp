@@ -171,7 +171,7 @@ CKyError CEngineExchange::InitializeCurlObject() {
         m_bUseDynamicTppm = m_ptrOptions->GetUseDynamicTppm();
         IDX_LOG(4, "BaseSolrUrl=[%s], GetSolrClientName=[%s]", strPingUrl.c_str(),
                 m_ptrOptions->GetSolrClientName().c_str());
-        std::atomic<int> &nRoute = m_ptrState->m_nEngineRoute;
+        std::atomic<int> &nRoute = m_ptrState->EngineRoute();
         const int nDecided = nRoute.load();
         if (nDecided >= 0) {
             m_bUseDynamicTppm = nDecided != 0;
@@ -192,19 +192,11 @@ CKyError CEngineExchange::InitializeCurlObject() {
     return CKyError::Success();
 }
 
-bool CEngineExchange::IsAbortedQuietly() {
-    try {
-        return m_ptrOptions->IsAborted();
-    } catch (...) {
-        return false;
-    }
-}
-
 bool CEngineExchange::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs) {
     if (bStarting) {
         // The job's quit query is not asked here: a request that ends within a second asks the
         // job nothing more than it did before.
-        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+        m_bAbortSeen = m_ptrState->Abort().IsAbortFlagSet();
         m_llLastAbortPollMs = 0;
         m_llEndSeenAtMs = -1;
         m_bEndedBeforeTransfer = m_bAbortSeen || m_owner.fnIsStopRequested();
@@ -214,11 +206,12 @@ bool CEngineExchange::ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, 
     // test asks the job's quit query, so it runs only about once a second (the abort is sticky:
     // once seen, it stays).
     if (!m_bAbortSeen) {
-        m_bAbortSeen = m_ptrOptions->IsAbortFlagSet();
+        m_bAbortSeen = m_ptrState->Abort().IsAbortFlagSet();
     }
     if (!m_bAbortSeen && llElapsedMs - m_llLastAbortPollMs >= kAbortPollMs) {
         m_llLastAbortPollMs = llElapsedMs;
-        m_bAbortSeen = IsAbortedQuietly();
+        // An exception out of the job's quit query counts as "not aborted".
+        m_bAbortSeen = m_ptrState->Abort().IsAborted(CAbortState::eNotAbortedQuiet);
     }
     if (!m_owner.fnIsStopRequested() && !m_bAbortSeen) {
         return false;
@@ -393,7 +386,7 @@ CKyError CEngineExchange::PostRequest(const std::string &strUrl, const char *pBo
         }
         HandleHttpError(nStatus, strMessage, bRetry);
 
-        if (bRetry && !MayRetry()) {
+        if (bRetry && (m_owner.fnIsStopRequested() || m_ptrState->Abort().IsAborted())) {
             IDX_LOG(1,
                     "Not retrying http request, the transmitter is aborted or the worker is "
                     "stopping, url=[%s]",

@@ -133,9 +133,6 @@ private:
     // handle's own limit back after it; returns what fnPing returns.
     bool PingWithIdleLimit(const std::function<bool()> &fnPing);
 
-    // True while a failed request may still be retried: the worker is not asked to stop and the
-    // transmitter is not aborted.
-    bool MayRetry();
     // Waits nMilliseconds in short slices, so that a stop or an abort ends the wait early; false
     // when it ended early.
     bool WaitBeforeRetry(uint32_t nMilliseconds);
@@ -152,9 +149,6 @@ private:
     // - A running worker sends nothing once the transmitter is aborted, as its batch loop takes
     //   nothing more then.
     bool ShouldGiveUpTransfer(bool bStarting, int64_t llElapsedMs, int64_t llIdleMs);
-    // The option record's abort test; an exception out of the job's quit query counts as "not
-    // aborted".
-    bool IsAbortedQuietly();
 
     // Given when the worker is made; fixed after.
     const CTransmitterOptionsPtr m_ptrOptions;

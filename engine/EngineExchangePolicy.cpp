@@ -138,13 +138,11 @@ CKyError SelectNodeGetText(const CKyXDocumentPtr &ptrDocument, const std::string
 
 } // namespace
 
-bool CEngineExchange::MayRetry() {
-    return !m_owner.fnIsStopRequested() && !m_ptrOptions->IsAborted();
-}
-
 bool CEngineExchange::WaitBeforeRetry(uint32_t nMilliseconds) {
     for (;;) {
-        if (!MayRetry()) {
+        // A failed request is retried only while the worker is not asked to stop and the
+        // transmitter is not aborted.
+        if (m_owner.fnIsStopRequested() || m_ptrState->Abort().IsAborted()) {
             IDX_LOG(1, "Not retrying http request, the transmitter is aborted or the worker is "
                        "stopping");
             return false;
@@ -180,7 +178,7 @@ CKyError CEngineExchange::HandleHttpError(uint32_t nStatus, const std::string &s
     case EEngineStatus::eOutOfMemory: {
         const long long llMaxMem = m_ptrOptions->GetMaxRetryOnMemoryFailures();
         const int64_t llEarlier = m_llConsecutiveFailures++;
-        if (llEarlier <= llMaxMem && !m_ptrOptions->IsAborted()) {
+        if (llEarlier <= llMaxMem && !m_ptrState->Abort().IsAborted()) {
             IDX_LOG(1,
                     "Thread going to sleep for %d seconds while waiting to recover from out of "
                     "memory error",
@@ -247,7 +245,7 @@ CKyError CEngineExchange::HandleHttpError(uint32_t nStatus, const std::string &s
         const int64_t llCount = ++m_llConsecutiveFailures;
         const bool bNotResponding = nStatus == EEngineStatus::eNotResponding;
         const long long llLimit = bNotResponding ? 3 * llMaxFailures : llMaxFailures;
-        if (llCount < llLimit && !m_ptrOptions->IsAborted()) {
+        if (llCount < llLimit && !m_ptrState->Abort().IsAborted()) {
             if (bNotResponding) {
                 IDX_LOG(1,
                         "Thread going to sleep for %d seconds while waiting for server to start "

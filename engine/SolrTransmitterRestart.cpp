@@ -1,9 +1,8 @@
-// The restart position of a job and the one-shot engine requests of the transmitter.
+// The restart position of a job, and the index-engine worker of the transmitter's one-shot
+// requests (transmitter/SolrTransmitterEngineRequests.cpp).
 //
 // The restart string comes from the index engine (one select query per collect id for the
-// largest collect offset it holds for the job) or, for live crawl, from the job manager. The
-// one-shot requests (clear, prune, sync, ping) run on the caller's thread on an index-engine
-// worker made for the call and never started; the running workers are not involved.
+// largest collect offset it holds for the job) or, for live crawl, from the job manager.
 #include <cstdint>
 #include <curl/curl.h>
 #include <exception>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/OneShotEngineWorker.h"
 #include "engine/SolrTransmitterThread.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/Locks.h"
@@ -103,25 +103,24 @@ CKyError AppendRestartPairs(const std::string &strQueryUrl, const std::string &s
     return CKyError::Success();
 }
 
-// An index-engine worker for one request, whatever the transmitter's type; never started, so it
-// takes no batch and needs no sender.
-IIdxTransmitterThreadPtr MakeOneShotWorker(CSolrTransmitterPrivatePtr &ptrState) {
-    return boost::make_shared_nothrow<CSolrTransmitterThread,
-                                      boost::shared_ptr<CSolrTransmitterPrivate> &,
-                                      boost::shared_ptr<CTransmitterOptions> &, FItemSenderFactory>(
+} // namespace
+
+IIdxTransmitterThreadPtr MakeOneShotEngineWorker(const CSolrTransmitterPrivatePtr &ptrState) {
+    // Never started, so it takes no batch and needs no sender.
+    return boost::make_shared_nothrow<CSolrTransmitterThread, const CSolrTransmitterPrivatePtr &,
+                                      const CTransmitterOptionsPtr &, FItemSenderFactory>(
         ptrState, ptrState->m_ptrOptions, FItemSenderFactory());
 }
-
-} // namespace
 
 CKyError CSolrTransmitter::GetRestartString(int nCollectIds, std::string &strRestartString) {
     try {
         CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
 
-        if (state.m_eTransmitterType == eIDX_Transmitter_LiveCrawl) {
+        if (state.GetTransmitterType() == eIDX_Transmitter_LiveCrawl) {
             strRestartString.clear();
-            if (state.m_pBackupJobClient) {
-                state.m_pBackupJobClient->getRestartString(strRestartString, JM_RESTART_LOOKUP_JOB);
+            if (state.Config().m_pBackupJobClient) {
+                state.Config().m_pBackupJobClient->getRestartString(strRestartString,
+                                                                    JM_RESTART_LOOKUP_JOB);
             }
             return CKyError::Success();
         }
@@ -160,88 +159,6 @@ CKyError CSolrTransmitter::GetRestartString(int nCollectIds, std::string &strRes
         return CKyError::Success();
     } catch (...) {
         strRestartString.clear();
-        return ErrorFromCaughtException(FXLOC);
-    }
-}
-
-namespace {
-
-// Runs one engine request on a worker made for the call and never started, then commits it
-// on the same worker, so that the engine's searchers see the change.
-template <typename Request>
-CKyError RunRequestAndCommit(CSolrTransmitterPrivatePtr &ptrState, Request request) {
-    try {
-        IIdxTransmitterThreadPtr ptrWorker = MakeOneShotWorker(ptrState);
-        if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
-        }
-        CKyError error = request(*ptrWorker);
-        if (error.IsError()) {
-            return error.Push(FXLOC);
-        }
-        error = ptrWorker->SendCommit();
-        if (error.IsError()) {
-            return error.Push(FXLOC);
-        }
-        return CKyError::Success();
-    } catch (...) {
-        return ErrorFromCaughtException(FXLOC);
-    }
-}
-
-} // namespace
-
-CKyError CSolrTransmitter::ClearDataSource(const std::string &strDataSource) {
-    CKyError error =
-        RunRequestAndCommit(m_ptrSolrTransmitterPrivate, [&](IIdxTransmitterThread &worker) {
-            return worker.SendDeleteDataSourceContent(strDataSource);
-        });
-    return error.IsError() ? error.Push(FXLOC) : error;
-}
-
-CKyError CSolrTransmitter::PruneAuditSource(const std::string &strEventTime,
-                                            const std::string &strAppId) {
-    CKyError error =
-        RunRequestAndCommit(m_ptrSolrTransmitterPrivate, [&](IIdxTransmitterThread &worker) {
-            return worker.PruneAuditCore(strEventTime, strAppId);
-        });
-    return error.IsError() ? error.Push(FXLOC) : error;
-}
-
-CKyError CSolrTransmitter::SyncAuditAndMainSource(int32_t nEventBits, const std::string &strAppId) {
-    CKyError error =
-        RunRequestAndCommit(m_ptrSolrTransmitterPrivate, [&](IIdxTransmitterThread &worker) {
-            return worker.SyncAuditAndMainCore(nEventBits, strAppId);
-        });
-    return error.IsError() ? error.Push(FXLOC) : error;
-}
-
-CKyError CSolrTransmitter::IsSolrEngineRunning(bool &bRunning) {
-    try {
-        CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-
-        // The index-log translation never marks the state as configured, so without this test
-        // it would rewrite the option record under running workers, which read it unlocked.
-        const bool bHasWorkers = !state.GetWorkers().empty();
-        if (!state.IsDataConfiguredFromBag() && !bHasWorkers) {
-            CKyError error = state.ConfigureFromBag();
-            if (error.IsError()) {
-                return error.Push(FXLOC);
-            }
-        }
-        bRunning = false;
-
-        IIdxTransmitterThreadPtr ptrWorker = MakeOneShotWorker(m_ptrSolrTransmitterPrivate);
-        if (!ptrWorker) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
-        }
-        if (!ptrWorker->IsIdxEngineRunning()) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eEnginePingFailed,
-                                           "Solr ping request to server failed");
-        }
-        bRunning = true;
-        return CKyError::Success();
-    } catch (...) {
         return ErrorFromCaughtException(FXLOC);
     }
 }

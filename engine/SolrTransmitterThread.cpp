@@ -88,11 +88,12 @@ void CSolrTransmitterThread::OnStart() {
     if (m_ptrOptions->IsVMContentIndexing()) {
         VirtualServer::VMCatalogOptions &vmOptions = m_ptrOptions->GetVMCatalogOptions();
         const int nMode = static_cast<int32_t>(vmOptions.getint64(kVMModeTag));
-        error = InitializeWebServiceHandler(m_ptrOptions, m_ptrWebServiceHandler, nMode,
-                                            vmOptions.getstring(kVMUrlIndex, kVMUrlTag),
-                                            kVMApplicationType);
+        error = InitializeWebServiceHandler(
+            m_ptrOptions, m_ptrSolrTransmitterPrivate, m_ptrWebServiceHandler, nMode,
+            vmOptions.getstring(kVMUrlIndex, kVMUrlTag), kVMApplicationType);
     } else if (m_ptrOptions->IsSPContentIndexing()) {
-        error = InitializeWebServiceHandler(m_ptrOptions, m_ptrWebServiceHandler, kSPWebServiceMode,
+        error = InitializeWebServiceHandler(m_ptrOptions, m_ptrSolrTransmitterPrivate,
+                                            m_ptrWebServiceHandler, kSPWebServiceMode,
                                             kSPWebServiceUrl, kSPApplicationType);
     }
     if (error.IsError()) {
@@ -128,7 +129,7 @@ void CSolrTransmitterThread::OnStart() {
 }
 
 void CSolrTransmitterThread::OnEvent() {
-    if (IsAbortedOrLog()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -172,7 +173,7 @@ void CSolrTransmitterThread::OnEvent() {
             IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
         }
 
-        if (IsAbortedOrLog()) {
+        if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
             batch.SetReason("the transmitter was aborted before they were sent");
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
                         std::string());
@@ -218,5 +219,6 @@ void CSolrTransmitterThread::OnStop() {
     if (HasError()) {
         return;
     }
-    FinishWebServiceTask(*m_ptrOptions, m_ptrWebServiceHandler.get());
+    FinishWebServiceTask(*m_ptrOptions, m_ptrSolrTransmitterPrivate->Abort(),
+                         m_ptrWebServiceHandler.get());
 }

@@ -11,7 +11,9 @@
 #include "platform/CIWebServiceHandler.h"
 #include "platform/KyLibrary.h"
 #include "platform/LogWriter.h"
+#include "transmitter/AbortState.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
@@ -38,6 +40,7 @@ private:
 
 CKyError
 InitializeWebServiceHandler(const CTransmitterOptionsPtr &ptrOptions,
+                            const CSolrTransmitterPrivatePtr &ptrState,
                             boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> &ptrHandler,
                             int nMode, const std::string &strUrl, int nApplicationType) try {
     CTransmitterOptions &options = *ptrOptions;
@@ -68,9 +71,12 @@ InitializeWebServiceHandler(const CTransmitterOptionsPtr &ptrOptions,
             ptrHandler->SetSubClientDir(options.GetSubClientDir());
             const int64_t llMode = nMode;
             ptrHandler->SetMode(llMode);
-            // The check holds the option record itself, so it stays valid as long as the handler.
-            ptrHandler->SetAbortCheck(
-                [ptrOptions]() { return IsWebServiceTaskAborted(*ptrOptions); });
+            // The plug-in asks on its own schedule: an exception of the job's quit query must not
+            // reach it, and counts as "not aborted", as in the batch loop. The check holds the
+            // shared state, so it stays valid as long as the handler.
+            ptrHandler->SetAbortCheck([ptrState]() {
+                return ptrState->Abort().IsAborted(CAbortState::eNotAbortedLogged);
+            });
         }
         const int64_t llJobId = options.GetJobId();
         ptrHandler->SetJobId(llJobId);
@@ -124,23 +130,11 @@ void CreateWebServiceTask(const CTransmitterOptions &options,
     bOk = true;
 }
 
-bool IsWebServiceTaskAborted(CTransmitterOptions &options) {
-    // The plug-in asks on its own schedule: an exception of the job's quit query must not reach
-    // it, and counts as "not aborted", as in the batch loop.
-    try {
-        return options.IsAborted();
-    } catch (...) {
-        CKyError error = ErrorFromCaughtException(FXLOC);
-        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
-        return false;
-    }
-}
-
-void FinishWebServiceTask(CTransmitterOptions &options,
+void FinishWebServiceTask(const CTransmitterOptions &options, CAbortState &abort,
                           TQLX_ContentIndexing::ICIWSHandler *pHandler) {
     // The abort test asks the job's quit query, which is the job's own code: a query that throws
     // counts as "not aborted", as in the plug-in's abort check, and the task is still finished.
-    if (IsWebServiceTaskAborted(options)) {
+    if (abort.IsAborted(CAbortState::eNotAbortedLogged)) {
         return;
     }
     // The plug-in's answer is not examined.

@@ -1,7 +1,7 @@
 // The web-service plug-in's task of an index-engine worker (virtual-machine and collaboration-site
 // content indexing): loading the plug-in library, making and setting up the worker's handler,
 // submitting the indexing task and finishing it when the worker stops. The worker owns the
-// handler; these functions work on it and on the job's option record only.
+// handler; these functions work on it, the job's option record and the abort state.
 #pragma once
 
 #include <string>
@@ -11,20 +11,24 @@
 #include "foundation/KyError.h"
 #include "transmitter/TransmitterTypes.h"
 
+class CAbortState;
+
 namespace TQLX_ContentIndexing {
 // The web-service plug-in's handler (platform/CIWebServiceHandler.h), loaded at run time.
 class ICIWSHandler;
 } // namespace TQLX_ContentIndexing
 
 // On the first call (ptrHandler empty) loads "libTqCIWebServiceHandler.so", makes the worker's
-// handler through "getTqCIWebServiceHandle" and gives it its settings, the abort check
-// (IsWebServiceTaskAborted) and Initialize; on every call sets the batch limits, the option flag
+// handler through "getTqCIWebServiceHandle" and gives it its settings, the abort check (the
+// transmitter's abort state, for which an exception of the job's quit query counts as "not
+// aborted") and Initialize; on every call sets the batch limits, the option flag
 // and the push-only-metadata flag and submits the task. The loader's error (with
 // "ModuleName=[...]") when the library will not load, its error when the entry point is missing,
 // 14 when no handler is made, the handler's error when Initialize fails, 995 when the task is
 // refused.
 CKyError
 InitializeWebServiceHandler(const CTransmitterOptionsPtr &ptrOptions,
+                            const CSolrTransmitterPrivatePtr &ptrState,
                             boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> &ptrHandler,
                             int nMode, const std::string &strUrl, int nApplicationType);
 // Submits the task with the option record's application number, client id and job id; bOk tells
@@ -32,10 +36,8 @@ InitializeWebServiceHandler(const CTransmitterOptionsPtr &ptrOptions,
 void CreateWebServiceTask(const CTransmitterOptions &options,
                           TQLX_ContentIndexing::ICIWSHandler &handler, const std::string &strUrl,
                           int nApplicationType, bool &bOk);
-// The abort check handed to the plug-in: the option record's abort test; never throws.
-bool IsWebServiceTaskAborted(CTransmitterOptions &options);
 // The stop hook's part after a run without an error: unless the transmitter was aborted, the
 // plug-in (pHandler, null when the start made none) learns that its task is finished. Never
 // throws: neither the plug-in nor the job's quit query may end the worker's stop.
-void FinishWebServiceTask(CTransmitterOptions &options,
+void FinishWebServiceTask(const CTransmitterOptions &options, CAbortState &abort,
                           TQLX_ContentIndexing::ICIWSHandler *pHandler);

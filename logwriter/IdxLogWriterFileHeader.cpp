@@ -168,7 +168,7 @@ CKyError CIdxLogWriterThread::GenerateAndSendFileIdToIndex() {
 }
 
 CKyError CIdxLogWriterThread::GenerateFileIDs(FileIdPairs &vecPairs) {
-    CAutoTimeCounter timer(m_ptrSolrTransmitterPrivate->m_ptrGuidGenerationTimer.get());
+    CAutoTimeCounter timer(m_ptrSolrTransmitterPrivate->Timers().m_ptrGuidGenerationTimer.get());
     const CTransmitterOptions &options = *m_ptrOptions;
     const CXFileHeader &header = *m_pFileHeader;
 

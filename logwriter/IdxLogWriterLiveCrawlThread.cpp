@@ -82,7 +82,7 @@ void CIdxLogWriterThreadLiveCrawl::OnStart() {
 }
 
 void CIdxLogWriterThreadLiveCrawl::OnEvent() {
-    if (IsAbortedOrLog()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -112,7 +112,8 @@ void CIdxLogWriterThreadLiveCrawl::OnEvent() {
             // the abort below takes out of the queue.
             batch.FailAll("an exception ended the item's processing, error=" + error.AsString());
         }
-        if (error.IsError() || IsAbortedOrLog()) {
+        if (error.IsError() ||
+            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
             if (error.IsError()) {
                 IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
                 m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());

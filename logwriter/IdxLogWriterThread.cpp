@@ -29,12 +29,6 @@ CIdxLogWriterThread::CIdxLogWriterThread(CSolrTransmitterPrivatePtr ptrSolrTrans
       m_strNoConnectionReason("the transmitter thread has not started") {
     CIdxLogWriterThread::InitIdxDbInfoViewId();
     m_nArchiveFileId = m_ptrOptions->GetSnapArchiveFileID();
-    // Made before any worker thread of the transmitter runs (workers are made one after the
-    // other on the job's thread), so the workers only ever read the pointer.
-    if (!m_ptrSolrTransmitterPrivate->m_ptrGuidGenerationTimer) {
-        m_ptrSolrTransmitterPrivate->m_ptrGuidGenerationTimer =
-            boost::make_shared<CTimeCounter>("Guid generation");
-    }
 }
 
 CIdxLogWriterThread::~CIdxLogWriterThread() {
@@ -179,7 +173,7 @@ void CIdxLogWriterThread::OnStop() {
 }
 
 void CIdxLogWriterThread::OnEvent() {
-    if (IsAbortedOrLog()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
         AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
         return;
     }
@@ -207,7 +201,8 @@ void CIdxLogWriterThread::OnEvent() {
         if (error.IsError()) {
             IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
         }
-        if (error.IsError() || IsAbortedOrLog()) {
+        if (error.IsError() ||
+            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
             if (!error.IsError()) {
                 batch.SetReason("the transmitter was aborted before they were sent");
             }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include <boost/any.hpp>
 
@@ -18,32 +19,48 @@
 #include "transmitter/TransmitterConfigurationBagId.h"
 #include "transmitter/TransmitterOptions.h"
 
+// How a kept value is named in the log: a truth value as true or false, a number in decimal, a
+// text as it is.
+inline std::string BagValueText(bool bValue) {
+    return bValue ? "true" : "false";
+}
+inline std::string BagValueText(const std::string &strValue) {
+    return strValue;
+}
+template <typename T>
+typename std::enable_if<std::is_arithmetic<T>::value, std::string>::type BagValueText(T value) {
+    return std::to_string(value);
+}
+
 // After a typed read of szKey failed: a key that is there holds a value of another type than
-// szAsked. The job meant to set it, yet the record keeps its default: the job does not get what
-// it asked for, which is an error to report whatever the log level; an absent key is the
-// ordinary way to take the default and says nothing.
-inline void LogWrongBagType(const CBag &bag, const char *szKey, const std::string &strAsked) {
+// strAsked. The job meant to set it, yet the record keeps strKept, its default: the job does not
+// get what it asked for, which is an error to report whatever the log level; an absent key is
+// the ordinary way to take the default and says nothing.
+inline void LogWrongBagType(const CBag &bag, const char *szKey, const std::string &strAsked,
+                            const std::string &strKept) {
     boost::any stored;
     if (bag.ReadAny(szKey, stored).IsError()) {
         return;
     }
-    IDX_LOG_ERROR("Option [%s] holds a value of type [%s], not [%s]; its default is kept", szKey,
-                  CBag::TypeName(stored).c_str(), strAsked.c_str());
+    IDX_LOG_ERROR("Option [%s] holds a value of type [%s], not [%s]; its default [%s] is kept",
+                  szKey, CBag::TypeName(stored).c_str(), strAsked.c_str(), strKept.c_str());
 }
 
-// Reads szKey as T; on a failed read logs a value of another type (LogWrongBagType).
+// Reads szKey as T into value, which holds the default until then; on a failed read logs a value
+// of another type (LogWrongBagType) with that default.
 template <typename T> bool ReadBagTyped(const CBag &bag, const char *szKey, T &value) {
     if (bag.Read(szKey, value).IsError()) {
-        LogWrongBagType(bag, szKey, CBag::TypeName(boost::any(T{})));
+        LogWrongBagType(bag, szKey, CBag::TypeName(boost::any(T{})), BagValueText(value));
         return false;
     }
     return true;
 }
 
-// Calls fnSetter with the value when the bag holds the key under a type readable as T.
+// Calls fnSetter with the value when the bag holds the key under a type readable as T; otherwise
+// the record keeps kept, the value it holds (named in the log when the type was wrong).
 template <typename T, typename TSetter>
-bool ReadBagValue(const CBag &bag, const char *szKey, TSetter fnSetter) {
-    T value{};
+bool ReadBagValue(const CBag &bag, const char *szKey, const T &kept, TSetter fnSetter) {
+    T value = kept;
     if (!ReadBagTyped(bag, szKey, value)) {
         return false;
     }

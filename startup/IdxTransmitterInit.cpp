@@ -1,10 +1,14 @@
 #include "startup/IdxTransmitterInit.h"
 
 #include "foundation/ErrorCodes.h"
+#include "startup/TransmitterAssemblyRegistration.h"
 #include "transmitter/SolrTransmitter.h"
 
 CIdxTransmitterInit::CIdxTransmitterInit()
-    : m_bCollectSecurityInfo(false), m_bCollectOwnerInfo(true) {}
+    : m_bCollectSecurityInfo(false), m_bCollectOwnerInfo(true) {
+    // Every transmitter an initializer makes finds its workers and its bag translation.
+    RegisterTransmitterAssembly();
+}
 
 // The job may still hold the transmitter: only the initializer's share goes.
 CIdxTransmitterInit::~CIdxTransmitterInit() {}

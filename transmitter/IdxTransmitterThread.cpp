@@ -138,7 +138,7 @@ bool CIdxTransmitterThread::HasError() const {
 }
 
 CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &strReason) {
-    if (m_ptrOptions->IsAborted() && HasError()) {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted() && HasError()) {
         return CKyError::Success();
     }
 
@@ -153,7 +153,7 @@ CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &s
 
     // The flag goes up before the queue is emptied, so that a job thread woken by the freed
     // slots already sees it and is refused.
-    m_ptrOptions->SetAborted(true);
+    m_ptrSolrTransmitterPrivate->Abort().SetAborted(true);
 
     // What is still queued will not be sent now: it is recorded as failed, with the abort's
     // reason.
@@ -188,14 +188,4 @@ CKyError CIdxTransmitterThread::InitializeJobThread() {
         IDX_LOG_ERROR("InitializeThread failed, error=%s", error.AsString().c_str());
     }
     return error;
-}
-
-bool CIdxTransmitterThread::IsAbortedOrLog() {
-    try {
-        return m_ptrOptions->IsAborted();
-    } catch (...) {
-        CKyError error = ErrorFromCaughtException(FXLOC);
-        IDX_LOG_ERROR("Abort test failed, error=%s", error.AsString().c_str());
-        return false;
-    }
 }

@@ -111,11 +111,6 @@ protected:
     // when the job has a callback. It is the job's own code: what it throws is its error. The
     // failure is logged; what the worker does without it is its own business.
     CKyError InitializeJobThread();
-    // The abort test of a worker's loop. It may ask the job's quit query, the job's own code: an
-    // exception out of it is logged and counts as "not aborted" (the next test asks again),
-    // since left to the thread framework it would end the worker without a word and leave the
-    // queue undrained.
-    bool IsAbortedOrLog();
     // Going idle wakes the end-of-job wait, which may be waiting for this very worker.
     void SetIdle(bool bIdle);
     // WaitForEvent for a worker that takes ready batches of nMaxItems only

@@ -136,10 +136,10 @@ void CSolrPerformanceLogThread::LogPerfCounters() {
     for (const SWorkerTime &time : kWorkerTimes) {
         LogTime("%s (%s), total of all workers: %f seconds", time, sums.*time.pdSeconds);
     }
-    IDX_LOG(1, "Cumulative stats for threads:%d", state.m_nTransmitterThreads);
+    IDX_LOG(1, "Cumulative stats for threads:%d", state.Config().m_nTransmitterThreads);
     // With no configured worker every sum is 0, and so is every average.
-    if (state.m_nTransmitterThreads > 0) {
-        const double dThreads = static_cast<double>(state.m_nTransmitterThreads);
+    if (state.Config().m_nTransmitterThreads > 0) {
+        const double dThreads = static_cast<double>(state.Config().m_nTransmitterThreads);
         for (const SWorkerTime &time : kWorkerTimes) {
             LogTime("\t%s (%s), average per worker: %f seconds", time,
                     sums.*time.pdSeconds / dThreads);

@@ -41,8 +41,9 @@ uint32_t ReadMilliseconds(const char *szName, uint32_t nDefault) {
 
 CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    state.m_ptrPeriodicCommitThread = boost::make_shared_nothrow<CSolrPeriodicCommitThread>();
-    if (!state.m_ptrPeriodicCommitThread) {
+    state.RunState().m_ptrPeriodicCommitThread =
+        boost::make_shared_nothrow<CSolrPeriodicCommitThread>();
+    if (!state.RunState().m_ptrPeriodicCommitThread) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
     }
 
@@ -51,7 +52,7 @@ CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
     init.nMaxCollectFileId = state.m_ptrOptions->GetMaxCollectFileID();
     init.pQueueLock = state.Queue().GetLock();
     init.pWorkers = &state.m_lstWorkers;
-    init.pBackupJobClient = state.m_pBackupJobClient;
+    init.pBackupJobClient = state.Config().m_pBackupJobClient;
     init.pFailuresLedger = &state;
     init.nCommitIntervalMs = ReadMilliseconds("nSolrCommitIntervalMS", kDefaultCommitIntervalMs);
     init.nReplyTimeoutMs = ReadMilliseconds("nSolrCommitTimeoutMS", kDefaultReplyTimeoutMs);
@@ -59,7 +60,7 @@ CKyError CSolrTransmitter::InitializePeriodicCommitThread() {
             init.nCommitIntervalMs, init.nReplyTimeoutMs, init.nMaxCollectFileId,
             static_cast<unsigned>(state.GetWorkers().size()));
 
-    CKyError error = state.m_ptrPeriodicCommitThread->Initialize(init);
+    CKyError error = state.RunState().m_ptrPeriodicCommitThread->Initialize(init);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }

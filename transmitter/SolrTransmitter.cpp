@@ -12,6 +12,7 @@
 #include "transmitter/SolrPerformanceLogThread.h"
 #include "transmitter/SolrPeriodicCommitThread.h"
 #include "transmitter/SolrTransmitterPrivate.h"
+#include "transmitter/TransmitterAssembly.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace {
@@ -71,8 +72,8 @@ void CSolrTransmitter::StopAndReleaseWorkers() {
     {
         auto_lock lock(&m_ptrSolrTransmitterPrivate->m_lockWorkers, true);
         // The periodic commit thread reads the list: it ends before the list changes.
-        if (m_ptrSolrTransmitterPrivate->m_ptrPeriodicCommitThread) {
-            m_ptrSolrTransmitterPrivate->m_ptrPeriodicCommitThread->Uninitialize();
+        if (m_ptrSolrTransmitterPrivate->RunState().m_ptrPeriodicCommitThread) {
+            m_ptrSolrTransmitterPrivate->RunState().m_ptrPeriodicCommitThread->Uninitialize();
         }
         for (const IIdxTransmitterThreadPtr &ptrWorker :
              m_ptrSolrTransmitterPrivate->m_lstWorkers) {
@@ -98,19 +99,19 @@ CKyError CSolrTransmitter::Start() try {
     if (!state.m_lstWorkers.empty()) {
         return CKyError::Success();
     }
-    state.m_bStopped = false;
+    state.RunState().m_bStopped = false;
 
     CKyError error = state.ConfigureFromBag();
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
 
-    error = state.Queue().Create(state.m_nMaxQueueSize);
+    error = state.Queue().Create(state.Config().m_nMaxQueueSize);
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
 
-    for (int32_t i = 0; i < state.m_nTransmitterThreads; ++i) {
+    for (int32_t i = 0; i < state.Config().m_nTransmitterThreads; ++i) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
@@ -126,12 +127,12 @@ CKyError CSolrTransmitter::Start() try {
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
-    if (state.m_eTransmitterType != eIDX_Transmitter_LiveCrawl) {
+    if (state.GetTransmitterType() != eIDX_Transmitter_LiveCrawl) {
         // An index-log worker that could not set up its connection has aborted the transmitter
         // in its start hook (which has run by now): the job learns of it here, with the reason.
-        const bool bIndexLog = state.m_eTransmitterType >= eIDX_Transmitter_LogWriter &&
-                               state.m_eTransmitterType <= eIDX_Transmitter_FSDirect;
-        if (bIndexLog && state.m_ptrOptions->IsAborted()) {
+        const bool bIndexLog = state.GetTransmitterType() >= eIDX_Transmitter_LogWriter &&
+                               state.GetTransmitterType() <= eIDX_Transmitter_FSDirect;
+        if (bIndexLog && state.Abort().IsAborted()) {
             return WorkerStartFailure(FXLOC, state.GetSolrFailureReason());
         }
     } else {
@@ -147,7 +148,7 @@ CKyError CSolrTransmitter::Start() try {
     }
 
     ptrReplacedPerformanceLogThread.swap(m_ptrPerformanceLogThread);
-    if (state.m_nDisableSolrPerfThread == 0) {
+    if (state.Config().m_nDisableSolrPerfThread == 0) {
         m_ptrPerformanceLogThread =
             boost::make_shared_nothrow<CSolrPerformanceLogThread>(m_ptrSolrTransmitterPrivate);
         if (!m_ptrPerformanceLogThread) {
@@ -167,7 +168,7 @@ CKyError CSolrTransmitter::Abort(bool bFlag) try {
         return CKyError::Success();
     }
 
-    state.m_ptrOptions->SetAborted(true);
+    state.Abort().SetAborted(true);
     // A worker between batches finds what is queued ready at once; it sees the abort and
     // records its batch as failed instead of lingering over it.
     state.Queue().Flush();
@@ -206,7 +207,7 @@ CKyError CSolrTransmitter::SetMaxQueueSize(int nMaxQueueSize) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
                                        "Queue size must be at least 1, given [%d]", nMaxQueueSize);
     }
-    state.m_nMaxQueueSize = nMaxQueueSize;
+    state.SetUp().m_nMaxQueueSize = nMaxQueueSize;
     return CKyError::Success();
 }
 
@@ -224,7 +225,7 @@ CKyError CSolrTransmitter::SetNumberofTransmitterThreads(int nThreads) {
                                        "Transmitter threads must not be negative, given [%d]",
                                        nThreads);
     }
-    state.m_nTransmitterThreads = nThreads;
+    state.SetUp().m_nTransmitterThreads = nThreads;
     return CKyError::Success();
 }
 
@@ -245,19 +246,25 @@ CKyError CSolrTransmitter::SetOptions(CBagPtr ptrOptionsBag) {
             FXLOC, EIdxError::eGeneralFailure,
             "Transmitter options cannot be changed after transmitter has started");
     }
-    state.m_ptrOptionsBag = ptrOptionsBag;
+    state.SetUp().m_ptrOptionsBag = ptrOptionsBag;
     return CKyError::Success();
 }
 
 void CSolrTransmitter::SetBackupJobClient(TQBkpJobClient *pBackupJobClient) {
-    m_ptrSolrTransmitterPrivate->m_pBackupJobClient = pBackupJobClient;
+    m_ptrSolrTransmitterPrivate->SetUp().m_pBackupJobClient = pBackupJobClient;
+}
+
+IIdxTransmitterThreadPtr CSolrTransmitter::GetIdxTransmitterThreadObj() {
+    FnMakeTransmitterWorker fnMake = GetTransmitterAssembly().fnMakeWorker;
+    if (!fnMake) {
+        IDX_LOG_ERROR("The transmitter was given no worker factory");
+        return IIdxTransmitterThreadPtr();
+    }
+    return fnMake(m_ptrSolrTransmitterPrivate);
 }
 
 bool CSolrTransmitter::IsAborted() {
-    if (!m_ptrSolrTransmitterPrivate->m_ptrOptions) {
-        return false;
-    }
-    return m_ptrSolrTransmitterPrivate->m_ptrOptions->IsAborted();
+    return m_ptrSolrTransmitterPrivate->Abort().IsAborted();
 }
 
 bool CSolrTransmitter::IfPushDataToSolrFailed() {
@@ -277,17 +284,17 @@ bool CSolrTransmitter::IsNasClient() {
 }
 
 void CSolrTransmitter::PopulateFieldsToPush(const std::vector<std::string> &vecFields) {
-    m_ptrSolrTransmitterPrivate->m_vecFieldsToPush = vecFields;
+    m_ptrSolrTransmitterPrivate->SetUp().m_vecFieldsToPush = vecFields;
 }
 
 void CSolrTransmitter::SendPartialData(bool bSendPartialData) {
-    m_ptrSolrTransmitterPrivate->m_bSendPartialData = bSendPartialData;
+    m_ptrSolrTransmitterPrivate->SetUp().m_bSendPartialData = bSendPartialData;
 }
 
 void CSolrTransmitter::SetCollectID(uint32_t nCollectId) {
-    m_ptrSolrTransmitterPrivate->m_nCollectID = nCollectId;
+    m_ptrSolrTransmitterPrivate->RunState().m_nCollectID = nCollectId;
 }
 
 void CSolrTransmitter::SetOffset(int64_t llOffset) {
-    m_ptrSolrTransmitterPrivate->m_llCollectOffset = llOffset;
+    m_ptrSolrTransmitterPrivate->RunState().m_llCollectOffset = llOffset;
 }

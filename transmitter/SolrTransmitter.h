@@ -53,9 +53,9 @@ public:
     // Queues a ready item unchanged.
     virtual CKyError AddToQueue(CItemPtr ptrItem);
 
-    // One-shot engine requests, on a worker made for the call and never started; defined with
-    // the engine worker (engine/SolrTransmitterRestart.cpp), as are IsSolrEngineRunning and
-    // GetRestartString.
+    // One-shot engine requests, on a worker made for the call and never started
+    // (transmitter/SolrTransmitterEngineRequests.cpp, as is IsSolrEngineRunning; GetRestartString
+    // is defined with the engine worker, engine/SolrTransmitterRestart.cpp).
     virtual CKyError ClearDataSource(const std::string &strDataSource);
     virtual CKyError PruneAuditSource(const std::string &strEventTime, const std::string &strAppId);
     virtual CKyError SyncAuditAndMainSource(int32_t nEventBits, const std::string &strAppId);
@@ -66,7 +66,8 @@ public:
     virtual CKyError WaitAndCommit();
 
     // A new, unstarted worker of the class the transmitter type selects; empty when it cannot be
-    // made. Defined where it sees every worker class (logwriter/TransmitterWorkerFactory.cpp).
+    // made. It asks the worker factory that startup/ passes in (transmitter/TransmitterAssembly.h,
+    // logwriter/TransmitterWorkerFactory.cpp).
     virtual IIdxTransmitterThreadPtr GetIdxTransmitterThreadObj();
 
     // Not owned; allowed at any time.

@@ -47,10 +47,10 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
     size_t nLastLength = state.GetQueueLength();
     CTimeStamp tsLastChange = CTimeStamp::Now();
     const CTimeInterval timeout =
-        CTimeInterval::FromSeconds(static_cast<int64_t>(state.m_nQueueTimeoutInMins) * 60);
+        CTimeInterval::FromSeconds(static_cast<int64_t>(state.Config().m_nQueueTimeoutInMins) * 60);
 
     for (;;) {
-        if (state.m_ptrOptions->IsQuitJobQuitFlagSet()) {
+        if (state.Abort().IsQuitFlagSet()) {
             IDX_LOG(0, "Recieved quit flag; Aborting Solr transmitter threads");
             Abort(true);
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eQuitOrNoWorkers,
@@ -122,7 +122,7 @@ CKyError CSolrTransmitter::WaitForQueueToEmpty() try {
 CKyError CSolrTransmitter::Stop() try {
     TQDebugFunction trace(__PRETTY_FUNCTION__, 1);
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    const bool bLiveCrawl = state.m_eTransmitterType == eIDX_Transmitter_LiveCrawl;
+    const bool bLiveCrawl = state.GetTransmitterType() == eIDX_Transmitter_LiveCrawl;
 
     if (bLiveCrawl) {
         const std::string strReason = state.GetSolrFailureReason();
@@ -144,7 +144,7 @@ CKyError CSolrTransmitter::Stop() try {
     // summary of nothing.
     if (auto ptrPerformanceLogThread =
             boost::dynamic_pointer_cast<CSolrPerformanceLogThread>(m_ptrPerformanceLogThread)) {
-        if (!state.m_bStopped) {
+        if (!state.RunState().m_bStopped) {
             ptrPerformanceLogThread->LogStats();
         }
     }
@@ -172,8 +172,7 @@ CKyError CSolrTransmitter::Stop() try {
         for (const IIdxTransmitterThreadPtr &ptrWorker : state.m_lstWorkers) {
             // Once the transmitter is aborted the job learns of the failure through the
             // push-failed flag and the failure reason, not through a worker's error.
-            CTransmitterOptionsPtr ptrOptions = ptrWorker->GetTransmitterOptions();
-            if (!(ptrOptions && ptrOptions->IsAborted())) {
+            if (!state.Abort().IsAborted()) {
                 CKyError workerError = ptrWorker->GetError();
                 if (workerError.IsError()) {
                     IDX_LOG_ERROR("Transmitter thread returned failure, error=%s",
@@ -187,10 +186,10 @@ CKyError CSolrTransmitter::Stop() try {
         }
         IDX_LOG(5, "Successfully terminated all the transmitter threads");
 
-        if (bLiveCrawl && state.m_ptrPeriodicCommitThread) {
+        if (bLiveCrawl && state.RunState().m_ptrPeriodicCommitThread) {
             // After the workers it asks for offsets: a cycle still waiting for them is abandoned,
             // and this returns once the thread has quit.
-            state.m_ptrPeriodicCommitThread->Uninitialize();
+            state.RunState().m_ptrPeriodicCommitThread->Uninitialize();
         }
 
         // Without a subclient folder the joined path would be a relative "Temp" in whatever the
@@ -208,7 +207,7 @@ CKyError CSolrTransmitter::Stop() try {
         }
 
         lstReleased.swap(state.m_lstWorkers);
-        state.m_bStopped = true;
+        state.RunState().m_bStopped = true;
         // With every worker ended, whatever is still queued will never be sent; it is recorded
         // while the failures file is still open.
         state.ClearQueuedItems("the transmitter stopped before they were sent");
@@ -225,8 +224,8 @@ CKyError CSolrTransmitter::Stop() try {
     // aborted job has not indexed the folders it would describe, and its engine may be the very
     // reason of the abort: nothing is posted.
     const CTransmitterOptionsPtr &ptrOptions = state.m_ptrOptions;
-    if (ptrOptions->IsPushOnlyMetaData() && !state.m_bFolderStatsSent &&
-        !ptrOptions->IsVMContentIndexing() && !ptrOptions->IsAborted()) {
+    if (ptrOptions->IsPushOnlyMetaData() && !state.RunState().m_bFolderStatsSent &&
+        !ptrOptions->IsVMContentIndexing() && !state.Abort().IsAborted()) {
         IIdxTransmitterThreadPtr ptrWorker = GetIdxTransmitterThreadObj();
         if (!ptrWorker) {
             return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eNotEnoughMemory);
@@ -235,7 +234,7 @@ CKyError CSolrTransmitter::Stop() try {
         if (statsError.IsError()) {
             return statsError.Push(FXLOC);
         }
-        state.m_bFolderStatsSent = true;
+        state.RunState().m_bFolderStatsSent = true;
     }
 
     if (bLiveCrawl) {

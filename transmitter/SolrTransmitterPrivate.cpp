@@ -5,9 +5,11 @@
 #include <boost/make_shared.hpp>
 
 #include "foundation/Accessors.h"
+#include "foundation/ErrorCodes.h"
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/TransmitterAssembly.h"
 #include "transmitter/TransmitterOptions.h"
 
 CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
@@ -15,34 +17,35 @@ CSolrTransmitterPrivate::CSolrTransmitterPrivate(CSolrTransmitter *pTransmitter,
     // Everything made here is used without a test for emptiness by the workers and the facade,
     // so an allocation failure must end the construction (it throws) rather than leave a record
     // with holes in it.
-    : m_pTransmitter(pTransmitter), m_eTransmitterType(eType), m_nMaxQueueSize(100),
-      m_nQueueTimeoutInMins(15), m_nTransmitterThreads(1),
-      m_ptrOptions(boost::make_shared<CTransmitterOptions>()), m_bDataConfiguredFromBag(false),
-      m_ptrCollectSecurityInfoTimer(boost::make_shared<CTimeCounter>("CollectSecurityInfo")),
-      m_ptrQueueFullWaitTimer(boost::make_shared<CTimeCounter>("AddToQueue Queue-full wait")),
-      m_ptrGetQueuedItemsTimer(boost::make_shared<CTimeCounter>("GetQueuedItems")),
-      m_bSendPartialData(false), m_pBackupJobClient(nullptr), m_nCollectID(0xFFFFFFFFu),
-      m_llCollectOffset(-1), m_nDisableSolrPerfThread(0),
-      m_ptrAdditionalPropertiesTimer(boost::make_shared<CTimeCounter>("Additionalproperties")),
-      m_bFolderStatsSent(false), m_bStopped(false), m_bStubFiltersInitialized(false),
-      m_queue(m_ptrOptions), m_bPushDataToSolrFailed(false), m_bReasonOfFailedRequest(false),
-      m_llFailedItemCount(0) {}
+    : m_ptrOptions(boost::make_shared<CTransmitterOptions>()), m_pTransmitter(pTransmitter),
+      m_eTransmitterType(eType), m_bStubFiltersInitialized(false), m_queue(m_ptrOptions),
+      m_bPushDataToSolrFailed(false), m_bReasonOfFailedRequest(false), m_llFailedItemCount(0) {
+    m_timers.m_ptrCollectSecurityInfoTimer =
+        boost::make_shared<CTimeCounter>("CollectSecurityInfo");
+    m_timers.m_ptrQueueFullWaitTimer =
+        boost::make_shared<CTimeCounter>("AddToQueue Queue-full wait");
+    m_timers.m_ptrGetQueuedItemsTimer = boost::make_shared<CTimeCounter>("GetQueuedItems");
+    m_timers.m_ptrAdditionalPropertiesTimer =
+        boost::make_shared<CTimeCounter>("Additionalproperties");
+    // Counted by the index-log workers, which live shorter than the job's end that reads it.
+    m_timers.m_ptrGuidGenerationTimer = boost::make_shared<CTimeCounter>("Guid generation");
+}
 
 CSolrTransmitterPrivate::~CSolrTransmitterPrivate() = default;
 
 CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
-    return m_queue.Add(ptrItem, m_ptrQueueFullWaitTimer.get());
+    return m_queue.Add(ptrItem, m_timers.m_ptrQueueFullWaitTimer.get());
 }
 
 CKyError CSolrTransmitterPrivate::GetQueuedItems(std::list<CItemPtr> &lstItems, int nMaxItems) {
-    CAutoTimeCounter timer(m_ptrGetQueuedItemsTimer.get());
+    CAutoTimeCounter timer(m_timers.m_ptrGetQueuedItemsTimer.get());
     m_queue.Take(lstItems, nMaxItems);
     return CKyError::Success();
 }
 
 CKyError CSolrTransmitterPrivate::GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
                                                  std::list<CItemPtr> *pSettled, bool *pLeftEmpty) {
-    CAutoTimeCounter timer(m_ptrGetQueuedItemsTimer.get());
+    CAutoTimeCounter timer(m_timers.m_ptrGetQueuedItemsTimer.get());
     m_queue.TakeBatch(lstItems, nMaxItems, pSettled, pLeftEmpty);
     return CKyError::Success();
 }
@@ -104,6 +107,18 @@ std::list<IIdxTransmitterThreadPtr> CSolrTransmitterPrivate::GetWorkers() const 
     return m_lstWorkers;
 }
 
+CKyError CSolrTransmitterPrivate::ConfigureFromBag() {
+    if (!m_config.m_ptrOptionsBag) {
+        return CKyError::Success();
+    }
+    FnTranslateOptionBag fnTranslate = GetTransmitterAssembly().fnTranslateOptionBag;
+    if (!fnTranslate) {
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eInvalidParameter,
+                                       "The transmitter was given no option-bag translation");
+    }
+    return fnTranslate(*m_config.m_ptrOptionsBag, m_eTransmitterType, *m_ptrOptions, m_config);
+}
+
 bool CSolrTransmitterPrivate::IsDataConfiguredFromBag() const {
-    return m_bDataConfiguredFromBag;
+    return m_config.m_bDataConfiguredFromBag;
 }

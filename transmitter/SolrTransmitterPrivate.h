@@ -1,12 +1,16 @@
-// The state one transmitter shares with everything that works for it: the bounded item queue,
-// the worker list, the option record, the failures file, the push-failed flag, the failure reason
-// and the queue timers.
-//
-// The facade, the workers and the helper threads read and write the plain fields directly; each
-// guarded field names its lock at its declaration. The queue is a type of its own
-// (CSolrItemQueue) that keeps its list, slots, lock and event to itself. The operations here are
-// the queue calls, the flag and reason accessors and the failures file; the option-bag
-// translation is a member too but lives with the start-up code (startup/ConfigureFromBag*.cpp).
+// The state one transmitter shares with everything that works for it, in groups that each have
+// one owner:
+// - the configuration fixed at Start (CTransmitterConfiguration and the option record): written
+//   on the job's thread before any worker starts, by the facade's setters and the option-bag
+//   translation, and read by everybody afterwards without a lock;
+// - the abort state (CAbortState): the one answer to "aborted?" and "quit flag?";
+// - the bounded item queue (CSolrItemQueue), which keeps its list, slots, lock and event to
+//   itself;
+// - the worker set: the list and its lock, which only the facade changes;
+// - the failure ledger: the push-failed flag, the failure reason, the failures file and the
+//   failed count, each behind its lock and reached only through the calls below;
+// - the facade's run state and the job thread's collect values, touched on the job's thread only;
+// - the queue and end-of-job timers, made with the state and each locking itself.
 #pragma once
 
 #include <atomic>
@@ -23,7 +27,9 @@
 #include "platform/Bag.h"
 #include "platform/Clock.h"
 #include "platform/Item.h"
+#include "transmitter/AbortState.h"
 #include "transmitter/SolrItemQueue.h"
+#include "transmitter/TransmitterOptions.h"
 #include "transmitter/TransmitterTypes.h"
 
 class FXEvent;
@@ -31,6 +37,44 @@ class TqSemaphore;
 class TQBkpJobClient;
 class CStubbingFilterInterface;
 class CSolrPeriodicCommitThread;
+
+// The configuration fixed at Start, besides the option record. The facade's setters and the
+// option-bag translation write it on the job's thread before any worker starts
+// (CSolrTransmitterPrivate::SetUp); afterwards everybody reads it without a lock
+// (CSolrTransmitterPrivate::Config).
+struct CTransmitterConfiguration {
+    CBagPtr m_ptrOptionsBag;
+    int32_t m_nMaxQueueSize = 100;
+    uint32_t m_nQueueTimeoutInMins = 15;
+    int32_t m_nTransmitterThreads = 1;
+    bool m_bDataConfiguredFromBag = false;
+    std::vector<std::string> m_vecFieldsToPush;
+    bool m_bSendPartialData = false;
+    TQBkpJobClient *m_pBackupJobClient = nullptr; // not owned
+    int32_t m_nDisableSolrPerfThread = 0;
+};
+
+// What the facade keeps between its calls, on the job's thread only: the periodic commit thread
+// of a live-crawl job, whether Stop has ended the workers (cleared by Start: a later Stop, the
+// destructor's pass, asks for no other performance pass), whether the folder statistics went to
+// the engine, and the collect values the queueing calls give each item.
+struct CTransmitterRunState {
+    boost::shared_ptr<CSolrPeriodicCommitThread> m_ptrPeriodicCommitThread;
+    bool m_bStopped = false;
+    bool m_bFolderStatsSent = false;
+    uint32_t m_nCollectID = 0xFFFFFFFFu;
+    int64_t m_llCollectOffset = -1;
+};
+
+// The timers of the queueing calls and the end of the job, made with the state and kept as long
+// as it lives; each counts under its own lock. Tests may replace one before the job starts.
+struct CTransmitterTimers {
+    boost::shared_ptr<CTimeCounter> m_ptrCollectSecurityInfoTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrQueueFullWaitTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrGetQueuedItemsTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrAdditionalPropertiesTimer;
+    boost::shared_ptr<CTimeCounter> m_ptrGuidGenerationTimer;
+};
 
 class CSolrTransmitterPrivate {
 public:
@@ -104,42 +148,34 @@ public:
     void CloseSolrFailuresFile();
     int64_t GetFailedItemCount();
 
-    // Option-bag translation (startup/ConfigureFromBag.cpp, startup/ConfigureFromBagLogWriter.cpp).
+    // Translates the option bag, when one was given, into the option record and the
+    // configuration, with the translation startup/ passes in (transmitter/TransmitterAssembly.h,
+    // startup/OptionBagTranslation.cpp). The job's thread, before any worker starts.
     CKyError ConfigureFromBag();
-    CKyError ConfigureFromBag_LogWriter();
-    CKyError Configure_IndexingServer();
 
-    // Fields, in declaration order; a guarded field names the lock every reader and writer holds
-    // ("none": written on the job's thread only while no other thread reads it).
-    CSolrTransmitter *m_pTransmitter;         // none; not owned
-    CBagPtr m_ptrOptionsBag;                  // none
-    eIDX_Transmitter_Type m_eTransmitterType; // none
-    int32_t m_nMaxQueueSize;                  // none
-    uint32_t m_nQueueTimeoutInMins;           // none
-    int32_t m_nTransmitterThreads;            // none
-    CTransmitterOptionsPtr m_ptrOptions;      // the record's own
-    bool m_bDataConfiguredFromBag;            // none
-    boost::shared_ptr<CTimeCounter> m_ptrCollectSecurityInfoTimer;
-    boost::shared_ptr<CTimeCounter> m_ptrQueueFullWaitTimer;
-    boost::shared_ptr<CTimeCounter> m_ptrGetQueuedItemsTimer;
-    boost::shared_ptr<CTimeCounter> m_ptrGuidGenerationTimer; // made by whoever measures it
-    std::vector<std::string> m_vecFieldsToPush;               // none
-    bool m_bSendPartialData;                                  // none
-    boost::shared_ptr<CSolrPeriodicCommitThread> m_ptrPeriodicCommitThread; // none
-    TQBkpJobClient *m_pBackupJobClient;                                     // none; not owned
-    uint32_t m_nCollectID;                                                  // none
-    int64_t m_llCollectOffset;                                              // none
-    int32_t m_nDisableSolrPerfThread;                                       // none
-    boost::shared_ptr<CTimeCounter> m_ptrAdditionalPropertiesTimer;
-    bool m_bFolderStatsSent; // none
+    // The configuration fixed at Start (see CTransmitterConfiguration): read by everybody.
+    const CTransmitterConfiguration &Config() const { return m_config; }
+    // The same, to write: the facade's setters and the option-bag translation, on the job's
+    // thread before any worker starts.
+    CTransmitterConfiguration &SetUp() { return m_config; }
+    // The transmitter's type, given at construction.
+    eIDX_Transmitter_Type GetTransmitterType() const { return m_eTransmitterType; }
+    // The abort state: "aborted?" and "quit flag?" for everybody.
+    CAbortState &Abort() const { return *m_ptrOptions->m_pAbortState; }
+    // The facade's run state and collect values: the job's thread only.
+    CTransmitterRunState &RunState() { return m_runState; }
+    CTransmitterTimers &Timers() { return m_timers; }
+    const CTransmitterTimers &Timers() const { return m_timers; }
     // The engine's route, as the first worker (or one-shot request) that set its handle up
     // decided it from the engine's ping URL: -1 until then, 0 for the direct connection, 1 for
     // the dynamic-TPPM route. Every later one takes it without asking the engine again, so that
     // an engine that takes connections and never answers costs one wait, not one per worker.
-    std::atomic<int> m_nEngineRoute{-1};
-    // Set once Stop has ended the workers, cleared by Start: a later Stop (the destructor's pass)
-    // asks for no other performance pass.
-    bool m_bStopped; // none
+    // Any worker, atomically.
+    std::atomic<int> &EngineRoute() { return m_nEngineRoute; }
+
+    // The option record (configuration fixed at Start, read without a lock; its abort questions
+    // are the abort state's). Made with the state, never replaced.
+    const CTransmitterOptionsPtr m_ptrOptions;
 
 private:
     // The facade starts, stops and aborts the workers under the worker-list lock and sets the
@@ -148,13 +184,23 @@ private:
     friend class CSolrTransmitter;
     friend class CSolrPerformanceLogThread;
 
+    CSolrTransmitter *const m_pTransmitter; // not owned
+    const eIDX_Transmitter_Type m_eTransmitterType;
+    CTransmitterConfiguration m_config;
+    CTransmitterRunState m_runState;
+    CTransmitterTimers m_timers;
+    std::atomic<int> m_nEngineRoute{-1};
+
+    // The worker set: the facade changes the list; anybody may copy it (GetWorkers).
     mutable FXCriticalSection m_lockWorkers;
     std::list<IIdxTransmitterThreadPtr> m_lstWorkers IDX_GUARDED_BY(m_lockWorkers);
+    // The stub filter: the facade's queueing calls set it up once.
     FXCriticalSection m_lockStubFilters;
     boost::shared_ptr<CStubbingFilterInterface> m_ptrStubFilter IDX_GUARDED_BY(m_lockStubFilters);
     bool m_bStubFiltersInitialized IDX_GUARDED_BY(m_lockStubFilters);
     // The queue: after the option record, whose abort flag and batch size it reads.
     CSolrItemQueue m_queue;
+    // The failure ledger: reached only through the calls above; each part behind its lock.
     mutable FXCriticalSection m_lockPushFailed;
     bool m_bPushDataToSolrFailed IDX_GUARDED_BY(m_lockPushFailed);
     mutable FXCriticalSection m_lockFailureReason;

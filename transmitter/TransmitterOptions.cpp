@@ -1,11 +1,11 @@
-// The option record: defaults, the sticky abort test and the derived values.
+// The option record: defaults, the abort questions (asked of the abort state) and the derived
+// values.
 #include "transmitter/TransmitterOptions.h"
 
 #include "foundation/Accessors.h"
-#include "foundation/Locks.h"
-#include "platform/EventThread.h"
 #include "platform/LogWriter.h"
 #include "platform/StringFormat.h"
+#include "transmitter/AbortState.h"
 
 namespace {
 
@@ -25,53 +25,40 @@ size_t FindPathStart(const std::string &strUrl) {
 } // namespace
 
 CTransmitterOptions::CTransmitterOptions()
-    : m_bAborted(false), m_nServerPort(80), m_ulFleetId(0), m_ulAppType(0), m_eBackupType(0),
-      m_ullIndexingConnectionFlags(0), m_llSnapJobId(0), m_ulSnapArchiveFileID(0),
+    : m_pAbortState(new CAbortState()), m_nServerPort(80), m_ulFleetId(0), m_ulAppType(0),
+      m_eBackupType(0), m_ullIndexingConnectionFlags(0), m_llSnapJobId(0), m_ulSnapArchiveFileID(0),
       m_ulArchiveFileFlags(0), m_lRefTime(0), m_ulClientOSId(0), m_bPushOnlyMetaData(true),
       m_bCollectSecurityInfo(false), m_bCollectOwnerInfo(false), m_bRetainVersion(false),
       m_bScanPhase(true), m_bPushMetaDataWithCRC(false), m_llMaxConsecutiveFailures(10),
       m_llMaxFailures(500), m_llMaxRetryOnMemoryFailures(10), m_llJobId(0), m_strJobId("0"),
       m_nClientId(0), m_strClientId("0"), m_nApplicationNumber(0), m_strApplicationNumber("0"),
       m_llMaxFileSizePushContent(52428800LL), m_llMinFileSizePushContent(0),
-      m_nMaxItemsPerTransaction(20), m_ptrAbortLock(new FXCriticalSection()),
-      m_bOptimizeContentPush(false), m_bCloudMode(false), m_bPreserveAccessTime(false),
-      m_bNasClient(false), m_bVMContentIndexing(false), m_bSPContentIndexing(false),
-      m_bDisableFailureLogging(false), m_bEnableMonitoring(false), m_bUseDynamicTppm(true),
-      m_bAuditingContext(false), m_nMaxCollectFileID(0) {}
+      m_nMaxItemsPerTransaction(20), m_bOptimizeContentPush(false), m_bCloudMode(false),
+      m_bPreserveAccessTime(false), m_bNasClient(false), m_bVMContentIndexing(false),
+      m_bSPContentIndexing(false), m_bDisableFailureLogging(false), m_bEnableMonitoring(false),
+      m_bUseDynamicTppm(true), m_bAuditingContext(false), m_nMaxCollectFileID(0) {}
 
 CTransmitterOptions::~CTransmitterOptions() {}
 
+void CTransmitterOptions::SetCallback(CSolrTransmitterCallbackPtr ptrCallback) {
+    m_ptrCallback = ptrCallback;
+    m_pAbortState->SetCallback(ptrCallback);
+}
+
 bool CTransmitterOptions::IsQuitJobQuitFlagSet() const {
-    CSolrTransmitterCallbackPtr ptrCallback = m_ptrCallback;
-    return ptrCallback && ptrCallback->IsQuitFlagSet();
+    return m_pAbortState->IsQuitFlagSet();
 }
 
 bool CTransmitterOptions::IsAborted() {
-    if (m_bAborted.load()) {
-        return true;
-    }
-    auto_lock lock(m_ptrAbortLock.get(), true);
-    // The job's quit flag first, then its abort event; neither is asked once the flag is on.
-    // Only a set event counts; a failed test is taken as not set.
-    const bool bAborted = m_bAborted.load() || IsQuitJobQuitFlagSet() ||
-                          (m_ptrAbortEvent && m_ptrAbortEvent->WaitForSet(0) == 0);
-    if (bAborted) {
-        m_bAborted.store(true);
-    }
-    return bAborted;
-}
-
-bool CTransmitterOptions::IsAbortFlagSet() const {
-    return m_bAborted.load();
+    return m_pAbortState->IsAborted();
 }
 
 void CTransmitterOptions::SetAborted(bool bAborted) {
-    auto_lock lock(m_ptrAbortLock.get(), true);
-    m_bAborted.store(bAborted);
+    m_pAbortState->SetAborted(bAborted);
 }
 
 void CTransmitterOptions::SetAbortEvent(boost::shared_ptr<FXEvent> ptrAbortEvent) {
-    m_ptrAbortEvent = ptrAbortEvent;
+    m_pAbortState->SetAbortEvent(ptrAbortEvent);
 }
 
 void CTransmitterOptions::SetJobId(long long llJobId) {

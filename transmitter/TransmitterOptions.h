@@ -1,16 +1,17 @@
 // The option record of one transmitter: every setting that the workers, the queueing calls, the
-// failures file and the end-of-job steps read, the job callback, and the transmitter's sticky
-// abort state.
+// failures file and the end-of-job steps read, the job callback, and the abort questions.
 //
 // The record is filled on the job's thread before any worker starts (by the option-bag
 // translation and the facade's SetCallback) and only read afterwards, so its fields take no lock.
-// The abort flag is the one exception: it is written while workers run and has a lock of its own.
+// The abort questions are answered by the transmitter's abort state, which the record holds
+// behind a pointer and which keeps its own flag and lock (transmitter/AbortState.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
@@ -22,7 +23,7 @@
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterTypes.h"
 
-class FXCriticalSection;
+class CAbortState;
 class FXEvent;
 
 // The backup level of a job, as the job manager numbers it (32 bits).
@@ -35,16 +36,13 @@ public:
 
     // The job callback; an empty pointer when none was set.
     CSolrTransmitterCallbackPtr GetCallback() const { return m_ptrCallback; }
-    void SetCallback(CSolrTransmitterCallbackPtr ptrCallback) { m_ptrCallback = ptrCallback; }
+    void SetCallback(CSolrTransmitterCallbackPtr ptrCallback);
 
-    // The transmitter-wide abort test. Sticky: once it has answered true it always does. While
-    // the flag is clear it asks the job's quit flag, then tests the job's abort event without
-    // waiting, and turns the flag on when either says stop, all under the abort lock. A flag
-    // already on is answered without the lock.
+    // The transmitter-wide abort test (CAbortState::IsAborted). Sticky: once it has answered true
+    // it always does. While the flag is clear it asks the job's quit flag, then tests the job's
+    // abort event without waiting, and turns the flag on when either says stop. A flag already on
+    // is one atomic read.
     bool IsAborted();
-    // The flag alone, without asking the job and without the lock: for a test made many times a
-    // second.
-    bool IsAbortFlagSet() const;
     void SetAborted(bool bAborted);
     void SetAbortEvent(boost::shared_ptr<FXEvent> ptrAbortEvent);
     // True only when a callback is stored and it reports the job's quit flag. No lock.
@@ -218,10 +216,13 @@ private:
     CTransmitterOptions(const CTransmitterOptions &) = delete;
     CTransmitterOptions &operator=(const CTransmitterOptions &) = delete;
 
+    // The shared state hands the record's abort state to everything that works for the
+    // transmitter (CSolrTransmitterPrivate::Abort).
+    friend class CSolrTransmitterPrivate;
+
     CSolrTransmitterCallbackPtr m_ptrCallback;
-    // Written under the abort lock; read without it where only the flag is asked.
-    std::atomic<bool> m_bAborted;
-    boost::shared_ptr<FXEvent> m_ptrAbortEvent;
+    // Made with the record, never replaced.
+    const std::unique_ptr<CAbortState> m_pAbortState;
     std::string m_strServer;
     unsigned int m_nServerPort;
     std::string m_strUpdateUrl;
@@ -268,7 +269,6 @@ private:
     std::list<std::string> m_lstExcludePaths;
     std::map<std::string, std::string> m_mapSchemaFields;
     int m_nMaxItemsPerTransaction;
-    boost::shared_ptr<FXCriticalSection> m_ptrAbortLock;
     std::string m_strBaseSolrUrl;
     std::wstring m_wstrBaseSolrUrl;
     bool m_bOptimizeContentPush;

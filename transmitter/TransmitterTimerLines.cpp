@@ -12,30 +12,30 @@ namespace {
 struct STimerLine {
     const char *szName;     // the timer's own name, which its line begins with
     const char *szMeasured; // what its time was spent on
-    boost::shared_ptr<CTimeCounter> CSolrTransmitterPrivate::*pTimer;
+    boost::shared_ptr<CTimeCounter> CTransmitterTimers::*pTimer;
 };
 
 const STimerLine kTimerLines[] = {
     {"CollectSecurityInfo", "job thread reading owner and security information",
-     &CSolrTransmitterPrivate::m_ptrCollectSecurityInfoTimer},
+     &CTransmitterTimers::m_ptrCollectSecurityInfoTimer},
     {"AddToQueue Queue-full wait", "job thread waiting for a free queue slot",
-     &CSolrTransmitterPrivate::m_ptrQueueFullWaitTimer},
+     &CTransmitterTimers::m_ptrQueueFullWaitTimer},
     {"GetQueuedItems", "workers taking items from the queue",
-     &CSolrTransmitterPrivate::m_ptrGetQueuedItemsTimer},
+     &CTransmitterTimers::m_ptrGetQueuedItemsTimer},
     {"Additionalproperties", "reading additional item properties",
-     &CSolrTransmitterPrivate::m_ptrAdditionalPropertiesTimer},
+     &CTransmitterTimers::m_ptrAdditionalPropertiesTimer},
     {"Guid generation", "generating the file identifiers of the index log",
-     &CSolrTransmitterPrivate::m_ptrGuidGenerationTimer},
+     &CTransmitterTimers::m_ptrGuidGenerationTimer},
 };
 
 } // namespace
 
 void LogTransmitterTimers(int nLevel, const CSolrTransmitterPrivate &state, bool bGuidGeneration) {
     for (const STimerLine &line : kTimerLines) {
-        if (!bGuidGeneration && line.pTimer == &CSolrTransmitterPrivate::m_ptrGuidGenerationTimer) {
+        if (!bGuidGeneration && line.pTimer == &CTransmitterTimers::m_ptrGuidGenerationTimer) {
             continue;
         }
-        const boost::shared_ptr<CTimeCounter> &ptrTimer = state.*line.pTimer;
+        const boost::shared_ptr<CTimeCounter> &ptrTimer = state.Timers().*line.pTimer;
         if (!ptrTimer || !(ptrTimer->GetTotalTime().AsSeconds() > g_dMetricMinVal)) {
             continue;
         }

@@ -77,7 +77,7 @@ bool BuildBatches(const BenchConfig &config, const CBagPtr &ptrBag, const std::s
     }
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
-    ptrState->m_ptrOptionsBag = ptrBag;
+    ptrState->SetUp().m_ptrOptionsBag = ptrBag;
     CKyError error = ptrState->ConfigureFromBag();
     if (error.IsError()) {
         fprintf(stderr, "EndToEndBench: option translation failed: %s\n", error.AsString().c_str());

@@ -526,7 +526,7 @@ TEST(ArchiveThroughTheTransmitterTest, AQueuedArchiveReachesTheEngineWithItsMemb
     const std::string strSubClient = dir / "subclient";
     fs::create_directories(strSubClient);
     options.SetSubClientDir(strSubClient);
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
     ASSERT_FALSE(transmitter.Start().IsError());
 

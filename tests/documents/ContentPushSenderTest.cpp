@@ -672,7 +672,7 @@ TEST(ContentPushThroughTheTransmitterTest, QueuedFilesReachTheExtractHandlerWith
     options.SetSubClientDir(dir.Path());
     options.SetIncludeFiltersSet({"txt"});
     options.SetMaxItemsPerTransaction(4);
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(3).IsError());
     ASSERT_FALSE(transmitter.Start().IsError());
 

@@ -382,8 +382,8 @@ TEST_F(MetadataSenderTest, PartialUpdateChangesOnlyTheNamedGroups) {
     ASSERT_FALSE(m_set.SendItems(lstFull).IsError());
     const size_t nFullFields = m_stub.Document(Key(strFile))->mapFields.size();
 
-    m_set.ptrState->m_bSendPartialData = true;
-    m_set.ptrState->m_vecFieldsToPush = {"DocumentType"};
+    m_set.ptrState->SetUp().m_bSendPartialData = true;
+    m_set.ptrState->SetUp().m_vecFieldsToPush = {"DocumentType"};
     std::list<CItemPtr> lstPartial = {Item(strFile)};
     ASSERT_FALSE(m_set.SendItems(lstPartial).IsError());
 
@@ -426,7 +426,7 @@ TEST_F(MetadataSenderTest, QueuedItemsReachTheEngineThroughTheTransmitter) {
     transmitter.Options().SetSubClientDir(m_strSubClient);
     transmitter.Options().SetScanPhase(false);
     transmitter.Options().SetPushOnlyMetaData(true);
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
     ASSERT_FALSE(transmitter.Start().IsError());
     ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFile, 2, 4096, false, true).IsError());
@@ -481,7 +481,7 @@ TEST_F(MetadataSenderTest, QueuedDocumentsReachTheEngineFieldByField) {
     options.SetCollectSecurityInfo(true);
     // A configured field whose name holds markup still stays one field.
     options.SetSchemaFieldsMap({{"Dept", "finance"}, {"x\"><doc>", "v"}});
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(2).IsError());
     ASSERT_FALSE(transmitter.Start().IsError());
     ASSERT_FALSE(transmitter.BuildAndAddToQueue(strFile, 2, 4096, false, false).IsError());
@@ -595,7 +595,7 @@ TEST_F(MetadataSenderTest, PartialUpdatesThroughTheTransmitterCarryTheKeyAndTheN
     options.SetSubClientDir(m_strSubClient);
     options.SetPushOnlyMetaData(true);
     options.SetCollectOwnerInfo(true);
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     transmitter.SendPartialData(true);
     transmitter.PopulateFieldsToPush({"DocumentType", "SecurityInfo", "Size"});
     ASSERT_FALSE(transmitter.SetNumberofTransmitterThreads(1).IsError());

@@ -32,7 +32,7 @@ protected:
     CTransmitterOptions &Options() { return *m_set.ptrOptions; }
 
     FieldList Build(const CItemPtr &ptrItem, const Names &vecGroups) {
-        m_set.ptrState->m_vecFieldsToPush = vecGroups;
+        m_set.ptrState->SetUp().m_vecFieldsToPush = vecGroups;
         std::string strDocument;
         EXPECT_FALSE(m_set.BuildPartialItemDataAnalytics(ptrItem, strDocument).IsError());
         FieldList fields;
@@ -145,7 +145,7 @@ TEST_F(PartialUpdateDocumentTest, DeletedAndRecordlessItemsGetTheSameGroups) {
 
 TEST_F(PartialUpdateDocumentTest, LiteralFormUsesTheSameFields) {
     idxtest::DocumentWorkerSet literal = idxtest::MakeDocumentWorker(false);
-    literal.ptrState->m_vecFieldsToPush = {"DocumentType"};
+    literal.ptrState->SetUp().m_vecFieldsToPush = {"DocumentType"};
     std::string strDocument;
     literal.BuildPartialItemDataAnalytics(Item(m_strFile), strDocument);
     EXPECT_EQ("&literal.contentid=" + IdxDocuments::Urlencode(Key(m_strFile)) +
@@ -155,7 +155,7 @@ TEST_F(PartialUpdateDocumentTest, LiteralFormUsesTheSameFields) {
 
 TEST_F(PartialUpdateDocumentTest, SwitchAndAuditBuilder) {
     EXPECT_FALSE(IdxDocuments::ShouldSendPartialData(*m_set.ptrContext));
-    m_set.ptrState->m_bSendPartialData = true;
+    m_set.ptrState->SetUp().m_bSendPartialData = true;
     EXPECT_TRUE(IdxDocuments::ShouldSendPartialData(*m_set.ptrContext));
 
     std::string strDocument = "unchanged";

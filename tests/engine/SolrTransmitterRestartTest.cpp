@@ -332,7 +332,7 @@ TEST_F(SolrTransmitterRestartTest, ControlRequestsGoToTheEngineFollowedByACommit
 
 TEST_F(SolrTransmitterRestartTest, EnginePingAnswersWhetherTheEngineIsUp) {
     auto ptrTransmitter = MakeTransmitter();
-    ptrTransmitter->State().m_bDataConfiguredFromBag = true;
+    ptrTransmitter->State().SetUp().m_bDataConfiguredFromBag = true;
 
     bool bRunning = false;
     EXPECT_FALSE(ptrTransmitter->IsSolrEngineRunning(bRunning).IsError());
@@ -435,7 +435,7 @@ TEST_F(SolrTransmitterRestartTest, WaitAndCommitEndsAJobWithOneCommitAndOneFolde
         ASSERT_FALSE(ptrTransmitter->Start().IsError());
         // Polls on the virtual clock cost almost nothing: the workers' real time must not add
         // up to a time-out.
-        ptrTransmitter->State().m_nQueueTimeoutInMins = 600;
+        ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 600;
         for (int i = 0; i < 5; ++i) {
             ASSERT_FALSE(
                 ptrTransmitter->AddToQueue(idxtest::MakeTestItem("/w/" + std::to_string(i)))
@@ -447,7 +447,7 @@ TEST_F(SolrTransmitterRestartTest, WaitAndCommitEndsAJobWithOneCommitAndOneFolde
         EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
         EXPECT_EQ(1, m_engine.CommitCount());
         EXPECT_EQ(1u, m_engine.Requests(EngineRoute::FolderStats).size());
-        EXPECT_TRUE(ptrTransmitter->State().m_bFolderStatsSent);
+        EXPECT_TRUE(ptrTransmitter->State().RunState().m_bFolderStatsSent);
     }
     // The second pass commits again but sends the folder statistics only once.
     EXPECT_EQ(2, m_engine.CommitCount());

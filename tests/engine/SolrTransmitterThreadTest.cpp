@@ -536,7 +536,7 @@ TEST_F(SolrTransmitterThreadTest, NoItemIsLeftBehindByTheLingerAndNoBatchExceeds
         ASSERT_FALSE(ptrTransmitter->Start().IsError());
         // Polls on the virtual clock cost almost nothing: a slow machine must not turn the
         // workers' real time into a queue time-out.
-        ptrTransmitter->State().m_nQueueTimeoutInMins = 1000000;
+        ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 1000000;
 
         size_t nQueued = 0;
         for (const Step &step : c.vecSteps) {

@@ -63,7 +63,7 @@ protected:
         EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(nWorkers).IsError());
         // Polls on the virtual clock cost almost nothing: the workers' real time must not add up
         // to a time-out.
-        ptrTransmitter->State().m_nQueueTimeoutInMins = 600;
+        ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 600;
         return ptrTransmitter;
     }
 

@@ -81,7 +81,9 @@ protected:
 
     // One commit cycle, run by the transmitter's own periodic commit object.
     static CKyError Cycle(LogWriterTransmitter &transmitter) {
-        return transmitter.State().m_ptrPeriodicCommitThread->CommitItemsAndUpdateRestartSttring();
+        return transmitter.State()
+            .RunState()
+            .m_ptrPeriodicCommitThread->CommitItemsAndUpdateRestartSttring();
     }
 
     idxtest::PlatformSettingsScope m_settings;
@@ -445,7 +447,7 @@ TEST_F(IdxLogWriterLiveCrawlThreadTest, StoppingWhileACycleWaitsAbandonsItAtOnce
     ASSERT_TRUE(capture.Contains("Commit items waiting flush to complete"));
 
     ptrTransmitter->Stop();
-    EXPECT_FALSE(ptrTransmitter->State().m_ptrPeriodicCommitThread->IsRunning());
+    EXPECT_FALSE(ptrTransmitter->State().RunState().m_ptrPeriodicCommitThread->IsRunning());
     EXPECT_TRUE(capture.Contains("Commit abandoned, the transmitter is stopping"));
     EXPECT_FALSE(capture.Contains("Commit Timeout"));
     EXPECT_EQ("", m_job.Snapshot().strRestartString);

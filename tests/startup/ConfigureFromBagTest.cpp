@@ -29,7 +29,7 @@ typedef std::map<std::string, std::string> StringMap;
 struct Translation {
     explicit Translation(eIDX_Transmitter_Type eType = eIDX_Transmitter_Solr)
         : state(nullptr, eType), ptrBag(boost::make_shared<CBag>()) {
-        state.m_ptrOptionsBag = ptrBag;
+        state.SetUp().m_ptrOptionsBag = ptrBag;
     }
 
     CTransmitterOptions &Options() { return *state.m_ptrOptions; }
@@ -132,7 +132,7 @@ TEST_F(ConfigureFromBagTest, KeysAreTheAgreedTexts) {
 TEST_F(ConfigureFromBagTest, NoBagChangesNothing) {
     for (eIDX_Transmitter_Type eType : {eIDX_Transmitter_Solr, eIDX_Transmitter_LogWriter}) {
         Translation t(eType);
-        t.state.m_ptrOptionsBag.reset();
+        t.state.SetUp().m_ptrOptionsBag.reset();
         idxtest::LogCapture capture(7);
         EXPECT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
@@ -369,8 +369,8 @@ TEST_F(ConfigureFromBagTest, AbsentPlatformSettingsLeaveTheDefaults) {
 
     EXPECT_EQ(10, t.Options().GetMaxRetryOnMemoryFailures());
     EXPECT_EQ(10, t.Options().GetMaxConsecutiveFailuresThreshold());
-    EXPECT_EQ(15u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(0, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(15u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(0, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxConsecutiveFailures[10]", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxFailures[500]", 0));
     EXPECT_FALSE(capture.Contains("nMaxRetryThresholdInMins"));
@@ -391,8 +391,8 @@ TEST_F(ConfigureFromBagTest, PlatformSettingsOverrideTheDefaults) {
 
     EXPECT_EQ(3, t.Options().GetMaxRetryOnMemoryFailures());
     EXPECT_EQ(4, t.Options().GetMaxConsecutiveFailuresThreshold());
-    EXPECT_EQ(30u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(1, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(30u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(1, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxRetryThresholdInMins[3] from registry", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxConsecutiveFailures[4]", 0));
     EXPECT_EQ(1u, capture.CountAtLevel("nMaxFailures[5]", 0));
@@ -453,27 +453,28 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorL
         boost::any value;
         const char *szFound;
         const char *szAsked; // nullptr: not checked
+        const char *szKept;
         std::function<bool(CTransmitterOptions &)> fnDefaultKept;
     } cases[] = {
-        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool",
+        {eIDX_Transmitter_Solr, BagId::idIsScanPhase, int32_t(0), "int32", "bool", "true",
          [](CTransmitterOptions &o) { return o.IsScanPhase(); }},
         {eIDX_Transmitter_Solr, BagId::idIsVMContentIndexing, std::string("true"), "std::string",
-         "bool", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
-        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64",
+         "bool", "false", [](CTransmitterOptions &o) { return !o.IsVMContentIndexing(); }},
+        {eIDX_Transmitter_Solr, BagId::idJobId, std::string("42"), "std::string", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string",
+        {eIDX_Transmitter_Solr, BagId::idSubClientDir, 5, "int32", "std::string", "",
          [](CTransmitterOptions &o) { return o.GetSubClientDir().empty(); }},
         {eIDX_Transmitter_Solr, BagId::idAbortEvent, std::string("not an event"), "std::string",
-         nullptr, [](CTransmitterOptions &o) { return !o.IsAborted(); }},
+         nullptr, "no event", [](CTransmitterOptions &o) { return !o.IsAborted(); }},
         {eIDX_Transmitter_Solr, BagId::idMaxItemsPerTransaction, std::string("250"), "std::string",
-         "int32",
+         "int32", "20",
          [](CTransmitterOptions &o) {
              return o.GetMaxItemsPerTransaction() ==
                     CTransmitterOptions().GetMaxItemsPerTransaction();
          }},
-        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64",
+        {eIDX_Transmitter_LogWriter, BagId::idJobId, std::string("42"), "std::string", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetJobId() == 0; }},
-        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64",
+        {eIDX_Transmitter_LiveCrawl, BagId::idMaxCollectFileID, 8.0, "double", "int64", "0",
          [](CTransmitterOptions &o) { return o.GetMaxCollectFileID() == 0; }},
     };
     for (const auto &c : cases) {
@@ -484,10 +485,13 @@ TEST_F(ConfigureFromBagTest, WrongTypeUnderATypedKeyKeepsTheDefaultAndIsAnErrorL
         idxtest::LogCapture capture(0);
         ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
         EXPECT_TRUE(c.fnDefaultKept(t.Options()));
-        const std::string strLine =
-            std::string("Option [") + c.szKey + "] holds a value of type [" + c.szFound + "]" +
-            (c.szAsked ? std::string(", not [") + c.szAsked + "]; its default is kept" : "");
+        const std::string strLine = std::string("Option [") + c.szKey +
+                                    "] holds a value of type [" + c.szFound + "]" +
+                                    (c.szAsked ? std::string(", not [") + c.szAsked + "]" : "");
         EXPECT_EQ(1u, capture.CountAtLevel(strLine, -1)) << strLine;
+        // The line ends naming the value the record keeps.
+        const std::string strKept = std::string("; its default [") + c.szKept + "] is kept";
+        EXPECT_EQ(1u, capture.CountAtLevel(c.szAsked ? strLine + strKept : strKept, -1)) << strKept;
     }
 
     // An integer of another width is read as it is, and an absent key is no news.
@@ -521,8 +525,8 @@ TEST_F(ConfigureFromBagTest, IndexLogTranslationOfAnEmptyBagSucceeds) {
     idxtest::LogCapture capture(7);
     ASSERT_FALSE(t.state.ConfigureFromBag().IsError());
     EXPECT_FALSE(t.state.IsDataConfiguredFromBag());
-    EXPECT_EQ(15u, t.state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(0, t.state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(15u, t.state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(0, t.state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ(1u, capture.CountAtLevel("Configure_IndexingServer failed with error [", -1));
     EXPECT_TRUE(capture.Contains("IndexingServer:Transmitter"));
     EXPECT_EQ(1u, capture.CountAtLevel("max Collect-File-ID : 0", 0));

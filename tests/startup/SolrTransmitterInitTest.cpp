@@ -162,8 +162,8 @@ TEST_F(SolrTransmitterInitTest, StartUpFromTheManagementServerWritesEveryOptionA
     CSolrTransmitterPrivate &state = init.ptrMade->State();
     EXPECT_TRUE(state.IsDataConfiguredFromBag());
     EXPECT_TRUE(state.IsQueueCreated());
-    EXPECT_EQ(state.m_nMaxQueueSize, 10000);
-    EXPECT_EQ(state.m_nTransmitterThreads, 15);
+    EXPECT_EQ(state.Config().m_nMaxQueueSize, 10000);
+    EXPECT_EQ(state.Config().m_nTransmitterThreads, 15);
     // The start-up's own ping (each worker also pings as it starts, to choose its connection).
     EXPECT_EQ(capture.Count("Solr engine is up and running"), 1u);
     EXPECT_FALSE(m_engine.Requests(EngineRoute::Ping).empty());
@@ -622,9 +622,9 @@ TEST_F(SolrTransmitterInitTest, QueueSizeAndWorkerCountOutOfRangeAreTakenAsAbsen
         ProbeInit init;
         CKyError error = Initialize(init);
         ASSERT_FALSE(error.IsError()) << error.AsString();
-        EXPECT_EQ(init.ptrMade->State().m_nMaxQueueSize, c.nQueueSize);
+        EXPECT_EQ(init.ptrMade->State().Config().m_nMaxQueueSize, c.nQueueSize);
         if (c.nWorkers >= 0) {
-            EXPECT_EQ(init.ptrMade->State().m_nTransmitterThreads, c.nWorkers);
+            EXPECT_EQ(init.ptrMade->State().Config().m_nTransmitterThreads, c.nWorkers);
         }
         EXPECT_EQ(capture.CountAtLevel("is not a count from 1 to 2147483647", -1),
                   c.nQueueSize == 10000 ? 2u : 0u);

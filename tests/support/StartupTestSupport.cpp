@@ -104,7 +104,7 @@ CKyError ProbeSolrTransmitterInit::GetTransmitterObj(CSolrTransmitterPtr &ptrTra
 }
 
 CBagPtr ProbeSolrTransmitterInit::Bag() const {
-    return ptrMade ? ptrMade->State().m_ptrOptionsBag : CBagPtr();
+    return ptrMade ? ptrMade->State().Config().m_ptrOptionsBag : CBagPtr();
 }
 
 } // namespace idxtest

@@ -185,17 +185,18 @@ TEST_F(SolrPerformanceLogThreadTest, PassWritesTheTransmitterFiguresAndChangesNo
         ASSERT_FALSE(transmitter.AddToQueue(MakeTestItem("/p/f" + std::to_string(i))).IsError());
     }
     CSolrTransmitterPrivate &state = transmitter.State();
-    *state.m_ptrCollectSecurityInfoTimer += CTimeInterval::FromMilliseconds(1500);
+    *state.Timers().m_ptrCollectSecurityInfoTimer += CTimeInterval::FromMilliseconds(1500);
     // Exactly the threshold is not worth a line (the queueing above measured its own waits).
-    state.m_ptrQueueFullWaitTimer->Reset();
-    *state.m_ptrQueueFullWaitTimer += CTimeInterval::FromMilliseconds(100);
-    *state.m_ptrAdditionalPropertiesTimer += CTimeInterval::FromMilliseconds(250);
+    state.Timers().m_ptrQueueFullWaitTimer->Reset();
+    *state.Timers().m_ptrQueueFullWaitTimer += CTimeInterval::FromMilliseconds(100);
+    *state.Timers().m_ptrAdditionalPropertiesTimer += CTimeInterval::FromMilliseconds(250);
 
     auto Snapshot = [&state] {
         std::vector<std::string> vecState;
         for (const auto *pTimer :
-             {&state.m_ptrCollectSecurityInfoTimer, &state.m_ptrQueueFullWaitTimer,
-              &state.m_ptrGetQueuedItemsTimer, &state.m_ptrAdditionalPropertiesTimer}) {
+             {&state.Timers().m_ptrCollectSecurityInfoTimer,
+              &state.Timers().m_ptrQueueFullWaitTimer, &state.Timers().m_ptrGetQueuedItemsTimer,
+              &state.Timers().m_ptrAdditionalPropertiesTimer}) {
             vecState.push_back((*pTimer)->AsString());
         }
         vecState.push_back(std::to_string(state.GetQueueLength()));
@@ -261,7 +262,7 @@ TEST_F(SolrPerformanceLogThreadTest, StopWritesOnePassWhileTheWorkersAreListed) 
 
 TEST_F(SolrPerformanceLogThreadTest, SwitchedOffThereIsNoThreadAndNoPass) {
     PerfTransmitter transmitter(m_dir);
-    transmitter.State().m_nDisableSolrPerfThread = 1;
+    transmitter.State().SetUp().m_nDisableSolrPerfThread = 1;
     ASSERT_FALSE(transmitter.Start().IsError());
     EXPECT_FALSE(transmitter.PerformanceLogThread());
 

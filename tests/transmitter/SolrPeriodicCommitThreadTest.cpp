@@ -500,7 +500,7 @@ TEST(SolrPeriodicCommitThreadStartTest, StartRunsTheThreadWithTheSettingsAndStop
         idxtest::LogCapture capture(1);
 
         ASSERT_FALSE(transmitter.Start().IsError());
-        ASSERT_TRUE(transmitter.State().m_ptrPeriodicCommitThread);
+        ASSERT_TRUE(transmitter.State().RunState().m_ptrPeriodicCommitThread);
         EXPECT_EQ(1u, capture.CountAtLevel("[Commit interval " + std::to_string(c.nInterval) +
                                                " MS] [Time out " + std::to_string(c.nTimeout) +
                                                " MS] [MAX-Collect-ID 2] [Worker count 2]",
@@ -517,7 +517,7 @@ TEST(SolrPeriodicCommitThreadStartTest, StartRunsTheThreadWithTheSettingsAndStop
         EXPECT_EQ("-o 1|200@2|0", strRestart);
 
         EXPECT_FALSE(transmitter.Stop().IsError());
-        EXPECT_FALSE(transmitter.State().m_ptrPeriodicCommitThread->IsRunning());
+        EXPECT_FALSE(transmitter.State().RunState().m_ptrPeriodicCommitThread->IsRunning());
         EXPECT_EQ(1u, capture.CountAtLevel("Periodic Moniter thread has stopped", 1));
     }
 }

@@ -141,7 +141,7 @@ public:
     ~JournalTransmitter() override {
         Stop();
         CSolrTransmitterPrivate &state = State();
-        state.m_bFolderStatsSent = true;
+        state.RunState().m_bFolderStatsSent = true;
         state.Queue().SetItemsQueuedForTest(0);
     }
 
@@ -234,7 +234,7 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitReturnsOnceTheWorkersHaveDrainedTheQueue
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     // Polls on the virtual clock cost almost nothing, so a slow machine must not turn the
     // workers' real time into a time-out.
-    ptrTransmitter->State().m_nQueueTimeoutInMins = 600;
+    ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 600;
     for (int i = 0; i < 40; ++i) {
         ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/d/" + std::to_string(i))).IsError());
     }
@@ -350,7 +350,7 @@ TEST_F(SolrTransmitterEndOfJobTest, UnchangedQueueGivesUpAfterTheTimeOut) {
         SCOPED_TRACE(c.nTimeoutMinutes);
         auto ptrTransmitter = MakeTransmitter(1);
         ASSERT_FALSE(ptrTransmitter->Start().IsError());
-        ptrTransmitter->State().m_nQueueTimeoutInMins = c.nTimeoutMinutes;
+        ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = c.nTimeoutMinutes;
         QueuePaused(*ptrTransmitter, 5);
         const int64_t llBefore = idxtest::VirtualClock::Ticks();
         idxtest::LogCapture capture(0);
@@ -387,7 +387,7 @@ TEST_F(SolrTransmitterEndOfJobTest, ChangeOfTheQueueLengthEitherWayRestartsTheTi
         auto ptrTransmitter = MakeTransmitter(1);
         ASSERT_FALSE(ptrTransmitter->Start().IsError());
         CSolrTransmitterPrivate &state = ptrTransmitter->State();
-        state.m_nQueueTimeoutInMins = 1;
+        state.SetUp().m_nQueueTimeoutInMins = 1;
         QueuePaused(*ptrTransmitter, 10);
         const int64_t llBefore = idxtest::VirtualClock::Ticks();
         bool bChanged = false;
@@ -419,7 +419,7 @@ TEST_F(SolrTransmitterEndOfJobTest, ChangeOfTheQueueLengthEitherWayRestartsTheTi
 TEST_F(SolrTransmitterEndOfJobTest, BusyWorkerWithAnEmptyQueueIsNoChangeAndTimesOut) {
     auto ptrTransmitter = MakeTransmitter(1);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
-    ptrTransmitter->State().m_nQueueTimeoutInMins = 1;
+    ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 1;
     ptrTransmitter->m_journal.bForceBusy = true;
 
     CKyError error = ptrTransmitter->WaitForQueueToEmpty();
@@ -463,7 +463,7 @@ TEST_F(SolrTransmitterEndOfJobTest, StopAsksEveryWorkerInOrderAndReturnsTheFirst
     // No pause between the workers; a worker error ends Stop before the folder statistics.
     EXPECT_EQ(0, idxtest::VirtualClock::Ticks() - llBefore);
     EXPECT_EQ(3, ptrTransmitter->m_nFactoryCalls);
-    EXPECT_FALSE(ptrTransmitter->State().m_bFolderStatsSent);
+    EXPECT_FALSE(ptrTransmitter->State().RunState().m_bFolderStatsSent);
     EXPECT_TRUE(ptrTransmitter->State().GetWorkers().empty());
     for (const auto &weakWorker : vecWeak) {
         EXPECT_TRUE(weakWorker.expired());
@@ -557,7 +557,8 @@ TEST_F(SolrTransmitterEndOfJobTest, FolderStatisticsAreSentAtMostOncePerTransmit
         // Whatever the statistics did, the workers are gone and the file is closed.
         EXPECT_TRUE(state.GetWorkers().empty());
         EXPECT_TRUE(state.AddItemToSolrFailures({"/x"}).IsError());
-        EXPECT_EQ(c.nFirstError == 0 && c.nRequestsAfterTwo == 1, state.m_bFolderStatsSent);
+        EXPECT_EQ(c.nFirstError == 0 && c.nRequestsAfterTwo == 1,
+                  state.RunState().m_bFolderStatsSent);
 
         ptrTransmitter->Stop();
         EXPECT_EQ(c.nRequestsAfterTwo, ptrTransmitter->m_journal.Count("SendComputeFolderStats"));
@@ -666,7 +667,7 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitDrainsStopsAndCommitsAndAlwaysS
         m_ptrCallback->m_nStatistics = 0;
         auto ptrTransmitter = MakeTransmitter(2);
         ASSERT_FALSE(ptrTransmitter->Start().IsError());
-        ptrTransmitter->State().m_nQueueTimeoutInMins = 600;
+        ptrTransmitter->State().SetUp().m_nQueueTimeoutInMins = 600;
         for (int i = 0; i < 25; ++i) {
             ASSERT_FALSE(ptrTransmitter->AddToQueue(MakeTestItem("/w")).IsError());
         }
@@ -693,21 +694,21 @@ TEST_F(SolrTransmitterEndOfJobTest, WaitAndCommitLogsEachTimerAboveATenthOfASeco
     auto ptrTransmitter = MakeTransmitter(1);
     CSolrTransmitterPrivate &state = ptrTransmitter->State();
     // An unnamed counter still gets the line's own label.
-    state.m_ptrGuidGenerationTimer = boost::make_shared<CTimeCounter>();
+    state.Timers().m_ptrGuidGenerationTimer = boost::make_shared<CTimeCounter>();
     struct Case {
         boost::shared_ptr<CTimeCounter> ptrTimer;
         int64_t llTicks;
         const char *szLine; // nullptr: not logged
     };
     const Case cases[] = {
-        {state.m_ptrCollectSecurityInfoTimer, 1000000, nullptr},
-        {state.m_ptrQueueFullWaitTimer, 1000001,
+        {state.Timers().m_ptrCollectSecurityInfoTimer, 1000000, nullptr},
+        {state.Timers().m_ptrQueueFullWaitTimer, 1000001,
          "AddToQueue Queue-full wait (job thread waiting for a free queue slot): 0.100 seconds "
          "in 1 samples"},
-        {state.m_ptrGetQueuedItemsTimer, 25000000,
+        {state.Timers().m_ptrGetQueuedItemsTimer, 25000000,
          "GetQueuedItems (workers taking items from the queue): 2.500 seconds in 1 samples"},
-        {state.m_ptrAdditionalPropertiesTimer, 0, nullptr},
-        {state.m_ptrGuidGenerationTimer, 10000000,
+        {state.Timers().m_ptrAdditionalPropertiesTimer, 0, nullptr},
+        {state.Timers().m_ptrGuidGenerationTimer, 10000000,
          "Guid generation (generating the file identifiers of the index log): 1.000 seconds in "
          "1 samples"},
     };
@@ -754,7 +755,7 @@ TEST_F(SolrTransmitterEndOfJobTest, ItemsRemovedFromTheQueueUnsentAreRecordedAsF
          "the job aborted the transmitter"},
         {"the queue time-out ends the wait",
          [](JournalTransmitter &t, ScriptedCallback &) {
-             t.State().m_nQueueTimeoutInMins = 1;
+             t.State().SetUp().m_nQueueTimeoutInMins = 1;
              EXPECT_TRUE(FXErrorUtil::IsWin32(t.WaitForQueueToEmpty(), 258));
          },
          "the job aborted the transmitter"},

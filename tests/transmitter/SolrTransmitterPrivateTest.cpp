@@ -26,7 +26,7 @@ namespace {
 CSolrTransmitterPrivatePtr MakeStartedState(int nCapacity) {
     CSolrTransmitterPrivatePtr ptrState =
         boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
-    ptrState->m_nMaxQueueSize = nCapacity;
+    ptrState->SetUp().m_nMaxQueueSize = nCapacity;
     ptrState->Queue().Create(nCapacity);
     return ptrState;
 }
@@ -40,23 +40,24 @@ constexpr auto kCompletes = std::chrono::seconds(5);
 TEST(SolrTransmitterPrivateTest, NewStateHoldsTheDocumentedDefaults) {
     CSolrTransmitterPrivate state(nullptr, eIDX_Transmitter_Solr);
     EXPECT_FALSE(state.IfPushDataToSolrFailed());
-    EXPECT_EQ(4294967295u, state.m_nCollectID);
-    EXPECT_EQ(-1, state.m_llCollectOffset);
-    EXPECT_EQ(15u, state.m_nQueueTimeoutInMins);
-    EXPECT_EQ(100, state.m_nMaxQueueSize);
-    EXPECT_EQ(1, state.m_nTransmitterThreads);
-    EXPECT_EQ(0, state.m_nDisableSolrPerfThread);
+    EXPECT_EQ(4294967295u, state.RunState().m_nCollectID);
+    EXPECT_EQ(-1, state.RunState().m_llCollectOffset);
+    EXPECT_EQ(15u, state.Config().m_nQueueTimeoutInMins);
+    EXPECT_EQ(100, state.Config().m_nMaxQueueSize);
+    EXPECT_EQ(1, state.Config().m_nTransmitterThreads);
+    EXPECT_EQ(0, state.Config().m_nDisableSolrPerfThread);
     EXPECT_EQ("", state.GetSolrFailureReason());
     EXPECT_FALSE(state.IsQueueCreated());
     EXPECT_FALSE(state.IsDataConfiguredFromBag());
     EXPECT_TRUE(state.m_ptrOptions);
     EXPECT_TRUE(state.GetItemQueuedEvent());
     EXPECT_EQ(state.Queue().GetItemQueuedEvent(), state.GetItemQueuedEvent());
-    EXPECT_TRUE(state.m_ptrCollectSecurityInfoTimer);
-    EXPECT_TRUE(state.m_ptrQueueFullWaitTimer);
-    EXPECT_TRUE(state.m_ptrGetQueuedItemsTimer);
-    EXPECT_TRUE(state.m_ptrAdditionalPropertiesTimer);
-    EXPECT_FALSE(state.m_ptrGuidGenerationTimer);
+    EXPECT_TRUE(state.Timers().m_ptrCollectSecurityInfoTimer);
+    EXPECT_TRUE(state.Timers().m_ptrQueueFullWaitTimer);
+    EXPECT_TRUE(state.Timers().m_ptrGetQueuedItemsTimer);
+    EXPECT_TRUE(state.Timers().m_ptrAdditionalPropertiesTimer);
+    // Made with the state, which outlives the index-log workers that count it.
+    EXPECT_TRUE(state.Timers().m_ptrGuidGenerationTimer);
     EXPECT_EQ(0, state.GetItemsQueued());
     EXPECT_EQ(0, state.GetFailedItemCount());
 }
@@ -255,11 +256,11 @@ TEST(SolrTransmitterPrivateTest, QueueTimersGainOneSamplePerCall) {
     CSolrTransmitterPrivatePtr ptrState = MakeStartedState(3);
     ASSERT_FALSE(ptrState->AddToQueue(MakeTestItem("/a")).IsError());
     ASSERT_FALSE(ptrState->AddToQueue(MakeTestItem("/b")).IsError());
-    EXPECT_EQ(2u, ptrState->m_ptrQueueFullWaitTimer->GetTotalSamples());
+    EXPECT_EQ(2u, ptrState->Timers().m_ptrQueueFullWaitTimer->GetTotalSamples());
     std::list<CItemPtr> lstTaken;
     ptrState->GetQueuedItems(lstTaken, 1);
     ptrState->GetQueuedItems(lstTaken, 1);
-    EXPECT_EQ(2u, ptrState->m_ptrGetQueuedItemsTimer->GetTotalSamples());
+    EXPECT_EQ(2u, ptrState->Timers().m_ptrGetQueuedItemsTimer->GetTotalSamples());
 }
 
 TEST(SolrTransmitterPrivateTest, FailureReasonIsReplacedAndKeptVerbatim) {

@@ -58,10 +58,10 @@ TEST_F(SolrTransmitterTest, SettersStoreTheirValuesBeforeStart) {
     EXPECT_FALSE(ptrTransmitter->SetOptions(ptrBag).IsError());
 
     CSolrTransmitterPrivate &state = ptrTransmitter->State();
-    EXPECT_EQ(7, state.m_nMaxQueueSize);
-    EXPECT_EQ(3, state.m_nTransmitterThreads);
+    EXPECT_EQ(7, state.Config().m_nMaxQueueSize);
+    EXPECT_EQ(3, state.Config().m_nTransmitterThreads);
     EXPECT_EQ(ptrCallback, state.m_ptrOptions->GetCallback());
-    EXPECT_EQ(ptrBag, state.m_ptrOptionsBag);
+    EXPECT_EQ(ptrBag, state.Config().m_ptrOptionsBag);
 }
 
 TEST_F(SolrTransmitterTest, SettersAreRefusedOnceStarted) {
@@ -92,10 +92,10 @@ TEST_F(SolrTransmitterTest, SettersAreRefusedOnceStarted) {
     }
     // The queue-size line is written even for the refused call.
     EXPECT_EQ(1u, capture.CountAtLevel("Setting queue Size : [50]", 0));
-    EXPECT_EQ(100, state.m_nMaxQueueSize);
-    EXPECT_EQ(1, state.m_nTransmitterThreads);
+    EXPECT_EQ(100, state.Config().m_nMaxQueueSize);
+    EXPECT_EQ(1, state.Config().m_nTransmitterThreads);
     EXPECT_FALSE(state.m_ptrOptions->GetCallback());
-    EXPECT_FALSE(state.m_ptrOptionsBag);
+    EXPECT_FALSE(state.Config().m_ptrOptionsBag);
 
     // Stopping does not make the transmitter unstarted for the setters.
     ASSERT_FALSE(ptrTransmitter->Stop().IsError());
@@ -107,7 +107,7 @@ TEST_F(SolrTransmitterTest, QueueSizeBelowOneIsRefusedButZeroWorkersAreAllowed) 
     for (int nSize : {0, -1, -100}) {
         SCOPED_TRACE(nSize);
         EXPECT_TRUE(FXErrorUtil::IsWin32(ptrTransmitter->SetMaxQueueSize(nSize), 87));
-        EXPECT_EQ(100, ptrTransmitter->State().m_nMaxQueueSize);
+        EXPECT_EQ(100, ptrTransmitter->State().Config().m_nMaxQueueSize);
     }
     EXPECT_FALSE(ptrTransmitter->SetMaxQueueSize(1).IsError());
     EXPECT_FALSE(ptrTransmitter->SetNumberofTransmitterThreads(0).IsError());
@@ -124,7 +124,7 @@ TEST_F(SolrTransmitterTest, NegativeWorkerCountIsRefused) {
         CKyError error = ptrTransmitter->SetNumberofTransmitterThreads(nThreads);
         EXPECT_TRUE(FXErrorUtil::IsWin32(error, 87)) << error.AsString();
         EXPECT_TRUE(HasText(error, "[" + std::to_string(nThreads) + "]"));
-        EXPECT_EQ(1, ptrTransmitter->State().m_nTransmitterThreads);
+        EXPECT_EQ(1, ptrTransmitter->State().Config().m_nTransmitterThreads);
     }
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
     EXPECT_EQ(1, ptrTransmitter->FactoryCalls());
@@ -337,11 +337,12 @@ TEST_F(SolrTransmitterTest, QueriesAndSwitchesWriteTheSharedState) {
     state.m_ptrOptions->SetIsNasClient(true);
     state.SetPushDataToSolrFailed(true);
 
-    EXPECT_EQ(&backupJobClient, state.m_pBackupJobClient);
-    EXPECT_EQ((std::vector<std::string>{"DocumentType", "SecurityInfo"}), state.m_vecFieldsToPush);
-    EXPECT_TRUE(state.m_bSendPartialData);
-    EXPECT_EQ(12u, state.m_nCollectID);
-    EXPECT_EQ(4096, state.m_llCollectOffset);
+    EXPECT_EQ(&backupJobClient, state.Config().m_pBackupJobClient);
+    EXPECT_EQ((std::vector<std::string>{"DocumentType", "SecurityInfo"}),
+              state.Config().m_vecFieldsToPush);
+    EXPECT_TRUE(state.Config().m_bSendPartialData);
+    EXPECT_EQ(12u, state.RunState().m_nCollectID);
+    EXPECT_EQ(4096, state.RunState().m_llCollectOffset);
     EXPECT_TRUE(ptrTransmitter->IsNasClient());
     EXPECT_TRUE(ptrTransmitter->IfPushDataToSolrFailed());
     EXPECT_EQ(0, ptrTransmitter->GetFailedItemCount());

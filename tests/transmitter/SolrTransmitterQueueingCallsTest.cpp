@@ -33,7 +33,7 @@ uint32_t BagErrorCode(const CItemPtr &ptrItem) {
 }
 
 // A started transmitter without workers, so that queued items stay where a test can take them.
-class SolrTransmitterQueueTest : public ::testing::Test {
+class SolrTransmitterQueueingCallsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_ptrTransmitter = boost::make_shared<TestSolrTransmitter>();
@@ -70,7 +70,7 @@ protected:
 
 } // namespace
 
-TEST_F(SolrTransmitterQueueTest, NetworkPathPrefixIsTurnedBackIntoTwoBackslashes) {
+TEST_F(SolrTransmitterQueueingCallsTest, NetworkPathPrefixIsTurnedBackIntoTwoBackslashes) {
     Start();
     enum EForm { eOnePath, eSinglePath };
     struct Case {
@@ -105,7 +105,7 @@ TEST_F(SolrTransmitterQueueTest, NetworkPathPrefixIsTurnedBackIntoTwoBackslashes
 
 // The records of a job share the GUID text, and an option changed between two items shows in
 // the later one at once, on every form that attaches a record.
-TEST_F(SolrTransmitterQueueTest, TheApplicationGuidFollowsTheOption) {
+TEST_F(SolrTransmitterQueueingCallsTest, TheApplicationGuidFollowsTheOption) {
     Start();
     const std::string strFile = m_dir.WriteFile("guid/file.txt", "x");
     CTransmitterOptions &options = *m_ptrTransmitter->State().m_ptrOptions;
@@ -127,7 +127,7 @@ TEST_F(SolrTransmitterQueueTest, TheApplicationGuidFollowsTheOption) {
               &CAnalyticsItemInterface::FromItem(*vecItems[3])->GetAppGUID());
 }
 
-TEST_F(SolrTransmitterQueueTest, ContentIdFormRewritesOnlyThePrefixWithoutSlash) {
+TEST_F(SolrTransmitterQueueingCallsTest, ContentIdFormRewritesOnlyThePrefixWithoutSlash) {
     Start();
     const struct {
         std::string strInput;
@@ -149,7 +149,7 @@ TEST_F(SolrTransmitterQueueTest, ContentIdFormRewritesOnlyThePrefixWithoutSlash)
     }
 }
 
-TEST_F(SolrTransmitterQueueTest, ExistingPathIsQueuedWithItsMarks) {
+TEST_F(SolrTransmitterQueueingCallsTest, ExistingPathIsQueuedWithItsMarks) {
     Start();
     std::string strFile = m_dir.WriteFile("dir/file.txt", "hello");
     idxtest::LogCapture capture(6);
@@ -175,7 +175,7 @@ TEST_F(SolrTransmitterQueueTest, ExistingPathIsQueuedWithItsMarks) {
                                        6));
 }
 
-TEST_F(SolrTransmitterQueueTest, FailedLookupsAreSkippedOrQueuedMarkedFailed) {
+TEST_F(SolrTransmitterQueueingCallsTest, FailedLookupsAreSkippedOrQueuedMarkedFailed) {
     Start();
     m_dir.WriteFile("present/keep.txt", "x");
     const std::string strMissingFile = m_dir / "present/missing.txt";
@@ -218,7 +218,7 @@ TEST_F(SolrTransmitterQueueTest, FailedLookupsAreSkippedOrQueuedMarkedFailed) {
     }
 }
 
-TEST_F(SolrTransmitterQueueTest, NoItemOrABareDriveIsAFailureToObtainTheItem) {
+TEST_F(SolrTransmitterQueueingCallsTest, NoItemOrABareDriveIsAFailureToObtainTheItem) {
     Start();
     struct Case {
         const char *szName;
@@ -250,7 +250,7 @@ TEST_F(SolrTransmitterQueueTest, NoItemOrABareDriveIsAFailureToObtainTheItem) {
     }
 }
 
-TEST_F(SolrTransmitterQueueTest, StubFilterIsSetUpOnceFromTheFirstParentPath) {
+TEST_F(SolrTransmitterQueueingCallsTest, StubFilterIsSetUpOnceFromTheFirstParentPath) {
     Start();
     std::string strFirst = m_dir.WriteFile("a/one", "1");
     std::string strSecond = m_dir.WriteFile("b/two", "2");
@@ -277,7 +277,7 @@ TEST_F(SolrTransmitterQueueTest, StubFilterIsSetUpOnceFromTheFirstParentPath) {
     EXPECT_EQ((std::vector<bool>{false, true, false}), vecSkipped);
 }
 
-TEST_F(SolrTransmitterQueueTest, FailedStubFilterSetUpIsRetriedByTheNextCall) {
+TEST_F(SolrTransmitterQueueingCallsTest, FailedStubFilterSetUpIsRetriedByTheNextCall) {
     Start();
     std::string strFile = m_dir.WriteFile("f", "1");
     m_stubs.FailFilterInitialize(1);
@@ -291,7 +291,7 @@ TEST_F(SolrTransmitterQueueTest, FailedStubFilterSetUpIsRetriedByTheNextCall) {
     EXPECT_EQ(1u, TakeQueued().size());
 }
 
-TEST_F(SolrTransmitterQueueTest, SinglePathFormAsksTheArchiverWhetherAFileIsAStub) {
+TEST_F(SolrTransmitterQueueingCallsTest, SinglePathFormAsksTheArchiverWhetherAFileIsAStub) {
     m_stubs.SetDriverLoaded(true);
     Start();
     std::string strPlain = m_dir.WriteFile("plain", "data");
@@ -311,7 +311,7 @@ TEST_F(SolrTransmitterQueueTest, SinglePathFormAsksTheArchiverWhetherAFileIsAStu
     EXPECT_TRUE(CAnalyticsItemInterface::FromItem(*lstItems.back())->IsStub());
 }
 
-TEST_F(SolrTransmitterQueueTest, SinglePathFormAttachesTheTransmittersCollectValues) {
+TEST_F(SolrTransmitterQueueingCallsTest, SinglePathFormAttachesTheTransmittersCollectValues) {
     Start();
     std::string strFile = m_dir.WriteFile("f", "1");
     auto ptrAddInfo = boost::make_shared<CAnalyticsItemAddInfo>();
@@ -337,7 +337,7 @@ TEST_F(SolrTransmitterQueueTest, SinglePathFormAttachesTheTransmittersCollectVal
     EXPECT_FALSE(lstItems.back()->IsSelectedForAccess());
 }
 
-TEST_F(SolrTransmitterQueueTest, ItemFormCopiesTheErrorCodeAndTheSecurityChoices) {
+TEST_F(SolrTransmitterQueueingCallsTest, ItemFormCopiesTheErrorCodeAndTheSecurityChoices) {
     m_ptrTransmitter->State().m_ptrOptions->SetCollectOwnerInfo(true);
     m_ptrTransmitter->State().m_ptrOptions->SetCollectSecurityInfo(false);
     Start();
@@ -355,10 +355,11 @@ TEST_F(SolrTransmitterQueueTest, ItemFormCopiesTheErrorCodeAndTheSecurityChoices
     EXPECT_TRUE(pAnalytics->IsSkippedForArchiving());
     EXPECT_TRUE(pAnalytics->IsCollectOwner());
     EXPECT_FALSE(pAnalytics->IsCollectSecurity());
-    EXPECT_EQ(1u, m_ptrTransmitter->State().m_ptrCollectSecurityInfoTimer->GetTotalSamples());
+    EXPECT_EQ(1u,
+              m_ptrTransmitter->State().Timers().m_ptrCollectSecurityInfoTimer->GetTotalSamples());
 }
 
-TEST_F(SolrTransmitterQueueTest, DeletedFormQueuesAZeroItemMarkedDeleted) {
+TEST_F(SolrTransmitterQueueingCallsTest, DeletedFormQueuesAZeroItemMarkedDeleted) {
     Start();
     const std::string strPath = "UNC-NT_server/share/gone.doc";
     ASSERT_FALSE(m_ptrTransmitter->BuildAndAddDeletedItemsToQueue(strPath).IsError());
@@ -381,7 +382,7 @@ TEST_F(SolrTransmitterQueueTest, DeletedFormQueuesAZeroItemMarkedDeleted) {
     EXPECT_FALSE(pAnalytics->IsItemFailed());
 }
 
-TEST_F(SolrTransmitterQueueTest, ContentIdFormStoresIdAndUrlWithoutAnalytics) {
+TEST_F(SolrTransmitterQueueingCallsTest, ContentIdFormStoresIdAndUrlWithoutAnalytics) {
     Start();
     std::string strFile = m_dir.WriteFile("site/page.aspx", "<html/>");
     ASSERT_FALSE(
@@ -403,7 +404,7 @@ TEST_F(SolrTransmitterQueueTest, ContentIdFormStoresIdAndUrlWithoutAnalytics) {
     EXPECT_FALSE(ptrItem->IsSelectedForAccess());
 }
 
-TEST_F(SolrTransmitterQueueTest, AbortedTransmitterRefusesEveryFormAtOnce) {
+TEST_F(SolrTransmitterQueueingCallsTest, AbortedTransmitterRefusesEveryFormAtOnce) {
     m_ptrTransmitter->SetMaxQueueSize(1);
     Start();
     std::string strFile = m_dir.WriteFile("f", "1");
@@ -458,7 +459,7 @@ TEST_F(SolrTransmitterQueueTest, AbortedTransmitterRefusesEveryFormAtOnce) {
     EXPECT_EQ(1, m_ptrTransmitter->State().GetItemsQueued());
 }
 
-TEST_F(SolrTransmitterQueueTest, NeverStartedTransmitterRefusesEveryForm) {
+TEST_F(SolrTransmitterQueueingCallsTest, NeverStartedTransmitterRefusesEveryForm) {
     std::string strFile = m_dir.WriteFile("f", "1");
     const std::function<CKyError()> calls[] = {
         [&] {
@@ -485,7 +486,7 @@ TEST_F(SolrTransmitterQueueTest, NeverStartedTransmitterRefusesEveryForm) {
     EXPECT_EQ(0, m_ptrTransmitter->State().GetItemsQueued());
 }
 
-TEST_F(SolrTransmitterQueueTest, PathQueueingBlocksOnAFullQueueUntilAnItemIsTaken) {
+TEST_F(SolrTransmitterQueueingCallsTest, PathQueueingBlocksOnAFullQueueUntilAnItemIsTaken) {
     m_ptrTransmitter->SetMaxQueueSize(2);
     Start();
     std::string strFile = m_dir.WriteFile("f", "1");

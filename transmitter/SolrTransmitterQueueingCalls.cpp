@@ -1,5 +1,6 @@
-// The queueing family of CSolrTransmitter: every form turns its input into one item, marks it
-// and hands it to the bounded queue of the shared state; and the one-time stub-detection set-up.
+// The facade's queueing calls (CSolrTransmitter::AddToQueue and the BuildAndAddToQueue family):
+// every form turns its input into one item, marks it and hands it to the bounded queue of the
+// shared state; and the one-time stub-detection set-up.
 #include <sys/stat.h>
 
 #include <strings.h>
@@ -172,7 +173,7 @@ CKyError CSolrTransmitter::QueueWithAnalytics(CItemPtr ptrItem, unsigned int nCo
     }
     if (bCollectOwner || bCollectSecurity) {
         // Timed only when something is read: the timer measures reading the information.
-        CAutoTimeCounter timer(state.m_ptrCollectSecurityInfoTimer.get());
+        CAutoTimeCounter timer(state.Timers().m_ptrCollectSecurityInfoTimer.get());
         error = ptrAnalytics->ProcessSecurityInformation();
     } else {
         error = ptrAnalytics->ProcessSecurityInformation();
@@ -331,8 +332,9 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
         }
     }
 
-    error = QueueWithAnalytics(std::move(ptrItem), state.m_nCollectID, state.m_llCollectOffset,
-                               bSkippedForArchiving, bIsStub, std::move(ptrAddInfo));
+    error = QueueWithAnalytics(std::move(ptrItem), state.RunState().m_nCollectID,
+                               state.RunState().m_llCollectOffset, bSkippedForArchiving, bIsStub,
+                               std::move(ptrAddInfo));
     if (error.IsError()) {
         return error.Push(FXLOC);
     }
