@@ -68,9 +68,8 @@ public:
     // Logs the counters (when the start made them) and stops the thread if it still runs.
     ~CSolrTransmitterThread() override;
 
-    // Event-thread hooks (SolrTransmitterThread.cpp).
+    // Event-thread hooks (SolrTransmitterThread.cpp); the loop is the base's (OnEvent).
     void OnStart() override;
-    void OnEvent() override;
     // The worker takes ready batches only: while a partial batch lingers in the queue its wait
     // ends when the linger is over (CIdxTransmitterThread::WaitForEventOrLinger).
     uint32_t WaitForEvent() override;
@@ -314,8 +313,12 @@ protected:
     // failure reason (see CSolrTransmitterPrivate::SetFailedRequestReason).
     void NoteFailedRequest(const std::string &strReason);
 
-    // Hands the batch to the sender the job's mode selects.
-    CKyError SendBatch(CItemBatch &batch);
+    // The worker loop's work (CIdxTransmitterThread::OnEvent): batches of the job's batch size,
+    // each handed to the sender the job's mode selects; a failed batch is logged and the loop
+    // goes on.
+    int GetBatchSize() override;
+    CKyError ProcessBatch(CItemBatch &batch) override;
+    bool OnBatchError(const CKyError &error, std::string &strAbortReason) override;
     // A web-service sender's batch when the worker has no handler (its start ended before the
     // handler was made): every item fails and the transmitter aborts with the start's error.
     CKyError RefuseWebServiceBatch(CItemBatch &batch);
