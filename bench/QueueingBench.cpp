@@ -24,6 +24,7 @@
 #include "foundation/FileData.h"
 #include "platform/ItemLookup.h"
 #include "platform/LogWriter.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
@@ -152,20 +153,27 @@ public:
     ~CBenchTransmitter() override {
         m_bStop = true;
         m_drain.join();
-        std::list<CItemPtr> lstLeft;
-        m_ptrSolrTransmitterPrivate->Queue().RemoveAll(lstLeft);
+        // What is left is taken and settled like the rest, so that the batch's end has no
+        // failures to log.
+        CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+        batch.TakeFromQueue(kQueueSize);
+        batch.SentAll();
     }
 
 private:
     void Drain() {
-        std::list<CItemPtr> lstItems;
+        std::list<CItemPtr> lstSettled;
         while (!m_bStop.load()) {
-            m_ptrSolrTransmitterPrivate->Queue().Take(lstItems, 1000);
-            if (lstItems.empty()) {
-                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            {
+                CItemBatch batch(*m_ptrSolrTransmitterPrivate, lstSettled);
+                batch.TakeFromQueue(1000);
+                if (batch.IsEmpty()) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                }
+                batch.SentAll();
             }
             // Settled, as a worker's batch hands them back: the job thread's appends free them.
-            m_ptrSolrTransmitterPrivate->Queue().ReturnSettled(lstItems);
+            m_ptrSolrTransmitterPrivate->Queue().ReturnSettled(lstSettled);
         }
     }
 

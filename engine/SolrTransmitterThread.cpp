@@ -128,66 +128,21 @@ void CSolrTransmitterThread::OnStart() {
     m_bCountersReady.store(true, std::memory_order_release);
 }
 
-void CSolrTransmitterThread::OnEvent() {
-    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
-        return;
-    }
+int CSolrTransmitterThread::GetBatchSize() {
+    return m_ptrOptions->GetMaxItemsPerTransaction();
+}
 
-    SetIdle(false);
-
-    const int nMaxItems = m_ptrOptions->GetMaxItemsPerTransaction();
-    // The items each batch settles go back to the queue with the next take; what the last batch
-    // of the pass leaves goes back when the pass ends.
-    std::list<CItemPtr> lstSettled;
-    CSettledItemsReturn settledReturn(m_ptrSolrTransmitterPrivate->Queue(), lstSettled);
-    for (;;) {
-        // The batch owns what it takes until each item is sent or failed; whatever it still
-        // holds when it goes (an error, an exception, an abort) is recorded as failed.
-        CItemBatch batch(*m_ptrSolrTransmitterPrivate, lstSettled);
-        // A full batch, or a partial one that has lingered or was flushed; a younger partial
-        // batch stays queued for more items, and the wait that follows ends when it has
-        // lingered.
-        bool bLeftEmpty = false;
-        batch.TakeBatchFromQueue(nMaxItems, &bLeftEmpty);
-        if (batch.IsEmpty()) {
-            NoteQueueLeftEmpty(bLeftEmpty);
-            // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
-            // idle worker that is still between its last batch and its wait.
-            return;
-        }
-
-        CKyError error;
-        try {
-            error = SendBatch(batch);
-        } catch (...) {
-            // An exception out of a sender (no memory for a document or a file's content, the
-            // job's own callback) is that batch's error like any other. Left to the thread
-            // framework it would end this worker without a word: the queue no longer drained
-            // and, once it is full, the job's thread waiting for ever.
-            error = ErrorFromCaughtException(FXLOC);
-            batch.SetReason("an exception ended the sender (the error is logged as \"Send "
-                            "failed\")");
-        }
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
-        }
-
-        if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-            batch.SetReason("the transmitter was aborted before they were sent");
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
-                        std::string());
-            SetIdle(true);
-            return;
-        }
-    }
+bool CSolrTransmitterThread::OnBatchError(const CKyError &error, std::string &) {
+    // The senders settle each item by the failure policy: a failed batch does not end the job.
+    IDX_LOG_ERROR("Send failed, error=%s", error.AsString().c_str());
+    return false;
 }
 
 uint32_t CSolrTransmitterThread::WaitForEvent() {
-    return WaitForEventOrLinger(m_ptrOptions->GetMaxItemsPerTransaction());
+    return WaitForEventOrLinger(GetBatchSize());
 }
 
-CKyError CSolrTransmitterThread::SendBatch(CItemBatch &batch) {
+CKyError CSolrTransmitterThread::ProcessBatch(CItemBatch &batch) {
     if (!m_ptrSender && m_fnMakeSender) {
         m_ptrSender = m_fnMakeSender(*this);
     }

@@ -61,9 +61,8 @@ public:
     // Logs the counters (when the start made them) and stops the thread if it still runs.
     ~CSolrTransmitterThread() override;
 
-    // Event-thread hooks (SolrTransmitterThread.cpp).
+    // Event-thread hooks (SolrTransmitterThread.cpp); the loop is the base's (OnEvent).
     void OnStart() override;
-    void OnEvent() override;
     // The worker takes ready batches only: while a partial batch lingers in the queue its wait
     // ends when the linger is over (CIdxTransmitterThread::WaitForEventOrLinger).
     uint32_t WaitForEvent() override;
@@ -134,9 +133,12 @@ public:
     CKyError RefuseWebServiceBatch(CItemBatch &batch);
 
 protected:
-    // Hands the batch to the sender chosen at the start (made then if the worker never
-    // started).
-    CKyError SendBatch(CItemBatch &batch);
+    // The worker loop's work (CIdxTransmitterThread::OnEvent): batches of the job's batch size,
+    // each handed to the sender chosen at the start (made then if the worker never started); a
+    // failed batch is logged and the loop goes on.
+    int GetBatchSize() override;
+    CKyError ProcessBatch(CItemBatch &batch) override;
+    bool OnBatchError(const CKyError &error, std::string &strAbortReason) override;
 
     // Fields, in declaration order. All are used on the worker's own thread only, except the
     // counters-ready flag, the timers and the two totals, which the performance thread reads.

@@ -81,52 +81,21 @@ void CIdxLogWriterThreadLiveCrawl::OnStart() {
     m_liveCrawlItemProcess.Initialize();
 }
 
-void CIdxLogWriterThreadLiveCrawl::OnEvent() {
-    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
-        return;
+bool CIdxLogWriterThreadLiveCrawl::BeforeBatch() {
+    // A request placed on this worker is answered before it takes its next item.
+    CKyError error = CheckAndProcessCommitFlag();
+    if (error.IsError()) {
+        IDX_LOG_ERROR("Commit items failure [%s]", error.AsString().c_str());
+        m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());
+        return false;
     }
+    return true;
+}
 
-    SetIdle(false);
-    for (;;) {
-        // A request placed on this worker is answered before it takes its next item.
-        CKyError error = CheckAndProcessCommitFlag();
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Commit items failure [%s]", error.AsString().c_str());
-            m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());
-            return;
-        }
-
-        CItemBatch batch(*m_ptrSolrTransmitterPrivate);
-        batch.TakeFromQueue(1);
-        if (batch.IsEmpty()) {
-            SetIdle(true);
-            return;
-        }
-
-        try {
-            error = ProcessItems(batch);
-        } catch (...) {
-            error = ErrorFromCaughtException(FXLOC);
-            // Failed at once, as a refused item is: the failures file lists it before the items
-            // the abort below takes out of the queue.
-            batch.FailAll("an exception ended the item's processing, error=" + error.AsString());
-        }
-        if (error.IsError() ||
-            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-            if (error.IsError()) {
-                IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
-                m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());
-            } else {
-                batch.SetReason("the transmitter was aborted before they were sent");
-            }
-            batch.RecordFailures();
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
-                        std::string());
-            SetIdle(true);
-            return;
-        }
-    }
+bool CIdxLogWriterThreadLiveCrawl::OnBatchError(const CKyError &error, std::string &) {
+    IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
+    m_ptrSolrTransmitterPrivate->SetSolrFailureReason(error.AsString());
+    return true;
 }
 
 CKyError CIdxLogWriterThreadLiveCrawl::CheckAndProcessCommitFlag() {
@@ -180,7 +149,7 @@ CKyError CIdxLogWriterThreadLiveCrawl::CheckAndProcessCommitFlag() {
     return CKyError::Success();
 }
 
-CKyError CIdxLogWriterThreadLiveCrawl::ProcessItems(CItemBatch &batch) {
+CKyError CIdxLogWriterThreadLiveCrawl::ProcessBatch(CItemBatch &batch) {
     if (!m_bInitialized) {
         CKyError error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                                  "Live-Crawl module intialization failed");

@@ -29,8 +29,8 @@ public:
     // Frees the offsets after the thread has ended.
     ~CIdxLogWriterThreadLiveCrawl() override;
 
+    // The loop is the base's (CIdxTransmitterThread::OnEvent), one item per batch.
     void OnStart() override;
-    void OnEvent() override;
     void OnStop() override;
 
     // Success (commit, counters) or 50 "Not supported"; only the sync logs.
@@ -44,7 +44,13 @@ public:
     // Sends every item the batch holds, settling each; a refused item is failed and the next
     // one goes on. Then the progress since the last report goes to the job callback. 774 "Live-
     // Crawl module intialization failed" (every held item failed) when start-up did not finish.
-    virtual CKyError ProcessItems(CItemBatch &batch);
+    CKyError ProcessBatch(CItemBatch &batch) override;
+    // A batch error (only a start-up that did not finish, or a throw) ends the job: it becomes
+    // the transmitter's failure reason and the transmitter aborts.
+    bool OnBatchError(const CKyError &error, std::string &strAbortReason) override;
+    // Answers the pending commit request before each item; a failed commit ends the pass and
+    // becomes the failure reason.
+    bool BeforeBatch() override;
     // Answers the commit request the worker holds, if any, with exactly one reply.
     CKyError CheckAndProcessCommitFlag();
     // Builds and sends the index command of one item, then records its collect-file offset.

@@ -172,53 +172,15 @@ void CIdxLogWriterThread::OnStop() {
     CIdxTransmitterThread::OnStop();
 }
 
-void CIdxLogWriterThread::OnEvent() {
-    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
-        return;
-    }
-
-    SetIdle(false);
-    for (;;) {
-        // One item at a time. The batch holds it until it is settled; whatever it still holds
-        // when it goes (an error, an exception, an abort) is recorded as failed.
-        CItemBatch batch(*m_ptrSolrTransmitterPrivate);
-        batch.TakeFromQueue(1);
-        if (batch.IsEmpty()) {
-            SetIdle(true);
-            return;
-        }
-
-        CKyError error;
-        try {
-            error = ProcessItems(batch);
-        } catch (...) {
-            error = ErrorFromCaughtException(FXLOC);
-            // Failed at once, as a refused item is: the failures file lists it before the items
-            // the abort below takes out of the queue.
-            batch.FailAll("an exception ended the item's processing, error=" + error.AsString());
-        }
-        if (error.IsError()) {
-            IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
-        }
-        if (error.IsError() ||
-            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
-            if (!error.IsError()) {
-                batch.SetReason("the transmitter was aborted before they were sent");
-            }
-            // Written before the queue is emptied, so that the file lists this item first.
-            batch.RecordFailures();
-            // The worker keeps 995; the real error is the transmitter's failure reason and is
-            // in the log line above.
-            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
-                        error.IsError() ? error.AsString() : std::string());
-            SetIdle(true);
-            return;
-        }
-    }
+bool CIdxLogWriterThread::OnBatchError(const CKyError &error, std::string &strAbortReason) {
+    IDX_LOG_ERROR("ProcessItems failed, error=%s", error.AsString().c_str());
+    // The worker keeps 995; the real error is the transmitter's failure reason and is in the log
+    // line above.
+    strAbortReason = error.AsString();
+    return true;
 }
 
-CKyError CIdxLogWriterThread::ProcessItems(CItemBatch &batch) {
+CKyError CIdxLogWriterThread::ProcessBatch(CItemBatch &batch) {
     while (!batch.IsEmpty()) {
         const CItemPtr ptrItem = batch.Front();
         // The root is no item of the index: it is passed over, neither sent nor counted.

@@ -37,8 +37,8 @@ public:
                         CTransmitterOptionsPtr ptrOptions);
     ~CIdxLogWriterThread() override;
 
+    // The loop is the base's (CIdxTransmitterThread::OnEvent), one item per batch.
     void OnStart() override;
-    void OnEvent() override;
     void OnStop() override;
 
     // Engine requests: each logs "Not supported" at error level. The commit succeeds, the ping
@@ -65,7 +65,10 @@ public:
     // Sends every item the batch holds, oldest first, settling each; stops at the first item that
     // fails (failed in the batch with the error's text) and returns that error. After the last
     // item the progress since the last report goes to the job callback.
-    CKyError ProcessItems(CItemBatch &batch);
+    CKyError ProcessBatch(CItemBatch &batch) override;
+    // A failed item ends the job: logged as "ProcessItems failed", and the transmitter aborts
+    // with the error as its reason.
+    bool OnBatchError(const CKyError &error, std::string &strAbortReason) override;
     CKyError InitItemProcessing(const CItemPtr &ptrItem);
     CKyError InitItemName(const CItemPtr &ptrItem);
 

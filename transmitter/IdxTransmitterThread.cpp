@@ -1,8 +1,12 @@
 #include "transmitter/IdxTransmitterThread.h"
 
+#include <list>
+
+#include "foundation/ErrorCodes.h"
 #include "platform/Clock.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
@@ -63,6 +67,67 @@ uint32_t CIdxTransmitterThread::WaitForEvent() {
     const uint32_t nResult = WaitForSetOrTimeout();
     IDX_LOG(5, "Recieved signal on WaitForEvent");
     return nResult;
+}
+
+void CIdxTransmitterThread::OnEvent() {
+    if (m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
+        AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted), std::string());
+        return;
+    }
+
+    SetIdle(false);
+
+    const int nMaxItems = GetBatchSize();
+    // The items each batch settles go back to the queue with the next take; what the last batch
+    // of the pass leaves goes back when the pass ends.
+    std::list<CItemPtr> lstSettled;
+    CSettledItemsReturn settledReturn(m_ptrSolrTransmitterPrivate->Queue(), lstSettled);
+    for (;;) {
+        if (!BeforeBatch()) {
+            return;
+        }
+        // The batch owns what it takes until each item is sent or failed; whatever it still
+        // holds when it goes (an error, an exception, an abort) is recorded as failed.
+        CItemBatch batch(*m_ptrSolrTransmitterPrivate, lstSettled);
+        // A full batch, or a partial one that has lingered or was flushed; a younger partial
+        // batch stays queued for more items, and the wait that follows ends when it has
+        // lingered.
+        const bool bLeftEmpty = batch.TakeBatchFromQueue(nMaxItems);
+        if (batch.IsEmpty()) {
+            NoteQueueLeftEmpty(bLeftEmpty);
+            // Stays busy until the next wait marks it idle, so the end-of-job wait never sees an
+            // idle worker that is still between its last batch and its wait.
+            return;
+        }
+
+        CKyError error;
+        try {
+            error = ProcessBatch(batch);
+        } catch (...) {
+            // An exception out of the work (no memory for a document, the job's own callback) is
+            // that batch's error like any other. Left to the thread framework it would end this
+            // worker without a word: the queue no longer drained and, once it is full, the job's
+            // thread waiting for ever.
+            error = ErrorFromCaughtException(FXLOC);
+            // The error itself is logged once, by OnBatchError.
+            batch.SetReason("an exception ended the work on the batch (its error is logged)");
+        }
+        std::string strAbortReason;
+        bool bAbort = error.IsError() && OnBatchError(error, strAbortReason);
+        if (!bAbort &&
+            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
+            batch.SetReason("the transmitter was aborted before they were sent");
+            bAbort = true;
+        }
+        if (bAbort) {
+            // The batch's failures go to the file before what the abort removes from the queue.
+            batch.FailHeldAndRecord();
+            AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
+                        strAbortReason);
+            SetIdle(true);
+            return;
+        }
+    }
 }
 
 uint32_t CIdxTransmitterThread::WaitForSetOrTimeout() {

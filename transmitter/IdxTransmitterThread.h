@@ -1,10 +1,11 @@
 // The worker interface and base shared by every worker class of a transmitter.
 //
 // A worker is an event thread that waits on the transmitter's one item-queued event and takes
-// items with CSolrTransmitterPrivate::GetQueuedItems. The interface adds the requests the
-// transmitter makes of a worker (commit, ping, counters, control requests); the base holds the
-// shared state, the option record, the idle flag the end-of-job wait polls and the worker's first
-// error, and supplies the common abort.
+// items off the queue into batches (CItemBatch). The interface adds the requests the transmitter
+// makes of a worker (commit, ping, counters, control requests); the base holds the shared state,
+// the option record, the idle flag the end-of-job wait polls and the worker's first error, and
+// supplies the common abort and the one worker loop (OnEvent), into which each kind of worker
+// passes its own work on a batch.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "transmitter/TransmitterTypes.h"
 
 struct SolrThreadPerfCounters;
+class CItemBatch;
 
 // A commit request that the periodic commit thread places on a live-crawl worker. The shared
 // pointers keep the cycle's reply semaphore, offsets vector, lock and failure mark alive until
@@ -92,6 +94,14 @@ public:
     // Marks the worker idle and waits for the item-queued event (or the time-out when one is
     // set); the wait's result is returned unchanged, 0 when the event was set.
     uint32_t WaitForEvent() override;
+    // The worker loop, one pass per wake-up. It ends the pass at once when the transmitter is
+    // aborted (aborting this worker too); otherwise it takes ready batches of GetBatchSize()
+    // items and hands each to ProcessBatch until the queue has no ready batch left. After each
+    // batch it asks whether to abort: a batch error that OnBatchError says ends the job, or an
+    // abort of the transmitter. An abort fails what the batch still holds and writes the batch's
+    // failures first, then empties the queue (AbortThread), so that the failures file lists the
+    // batch's own items before those the abort took from the queue, whatever the worker's kind.
+    void OnEvent() override;
 
     bool IsTransmitterIdle() override;
     CTransmitterOptionsPtr GetTransmitterOptions() override;
@@ -107,6 +117,19 @@ public:
     CKyError AbortThread(CKyError error, const std::string &strReason);
 
 protected:
+    // The work each kind of worker passes into the loop.
+    // The most items a batch holds; a worker taking more than one waits with WaitForEventOrLinger.
+    virtual int GetBatchSize() { return 1; }
+    // Runs before each take (a pending commit request is answered here); false ends the pass
+    // without taking anything.
+    virtual bool BeforeBatch() { return true; }
+    // Works one batch: settles what it handled. What it leaves held, also when it throws, fails
+    // with the batch; an exception counts as the batch's error.
+    virtual CKyError ProcessBatch(CItemBatch &batch) = 0;
+    // A batch ended with error: logs it and answers whether the worker aborts the transmitter,
+    // with the reason to give the abort in strAbortReason (empty for none).
+    virtual bool OnBatchError(const CKyError &error, std::string &strAbortReason) = 0;
+
     // The job's start-up hook for this worker thread (InitializeThread of the job's callback),
     // when the job has a callback. It is the job's own code: what it throws is its error. The
     // failure is logged; what the worker does without it is its own business.

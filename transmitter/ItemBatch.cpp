@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "platform/Clock.h"
 #include "platform/LogWriter.h"
 #include "transmitter/SolrTransmitterPrivate.h"
 
@@ -18,10 +19,7 @@ CItemBatch::~CItemBatch() {
     // failure to record them still says how many were lost.
     const size_t nToRecord = m_vecFailedNames.size() + m_lstHeld.size();
     try {
-        if (!m_lstHeld.empty()) {
-            FailAll(m_strReason);
-        }
-        RecordFailures();
+        FailHeldAndRecord();
         if (m_pSettledOut != nullptr) {
             m_pSettledOut->splice(m_pSettledOut->end(), m_lstSettled);
         } else {
@@ -43,14 +41,26 @@ void CItemBatch::TakeFromQueue(int nMaxItems) {
     if (!m_lstHeld.empty()) {
         return;
     }
-    m_state.GetQueuedItems(m_lstHeld, nMaxItems);
+    CAutoTimeCounter timer(m_state.Timers().m_ptrGetQueuedItemsTimer.get());
+    m_state.Queue().Take(m_lstHeld, nMaxItems);
 }
 
-void CItemBatch::TakeBatchFromQueue(int nMaxItems, bool *pLeftEmpty) {
+bool CItemBatch::TakeBatchFromQueue(int nMaxItems) {
+    bool bLeftEmpty = false;
+    if (!m_lstHeld.empty()) {
+        return bLeftEmpty;
+    }
+    CAutoTimeCounter timer(m_state.Timers().m_ptrGetQueuedItemsTimer.get());
+    m_state.Queue().TakeBatch(m_lstHeld, nMaxItems, m_pSettledOut, &bLeftEmpty);
+    return bLeftEmpty;
+}
+
+void CItemBatch::RemoveAllFromQueue(const std::string &strReason) {
     if (!m_lstHeld.empty()) {
         return;
     }
-    m_state.GetQueuedBatch(m_lstHeld, nMaxItems, m_pSettledOut, pLeftEmpty);
+    m_strReason = strReason;
+    m_state.Queue().RemoveAll(m_lstHeld);
 }
 
 void CItemBatch::Add(const CItemPtr &ptrItem) {
@@ -126,4 +136,9 @@ void CItemBatch::RecordFailures() {
     std::vector<std::string> vecNames;
     vecNames.swap(m_vecFailedNames);
     m_state.RecordItemsAsFailed(vecNames, m_strFailedReason);
+}
+
+void CItemBatch::FailHeldAndRecord() {
+    FailAll(m_strReason);
+    RecordFailures();
 }

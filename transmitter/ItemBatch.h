@@ -38,13 +38,18 @@ public:
     CItemBatch(const CItemBatch &) = delete;
     CItemBatch &operator=(const CItemBatch &) = delete;
 
-    // Takes at most nMaxItems of the oldest queued items; never waits. The batch must be empty.
+    // The only ways out of the queue (CSolrItemQueue). Each takes only into an empty batch and
+    // never waits; the time spent goes to the transmitter's queue-taking timer.
+    // Takes at most nMaxItems of the oldest queued items.
     void TakeFromQueue(int nMaxItems);
-    // The same, but takes only a ready batch (CSolrTransmitterPrivate::GetQueuedBatch): a
-    // partial batch that has not lingered yet stays queued and the batch stays empty. A batch
-    // made with a settled list hands what that list holds back to the queue in the same call.
-    // pLeftEmpty, when given, tells whether the queue was empty after the take.
-    void TakeBatchFromQueue(int nMaxItems, bool *pLeftEmpty = nullptr);
+    // The same, but takes only a ready batch (CSolrItemQueue::TakeBatch): a partial batch that
+    // has not lingered yet stays queued and the batch stays empty. A batch made with a settled
+    // list hands what that list holds back to the queue in the same call. Answers whether the
+    // queue was empty after the take.
+    bool TakeBatchFromQueue(int nMaxItems);
+    // Removes every queued item: they will not be sent. The batch's reason becomes strReason,
+    // and they are failed with it when the batch ends (or at FailHeldAndRecord).
+    void RemoveAllFromQueue(const std::string &strReason);
     // Holds one more item (a queued item handed on from another owner).
     void Add(const CItemPtr &ptrItem);
 
@@ -79,6 +84,10 @@ public:
     // Writes the items failed so far to the failures file now (the destructor does it for what
     // is left). Held items are not touched.
     void RecordFailures();
+    // Fails every held item with the batch's reason and writes all its failures now, so that
+    // the failures file lists them before anything recorded later (what an abort removes from the
+    // queue).
+    void FailHeldAndRecord();
 
 private:
     void NoteFailureReason(const std::string &strReason);

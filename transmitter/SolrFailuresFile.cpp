@@ -269,23 +269,6 @@ bool CSolrTransmitterPrivate::GetFailureName(const CItem &item, std::string &str
     }
 }
 
-void CSolrTransmitterPrivate::RecordItemsAsFailed(std::list<CItemPtr> &lstItems,
-                                                  const std::string &strReason) {
-    if (lstItems.empty()) {
-        return;
-    }
-    std::vector<std::string> vecNames;
-    vecNames.reserve(lstItems.size());
-    for (const CItemPtr &ptrItem : lstItems) {
-        std::string strName;
-        if (ptrItem && GetFailureName(*ptrItem, strName)) {
-            vecNames.push_back(std::move(strName));
-        }
-    }
-    lstItems.clear();
-    RecordItemsAsFailed(vecNames, strReason);
-}
-
 void CSolrTransmitterPrivate::RecordItemsAsFailed(const std::vector<std::string> &vecNames,
                                                   const std::string &strReason) {
     if (vecNames.empty()) {

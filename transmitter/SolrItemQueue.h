@@ -3,10 +3,11 @@
 // worker waits on.
 //
 // The job's threads append (waiting while the queue is full), the workers take batches (never
-// waiting), and an abort or a stop removes what is left. An item leaves the queue only by being
-// taken or removed, and either way its slot goes back at once (one release per batch), so free
-// slots plus queued items never exceed the capacity. What happens to removed items is the
-// caller's business: the transmitter records them as failed.
+// waiting), and an abort or a stop removes what is left. An item leaves the queue only into a
+// batch (CItemBatch, the only caller of the takes and the removal), taken or removed, and either
+// way its slot goes back at once (one release per batch), so free slots plus queued items never
+// exceed the capacity. The batch owns what it holds: it settles what it took and fails what was
+// removed.
 //
 // Settled items. A worker hands the items it has settled back to the queue (ReturnSettled),
 // still in the list nodes that held them; each append frees the oldest of them and puts the new
@@ -70,19 +71,6 @@ public:
     // back as an error, with the slot it had taken given back. pWaitTimer, when given, measures
     // the wait for a slot.
     CKyError Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer = nullptr);
-    // Moves at most nMaxItems of the oldest items into lstItems (emptied first) and gives their
-    // slots back in one release. Never waits, never holds anything back.
-    void Take(std::list<CItemPtr> &lstItems, int nMaxItems);
-    // As Take, but only a batch that is ready: nMaxItems items are waiting, or the oldest has
-    // waited the linger, or it was queued before the last flush. Otherwise lstItems stays empty
-    // and the caller waits (GetLingerLeftMs tells it how long). Under the same lock, it takes
-    // the settled items of *pSettled as ReturnSettled does, when given, and tells in *pLeftEmpty
-    // whether the queue is empty after the call, so that a worker going on to wait needs no
-    // further look.
-    void TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
-                   std::list<CItemPtr> *pSettled = nullptr, bool *pLeftEmpty = nullptr);
-    // Removes every queued item into lstRemoved (emptied first), giving back their slots.
-    void RemoveAll(std::list<CItemPtr> &lstRemoved);
     // Takes the settled items of lstSettled (which it empties) for the appends to free. Beyond
     // kMaxSettledItems waiting, they are freed here instead.
     void ReturnSettled(std::list<CItemPtr> &lstSettled);
@@ -146,6 +134,24 @@ public:
 
 private:
     typedef std::chrono::steady_clock CLingerClock;
+
+    // Items leave the queue only into a batch, which owns them from then on: the takes and the
+    // removal are the batch's (CItemBatch), and nothing else can reach them.
+    friend class CItemBatch;
+
+    // Moves at most nMaxItems of the oldest items into lstItems (emptied first) and gives their
+    // slots back in one release. Never waits, never holds anything back.
+    void Take(std::list<CItemPtr> &lstItems, int nMaxItems);
+    // As Take, but only a batch that is ready: nMaxItems items are waiting, or the oldest has
+    // waited the linger, or it was queued before the last flush. Otherwise lstItems stays empty
+    // and the caller waits (GetLingerLeftMs tells it how long). Under the same lock, it takes
+    // the settled items of *pSettled as ReturnSettled does, when given, and tells in *pLeftEmpty
+    // whether the queue is empty after the call, so that a worker going on to wait needs no
+    // further look.
+    void TakeBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
+                   std::list<CItemPtr> *pSettled = nullptr, bool *pLeftEmpty = nullptr);
+    // Removes every queued item into lstRemoved (emptied first), giving back their slots.
+    void RemoveAll(std::list<CItemPtr> &lstRemoved);
 
     // Gives back nSlots free slots; a failure of the platform's semaphore is logged, never thrown.
     void ReleaseSlots(TqSemaphore *pSlots, size_t nSlots);

@@ -9,6 +9,7 @@
 #include "platform/EventThread.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterAssembly.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -37,23 +38,10 @@ CKyError CSolrTransmitterPrivate::AddToQueue(CItemPtr ptrItem) {
     return m_queue.Add(ptrItem, m_timers.m_ptrQueueFullWaitTimer.get());
 }
 
-CKyError CSolrTransmitterPrivate::GetQueuedItems(std::list<CItemPtr> &lstItems, int nMaxItems) {
-    CAutoTimeCounter timer(m_timers.m_ptrGetQueuedItemsTimer.get());
-    m_queue.Take(lstItems, nMaxItems);
-    return CKyError::Success();
-}
-
-CKyError CSolrTransmitterPrivate::GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
-                                                 std::list<CItemPtr> *pSettled, bool *pLeftEmpty) {
-    CAutoTimeCounter timer(m_timers.m_ptrGetQueuedItemsTimer.get());
-    m_queue.TakeBatch(lstItems, nMaxItems, pSettled, pLeftEmpty);
-    return CKyError::Success();
-}
-
 CKyError CSolrTransmitterPrivate::ClearQueuedItems(const std::string &strReason) {
-    std::list<CItemPtr> lstRemoved;
-    m_queue.RemoveAll(lstRemoved);
-    RecordItemsAsFailed(lstRemoved, strReason);
+    // The batch fails and records what it removed when it ends.
+    CItemBatch batch(*this);
+    batch.RemoveAllFromQueue(strReason);
     return CKyError::Success();
 }
 

@@ -84,17 +84,12 @@ public:
     CSolrTransmitterPrivate(const CSolrTransmitterPrivate &) = delete;
     CSolrTransmitterPrivate &operator=(const CSolrTransmitterPrivate &) = delete;
 
-    // The queue (see CSolrItemQueue). AddToQueue appends one item, waiting for a free slot;
-    // GetQueuedItems moves at most nMaxItems of the oldest items into lstItems and never waits.
+    // The queue (see CSolrItemQueue). AddToQueue appends one item, waiting for a free slot. Items
+    // leave it only into a batch (CItemBatch), which owns them until each is sent or failed.
     CKyError AddToQueue(CItemPtr ptrItem);
-    CKyError GetQueuedItems(std::list<CItemPtr> &lstItems, int nMaxItems);
-    // As GetQueuedItems, but only a ready batch (CSolrItemQueue::TakeBatch): a partial batch
-    // stays queued until it has lingered or the queue was flushed.
-    CKyError GetQueuedBatch(std::list<CItemPtr> &lstItems, int nMaxItems,
-                            std::list<CItemPtr> *pSettled = nullptr, bool *pLeftEmpty = nullptr);
-    // Empties the queue, giving back one slot per item removed. The removed items were never
-    // sent: they are recorded as failed (failures file, failed count, push-failed flag), with
-    // strReason in the log.
+    // Empties the queue into a batch, giving back one slot per item removed. The removed items
+    // were never sent: the batch records them as failed (failures file, failed count, push-failed
+    // flag), with strReason in the log.
     CKyError ClearQueuedItems(const std::string &strReason = "the transmitter was aborted");
     size_t GetQueueLength() const { return m_queue.GetLength(); }
     // Items ever queued; never decreases.
@@ -135,9 +130,9 @@ public:
     // object and may throw when asked; then the item cannot be listed: false, the push-failed
     // flag is set and the log says so, so that the items failed with it are still listed.
     bool GetFailureName(const CItem &item, std::string &strName);
-    // Items that will not be indexed: sets the push-failed flag, writes their names to the
-    // failures file (a failed write is logged), logs how many and why, and empties the list.
-    void RecordItemsAsFailed(std::list<CItemPtr> &lstItems, const std::string &strReason);
+    // Items that will not be indexed, by the names they are listed under: sets the push-failed
+    // flag, writes the names to the failures file (a failed write is logged) and logs how many
+    // and why.
     void RecordItemsAsFailed(const std::vector<std::string> &vecNames,
                              const std::string &strReason);
     // Puts what was written on the disk (fsync), so that it outlives the machine as well: at

@@ -330,6 +330,40 @@ TEST_F(SolrTransmitterThreadTest, AbortSeenAfterABatchEndsTheLoopWith995) {
     EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
 }
 
+// The worker loop every kind shares: an abort seen while a batch is in hand writes the batch's
+// own failures to the failures file first, then what the abort took from the queue.
+TEST_F(SolrTransmitterThreadTest, AnAbortWithABatchInHandListsTheBatchBeforeTheQueue) {
+    auto ptrTransmitter = MakeTransmitter(20);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    auto ptrWorker = WorkerOf(*ptrTransmitter);
+    m_stub.FailNext(EngineRoute::Update, 1, 400, EngineStub::ErrorAnswer(400, "bad document"));
+
+    // The engine refuses the first batch; its worker is held in the progress report that follows,
+    // with the refused item still in its batch, while more items are queued and the job quits.
+    m_ptrCallback->HoldProgress();
+    std::vector<std::string> vecFiles = {File(0)};
+    ASSERT_FALSE(ptrTransmitter->BuildAndAddToQueue(vecFiles[0], 1, 100, false, false).IsError());
+    ASSERT_TRUE(m_ptrCallback->WaitForProgress(1));
+    for (int i = 1; i <= 3; ++i) {
+        vecFiles.push_back(File(i));
+        ASSERT_FALSE(Queue(*ptrTransmitter, i).IsError());
+    }
+    ptrTransmitter->Options().SetAborted(true);
+    m_ptrCallback->ReleaseProgress();
+
+    ASSERT_TRUE(idxtest::WaitUntil(
+        [&] { return ptrWorker->GetError().IsError() && ptrWorker->IsTransmitterIdle(); }));
+    EXPECT_EQ(FXErrorUtil::GetWin32(ptrWorker->GetError()), 995u);
+    EXPECT_EQ(m_stub.Requests(EngineRoute::Update).size(), 1u);
+    EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 4);
+    ptrTransmitter->State().CloseSolrFailuresFile();
+    std::string strExpected;
+    for (const std::string &strFile : vecFiles) {
+        strExpected += strFile + "\n";
+    }
+    EXPECT_EQ(idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf"), strExpected);
+}
+
 TEST_F(SolrTransmitterThreadTest, WakeUpOfAnAbortedTransmitterSendsNothing) {
     auto ptrTransmitter = MakeTransmitter(20);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());

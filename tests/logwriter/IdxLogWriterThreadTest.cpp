@@ -5,9 +5,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -20,6 +23,7 @@
 #include "logwriter/IdxLogWriterThreadFSDirect.h"
 #include "logwriter/IdxLogWriterThreadVSA.h"
 #include "platform/FileNameHash.h"
+#include "platform/JobClients.h"
 #include "platform/testing/IndexServer.h"
 #include "platform/testing/LogCapture.h"
 #include "platform/testing/VirtualClock.h"
@@ -658,4 +662,75 @@ TEST_F(IdxLogWriterThreadTest, TheVirtualMachineVariantFindsTheDeepestMountPathO
     EXPECT_EQ(
         "",
         CIdxLogWriterThread(ptrState, ptrState->m_ptrOptions).FindVolumeMountPointPath("/vm/a"));
+}
+
+// The worker loop both index-server kinds share: an abort seen while a batch is in hand writes the
+// batch's own failures to the failures file first, then what the abort took from the queue.
+TEST_F(IdxLogWriterThreadTest, AnAbortWithABatchInHandListsTheBatchBeforeTheQueue) {
+    struct Case {
+        const char *szName;
+        eIDX_Transmitter_Type eType;
+        // The item's call on the index server, which the stand-in holds and then throws from.
+        const char *szCall;
+    };
+    const Case cases[] = {
+        {"index-log writer", eIDX_Transmitter_LogWriter, "sendMetaDataInfo"},
+        {"live-crawl worker", eIDX_Transmitter_LiveCrawl, "sendFileInfoV2"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.szName);
+        idxtest::IndexServer::Reset();
+        idxtest::TempDir dir;
+        TQBkpJobClient client;
+        auto ptrTransmitter = MakeTransmitter(c.eType);
+        ptrTransmitter->Options().SetSubClientDir(dir.Path());
+        ptrTransmitter->SetBackupJobClient(&client);
+
+        // The first item's call waits until the test has queued more and raised the quit flag.
+        std::mutex lock;
+        std::condition_variable changed;
+        bool bHeld = false;
+        bool bReleased = false;
+        m_server.SetObserver([&](const IndexServerCall &call) {
+            if (call.strCall != c.szCall) {
+                return;
+            }
+            std::unique_lock<std::mutex> guard(lock);
+            if (bHeld) {
+                return;
+            }
+            bHeld = true;
+            changed.notify_all();
+            changed.wait(guard, [&] { return bReleased; });
+            throw std::runtime_error("connection broke");
+        });
+        ASSERT_FALSE(ptrTransmitter->Start().IsError());
+        const auto item = [&](int nIndex) {
+            const std::string strPath = "/d/" + std::to_string(nIndex);
+            return c.eType == eIDX_Transmitter_LiveCrawl
+                       ? idxtest::MakeLiveCrawlItem({strPath, 1, 10})
+                       : idxtest::MakeFileItem({strPath});
+        };
+        ASSERT_FALSE(ptrTransmitter->AddToQueue(item(0)).IsError());
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(10), [&] { return bHeld; }));
+        }
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_FALSE(ptrTransmitter->AddToQueue(item(i)).IsError());
+        }
+        ptrTransmitter->Options().SetAborted(true);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            bReleased = true;
+        }
+        changed.notify_all();
+
+        ASSERT_TRUE(WaitUntil([&] { return ptrTransmitter->GetFailedItemCount() == 4; }));
+        ptrTransmitter->Stop();
+        m_server.SetObserver(nullptr);
+        EXPECT_EQ((std::vector<std::string>{"/d/0", "/d/1", "/d/2", "/d/3"}),
+                  idxtest::FileLines(dir / "SolrScanFailures.tqf"));
+        EXPECT_TRUE(m_server.CallsNamed("sendFileInfo").empty());
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterOptions.h"
 
 namespace idxtest {
@@ -38,14 +39,13 @@ void TestTransmitterThread::OnEvent() {
     if (bAbort) {
         AbortThread(abortError, strReason);
     } else if (!bPaused) {
-        std::list<CItemPtr> lstItems;
         for (;;) {
-            m_ptrSolrTransmitterPrivate->GetQueuedItems(lstItems, 3);
-            if (lstItems.empty()) {
+            CItemBatch batch(*m_ptrSolrTransmitterPrivate);
+            batch.TakeFromQueue(3);
+            if (batch.IsEmpty()) {
                 break;
             }
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_vecTaken.insert(m_vecTaken.end(), lstItems.begin(), lstItems.end());
+            ProcessBatch(batch);
         }
     }
     {
@@ -54,6 +54,15 @@ void TestTransmitterThread::OnEvent() {
     }
     m_cv.notify_all();
     SetIdle(true);
+}
+
+CKyError TestTransmitterThread::ProcessBatch(CItemBatch &batch) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_vecTaken.insert(m_vecTaken.end(), batch.GetItems().begin(), batch.GetItems().end());
+    }
+    batch.SentAll();
+    return CKyError::Success();
 }
 
 void TestTransmitterThread::OnTimeout() {
@@ -106,6 +115,14 @@ int TestTransmitterThread::EventCount() {
 int TestTransmitterThread::TimeoutCount() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_nTimeouts;
+}
+
+std::list<CItemPtr> TakeQueued(CSolrTransmitterPrivate &state, int nMaxItems) {
+    CItemBatch batch(state);
+    batch.TakeFromQueue(nMaxItems);
+    std::list<CItemPtr> lstTaken(batch.GetItems());
+    batch.SentAll();
+    return lstTaken;
 }
 
 IIdxTransmitterThreadPtr TestSolrTransmitter::GetIdxTransmitterThreadObj() {

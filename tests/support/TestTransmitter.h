@@ -40,6 +40,11 @@ public:
         return CKyError::Success();
     }
 
+    // Its own pass (pause and abort controls, batches of 3 taken without waiting for them to be
+    // ready): records what each batch holds and settles it as sent.
+    CKyError ProcessBatch(CItemBatch &batch) override;
+    bool OnBatchError(const CKyError &, std::string &) override { return false; }
+
     // While paused the worker wakes but takes nothing.
     void SetPaused(bool bPaused);
     // The next wake-up aborts the worker with this error and reason instead of taking items.
@@ -98,6 +103,10 @@ private:
     int m_nFactoryCalls = 0;
     std::vector<boost::weak_ptr<TestTransmitterThread>> m_vecWorkers;
 };
+
+// Takes at most nMaxItems of the oldest queued items into a batch, as a worker does, settles them
+// as sent and returns them, oldest first.
+std::list<CItemPtr> TakeQueued(CSolrTransmitterPrivate &state, int nMaxItems);
 
 // Makes a plain item with the given path.
 CItemPtr MakeTestItem(const std::string &strPath);

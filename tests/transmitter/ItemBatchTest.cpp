@@ -260,10 +260,8 @@ TEST_F(ItemBatchTest, ABatchWithASettledListLeavesItsItemsThereForTheNextTakeToH
     std::list<CItemPtr> lstSettled;
     {
         CItemBatch batch(*m_ptrState, lstSettled);
-        bool bLeftEmpty = true;
-        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_FALSE(batch.TakeBatchFromQueue(2));
         EXPECT_EQ(2u, batch.GetSize());
-        EXPECT_FALSE(bLeftEmpty);
         batch.SentFront();
         batch.FailFront("refused");
     }
@@ -272,20 +270,17 @@ TEST_F(ItemBatchTest, ABatchWithASettledListLeavesItsItemsThereForTheNextTakeToH
     EXPECT_EQ(2u, lstSettled.size());
     {
         CItemBatch batch(*m_ptrState, lstSettled);
-        bool bLeftEmpty = true;
         // One item is queued, younger than the linger: nothing is taken, but the settled items
         // go back with the take.
         queue.SetLingerForTest(3600u * 1000u);
-        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_FALSE(batch.TakeBatchFromQueue(2));
         EXPECT_TRUE(batch.IsEmpty());
-        EXPECT_FALSE(bLeftEmpty);
         EXPECT_TRUE(lstSettled.empty());
         EXPECT_EQ(2u, queue.GetSettledLengthForTest());
 
         m_ptrState->Queue().Flush();
-        batch.TakeBatchFromQueue(2, &bLeftEmpty);
+        EXPECT_TRUE(batch.TakeBatchFromQueue(2));
         EXPECT_EQ(1u, batch.GetSize());
-        EXPECT_TRUE(bLeftEmpty);
         batch.SentAll();
     }
     EXPECT_EQ(1u, lstSettled.size());

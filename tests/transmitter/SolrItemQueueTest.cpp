@@ -19,6 +19,8 @@
 #include "platform/EventThread.h"
 #include "platform/testing/VirtualClock.h"
 #include "tests/support/TestTransmitter.h"
+#include "transmitter/ItemBatch.h"
+#include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterOptions.h"
 
 using idxtest::CountFreeSlots;
@@ -44,9 +46,10 @@ class SolrItemQueueTest : public ::testing::Test {
 protected:
     // A queue of the given capacity whose batches hold nBatch items.
     void Make(int nCapacity, int nBatch, uint32_t nLingerMs = kHourMs) {
-        m_ptrOptions = boost::make_shared<CTransmitterOptions>();
-        m_ptrOptions->SetMaxItemsPerTransaction(nBatch);
-        m_ptrQueue = std::make_unique<CSolrItemQueue>(m_ptrOptions);
+        // The transmitter's own queue: items leave it only into a batch, which needs the state.
+        m_ptrState = boost::make_shared<CSolrTransmitterPrivate>(nullptr, eIDX_Transmitter_Solr);
+        m_ptrState->m_ptrOptions->SetMaxItemsPerTransaction(nBatch);
+        m_ptrQueue = &m_ptrState->Queue();
         ASSERT_FALSE(m_ptrQueue->Create(nCapacity).IsError());
         m_ptrQueue->SetLingerForTest(nLingerMs);
         // This thread has not looked at the event yet; it starts from here.
@@ -59,13 +62,20 @@ protected:
         }
     }
 
-    std::vector<std::string> TakeBatch(int nMaxItems) {
-        std::list<CItemPtr> lstTaken = {MakeTestItem("/stale")};
-        m_ptrQueue->TakeBatch(lstTaken, nMaxItems);
+    // Takes a ready batch as a worker does (or, bReadyOnly false, the oldest items whether
+    // ready or not), settles its items as sent and answers their paths.
+    std::vector<std::string> TakeBatch(int nMaxItems, bool bReadyOnly = true) {
+        CItemBatch batch(*m_ptrState);
+        if (bReadyOnly) {
+            batch.TakeBatchFromQueue(nMaxItems);
+        } else {
+            batch.TakeFromQueue(nMaxItems);
+        }
         std::vector<std::string> vecPaths;
-        for (const CItemPtr &ptrItem : lstTaken) {
+        for (const CItemPtr &ptrItem : batch.GetItems()) {
             vecPaths.push_back(ptrItem->GetPath());
         }
+        batch.SentAll();
         return vecPaths;
     }
 
@@ -80,8 +90,8 @@ protected:
     // True when the item-queued event was set since this thread last looked.
     bool EventWasSet() { return m_ptrQueue->GetItemQueuedEvent()->WaitForSet(0) == 0; }
 
-    CTransmitterOptionsPtr m_ptrOptions;
-    std::unique_ptr<CSolrItemQueue> m_ptrQueue;
+    CSolrTransmitterPrivatePtr m_ptrState;
+    CSolrItemQueue *m_ptrQueue = nullptr;
 };
 
 } // namespace
@@ -101,7 +111,6 @@ TEST_F(SolrItemQueueTest, AWorkerIsWokenByTheFirstItemAndByEachFullBatchOnly) {
 
 TEST_F(SolrItemQueueTest, AnItemStartingAnEmptyQueueWakesNobodyWhileAWorkerWatchesTheLinger) {
     Make(100, 5);
-    std::list<CItemPtr> lstTaken;
     {
         CSolrItemQueue::CLingerWatch watch(*m_ptrQueue);
         // Nothing queued: nothing to watch.
@@ -119,7 +128,7 @@ TEST_F(SolrItemQueueTest, AnItemStartingAnEmptyQueueWakesNobodyWhileAWorkerWatch
 
         // Another worker takes the queued items; the next item finds the watcher and wakes
         // nobody, but a full batch still wakes a worker.
-        m_ptrQueue->Take(lstTaken, 5);
+        TakeBatch(5, false);
         AddItems(2, 1);
         EXPECT_FALSE(EventWasSet());
         AddItems(3, 4);
@@ -130,7 +139,7 @@ TEST_F(SolrItemQueueTest, AnItemStartingAnEmptyQueueWakesNobodyWhileAWorkerWatch
         EXPECT_EQ(0u, watch.LeftMs(5));
         EXPECT_FALSE(watch.IsWatching());
         EXPECT_EQ(0, m_ptrQueue->GetLingerWatchersForTest());
-        m_ptrQueue->Take(lstTaken, 5);
+        TakeBatch(5, false);
         AddItems(7, 1);
         EXPECT_TRUE(EventWasSet());
 
@@ -140,7 +149,7 @@ TEST_F(SolrItemQueueTest, AnItemStartingAnEmptyQueueWakesNobodyWhileAWorkerWatch
     }
     // The watch ended with the wait.
     EXPECT_EQ(0, m_ptrQueue->GetLingerWatchersForTest());
-    m_ptrQueue->Take(lstTaken, 5);
+    TakeBatch(5, false);
     AddItems(8, 1);
     EXPECT_TRUE(EventWasSet());
 }
@@ -216,23 +225,12 @@ TEST_F(SolrItemQueueTest, TakingOrRemovingItemsWakesTheEndOfJobWaitAndAppendingD
     };
     const Case cases[] = {
         {"append", [](CSolrItemQueue &queue) { queue.Add(MakeTestItem("/w")); }, false},
-        {"young partial batch held back",
-         [](CSolrItemQueue &queue) {
-             std::list<CItemPtr> lstTaken;
-             queue.TakeBatch(lstTaken, 5);
-         },
-         false},
-        {"take",
-         [](CSolrItemQueue &queue) {
-             std::list<CItemPtr> lstTaken;
-             queue.Take(lstTaken, 1);
-         },
-         true},
+        {"young partial batch held back", [this](CSolrItemQueue &) { TakeBatch(5); }, false},
+        {"take", [this](CSolrItemQueue &) { TakeBatch(1, false); }, true},
         {"remove all",
-         [](CSolrItemQueue &queue) {
+         [this](CSolrItemQueue &queue) {
              queue.Add(MakeTestItem("/r"));
-             std::list<CItemPtr> lstRemoved;
-             queue.RemoveAll(lstRemoved);
+             m_ptrState->ClearQueuedItems("removed by the test");
          },
          true},
         {"a worker goes idle", [](CSolrItemQueue &queue) { queue.NoteWorkerIdle(); }, true},
@@ -251,7 +249,11 @@ TEST_F(SolrItemQueueTest, SettledItemsAreFreedOneByEachLaterAppendAndTheRestAtTh
     Make(100, 5);
     AddItems(0, 3);
     std::list<CItemPtr> lstSettled;
-    m_ptrQueue->Take(lstSettled, 3);
+    {
+        CItemBatch batch(*m_ptrState, lstSettled);
+        batch.TakeFromQueue(3);
+        batch.SentAll();
+    }
     std::vector<boost::weak_ptr<CItem>> vecWeak(lstSettled.begin(), lstSettled.end());
     m_ptrQueue->ReturnSettled(lstSettled);
     EXPECT_TRUE(lstSettled.empty());

@@ -41,6 +41,10 @@ public:
           m_vecOffsets(std::move(vecOffsets)) {}
     ~AnsweringWorker() override { StopBeforeDestruction(); }
 
+    // Its own pass takes no items.
+    CKyError ProcessBatch(CItemBatch &) override { return CKyError::Success(); }
+    bool OnBatchError(const CKyError &, std::string &) override { return false; }
+
     void OnEvent() override {
         SetIdle(false);
         _CommitParams request = TakeCommitParams();

@@ -401,8 +401,7 @@ TEST_F(SolrTransmitterEndOfJobTest, ChangeOfTheQueueLengthEitherWayRestartsTheTi
                     state.AddToQueue(MakeTestItem("/late"));
                 }
             } else {
-                std::list<CItemPtr> lstTaken;
-                state.GetQueuedItems(lstTaken, -c.nChange);
+                idxtest::TakeQueued(state, -c.nChange);
             }
         };
         idxtest::LogCapture capture(0);

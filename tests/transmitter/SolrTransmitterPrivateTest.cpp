@@ -83,8 +83,7 @@ TEST(SolrTransmitterPrivateTest, CallBeyondCapacityBlocksUntilOneItemIsTaken) {
     EXPECT_EQ(std::future_status::timeout, blocked.wait_for(kBlockedCheck));
     EXPECT_EQ(3u, ptrState->GetQueueLength());
 
-    std::list<CItemPtr> lstTaken;
-    ASSERT_FALSE(ptrState->GetQueuedItems(lstTaken, 1).IsError());
+    std::list<CItemPtr> lstTaken = idxtest::TakeQueued(*ptrState, 1);
     ASSERT_EQ(1u, lstTaken.size());
     EXPECT_EQ("/f0", lstTaken.front()->GetPath());
 
@@ -186,7 +185,7 @@ TEST(SolrTransmitterPrivateTest, AnAbortTestThatThrowsIsAnErrorAndLeavesNoSlotTa
     }
 }
 
-TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {
+TEST(SolrTransmitterPrivateTest, ABatchTakesAtMostTheLimitOldestFirst) {
     struct Case {
         int nMaxItems;
         size_t nExpectedTaken;
@@ -200,9 +199,7 @@ TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {
         }
         ASSERT_EQ(0, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
 
-        // The caller's list is emptied first, whatever the limit.
-        std::list<CItemPtr> lstTaken = {MakeTestItem("/stale")};
-        ASSERT_FALSE(ptrState->GetQueuedItems(lstTaken, c.nMaxItems).IsError());
+        std::list<CItemPtr> lstTaken = idxtest::TakeQueued(*ptrState, c.nMaxItems);
 
         ASSERT_EQ(c.nExpectedTaken, lstTaken.size());
         int nIndex = 0;
@@ -215,11 +212,9 @@ TEST(SolrTransmitterPrivateTest, GetQueuedItemsTakesAtMostTheLimitOldestFirst) {
     }
 }
 
-TEST(SolrTransmitterPrivateTest, GetQueuedItemsOnAnEmptyQueueEmptiesTheCallersList) {
+TEST(SolrTransmitterPrivateTest, ABatchTakingFromAnEmptyQueueStaysEmpty) {
     CSolrTransmitterPrivatePtr ptrState = MakeStartedState(4);
-    std::list<CItemPtr> lstTaken = {MakeTestItem("/stale"), MakeTestItem("/stale2")};
-    ASSERT_FALSE(ptrState->GetQueuedItems(lstTaken, 10).IsError());
-    EXPECT_TRUE(lstTaken.empty());
+    EXPECT_TRUE(idxtest::TakeQueued(*ptrState, 10).empty());
     EXPECT_EQ(4, CountFreeSlots(*ptrState->Queue().GetFreeSlotsForTest()));
 }
 
@@ -257,9 +252,8 @@ TEST(SolrTransmitterPrivateTest, QueueTimersGainOneSamplePerCall) {
     ASSERT_FALSE(ptrState->AddToQueue(MakeTestItem("/a")).IsError());
     ASSERT_FALSE(ptrState->AddToQueue(MakeTestItem("/b")).IsError());
     EXPECT_EQ(2u, ptrState->Timers().m_ptrQueueFullWaitTimer->GetTotalSamples());
-    std::list<CItemPtr> lstTaken;
-    ptrState->GetQueuedItems(lstTaken, 1);
-    ptrState->GetQueuedItems(lstTaken, 1);
+    idxtest::TakeQueued(*ptrState, 1);
+    idxtest::TakeQueued(*ptrState, 1);
     EXPECT_EQ(2u, ptrState->Timers().m_ptrGetQueuedItemsTimer->GetTotalSamples());
 }
 
@@ -330,9 +324,8 @@ TEST(SolrTransmitterPrivateTest, ConcurrentProducersAndConsumersLoseNothing) {
     std::vector<std::thread> vecConsumers;
     for (int c = 0; c < 2; ++c) {
         vecConsumers.emplace_back([&] {
-            std::list<CItemPtr> lstItems;
             while (!bDone.load() || ptrState->GetQueueLength() > 0) {
-                ptrState->GetQueuedItems(lstItems, 2);
+                const std::list<CItemPtr> lstItems = idxtest::TakeQueued(*ptrState, 2);
                 nTaken += static_cast<int>(lstItems.size());
                 if (lstItems.empty()) {
                     std::this_thread::yield();

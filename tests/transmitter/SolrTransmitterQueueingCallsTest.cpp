@@ -45,9 +45,7 @@ protected:
     void Start() { ASSERT_FALSE(m_ptrTransmitter->Start().IsError()); }
 
     std::list<CItemPtr> TakeQueued() {
-        std::list<CItemPtr> lstItems;
-        m_ptrTransmitter->State().GetQueuedItems(lstItems, 1000);
-        return lstItems;
+        return idxtest::TakeQueued(m_ptrTransmitter->State(), 1000);
     }
 
     // The only queued item, with its analytics record.
@@ -498,8 +496,7 @@ TEST_F(SolrTransmitterQueueingCallsTest, PathQueueingBlocksOnAFullQueueUntilAnIt
     });
     EXPECT_EQ(std::future_status::timeout, blocked.wait_for(std::chrono::milliseconds(50)));
 
-    std::list<CItemPtr> lstTaken;
-    m_ptrTransmitter->State().GetQueuedItems(lstTaken, 1);
+    idxtest::TakeQueued(m_ptrTransmitter->State(), 1);
     ASSERT_EQ(std::future_status::ready, blocked.wait_for(std::chrono::seconds(5)));
     EXPECT_FALSE(blocked.get().IsError());
     EXPECT_EQ(2u, m_ptrTransmitter->State().GetQueueLength());
