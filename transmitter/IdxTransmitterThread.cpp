@@ -1,6 +1,8 @@
 #include "transmitter/IdxTransmitterThread.h"
 
 #include <list>
+#include <string>
+#include <utility>
 
 #include "foundation/ErrorCodes.h"
 #include "platform/Clock.h"
@@ -10,6 +12,22 @@
 #include "transmitter/SolrTransmitterPrivate.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
+
+namespace {
+
+// The worker whose loop is working a batch on this thread, if any.
+thread_local const CIdxTransmitterThread *t_pWorkerInBatch = nullptr;
+
+// Marks the batch in hand for the time the worker's own work runs on it.
+class CBatchInHand {
+public:
+    explicit CBatchInHand(const CIdxTransmitterThread *pWorker) { t_pWorkerInBatch = pWorker; }
+    ~CBatchInHand() { t_pWorkerInBatch = nullptr; }
+    CBatchInHand(const CBatchInHand &) = delete;
+    CBatchInHand &operator=(const CBatchInHand &) = delete;
+};
+
+} // namespace
 
 IIdxTransmitterThread::IIdxTransmitterThread(boost::shared_ptr<FXEvent> ptrWakeEvent)
     : CAlertableEventThread(ptrWakeEvent), m_pllCollectFileOffsets(nullptr) {}
@@ -102,6 +120,7 @@ void CIdxTransmitterThread::OnEvent() {
 
         CKyError error;
         try {
+            CBatchInHand inHand(this);
             error = ProcessBatch(batch);
         } catch (...) {
             // An exception out of the work (no memory for a document, the job's own callback) is
@@ -115,7 +134,8 @@ void CIdxTransmitterThread::OnEvent() {
         std::string strAbortReason;
         bool bAbort = error.IsError() && OnBatchError(error, strAbortReason);
         if (!bAbort &&
-            m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged)) {
+            (!m_strDeferredClearReason.empty() ||
+             m_ptrSolrTransmitterPrivate->Abort().IsAborted(CAbortState::eNotAbortedLogged))) {
             batch.SetReason("the transmitter was aborted before they were sent");
             bAbort = true;
         }
@@ -124,9 +144,23 @@ void CIdxTransmitterThread::OnEvent() {
             batch.FailHeldAndRecord();
             AbortThread(FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eOperationAborted),
                         strAbortReason);
+            if (!m_strDeferredClearReason.empty()) {
+                // The batch aborted the transmitter itself: what it left queued comes after it.
+                const std::string strReason = std::move(m_strDeferredClearReason);
+                m_strDeferredClearReason.clear();
+                ClearQueueForAbort(strReason);
+            }
             SetIdle(true);
             return;
         }
+    }
+}
+
+void CIdxTransmitterThread::ClearQueueForAbort(const std::string &strReason) {
+    CKyError clearError = m_ptrSolrTransmitterPrivate->ClearQueuedItems(strReason);
+    if (clearError.IsError()) {
+        IDX_LOG(1, " Failed to clear the queued items list, error= %s",
+                clearError.AsString().c_str());
     }
 }
 
@@ -221,15 +255,15 @@ CKyError CIdxTransmitterThread::AbortThread(CKyError error, const std::string &s
     m_ptrSolrTransmitterPrivate->Abort().SetAborted(true);
 
     // What is still queued will not be sent now: it is recorded as failed, with the abort's
-    // reason.
+    // reason; after the batch in hand when the abort comes from within it.
     std::string strClearReason = "a transmitter thread aborted, error=" + error.AsString();
     if (!strReason.empty()) {
         strClearReason += ", reason=" + strReason;
     }
-    CKyError clearError = m_ptrSolrTransmitterPrivate->ClearQueuedItems(strClearReason);
-    if (clearError.IsError()) {
-        IDX_LOG(1, " Failed to clear the queued items list, error= %s",
-                clearError.AsString().c_str());
+    if (t_pWorkerInBatch == this) {
+        m_strDeferredClearReason = std::move(strClearReason);
+    } else {
+        ClearQueueForAbort(strClearReason);
     }
 
     if (m_ptrOptions->IsVMContentIndexing()) {

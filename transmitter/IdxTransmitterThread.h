@@ -113,7 +113,9 @@ public:
 
     // The common abort of a worker: stops its own loop, keeps the error and the first failure
     // reason, marks the whole transmitter aborted and empties the queue (so that a job thread
-    // blocked on a full queue wakes and is refused). Always succeeds.
+    // blocked on a full queue wakes and is refused). Called from within the worker's own batch
+    // (a sender or the failure policy aborting), it leaves the emptying of the queue to the loop,
+    // which does it once the batch's failures are written. Always succeeds.
     CKyError AbortThread(CKyError error, const std::string &strReason);
 
 protected:
@@ -150,11 +152,16 @@ protected:
     void NoteQueueLeftEmpty(bool bLeftEmpty) { m_bQueueLeftEmpty = bLeftEmpty; }
     // The wait on the wake event with the thread's own time-out, if any.
     uint32_t WaitForSetOrTimeout();
+    // Records what is still queued as failed, with the abort's reason.
+    void ClearQueueForAbort(const std::string &strReason);
 
     CSolrTransmitterPrivatePtr m_ptrSolrTransmitterPrivate;
     CTransmitterOptionsPtr m_ptrOptions;
     std::atomic<bool> m_bIdle;
     bool m_bQueueLeftEmpty = false;
+    // The reason of an abort made from within the batch in hand, whose emptying of the queue
+    // waits for the batch's failures; empty when none waits. Only the worker's own thread uses it.
+    std::string m_strDeferredClearReason;
     // The worker sets its error while the transmitter's end-of-job wait (and tests) read it.
     mutable std::mutex m_lockError;
     CKyError m_error;

@@ -364,6 +364,49 @@ TEST_F(SolrTransmitterThreadTest, AnAbortWithABatchInHandListsTheBatchBeforeTheQ
     EXPECT_EQ(idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf"), strExpected);
 }
 
+// The same order when the work itself aborts the transmitter: here the failure policy of a job
+// that is not resilient, in the middle of the worker's batch, while more items wait in the queue.
+TEST_F(SolrTransmitterThreadTest, AnAbortFromWithinTheBatchListsTheBatchBeforeTheQueue) {
+    idxtest::SetPlatformSetting("FileSystemAgent", "nResilientScan", "0");
+    auto ptrTransmitter = MakeTransmitter(2);
+    ASSERT_FALSE(ptrTransmitter->Start().IsError());
+    auto ptrWorker = WorkerOf(*ptrTransmitter);
+
+    std::vector<std::string> vecFiles;
+    for (int i = 0; i < 5; ++i) {
+        vecFiles.push_back(File(i));
+    }
+    // The engine refuses the first batch with a status this job does not retry, and three more
+    // items are queued behind it while the engine holds its answer.
+    std::atomic<bool> bQueuedBehind{false};
+    idxtest::EngineScript refusal;
+    refusal.nStatus = 500;
+    refusal.strBody = EngineStub::ErrorAnswer(594, "push failed");
+    refusal.fnOnArrival = [&] {
+        for (int i = 2; i < 5; ++i) {
+            EXPECT_FALSE(ptrTransmitter->BuildAndAddToQueue(vecFiles[i], 1, 100 + i, false, false)
+                             .IsError());
+        }
+        bQueuedBehind.store(true);
+    };
+    m_stub.Script(EngineRoute::Update, refusal);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_FALSE(
+            ptrTransmitter->BuildAndAddToQueue(vecFiles[i], 1, 100 + i, false, false).IsError());
+    }
+
+    ASSERT_TRUE(idxtest::WaitUntil(
+        [&] { return ptrWorker->GetError().IsError() && ptrWorker->IsTransmitterIdle(); }));
+    EXPECT_TRUE(bQueuedBehind.load());
+    EXPECT_EQ(ptrTransmitter->GetFailedItemCount(), 5);
+    ptrTransmitter->State().CloseSolrFailuresFile();
+    std::string strExpected;
+    for (const std::string &strFile : vecFiles) {
+        strExpected += strFile + "\n";
+    }
+    EXPECT_EQ(idxtest::ReadWholeFile(m_dir / "SolrBackupFailures.tqf"), strExpected);
+}
+
 TEST_F(SolrTransmitterThreadTest, WakeUpOfAnAbortedTransmitterSendsNothing) {
     auto ptrTransmitter = MakeTransmitter(20);
     ASSERT_FALSE(ptrTransmitter->Start().IsError());
