@@ -215,12 +215,14 @@ CKyError CContentPushSender::Send(CItemBatch &batch) {
         std::string strUrl = strExtractUrl + strDocument;
         CKyError postError =
             ptrStream
-                ? m_worker.PostItemsFromSource(strUrl, *ptrStream, kContentHeaderLine)
-                : m_worker.PostItemsFromMemory(strUrl, pBody, nBodyLength, kContentHeaderLine);
+                ? m_worker.Exchange().PostItemsFromSource(strUrl, *ptrStream, kContentHeaderLine)
+                : m_worker.Exchange().PostItemsFromMemory(strUrl, pBody, nBodyLength,
+                                                          kContentHeaderLine);
         if (postError.IsError()) {
             IDX_LOG_ERROR("Retrying metadata push for failed item: Item=[%s]", strPath.c_str());
             IdxDocuments::ChangeFieldValue(strUrl, strStatusField, kStateFailed, kLiteral);
-            CKyError retryError = m_worker.PostItems2(strUrl, std::string(), kContentHeaderLine);
+            CKyError retryError =
+                m_worker.Exchange().PostItems2(strUrl, std::string(), kContentHeaderLine);
             if (retryError.IsError()) {
                 IDX_LOG_ERROR("Failed to push meta data for failed item Error %s",
                               retryError.AsString().c_str());

@@ -93,8 +93,8 @@ CKyError CMetadataSender::Send(CItemBatch &batch) {
 
     IDX_LOG(7, "Out: %s", strBody.c_str());
 
-    CKyError postError = m_worker.PostItems2(options.GetCompleteSolrUrl(), strBody,
-                                             CSolrTransmitterThread::kXmlHeaderLine);
+    CKyError postError = m_worker.Exchange().PostItems2(options.GetCompleteSolrUrl(), strBody,
+                                                        CEngineExchange::kXmlHeaderLine);
 
     int64_t llFailed = 0;
     if (postError.IsError()) {

@@ -60,7 +60,8 @@ CKyError CVMItemSender::MakeRecord(const CItemPtr &ptrItem, CItemBatch &batch,
         }
     }
 
-    if (!m_bPushOnlyMetaData && m_bExcludeFilters && m_worker.GetExcludeFilters().IsIn(strPath)) {
+    if (!m_bPushOnlyMetaData && m_bExcludeFilters &&
+        m_worker.GetFilters().ptrExclude->IsIn(strPath)) {
         IDX_LOG(4, "Skipping Content push as it met the exclude filters. File [%s]",
                 strItemPath.c_str());
         // Left out by the job's own filters: nothing is owed for it.
@@ -69,8 +70,8 @@ CKyError CVMItemSender::MakeRecord(const CItemPtr &ptrItem, CItemBatch &batch,
     }
 
     bWithContent = !m_bPushOnlyMetaData && m_bIncludeFilters &&
-                   (!m_bExcludePaths || !m_worker.GetExcludePaths().IsIn(strPath)) &&
-                   m_worker.GetIncludeFilters().IsIn(strPath);
+                   (!m_bExcludePaths || !m_worker.GetFilters().ptrExcludePaths->IsIn(strPath)) &&
+                   m_worker.GetFilters().ptrInclude->IsIn(strPath);
     if (bWithContent) {
         IDX_LOG(4, "This item [%s] will be content indexed ", strPath.c_str());
         ++llContentCount;

@@ -37,11 +37,11 @@ const int32_t kVMUrlTag = 64;
 CSolrTransmitterThread::CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
                                                CTransmitterOptionsPtr ptrOptions,
                                                FItemSenderFactory fnMakeSender)
-    : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions), m_bCountersReady(false),
-      m_ptrIncludeFilters(boost::make_shared<CFilterSet>()),
-      m_ptrExcludeFilters(boost::make_shared<CFilterSet>()),
-      m_ptrExcludePaths(boost::make_shared<CFilterSet>()), m_llTransmittedItems(0),
-      m_llTransmittedPackets(0), m_fnMakeSender(std::move(fnMakeSender)),
+    : CIdxTransmitterThread(ptrSolrTransmitterPrivate, ptrOptions),
+      m_bCountersReady(false), m_filters{boost::make_shared<CFilterSet>(),
+                                         boost::make_shared<CFilterSet>(),
+                                         boost::make_shared<CFilterSet>()},
+      m_llTransmittedItems(0), m_llTransmittedPackets(0), m_fnMakeSender(std::move(fnMakeSender)),
       m_exchange(ptrOptions, ptrSolrTransmitterPrivate, boost::make_shared<TQLibCurl>(),
                  SEngineExchangeOwner{[this] { return IsStopRequested(); },
                                       [this] { return IsRunning(); },
@@ -106,14 +106,14 @@ void CSolrTransmitterThread::OnStart() {
 
     // A refused pattern is skipped: one bad filter must not stop the job.
     for (const std::string &strFilter : m_ptrOptions->GetIncludeFiltersSet()) {
-        m_ptrIncludeFilters->AddFilterItem(strFilter, 1);
+        m_filters.ptrInclude->AddFilterItem(strFilter, 1);
     }
     for (const std::string &strFilter : m_ptrOptions->GetExcludeFiltersSet()) {
-        m_ptrExcludeFilters->AddFilterItem(strFilter, 1);
+        m_filters.ptrExclude->AddFilterItem(strFilter, 1);
     }
     for (const std::string &strPath : m_ptrOptions->GetExcludePaths()) {
         IDX_LOG(2, "Excluding path [%s]", strPath.c_str());
-        m_ptrExcludePaths->AddFilterItem(strPath, 1);
+        m_filters.ptrExcludePaths->AddFilterItem(strPath, 1);
     }
 
     m_exchange.MakePostRequestTimer();

@@ -51,9 +51,6 @@ class NameValueMap;
 
 class CSolrTransmitterThread : public CIdxTransmitterThread {
 public:
-    // The header line of every XML post to the engine.
-    static constexpr const char *kXmlHeaderLine = CEngineExchange::kXmlHeaderLine;
-
     // Nothing is started or connected; the exchange's HTTP handle is made but not set up.
     // fnMakeSender makes the worker's sender when it starts (documents/ItemSenderFactory.h).
     CSolrTransmitterThread(CSolrTransmitterPrivatePtr ptrSolrTransmitterPrivate,
@@ -68,21 +65,8 @@ public:
     uint32_t WaitForEvent() override;
     void OnStop() override;
 
-    // The worker's exchange with the engine; tests and the senders post through it.
+    // The worker's exchange with the engine; the senders and tests post through it.
     CEngineExchange &Exchange() { return m_exchange; }
-    // The senders' posts (documents/), forwarded to the exchange as they are.
-    CKyError PostItems2(const std::string &strUrl, const std::string &strBody,
-                        const std::string &strHeaderLine) {
-        return m_exchange.PostItems2(strUrl, strBody, strHeaderLine);
-    }
-    CKyError PostItemsFromSource(const std::string &strUrl, TQLibCurl::CBodySource &source,
-                                 const std::string &strHeaderLine) {
-        return m_exchange.PostItemsFromSource(strUrl, source, strHeaderLine);
-    }
-    CKyError PostItemsFromMemory(const std::string &strUrl, const char *pBody, size_t nLength,
-                                 const std::string &strHeaderLine) {
-        return m_exchange.PostItemsFromMemory(strUrl, pBody, nLength, strHeaderLine);
-    }
 
     // Control requests (SolrTransmitterThreadControl.cpp), posted through the exchange. A failed
     // request is logged and reported as success; only the ping reports its outcome.
@@ -124,10 +108,13 @@ public:
     const boost::shared_ptr<TQLX_ContentIndexing::ICIWSHandler> &GetWebServiceHandler() const {
         return m_ptrWebServiceHandler;
     }
-    // The job's filters, made by the start hook.
-    const CFilterSet &GetIncludeFilters() const { return *m_ptrIncludeFilters; }
-    const CFilterSet &GetExcludeFilters() const { return *m_ptrExcludeFilters; }
-    const CFilterSet &GetExcludePaths() const { return *m_ptrExcludePaths; }
+    // The job's filters, filled by the start hook.
+    struct SJobFilters {
+        boost::shared_ptr<CFilterSet> ptrInclude;
+        boost::shared_ptr<CFilterSet> ptrExclude;
+        boost::shared_ptr<CFilterSet> ptrExcludePaths;
+    };
+    const SJobFilters &GetFilters() const { return m_filters; }
     // A web-service sender's batch when the worker has no handler (its start ended before the
     // handler was made): every item fails and the transmitter aborts with the start's error.
     CKyError RefuseWebServiceBatch(CItemBatch &batch);
@@ -149,9 +136,7 @@ protected:
     boost::shared_ptr<CTimeCounter> m_ptrReadContentTimer;
     boost::shared_ptr<CTimeCounter> m_ptrGenerateCRC32Timer;
     boost::shared_ptr<CTimeCounter> m_ptrSendVMItemsTimer;
-    boost::shared_ptr<CFilterSet> m_ptrIncludeFilters;
-    boost::shared_ptr<CFilterSet> m_ptrExcludeFilters;
-    boost::shared_ptr<CFilterSet> m_ptrExcludePaths;
+    SJobFilters m_filters;
     boost::shared_ptr<CTimeCounter> m_ptrChangeTimeTimer;
     boost::shared_ptr<CTimeCounter> m_ptrOwnerAndAclTimer;
     // Fed by the metadata sender after each post, whether it succeeded or not.

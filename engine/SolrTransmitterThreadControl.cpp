@@ -55,7 +55,7 @@ CKyError CSolrTransmitterThread::SendCommit() {
     const std::string &strUrl = m_ptrOptions->IsAuditingContext()
                                     ? m_ptrOptions->GetAuditSolrUrl()
                                     : m_ptrOptions->GetCompleteSolrUrl();
-    CKyError error = m_exchange.PostItems2(strUrl, "<commit />", kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(strUrl, "<commit />", CEngineExchange::kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to send commit to solr, error=%s", error.AsString().c_str());
     }
@@ -80,8 +80,8 @@ CKyError CSolrTransmitterThread::SendDeleteDataSourceContent(const std::string &
         strDataSource.empty()
             ? std::string("<delete><query>DocumentType:(1 OR 4)</query></delete>")
             : "<delete><query>data_source:" + XmlEscape(strDataSource) + "</query></delete>";
-    CKyError error =
-        m_exchange.PostItems2(m_ptrOptions->GetCompleteSolrUrl(), strBody, kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(m_ptrOptions->GetCompleteSolrUrl(), strBody,
+                                           CEngineExchange::kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to delete data source content, error=%s", error.AsString().c_str());
     }
@@ -97,8 +97,8 @@ CKyError CSolrTransmitterThread::PruneAuditCore(const std::string &strEventTime,
         strBody += " </query></delete>";
     }
     IDX_LOG(1, "PruneAuditCore QUERY:%s", strBody.c_str());
-    CKyError error =
-        m_exchange.PostItems2(m_ptrOptions->GetAuditSolrUrl(), strBody, kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(m_ptrOptions->GetAuditSolrUrl(), strBody,
+                                           CEngineExchange::kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to PruneAuditCore, error=%s", error.AsString().c_str());
     }
@@ -108,7 +108,7 @@ CKyError CSolrTransmitterThread::PruneAuditCore(const std::string &strEventTime,
 CKyError CSolrTransmitterThread::SendComputeFolderStats() {
     const std::string strUrl = MakeFolderStatsUrl(m_ptrOptions->GetCompleteSolrUrl());
     IDX_LOG(0, "Sending request to [%s] compute folder statistics", strUrl.c_str());
-    CKyError error = m_exchange.PostItems2(strUrl, std::string(), kXmlHeaderLine);
+    CKyError error = m_exchange.PostItems2(strUrl, std::string(), CEngineExchange::kXmlHeaderLine);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to send computefolderstats to solr, error=%s",
                       error.AsString().c_str());

@@ -28,7 +28,7 @@ InspectableSolrWorker::~InspectableSolrWorker() {
 }
 
 bool InspectableSolrWorker::IsExcludedPath(const std::string &strPath) const {
-    return m_ptrExcludePaths->IsIn(strPath);
+    return m_filters.ptrExcludePaths->IsIn(strPath);
 }
 
 void InspectableSolrWorker::AddTransmitted(int64_t llItems, int64_t llPackets) {
