@@ -63,7 +63,7 @@ void CSolrTransmitterThread::OnStart() {
             m_ptrSender = m_fnMakeSender(*this);
         }
     } catch (...) {
-        // No memory for the sender: the first batch asks again (SendBatch).
+        // No memory for the sender: the first batch asks again (ProcessBatch).
         CKyError error = ErrorFromCaughtException(FXLOC);
         IDX_LOG_ERROR("Failed to make the sender, error=%s", error.AsString().c_str());
     }
