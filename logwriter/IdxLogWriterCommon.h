@@ -1,10 +1,11 @@
-// What the index-log workers share beyond their base: the progress report, which calls the job's
-// own callback and so must not let its exceptions through.
+// What the index-log workers share beyond their base: the walk over a batch's items, and the
+// progress report, which calls the job's own callback and so must not let its exceptions through.
 #pragma once
 
 #include "foundation/KyError.h"
 #include "platform/LogWriter.h"
 #include "transmitter/ExceptionBoundary.h"
+#include "transmitter/ItemBatch.h"
 #include "transmitter/TransmitterCallback.h"
 #include "transmitter/TransmitterOptions.h"
 
@@ -28,6 +29,20 @@ inline void ReportProgress(CTransmitterOptions &options, long long llItems, long
         IDX_LOG_ERROR("Unable to update the progress information. Error [%s]",
                       error.AsString().c_str());
     }
+}
+
+// The next item of the batch for the index, or an empty pointer when the batch holds no more. The
+// root is no item of the index: it (and an empty entry) is passed over, settled as sent without
+// being sent or counted.
+inline CItemPtr NextIndexItem(CItemBatch &batch) {
+    while (!batch.IsEmpty()) {
+        CItemPtr ptrItem = batch.Front();
+        if (ptrItem && ptrItem->GetPath() != "/") {
+            return ptrItem;
+        }
+        batch.SentFront();
+    }
+    return CItemPtr();
 }
 
 } // namespace idxlogwriter

@@ -158,13 +158,7 @@ CKyError CIdxLogWriterThreadLiveCrawl::ProcessBatch(CItemBatch &batch) {
         return error;
     }
 
-    while (!batch.IsEmpty()) {
-        const CItemPtr ptrItem = batch.Front();
-        // The root is no item of the index: it is passed over, neither sent nor counted.
-        if (!ptrItem || ptrItem->GetPath() == "/") {
-            batch.SentFront();
-            continue;
-        }
+    while (const CItemPtr ptrItem = idxlogwriter::NextIndexItem(batch)) {
         CKyError error;
         try {
             error = SendInfoToIndex(ptrItem);

@@ -181,13 +181,7 @@ bool CIdxLogWriterThread::OnBatchError(const CKyError &error, std::string &strAb
 }
 
 CKyError CIdxLogWriterThread::ProcessBatch(CItemBatch &batch) {
-    while (!batch.IsEmpty()) {
-        const CItemPtr ptrItem = batch.Front();
-        // The root is no item of the index: it is passed over, neither sent nor counted.
-        if (!ptrItem || ptrItem->GetPath() == "/") {
-            batch.SentFront();
-            continue;
-        }
+    while (const CItemPtr ptrItem = idxlogwriter::NextIndexItem(batch)) {
         CKyError error;
         if (!m_ptrIdxConnection || !m_bConnectionInitialized) {
             error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
