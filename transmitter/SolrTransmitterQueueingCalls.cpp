@@ -175,7 +175,11 @@ CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
 
 CKyError CSolrTransmitter::GetStubFilter(const std::string &strPath,
                                          boost::shared_ptr<CStubbingFilterInterface> &ptrFilter) {
+    // Before the start there is no filter to set up: the path forms are refused.
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
     auto_lock lock(&state.m_lockStubFilters, true);
     if (!state.m_bStubFiltersInitialized) {
         CKyError error = InitializeStubFilters(strPath);
@@ -279,15 +283,10 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
                                               const std::string &strParentPath,
                                               unsigned int nCollectId, long long llCollectOffset,
                                               bool bIsStub, bool bSelectedForAccess) try {
-    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    if (!state.IsQueueCreated()) {
-        return NotStarted(FXLOC);
-    }
-
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
     CKyError stubError = GetStubFilter(strParentPath, ptrStubFilter);
     if (stubError.IsError()) {
-        return stubError.Push(FXLOC);
+        return stubError;
     }
 
     CItemPtr ptrItem;
@@ -313,14 +312,10 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
                                               CAnalyticsItemAddInfoPtr ptrAddInfo,
                                               bool bSelectedForAccess) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    if (!state.IsQueueCreated()) {
-        return NotStarted(FXLOC);
-    }
-
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
     CKyError stubError = GetStubFilter(strPath, ptrStubFilter);
     if (stubError.IsError()) {
-        return stubError.Push(FXLOC);
+        return stubError;
     }
 
     std::string strScratch;
