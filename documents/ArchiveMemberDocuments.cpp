@@ -122,6 +122,25 @@ struct stat MemberStatus(const struct stat &unpacked, const C7zMetaData *pMember
     return status;
 }
 
+// The archive's component, made for its extension; strHome and nFormat also tell what was tried
+// when it could not be made.
+struct SOpenedArchive {
+    std::string strUpperExtension;
+    std::string strHome;
+    int nFormat = 0;
+    boost::shared_ptr<C7zip> ptrZip;
+};
+
+// Appends the archive's own document, then makes the component that reads its members.
+CKyError OpenArchive(CDocumentContext &context, const CItemPtr &ptrItem,
+                     const std::string &strExtension, std::string &strDocument,
+                     SOpenedArchive &archive) {
+    AppendArchiveDocument(context, ptrItem, strDocument);
+    archive.strUpperExtension = FXString::ToUpper(strExtension);
+    return MakeArchiveComponent(archive.strUpperExtension, archive.strHome, archive.nFormat,
+                                archive.ptrZip);
+}
+
 } // namespace
 
 namespace IdxDocuments {
@@ -134,25 +153,20 @@ CKyError BuildCompressedItem2(CDocumentContext &context, const CItemPtr &ptrItem
     // The member's path field: "FilePath" in cloud mode, "Url" otherwise.
     const char *szPathField = options.IsCloudMode() ? "FilePath" : "Url";
 
-    AppendArchiveDocument(context, ptrItem, strDocument);
-
-    const std::string strUpperExtension = FXString::ToUpper(strExtension);
-    std::string strHome;
-    int nFormat = 0;
-    boost::shared_ptr<C7zip> ptrZip;
-    CKyError error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    SOpenedArchive archive;
+    CKyError error = OpenArchive(context, ptrItem, strExtension, strDocument, archive);
     if (error.IsError()) {
         error.Push(FXLOC,
                    "Failed to initialize 7zip object, base directory=%s, compression "
                    "format=[%d], error=%s",
-                   strHome.c_str(), nFormat, error.AsString().c_str());
+                   archive.strHome.c_str(), archive.nFormat, error.AsString().c_str());
         IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
                       error.AsString().c_str());
         return error;
     }
     if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
         IDX_LOG(4, "Fetching items inside compressed file=[%s], extension[%s]",
-                strArchivePath.c_str(), strUpperExtension.c_str());
+                strArchivePath.c_str(), archive.strUpperExtension.c_str());
     }
 
     // Without a subclient folder the scratch folder would land below the process's working
@@ -188,7 +202,8 @@ CKyError BuildCompressedItem2(CDocumentContext &context, const CItemPtr &ptrItem
                       error.AsString().c_str());
     }
     std::vector<C7zMetaData> vecUnpacked;
-    error = ptrZip->ExtractFilesWithFullPathsFromArchive(strArchiveFile, strScratch, vecUnpacked);
+    error = archive.ptrZip->ExtractFilesWithFullPathsFromArchive(strArchiveFile, strScratch,
+                                                                 vecUnpacked);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to fetch list of items inside the compressed file=[%s], error=%s",
                       strArchivePath.c_str(), error.AsString().c_str());
@@ -293,18 +308,13 @@ CKyError BuildCompressedItem(CDocumentContext &context, const CItemPtr &ptrItem,
     const std::string &strArchivePath = ptrItem->GetPath();
     const std::string &strArchiveFile = ptrItem->GetFullyQualifiedItemName();
 
-    AppendArchiveDocument(context, ptrItem, strDocument);
-
-    const std::string strUpperExtension = FXString::ToUpper(strExtension);
-    std::string strHome;
-    int nFormat = 0;
-    boost::shared_ptr<C7zip> ptrZip;
-    CKyError error = MakeArchiveComponent(strUpperExtension, strHome, nFormat, ptrZip);
+    SOpenedArchive archive;
+    CKyError error = OpenArchive(context, ptrItem, strExtension, strDocument, archive);
     if (error.IsError()) {
         error.Push(FXLOC,
                    "Failed to initalize 7zip object, base directory=[%s], compression "
                    "format=[%d]",
-                   strHome.c_str(), nFormat);
+                   archive.strHome.c_str(), archive.nFormat);
         IDX_LOG_ERROR("%s: %s", error.AsString(EErrorOutputFormat(2)).c_str(),
                       error.AsString().c_str());
         return error;
@@ -312,10 +322,10 @@ CKyError BuildCompressedItem(CDocumentContext &context, const CItemPtr &ptrItem,
 
     if (g_ptrLogWriter && g_ptrLogWriter->IsLevelOn(4)) {
         IDX_LOG(4, "Fetching items inside compressed file=[%s], extension=[%s]",
-                strArchivePath.c_str(), strUpperExtension.c_str());
+                strArchivePath.c_str(), archive.strUpperExtension.c_str());
     }
     std::vector<C7zMetaData> vecMembers;
-    error = ptrZip->ListFilesInArchive(strArchiveFile, vecMembers);
+    error = archive.ptrZip->ListFilesInArchive(strArchiveFile, vecMembers);
     if (error.IsError()) {
         IDX_LOG_ERROR("Failed to fetch list of items inside the compressed file=[%s], error=%s",
                       strArchivePath.c_str(), error.AsString().c_str());

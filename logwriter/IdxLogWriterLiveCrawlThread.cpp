@@ -52,13 +52,7 @@ void CIdxLogWriterThreadLiveCrawl::OnStart() {
     }
 
     const CTransmitterOptions &options = *m_ptrOptions;
-    const std::string strJobToken = options.GetJobToken();
-    const std::string strMangledName = options.GetIndexingServerMangledName();
-    const std::string strClientName = options.GetIndexingServerClientName();
-    if (m_ptrIdxConnection->initialize(
-            options.GetFleetId(), options.GetApplicationNumber(), options.GetAppType(),
-            options.GetBackupType(), strJobToken.c_str(), strMangledName.c_str(),
-            strClientName.c_str(), options.GetIndexingConnectionFlags()) != 0) {
+    if (idxlogwriter::InitializeIndexConnection(*m_ptrIdxConnection, options) != 0) {
         IDX_LOG_ERROR("Index connection initialization failed");
         m_strStartFailure = kNoConnection;
         m_ptrSolrTransmitterPrivate->SetSolrFailureReason(kNoConnection);
@@ -158,13 +152,7 @@ CKyError CIdxLogWriterThreadLiveCrawl::ProcessBatch(CItemBatch &batch) {
         return error;
     }
 
-    while (!batch.IsEmpty()) {
-        const CItemPtr ptrItem = batch.Front();
-        // The root is no item of the index: it is passed over, neither sent nor counted.
-        if (!ptrItem || ptrItem->GetPath() == "/") {
-            batch.SentFront();
-            continue;
-        }
+    while (const CItemPtr ptrItem = idxlogwriter::NextIndexItem(batch)) {
         CKyError error;
         try {
             error = SendInfoToIndex(ptrItem);

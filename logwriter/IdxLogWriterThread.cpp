@@ -74,13 +74,7 @@ CKyError CIdxLogWriterThread::InitIdxConnection() {
     const CTransmitterOptions &options = *m_ptrOptions;
     IDX_LOG(5, "Backup Type %d", static_cast<int>(options.GetBackupType()));
 
-    const std::string strJobToken = options.GetJobToken();
-    const std::string strMangledName = options.GetIndexingServerMangledName();
-    const std::string strClientName = options.GetIndexingServerClientName();
-    if (m_ptrIdxConnection->initialize(
-            options.GetFleetId(), options.GetApplicationNumber(), options.GetAppType(),
-            options.GetBackupType(), strJobToken.c_str(), strMangledName.c_str(),
-            strClientName.c_str(), options.GetIndexingConnectionFlags()) != 0) {
+    if (idxlogwriter::InitializeIndexConnection(*m_ptrIdxConnection, options) != 0) {
         return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
                                        "IndexingConnection::initialize failed");
     }
@@ -181,13 +175,7 @@ bool CIdxLogWriterThread::OnBatchError(const CKyError &error, std::string &strAb
 }
 
 CKyError CIdxLogWriterThread::ProcessBatch(CItemBatch &batch) {
-    while (!batch.IsEmpty()) {
-        const CItemPtr ptrItem = batch.Front();
-        // The root is no item of the index: it is passed over, neither sent nor counted.
-        if (!ptrItem || ptrItem->GetPath() == "/") {
-            batch.SentFront();
-            continue;
-        }
+    while (const CItemPtr ptrItem = idxlogwriter::NextIndexItem(batch)) {
         CKyError error;
         if (!m_ptrIdxConnection || !m_bConnectionInitialized) {
             error = FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,

@@ -131,6 +131,19 @@ private:
 namespace BagDetail {
 template <typename T> struct IsSharedPtr : std::false_type {};
 template <typename T> struct IsSharedPtr<boost::shared_ptr<T>> : std::true_type {};
+
+// The first step of every typed read: the stored value into stored. bAbsent when the value is
+// optional and not there, which leaves the caller's value as it was.
+inline CKyError ReadStored(const CBag &bag, const std::string &strName, boost::any &stored,
+                           uint32_t nFlags, bool &bAbsent) {
+    CKyError error = bag.ReadAny(strName, stored, nFlags);
+    if (error.IsError()) {
+        error.Push(FXLOC);
+        return error;
+    }
+    bAbsent = stored.empty() && (nFlags & CBag::eReadOptional);
+    return CKyError::Success();
+}
 } // namespace BagDetail
 
 template <typename T>
@@ -140,13 +153,10 @@ CKyError CBag::Read(const std::string &strName, T &value, uint32_t nFlags) const
         return Read<typename T::element_type>(strName, value, nFlags);
     } else {
         boost::any stored;
-        CKyError error = ReadAny(strName, stored, nFlags);
-        if (error.IsError()) {
-            error.Push(FXLOC);
+        bool bAbsent = false;
+        CKyError error = BagDetail::ReadStored(*this, strName, stored, nFlags, bAbsent);
+        if (error.IsError() || bAbsent) {
             return error;
-        }
-        if (stored.empty() && (nFlags & eReadOptional)) {
-            return CKyError::Success();
         }
         T converted{};
         if (!Convert(stored, converted)) {
@@ -161,23 +171,17 @@ template <typename T>
 CKyError CBag::Read(const std::string &strName, boost::shared_ptr<T> &ptrValue,
                     uint32_t nFlags) const {
     boost::any stored;
-    CKyError error = ReadAny(strName, stored, nFlags);
-    if (error.IsError()) {
-        error.Push(FXLOC);
+    bool bAbsent = false;
+    CKyError error = BagDetail::ReadStored(*this, strName, stored, nFlags, bAbsent);
+    if (error.IsError() || bAbsent) {
         return error;
     }
-    if (stored.empty() && (nFlags & eReadOptional)) {
-        return CKyError::Success();
-    }
     const boost::shared_ptr<T> *pStored = boost::any_cast<boost::shared_ptr<T>>(&stored);
-    if (pStored == nullptr) {
-        return FXErrorUtil::ErrorWin32(
-            FXLOC, 1168,
-            "Failed to obtain shared pointer from property, PropertyName=[%s], PropertyType=[%s]",
-            strName.c_str(), TypeName(stored).c_str());
+    if (pStored != nullptr) {
+        ptrValue = *pStored;
     }
-    ptrValue = *pStored;
-    if (!ptrValue && !(nFlags & eReadOptional)) {
+    // Another type stored, or an empty pointer where a value is required.
+    if (pStored == nullptr || (!ptrValue && !(nFlags & eReadOptional))) {
         return FXErrorUtil::ErrorWin32(
             FXLOC, 1168,
             "Failed to obtain shared pointer from property, PropertyName=[%s], PropertyType=[%s]",

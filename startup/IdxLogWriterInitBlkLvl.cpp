@@ -3,6 +3,7 @@
 #include "foundation/ErrorCodes.h"
 #include "platform/ArMgrClientAPI.h"
 #include "platform/LogWriter.h"
+#include "startup/IdxLogWriterInitSteps.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
@@ -40,12 +41,7 @@ CKyError CIdxLogWriterInitBlkLvl::UpdateSnapArchiveFileID(CBagPtr &ptrScannerBag
 }
 
 CKyError CIdxLogWriterInitBlkLvl::UpdateIndexingConnectionFlags(CBagPtr &ptrOptionsBag) {
-    CKyError error = ptrOptionsBag->Write(
-        SXTransmitterConfigurationBagId::idIndexingConnectionFlags, kConnectionFlags);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    return CKyError::Success();
+    return IdxLogWriterInitSteps::WriteConnectionFlags(ptrOptionsBag, kConnectionFlags);
 }
 
 CKyError CIdxLogWriterInitBlkLvl::UpdateAFileFlags(CBagPtr &ptrScannerBag, CBagPtr &ptrOptionsBag) {

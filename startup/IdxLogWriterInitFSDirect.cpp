@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "startup/IdxLogWriterInitSteps.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
 CIdxLogWriterInitFSDirect::CIdxLogWriterInitFSDirect() {}
@@ -16,13 +17,12 @@ CKyError CIdxLogWriterInitFSDirect::InitializeTransmitterOptions(CBagPtr &ptrSca
                                                                  TQJobCtrlClient *pJobCtrlClient,
                                                                  TQBkpJobClient *pBkpJobClient,
                                                                  CBagPtr &ptrOptionsBag) {
-    CKyError error = CIdxLogWriterInit::InitializeTransmitterOptions(ptrScannerBag, pJobCtrlClient,
-                                                                     pBkpJobClient, ptrOptionsBag);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    // Replaces what the base translation wrote.
-    ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idIndexingConnectionFlags, uint64_t(1));
-    ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idIsDisableFailureLogging, true);
-    return CKyError::Success();
+    return IdxLogWriterInitSteps::FamilyOptionsThen(
+        *this, ptrScannerBag, pJobCtrlClient, pBkpJobClient, ptrOptionsBag, [&ptrOptionsBag] {
+            // Replaces what the family's translation wrote.
+            ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idIndexingConnectionFlags,
+                                 uint64_t(1));
+            ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idIsDisableFailureLogging, true);
+            return CKyError::Success();
+        });
 }

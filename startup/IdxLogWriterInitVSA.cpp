@@ -6,26 +6,14 @@
 #include <boost/any.hpp>
 
 #include "foundation/ErrorCodes.h"
+#include "startup/IdxLogWriterInitSteps.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
-CIdxLogWriterInitVSA::CIdxLogWriterInitVSA() {}
+namespace {
 
-CIdxLogWriterInitVSA::~CIdxLogWriterInitVSA() {}
-
-CKyError CIdxLogWriterInitVSA::GetTransmitterObj(CSolrTransmitterPtr &ptrTransmitter) {
-    return MakeTransmitter(eIDX_Transmitter_VSA, ptrTransmitter);
-}
-
-CKyError CIdxLogWriterInitVSA::InitializeTransmitterOptions(CBagPtr &ptrScannerBag,
-                                                            TQJobCtrlClient *pJobCtrlClient,
-                                                            TQBkpJobClient *pBkpJobClient,
-                                                            CBagPtr &ptrOptionsBag) {
-    CKyError error = CIdxLogWriterInit::InitializeTransmitterOptions(ptrScannerBag, pJobCtrlClient,
-                                                                     pBkpJobClient, ptrOptionsBag);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
+// "VMMountPaths" of the scanner bag, when it has one, into the option bag.
+CKyError CopyMountPaths(const CBagPtr &ptrScannerBag, const CBagPtr &ptrOptionsBag) {
     boost::any value;
     if (!ptrScannerBag ||
         ptrScannerBag->ReadAny(SXScannerConfigurationBagId::idVMMountPaths, value).IsError()) {
@@ -41,4 +29,23 @@ CKyError CIdxLogWriterInitVSA::InitializeTransmitterOptions(CBagPtr &ptrScannerB
     ptrOptionsBag->WriteAny(SXTransmitterConfigurationBagId::idVMMountPaths,
                             boost::any(MountPaths(*pMountPaths)));
     return CKyError::Success();
+}
+
+} // namespace
+
+CIdxLogWriterInitVSA::CIdxLogWriterInitVSA() {}
+
+CIdxLogWriterInitVSA::~CIdxLogWriterInitVSA() {}
+
+CKyError CIdxLogWriterInitVSA::GetTransmitterObj(CSolrTransmitterPtr &ptrTransmitter) {
+    return MakeTransmitter(eIDX_Transmitter_VSA, ptrTransmitter);
+}
+
+CKyError CIdxLogWriterInitVSA::InitializeTransmitterOptions(CBagPtr &ptrScannerBag,
+                                                            TQJobCtrlClient *pJobCtrlClient,
+                                                            TQBkpJobClient *pBkpJobClient,
+                                                            CBagPtr &ptrOptionsBag) {
+    return IdxLogWriterInitSteps::FamilyOptionsThen(
+        *this, ptrScannerBag, pJobCtrlClient, pBkpJobClient, ptrOptionsBag,
+        [&ptrScannerBag, &ptrOptionsBag] { return CopyMountPaths(ptrScannerBag, ptrOptionsBag); });
 }

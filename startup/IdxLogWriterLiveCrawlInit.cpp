@@ -4,12 +4,31 @@
 
 #include "platform/LogWriter.h"
 #include "startup/ConfigureFromBagHelpers.h"
+#include "startup/IdxLogWriterInitSteps.h"
 #include "startup/ScannerConfigurationBagId.h"
 #include "transmitter/TransmitterConfigurationBagId.h"
 
 namespace {
 
 const uint64_t kConnectionFlags = 0x100;
+
+// The scanner's largest collect-file id into the option bag.
+CKyError WriteMaxCollectFileId(const CBagPtr &ptrScannerBag, const CBagPtr &ptrOptionsBag) {
+    // Read whole: a scanner's -1 is refused, not taken as 4294967295 collect files.
+    long long llMaxCollectFileId = 0;
+    if (ptrScannerBag) {
+        ptrScannerBag->Read(SXScannerConfigurationBagId::idMaxCollectFileID, llMaxCollectFileId);
+    }
+    CKyError error = CheckMaxCollectFileId("Scanner value", llMaxCollectFileId);
+    if (error.IsError()) {
+        IDX_LOG_ERROR("%s", error.AsString().c_str());
+        return error;
+    }
+    const uint32_t nMaxCollectFileId = static_cast<uint32_t>(llMaxCollectFileId);
+    IDX_LOG(3, "max CollectFile-ID : %u", nMaxCollectFileId);
+    ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
+    return CKyError::Success();
+}
 
 } // namespace
 
@@ -25,32 +44,13 @@ CKyError CIdxLogWriterLiveCrawlInit::InitializeTransmitterOptions(CBagPtr &ptrSc
                                                                   TQJobCtrlClient *pJobCtrlClient,
                                                                   TQBkpJobClient *pBkpJobClient,
                                                                   CBagPtr &ptrOptionsBag) {
-    CKyError error = CIdxLogWriterInit::InitializeTransmitterOptions(ptrScannerBag, pJobCtrlClient,
-                                                                     pBkpJobClient, ptrOptionsBag);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    // Read whole: a scanner's -1 is refused, not taken as 4294967295 collect files.
-    long long llMaxCollectFileId = 0;
-    if (ptrScannerBag) {
-        ptrScannerBag->Read(SXScannerConfigurationBagId::idMaxCollectFileID, llMaxCollectFileId);
-    }
-    error = CheckMaxCollectFileId("Scanner value", llMaxCollectFileId);
-    if (error.IsError()) {
-        IDX_LOG_ERROR("%s", error.AsString().c_str());
-        return error;
-    }
-    const uint32_t nMaxCollectFileId = static_cast<uint32_t>(llMaxCollectFileId);
-    IDX_LOG(3, "max CollectFile-ID : %u", nMaxCollectFileId);
-    ptrOptionsBag->Write(SXTransmitterConfigurationBagId::idMaxCollectFileID, nMaxCollectFileId);
-    return CKyError::Success();
+    return IdxLogWriterInitSteps::FamilyOptionsThen(
+        *this, ptrScannerBag, pJobCtrlClient, pBkpJobClient, ptrOptionsBag,
+        [&ptrScannerBag, &ptrOptionsBag] {
+            return WriteMaxCollectFileId(ptrScannerBag, ptrOptionsBag);
+        });
 }
 
 CKyError CIdxLogWriterLiveCrawlInit::UpdateIndexingConnectionFlags(CBagPtr &ptrOptionsBag) {
-    CKyError error = ptrOptionsBag->Write(
-        SXTransmitterConfigurationBagId::idIndexingConnectionFlags, kConnectionFlags);
-    if (error.IsError()) {
-        return error.Push(FXLOC);
-    }
-    return CKyError::Success();
+    return IdxLogWriterInitSteps::WriteConnectionFlags(ptrOptionsBag, kConnectionFlags);
 }

@@ -107,6 +107,64 @@ bool IsSkippedForArchiving(const boost::shared_ptr<CStubbingFilterInterface> &pt
     return bSkipped;
 }
 
+// Looks up the item to queue at strItemPath below strParentPath; a bare drive has no item to look
+// up and is handled like a lookup that gave nothing back. bTwoPaths: the paths are the two of the
+// caller (both are named in the log and the error, and both take the "/UNC-NT_" prefix);
+// otherwise the one path stands for both. A lookup that failed but still gave an item queues it
+// with the error number in its bag; a vanished path ending in "\\" leaves ptrItem empty with
+// success, as there is nothing to queue.
+CKyError LookUpItemToQueue(const std::string &strItemPath, const std::string &strParentPath,
+                           bool bTwoPaths, CItemPtr &ptrItem) {
+    std::string strItemScratch;
+    std::string strParentScratch;
+    const std::string &strItem = LookupPath(strItemPath, bTwoPaths, strItemScratch);
+    const std::string &strParent =
+        bTwoPaths ? LookupPath(strParentPath, true, strParentScratch) : strItem;
+
+    ptrItem.reset();
+    CKyError error;
+    if (!IsBareDriveDesignator(strParent)) {
+        CBasicPathEnumerator enumerator;
+        error = enumerator.GetItemByPath(strParent, strItem, ptrItem);
+    }
+    if (!error.IsError() && ptrItem) {
+        return CKyError::Success();
+    }
+    if (error.IsError()) {
+        if (bTwoPaths) {
+            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s][%s], error=%s",
+                          strItemPath.c_str(), strParentPath.c_str(), error.AsString().c_str());
+        } else {
+            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s], error=%s",
+                          strItemPath.c_str(), error.AsString().c_str());
+        }
+    }
+    if (!ptrItem) {
+        if (bTwoPaths) {
+            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                           "Failed to obtain item, ItemName=[%s] [%s]",
+                                           strItemPath.c_str(), strParentPath.c_str());
+        }
+        return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
+                                       "Failed to obtain item, ItemName=[%s]", strItemPath.c_str());
+    }
+    if (EndsWithBackslash(strParentPath) && IsVanished(error)) {
+        ptrItem.reset();
+        return CKyError::Success();
+    }
+    ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
+    return CKyError::Success();
+}
+
+// The log lines of a queueing call that the queue refused; the error goes back with this place.
+CKyError QueueRefused(CKyError error) {
+    IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
+    if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
+        IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
+    }
+    return error.Push(FXLOC);
+}
+
 } // namespace
 
 CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
@@ -117,7 +175,11 @@ CKyError CSolrTransmitter::AddToQueue(CItemPtr ptrItem) try {
 
 CKyError CSolrTransmitter::GetStubFilter(const std::string &strPath,
                                          boost::shared_ptr<CStubbingFilterInterface> &ptrFilter) {
+    // Before the start there is no filter to set up: the path forms are refused.
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
+    if (!state.IsQueueCreated()) {
+        return NotStarted(FXLOC);
+    }
     auto_lock lock(&state.m_lockStubFilters, true);
     if (!state.m_bStubFiltersInitialized) {
         CKyError error = InitializeStubFilters(strPath);
@@ -205,11 +267,7 @@ CKyError CSolrTransmitter::QueueWithAnalytics(CItemPtr ptrItem, unsigned int nCo
 
     error = AddToQueue(std::move(ptrItem));
     if (error.IsError()) {
-        IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
-        if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
-            IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
-        }
-        return error.Push(FXLOC);
+        return QueueRefused(error);
     }
     return CKyError::Success();
 }
@@ -225,43 +283,16 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strItemPath,
                                               const std::string &strParentPath,
                                               unsigned int nCollectId, long long llCollectOffset,
                                               bool bIsStub, bool bSelectedForAccess) try {
-    CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    if (!state.IsQueueCreated()) {
-        return NotStarted(FXLOC);
-    }
-
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
     CKyError stubError = GetStubFilter(strParentPath, ptrStubFilter);
     if (stubError.IsError()) {
-        return stubError.Push(FXLOC);
+        return stubError;
     }
 
-    std::string strItemScratch;
-    std::string strParentScratch;
-    const std::string &strItem = LookupPath(strItemPath, true, strItemScratch);
-    const std::string &strParent = LookupPath(strParentPath, true, strParentScratch);
-
-    // A bare drive has no item to look up: handled like a lookup that gave nothing back.
     CItemPtr ptrItem;
-    CKyError error;
-    if (!IsBareDriveDesignator(strParent)) {
-        CBasicPathEnumerator enumerator;
-        error = enumerator.GetItemByPath(strParent, strItem, ptrItem);
-    }
+    CKyError error = LookUpItemToQueue(strItemPath, strParentPath, true, ptrItem);
     if (error.IsError() || !ptrItem) {
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s][%s], error=%s",
-                          strItemPath.c_str(), strParentPath.c_str(), error.AsString().c_str());
-        }
-        if (!ptrItem) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
-                                           "Failed to obtain item, ItemName=[%s] [%s]",
-                                           strItemPath.c_str(), strParentPath.c_str());
-        }
-        if (EndsWithBackslash(strParentPath) && IsVanished(error)) {
-            return CKyError::Success();
-        }
-        ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
+        return error;
     }
 
     const bool bSkippedForArchiving = IsSkippedForArchiving(ptrStubFilter, ptrItem);
@@ -281,38 +312,19 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
                                               CAnalyticsItemAddInfoPtr ptrAddInfo,
                                               bool bSelectedForAccess) try {
     CSolrTransmitterPrivate &state = *m_ptrSolrTransmitterPrivate;
-    if (!state.IsQueueCreated()) {
-        return NotStarted(FXLOC);
-    }
-
     boost::shared_ptr<CStubbingFilterInterface> ptrStubFilter;
     CKyError stubError = GetStubFilter(strPath, ptrStubFilter);
     if (stubError.IsError()) {
-        return stubError.Push(FXLOC);
+        return stubError;
     }
 
     std::string strScratch;
     const std::string &strLookup = LookupPath(strPath, false, strScratch);
 
     CItemPtr ptrItem;
-    CKyError error;
-    if (!IsBareDriveDesignator(strLookup)) {
-        CBasicPathEnumerator enumerator;
-        error = enumerator.GetItemByPath(strLookup, strLookup, ptrItem);
-    }
+    CKyError error = LookUpItemToQueue(strPath, strPath, false, ptrItem);
     if (error.IsError() || !ptrItem) {
-        if (error.IsError()) {
-            IDX_LOG_ERROR("Failed to get item by path, ItemName=[%s], error=%s", strPath.c_str(),
-                          error.AsString().c_str());
-        }
-        if (!ptrItem) {
-            return FXErrorUtil::ErrorWin32(FXLOC, EIdxError::eGeneralFailure,
-                                           "Failed to obtain item, ItemName=[%s]", strPath.c_str());
-        }
-        if (EndsWithBackslash(strPath) && IsVanished(error)) {
-            return CKyError::Success();
-        }
-        ptrItem->GetItemBag()->Write<uint32_t>(kErrorCodeKey, FXErrorUtil::GetWin32(error));
+        return error;
     }
 
     const bool bSkippedForArchiving = IsSkippedForArchiving(ptrStubFilter, ptrItem);
@@ -377,11 +389,7 @@ CKyError CSolrTransmitter::BuildAndAddToQueue(const std::string &strPath,
 
     error = AddToQueue(ptrItem);
     if (error.IsError()) {
-        IDX_LOG_ERROR("Add to solr transmitter queue failed, error=%s", error.AsString().c_str());
-        if (FXErrorUtil::IsWin32(error, EIdxError::eOperationAborted)) {
-            IDX_LOG_ERROR("Aborting scan, solr transmitter has stopped");
-        }
-        return error.Push(FXLOC);
+        return QueueRefused(error);
     }
     return CKyError::Success();
 } catch (...) {
