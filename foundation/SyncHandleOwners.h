@@ -74,6 +74,8 @@ public:
     // Raises the count by nCount; 0 or less changes nothing.
     void release(int32_t nCount) { m_pHandle->release(nCount); }
     void wait() { m_pHandle->wait(); }
+    // Takes a count when one is there, without waiting; false when there is none.
+    bool try_wait() { return m_pHandle->TryTake(); }
     // True when a count was taken within the time, false when it ran out.
     bool wait(uint64_t ullMilliseconds) { return m_pHandle->wait(ullMilliseconds); }
 

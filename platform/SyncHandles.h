@@ -89,11 +89,10 @@ public:
     void wait();
     // True when a count was taken, false when the time ran out.
     bool wait(uint64_t ullMilliseconds);
-
-private:
-    // Takes one count if there is one.
+    // Takes one count if there is one, without waiting.
     bool TryTake();
 
+private:
     std::mutex m_lock;
     std::condition_variable m_cv;
     std::atomic<int64_t> m_llCount;

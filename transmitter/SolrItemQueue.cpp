@@ -84,9 +84,13 @@ CKyError CSolrItemQueue::Add(const CItemPtr &ptrItem, CTimeCounter *pWaitTimer) 
         return ErrorFromCaughtException(FXLOC);
     }
 
-    {
+    if (!pSlots->try_wait()) {
+        // Only a wait for a slot is timed: while the queue has room, queueing reads no clock.
         CAutoTimeCounter waitTimer(pWaitTimer);
         pSlots->wait();
+    } else if (pWaitTimer != nullptr) {
+        // Every call is still one sample of the queue-full wait, of no time.
+        *pWaitTimer += CTimeInterval();
     }
 
     // Read outside the lock: the lock is held only for the append.
