@@ -190,6 +190,19 @@ bool Unescape(const char *pBegin, const char *pEnd, std::string &strOut) {
 
 } // namespace
 
+std::string FindOnPath(const std::string &strName) {
+    const char *szPath = getenv("PATH");
+    std::stringstream path(szPath ? szPath : "");
+    std::string strFolder;
+    while (std::getline(path, strFolder, ':')) {
+        const std::string strCandidate = strFolder + "/" + strName;
+        if (!strFolder.empty() && access(strCandidate.c_str(), X_OK) == 0) {
+            return strCandidate;
+        }
+    }
+    return std::string();
+}
+
 std::string NullEngine::FindNginx() {
     const char *szOwn = getenv("IDX_NGINX");
     if (szOwn && *szOwn) {
@@ -198,16 +211,7 @@ std::string NullEngine::FindNginx() {
     if (access("/usr/sbin/nginx", X_OK) == 0) {
         return "/usr/sbin/nginx";
     }
-    const char *szPath = getenv("PATH");
-    std::stringstream path(szPath ? szPath : "");
-    std::string strFolder;
-    while (std::getline(path, strFolder, ':')) {
-        const std::string strCandidate = strFolder + "/nginx";
-        if (!strFolder.empty() && access(strCandidate.c_str(), X_OK) == 0) {
-            return strCandidate;
-        }
-    }
-    return std::string();
+    return FindOnPath("nginx");
 }
 
 int NullEngine::WorkerProcesses() const {

@@ -64,6 +64,9 @@ private:
     std::string m_strErrorLog;
 };
 
+// The executable strName in a folder of the PATH; empty when none.
+std::string FindOnPath(const std::string &strName);
+
 // Reads what a null engine recorded; false with a reason when the file is not a whole recording.
 bool ReadRecording(const std::string &strFile, std::vector<RecordedRequest> &vecRequests,
                    std::string &strError);

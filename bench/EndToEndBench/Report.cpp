@@ -144,9 +144,32 @@ void ReportReplays(const BenchConfig &config, const LibraryResult &library,
            "against %.2f us; target <= %.1f us)\n",
            Verdict(bClean && dJobUs - dLookupUs <= kJobThreadExtraTargetUs), dJobUs - dLookupUs,
            dJobUs, dLookupUs, kJobThreadExtraTargetUs);
-    printf("SKIP: docs/s against a C extension client posting the same full batches from %d "
-           "processes (target >= %.1fx): not measured by this program\n",
-           config.nWorkers, kOtherClientTarget);
+}
+
+void ReportPhpClient(const BenchConfig &config, const LibraryResult &library,
+                     const PhpClientResult &php) {
+    if (!php.bMeasured) {
+        printf("SKIP: docs/s against a C extension client posting the same full batches from %d "
+               "processes (target >= %.1f): %s\n",
+               config.nWorkers, kOtherClientTarget, php.strNotMeasured.c_str());
+        return;
+    }
+    const double dN = static_cast<double>(config.llItems);
+    const double dRatio = php.dSeconds / library.dTotalSeconds;
+    printf("php extension client: %lld requests, %lld failed; %.0f docs/s (%.3f s to the last "
+           "answer; %.3f s to the end of the last php process)\n",
+           php.llRequests, php.llFailed, dN / php.dSeconds, php.dSeconds, php.dSecondsToEnd);
+    printf("ratio library/php extension client: %.2f (target >= %.1f)\n", dRatio,
+           kOtherClientTarget);
+    const bool bClean = library.bOk && library.llFailed == 0 && php.llFailed == 0;
+    if (!bClean) {
+        printf("WARN: failures in the library phase or the php extension client: the docs/s "
+               "are not comparable\n");
+    }
+    printf("%s: docs/s %.2f times a C extension client's posting the same full batches from %d "
+           "php processes (%.0f against %.0f docs/s; target >= %.1f)\n",
+           Verdict(bClean && dRatio >= kOtherClientTarget), dRatio, config.nWorkers,
+           dN / library.dTotalSeconds, dN / php.dSeconds, kOtherClientTarget);
 }
 
 void ReportContent(const BenchConfig &config, const LibraryResult &library, size_t nExtractRequests,

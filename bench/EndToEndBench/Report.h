@@ -12,6 +12,7 @@
 #include "bench/EndToEndBench/LibraryRun.h"
 #include "bench/EndToEndBench/LookupFloor.h"
 #include "bench/EndToEndBench/NullEngine.h"
+#include "bench/EndToEndBench/PhpClient.h"
 #include "bench/EndToEndBench/ReplayClient.h"
 
 namespace idxbench {
@@ -32,6 +33,12 @@ void ReportReplays(const BenchConfig &config, const LibraryResult &library,
                    const std::vector<ReplayRequest> &vecExact, const ReplayResult &exact,
                    const std::vector<ReplayRequest> &vecFull, const ReplayResult &full,
                    const FloorResult &floor);
+
+// The PHP extension client posting the same full batches from as many processes as the library
+// has workers: its docs/s, the library's docs/s (items/s with the end of the job) against it and
+// that target; a SKIP line with the reason where it was not measured.
+void ReportPhpClient(const BenchConfig &config, const LibraryResult &library,
+                     const PhpClientResult &php);
 
 // Content push of the files against the replay of the same extract requests (information) and
 // against the hashing replay, which takes each body's SHA-512 before it posts it (the target).
