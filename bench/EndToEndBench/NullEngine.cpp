@@ -80,6 +80,42 @@ bool Accepts(int nPort) {
     return bConnected;
 }
 
+// Whether every nginx worker serves: with "reuseport" each worker listens on a socket of its
+// own, and a connection the kernel hands to a worker that is still starting waits until it runs.
+// A connection that the master's socket accepts is therefore no proof; kReadyConnections fresh
+// connections, each asking the unrecorded ready route and each answered, reach every worker with
+// near certainty. A phase whose clock starts before then would time nginx's start-up.
+bool Serves(int nPort) {
+    const int kReadyConnections = 32;
+    const char kRequest[] = "GET /null-engine/ready HTTP/1.0\r\n\r\n";
+    std::vector<int> vecSockets;
+    bool bAll = true;
+    for (int i = 0; i < kReadyConnections && bAll; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0) {
+            bAll = false;
+            break;
+        }
+        vecSockets.push_back(fd);
+        timeval timeout{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(nPort));
+        bAll = connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0 &&
+               send(fd, kRequest, sizeof(kRequest) - 1, MSG_NOSIGNAL) ==
+                   static_cast<ssize_t>(sizeof(kRequest) - 1);
+    }
+    for (int fd : vecSockets) {
+        char szStatus[16] = {};
+        bAll = bAll && recv(fd, szStatus, sizeof(szStatus) - 1, MSG_WAITALL) > 9 &&
+               strncmp(szStatus, "HTTP/1.1 2", 10) == 0;
+        close(fd);
+    }
+    return bAll;
+}
+
 std::string ReadText(const std::string &strFile) {
     std::ifstream file(strFile);
     std::stringstream text;
@@ -124,6 +160,7 @@ std::string Configuration(const std::string &strFolder, int nPort,
     strText += "    listen 127.0.0.1:" + std::to_string(nPort) + " reuseport backlog=4096;\n";
     strText += "    default_type \"" + std::string(kXmlType) + "\";\n";
     strText += "    location / { return 200 '" + std::string(kOkAnswer) + "'; }\n";
+    strText += "    location = /null-engine/ready { access_log off; return 200 ''; }\n";
     strText += "    location ~ /admin/ping$ {\n";
     strText += "      if ($arg_wt = json) { rewrite ^ /null-engine/ping-json last; }\n";
     strText += "      return 200 '" + std::string(kPingAnswer) + "';\n    }\n";
@@ -291,7 +328,7 @@ bool NullEngine::StartOnce(const std::string &strNginx, const std::string &strFo
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
     for (;;) {
-        if (Accepts(nPort)) {
+        if (Accepts(nPort) && Serves(nPort)) {
             m_nPort = nPort;
             return true;
         }
