@@ -27,7 +27,8 @@
 // up each item's path with lstat, in queue order, and hands each full batch of the same
 // documents to the posting threads once it has looked up its items; whichever posting thread is
 // free takes it. Each replay meets nginx of the same configuration (one fresh nginx, recording to
-// /dev/null, for them all), and its connections are opened before its clock starts. CPU is read
+// /dev/null, for them all), and its connections are opened before its clock starts; no phase's
+// clock starts before every nginx worker serves (NullEngine::Start). CPU is read
 // with getrusage: the job thread's (RUSAGE_THREAD on the thread that queues and waits) apart
 // from the rest of the process (the workers and the library's other threads), and the floor's
 // lookup thread apart from its posting threads. Last, the same full batches are posted by
